@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Re-renders the client's pictures (resources/images/*.png) from their vector
+# sources (resources/art/*.svg). The rendered PNGs are committed, so the build
+# never runs this; run it by hand after editing an SVG.
+# Needs rsvg-convert (Debian package librsvg2-bin).
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+ART="$ROOT/resources/art"
+OUT="$ROOT/resources/images"
+
+if ! command -v rsvg-convert >/dev/null 2>&1; then
+  echo "rsvg-convert not found: apt-get install librsvg2-bin" >&2
+  exit 1
+fi
+
+# name width height
+SIZES="
+online 320 560
+logon 430 330
+helpback 400 184
+printbackground 620 520
+PrintParams 620 520
+userinfo 300 380
+MessageInfo 318 227
+lineEdlt 60 30
+dot1 24 24
+dot2 24 24
+dot3 24 24
+dot4 24 24
+dot5 24 24
+min 20 20
+min_on 20 20
+Logout 40 40
+Logout_on 40 40
+Logout_down 40 40
+Web 40 40
+Web_on 40 40
+Web_down 40 40
+about 40 40
+about_on 40 40
+about_down 40 40
+arrowdown 12 12
+arrowdown_on 12 12
+arrowdown_down 12 12
+checkbox_off 16 16
+checkbox_over 16 16
+checkbox_on 16 16
+ICON_Online 64 64
+ICON_Offline 64 64
+"
+
+mkdir -p "$OUT"
+count=0
+while read -r name w h; do
+  [ -n "${name:-}" ] || continue
+  src="$ART/$name.svg"
+  if [ ! -f "$src" ]; then
+    echo "missing source: $src" >&2
+    exit 1
+  fi
+  rsvg-convert --format=png --width="$w" --height="$h" --output="$OUT/$name.png" "$src"
+  count=$((count + 1))
+done <<< "$SIZES"
+echo "rendered $count pictures into $OUT"
