@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstddef>
+
+// Stateless helpers shared by every layer of the client: the server's
+// GB18030 text versus the UTF-8 of the user interface, the identity of the
+// host, file sizes, the program folder and the length-prefixed string block
+// that carries the printer list.
+
+// GB18030 bytes (NUL-terminated) to a QString. A null text gives an empty
+// string.
+QString GBK2UTF8(const char* text);
+
+// UTF-8 bytes (NUL-terminated) to GB18030 bytes.
+QByteArray UTF82GBK(const char* text);
+
+// First IPv4 address of the host that is neither 127.0.0.1 nor 0.0.0.0, in
+// the order the platform lists them; "127.0.0.1" when there is none.
+QString get_localmachine_ip();
+
+// Hardware address of the first interface that is up and running and not a
+// loop-back; empty when there is none.
+QString get_localmachine_mac();
+
+// Fills ip and mac with the two texts above, NUL-terminated and cut to the
+// buffers' sizes. Always returns 1.
+int getIPMAC(char* ip, char* mac, size_t ipSize = 16, size_t macSize = 18);
+
+// Last "/"-separated section of the user's home folder ("" when the home
+// folder path ends in a slash).
+QString getUserName();
+
+// Size of the file at path, when it can be opened for reading; else -1 and
+// *size is left unchanged.
+int GetFileSize(const char* path, unsigned int* size);
+
+// 64-bit size of the file at path through stdio; else -1 and *size is left
+// unchanged.
+int GetBigFileSize(const char* path, long long* size);
+
+// Writes the program folder ("/Library/Application Support/TavPrint Driver/"
+// in production) into buffer, cut to bufferSize. Returns the length of the
+// full folder name, so a caller can tell a cut.
+size_t GetCurrentFolder(char* buffer, size_t bufferSize);
+
+// Length-prefixed string block: a 32-bit count of 16-bit units, count * 2
+// bytes of payload and two zero bytes, so a text of 2 * count + 1 bytes
+// still fits with its terminator. The pointer handed out points
+// at the payload. Returns null when the block cannot be allocated.
+char* SysAllocStringLen(const void* source, unsigned int count);
+unsigned int SysStringLen(const void* p);
+void SysFreeString(void* p);

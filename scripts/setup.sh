@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every Debian package needed to build, run and test the client,
+# the development server and the stand-in plug-ins. Safe to run again:
+# packages already present are left alone and apt is only asked when one
+# is missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config
+  qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
+  gsoap libgsoap-dev
+  libcjson-dev
+  libcups2-dev
+  libssl-dev
+  libsqlite3-dev
+  zlib1g-dev libminizip-dev
+  fonts-noto-cjk
+  xvfb xauth x11-utils
+  openssl ca-certificates
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "ClientConfig.h"
+#include "TaskRecords.h"
+#include "TavAuditFlow.h"
+#include "TavUserRecord.h"
+
+#include <QByteArray>
+#include <cstdint>
+#include <memory>
+
+class CDComLayerWS;
+class QWidget;
+
+// One payer the user may charge (264 bytes).
+struct TavPayer {
+    char PayerName[256]; // GBK, as the server sent it
+    int32_t PayerID;
+    int32_t IsGroup;
+};
+static_assert(sizeof(TavPayer) == 264, "payer entry is 264 bytes");
+
+// The session: who the user is, which server the client talks to, what the
+// client remembers between runs and what the server told it at logon. One
+// per process, created by the main window's state machine and handed to
+// every dialog as a pointer it does not own. It owns the RPC client through
+// which every server call is made.
+//
+// The logon members (UserName ... UserId) and UserInfoEx come from the
+// TavUserRecord base, whose layout the RPC client reads and fills.
+class OrixUser : public TavUserRecord
+{
+public:
+    OrixUser();
+    ~OrixUser();
+    OrixUser(const OrixUser&) = delete;
+    OrixUser& operator=(const OrixUser&) = delete;
+
+    // Logon sequence; returns the server's logon result (0 = logged on).
+    // Only a successful logon fills the session and rewrites the remembered
+    // logon. Exceptions of the RPC layer pass through to the caller.
+    int Logon();
+
+    // Remembered logon: "Last.ini" in INIPATH and the per-user copy
+    // INIPATH/<user>/<user>.ini.
+    void GetInformationFromLast_Ini();
+    void PutInformationInLast_Ini();
+    void PutInformationInUser_Ini();
+
+    int GetComputerName();
+
+    // Fetches one server notice and pops it up. 0 when one was shown,
+    // -1 when there was none, -2 when the server could not be reached.
+    int GetUserMessage(QWidget* parent);
+
+    // Fills the ClientConfig at config from "OrixClientAPP.ini" and sets
+    // INIPATH; returns 0. Key 2003 is read only when readItem2003 is set.
+    static int ReadConfigInfo(void* config, int readItem2003);
+
+    // Opens the web portal with the user logged on (or redirect itself when
+    // it is a full http/https address). Returns 0.
+    int LogWebSite(const char* redirect);
+
+    // Percent-encodes text for use as a URL query value.
+    static QByteArray URLEncode(const char* text);
+
+    // Logon-time loaders of the job settings.
+    int GetUserPayerInfo();
+    void GetDocPurpose();
+    void GetAuditInfo();
+    void GetAuditByIni();
+
+    // Frees the payer list.
+    void FreePayers();
+
+    CDComLayerWS* rpc() const { return RpcClient.get(); }
+
+    char ServerPort[256];
+    int32_t GroupId;
+    char GroupName[256];
+    char ComputerName[256];
+    char IPAddress[256];
+    char MacAddress[256];
+    char WebsiteAddress[256];
+    ClientConfig Config;
+    TavAuditFlow AuditFlow;
+    int32_t PrintWay;
+
+    // Payer settings (filled at logon by GetUserPayerInfo).
+    bool IsSupportCostControl;
+    bool IsSupportProject;
+    int32_t PayerType;
+    int32_t PayerCount;
+    TavPayer* Payers; // calloc'ed, PayerCount entries
+    // Payer chosen for the job being prepared (by the settings dialog).
+    TavPayer SelectedPayer;
+    int32_t SelectedPayerIsGroup;
+
+    int32_t JobState; // server setting "LinuxPrintStateNew", default 20
+
+    std::unique_ptr<CDComLayerWS> RpcClient;
+    char RpcPort[20];
+    bool SavePassword;
+    bool AutoLogon;
+    bool DomainAgentLogon;
+
+    // The job being prepared.
+    _TAV_PRINT_TASK_INFO_ TaskInfo;
+    MobilePrintTaskInfo MobileTaskInfo;
+    char DocumentPath[256];
+};
