@@ -1,11 +1,25 @@
 #include "DComLayerWS.h"
 
+#include "SoapCall.h"
 #include "TavCommon.h"
+#include "TavUserRecord.h"
 #include "TextUtil.h"
 
 #include <cstring>
+#include <sys/socket.h>
 
-// Connection, logon and the per-call runtime context.
+// Connection, logon and the runtime settings every operation starts from.
+
+namespace {
+
+constexpr int kTimeoutSeconds = 30;
+
+bool IsHttpsEndpoint(const char* endpoint)
+{
+    return strncmp(endpoint, "https:", 6) == 0;
+}
+
+} // namespace
 
 CDComLayerWS::CDComLayerWS()
 {
@@ -18,7 +32,8 @@ CDComLayerWS::~CDComLayerWS() = default;
 
 int CDComLayerWS::InitDCOM()
 {
-    return InitServerPort();
+    InitServerPort();
+    return 0;
 }
 
 int CDComLayerWS::InitServerPort()
@@ -38,14 +53,69 @@ void CDComLayerWS::SetPort(const char* port)
     CopyText(m_Port, sizeof m_Port, port);
 }
 
-int CDComLayerWS::InitSoap(OrWSProxy&)
+int CDComLayerWS::InitSoap(OrWSProxy& proxy)
 {
-    return 0; // TODO(rpc-core)
+    struct soap* soap = proxy.soap;
+
+    // Chunked HTTP both ways; the request size need not be known in advance,
+    // so attachments stream straight from their files.
+    soap_set_imode(soap, SOAP_IO_CHUNK);
+    soap_set_omode(soap, SOAP_IO_CHUNK);
+
+    soap->fdimereadopen = SoapDime::ReadOpen;
+    soap->fdimeread = SoapDime::Read;
+    soap->fdimereadclose = SoapDime::ReadClose;
+
+    soap->recv_timeout = kTimeoutSeconds;
+    soap->send_timeout = kTimeoutSeconds;
+    soap->connect_timeout = kTimeoutSeconds;
+    // A peer that hangs up must fail the call, not end the process.
+    soap->socket_flags = MSG_NOSIGNAL;
+
+    proxy.soap_endpoint = m_Endpoint;
+
+    // Port 8085 is the server's UTF-8 service; the others speak Latin-1
+    // strings, byte for byte.
+    if (strcmp(m_Port, "8085") == 0) {
+        soap_set_imode(soap, SOAP_C_UTFSTRING);
+        soap_set_omode(soap, SOAP_C_UTFSTRING);
+    } else {
+        soap_clr_imode(soap, SOAP_C_UTFSTRING);
+        soap_clr_omode(soap, SOAP_C_UTFSTRING);
+    }
+
+    if (IsHttpsEndpoint(m_Endpoint)) {
+        // The server's certificate must chain to a certificate authority of
+        // the system store (an administrator adds a private one there) and
+        // name the host of the endpoint.
+        if (soap_ssl_client_context(soap, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION, nullptr,
+                                    nullptr, nullptr, nullptr, nullptr)
+            != SOAP_OK) {
+            // The failure stays in soap->error; the call reports it.
+        }
+    }
+    return 0;
 }
 
-int CDComLayerWS::LogOn(void*)
+int CDComLayerWS::LogOn(void* logonRecord)
 {
-    return -20; // TODO(rpc-core)
+    const TavUserRecord* record = static_cast<const TavUserRecord*>(logonRecord);
+    m_UseHttps = record->UseSsl;
+    FormatText(m_Endpoint, sizeof m_Endpoint, m_UseHttps ? "https://%s:%s" : "http://%s:%s",
+               record->ServerAddress, m_Port);
+
+    SoapCall call(*this);
+    if (!call.ok())
+        return -20;
+
+    LONG64 logResult = -1;
+    const int status = call.proxy().UserLogon(call.endpoint(), nullptr,
+                                              const_cast<char*>(record->UserName),
+                                              const_cast<char*>(record->Password),
+                                              static_cast<LONG64>(record->LogonMode), &logResult);
+    if (status != SOAP_OK)
+        return status > 0 ? -status : status;
+    return static_cast<int>(logResult);
 }
 
 void CDComLayerWS::ErrorDescription(long code)

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "soapOrWSProxy.h"
+
+class CDComLayerWS;
+
+// The runtime context of one server operation. Every operation of
+// CDComLayerWS makes one on the stack, makes its call through proxy() with
+// endpoint() and a null action, copies what it needs out of the context and
+// lets the destructor release everything the runtime allocated (received
+// strings, buffers, class instances).
+//
+//     SoapCall call(*this);
+//     if (!call.ok())
+//         return 20;
+//     LONG64 level = 0;
+//     if (call.proxy().GetSecretLevel(call.endpoint(), nullptr, userName, &level) != SOAP_OK)
+//         return 15;
+//
+// Values that live in the context (arrayOfData / arrayOfName made with
+// call.soap(), received strings) must not outlive the SoapCall: declare the
+// SoapCall before them.
+class SoapCall
+{
+public:
+    // upload: connect time-out of 10 s instead of 30 s and the DIME write
+    // callbacks installed beside the read callbacks.
+    explicit SoapCall(CDComLayerWS& client, bool upload = false);
+    ~SoapCall();
+
+    SoapCall(const SoapCall&) = delete;
+    SoapCall& operator=(const SoapCall&) = delete;
+
+    // False when no runtime context could be made; the operation then fails
+    // with its own result for that case and must not touch proxy()/soap().
+    bool ok() const { return m_soap != nullptr; }
+    OrWSProxy& proxy();
+    struct soap* soap() const { return m_soap; }
+    // The client's endpoint text ("http://host:port" or "https://host:port").
+    const char* endpoint() const;
+
+    // Test hook: while set, no context can be made (ok() is false), so the
+    // "no context" paths of the operations can be exercised.
+    static void SetContextFailureForTesting(bool fail);
+
+private:
+    CDComLayerWS& m_client;
+    struct soap* m_soap = nullptr;
+    OrWSProxy* m_proxy = nullptr;
+    bool m_sigpipeBlocked = false;
+    bool m_sigpipeWasPending = false;
+};
+
+// The DIME attachment callbacks. An outgoing ns__Data with type set carries
+// the path of a local file in __ptr; the read callbacks stream that file.
+// The write callbacks save incoming attachments to the file named by their
+// options. Exposed for CDComLayerWS::InitSoap and the tests.
+namespace SoapDime {
+void* ReadOpen(struct soap* soap, void* handle, const char* id, const char* type,
+               const char* options);
+size_t Read(struct soap* soap, void* handle, char* buf, size_t len);
+void ReadClose(struct soap* soap, void* handle);
+void* WriteOpen(struct soap* soap, const char* id, const char* type, const char* options);
+int Write(struct soap* soap, void* handle, const char* buf, size_t len);
+void WriteClose(struct soap* soap, void* handle);
+} // namespace SoapDime
