@@ -89,6 +89,21 @@ QString toText(const QVariant& value)
     return value.toString();
 }
 
+// The bytes of a text value as they stand in the file. Qt reads an INI file
+// without a codec, one Latin-1 character per byte, so the characters of a
+// value typed into the file are its bytes (UTF-8 when a person wrote it with
+// a text editor). A value that Qt itself wrote with escapes (\x5f20) holds
+// characters beyond Latin-1 and is taken as text. No reader of this file
+// sets a codec: Qt caches one parse per file for all readers.
+QByteArray toFileBytes(const QVariant& value)
+{
+    const QString text = toText(value);
+    for (QChar c : text)
+        if (c.unicode() > 0xFF)
+            return text.toUtf8();
+    return text.toLatin1();
+}
+
 int toInt(const QVariant& value)
 {
     bool ok = false;
@@ -122,16 +137,18 @@ int OrixUser::ReadConfigInfo(void* config, int readItem2003)
             *reinterpret_cast<int32_t*>(base + spec.offset) = toInt(value);
             break;
         case Kind::Utf8:
-            CopyUtf8Text(base + spec.offset, 256, toText(value).toUtf8().constData());
+            CopyUtf8Text(base + spec.offset, 256, toFileBytes(value).constData());
             break;
         case Kind::Latin1:
-            CopyText(base + spec.offset, 256, toText(value).toLatin1().constData());
+            // The lists keep the bytes of the file's text (Latin-1 characters
+            // to bytes), which the job settings split and use as UTF-8.
+            CopyUtf8Text(base + spec.offset, 256, toFileBytes(value).constData());
             break;
         case Kind::Other:
             for (int i = 0; i < ClientConfig::kOtherKeyCount - 1; ++i)
                 if (ClientConfig::kOtherKeys[i] == spec.key)
                     CopyUtf8Text(cfg->Other[i], sizeof cfg->Other[i],
-                                 toText(value).toUtf8().constData());
+                                 toFileBytes(value).constData());
             break;
         }
     }
@@ -140,10 +157,10 @@ int OrixUser::ReadConfigInfo(void* config, int readItem2003)
     cfg->UiHide = toInt(settings.value("OPTION/UIHide", 0));
     cfg->CdPassword = toInt(settings.value("OPTION/CDPassword", 0));
     CopyUtf8Text(cfg->AuthServer, sizeof cfg->AuthServer,
-                 toText(settings.value("OPTION/AuthServer", QString())).toUtf8().constData());
+                 toFileBytes(settings.value("OPTION/AuthServer", QString())).constData());
 
-    const QString iniPath =
-        toText(settings.value("/UserInfo/Path", QString::fromUtf8(SystemPaths::varTmp())));
-    CopyUtf8Text(INIPATH, sizeof INIPATH, iniPath.toUtf8().constData());
+    const QByteArray iniPath =
+        toFileBytes(settings.value("/UserInfo/Path", QString::fromUtf8(SystemPaths::varTmp())));
+    CopyUtf8Text(INIPATH, sizeof INIPATH, iniPath.constData());
     return 0;
 }

@@ -8,10 +8,10 @@
 struct ClientConfig {
     char ServerAddress[256];   // Main Window/2002, UTF-8, "127.0.0.1"
     char UserName[256];        // Main Window/2006, UTF-8, "user1"
-    char PurposeList[256];     // Main Window/2015, Latin-1 bytes, ";"-separated
+    char PurposeList[256];     // Main Window/2015, bytes of the file's text, ";"-separated
     char WebPath[256];         // Main Window/2017, UTF-8, "RazodAroZid/Home/Index1"
     int32_t WebPort;           // Main Window/2022, 80
-    char SecretLevelList[256]; // Main Window/2014, Latin-1 bytes, ";"-separated
+    char SecretLevelList[256]; // Main Window/2014, bytes of the file's text, ";"-separated
     char AuthServer[256];      // OPTION/AuthServer, UTF-8
     int32_t UseSsl;            // OPTION/SSL
     int32_t UiHide;            // OPTION/UIHide, bit mask applied by the main window

@@ -8,6 +8,7 @@
 #include "SystemPaths.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QString>
@@ -50,16 +51,24 @@ public:
     QString varTmp() const { return QString::fromUtf8(SystemPaths::varTmp()); }
     QString configPath() const { return programFolder() + "OrixClientAPP.ini"; }
 
-    // Writes the configuration file (raw INI text, UTF-8).
-    void writeConfig(const QByteArray& text) const
+    // Writes the configuration file (raw INI text, UTF-8). Each write gets a
+    // later modification time than the one before: Qt's settings cache only
+    // notices a rewritten file by its size and time stamp, and a test
+    // rewrites within the same millisecond where a person would not.
+    void writeConfig(const QByteArray& text)
     {
         QFile f(configPath());
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
         f.write(text);
+        f.flush();
+        m_configTime = m_configTime.isValid() ? m_configTime.addSecs(2)
+                                              : QDateTime::currentDateTime().addSecs(-3600);
+        f.setFileTime(m_configTime, QFileDevice::FileModificationTime);
     }
 
 private:
     QTemporaryDir m_dir;
+    QDateTime m_configTime;
     QString m_home;
     QByteArray m_oldPrefix;
     QByteArray m_oldHome;
