@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what the build needs, builds everything and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORIX_WERROR=ON
+cmake --build build -j"$(nproc)"
+cd build
+ctest --output-on-failure --timeout 600
