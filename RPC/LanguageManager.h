@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+class QSettings;
+
+// The texts of the server notices, by integer identifier. They come from the
+// section "Log Online" of the configuration file "OrixClientAPP.ini" in the
+// working directory; a few identifiers have built-in texts that replace the
+// configured ones.
+class LanguageManager
+{
+public:
+    // Opens "OrixClientAPP.ini" relative to the working directory.
+    LanguageManager();
+    // Opens the given INI file instead.
+    explicit LanguageManager(const QString& iniPath);
+    ~LanguageManager();
+    LanguageManager(const LanguageManager&) = delete;
+    LanguageManager& operator=(const LanguageManager&) = delete;
+
+    // The built-in text of id, or the value of "Log Online/<id>" (its bytes
+    // taken as UTF-8), or an empty text when the key is absent.
+    QString GetString(int id) const;
+
+    // The built-in text of id; null when id has none.
+    static const char* BuiltInText(int id);
+
+    static constexpr const char* kIniFileName = "OrixClientAPP.ini";
+
+private:
+    QSettings* m_settings;
+};
