@@ -1,6 +1,21 @@
 #include "DComLayerWS.h"
 
-// Server notices.
-// TODO(notices): implement; the stub answers "no notice".
+#include "LanguageManager.h"
+#include "ServerNotice.h"
+#include "SoapCall.h"
 
-int CDComLayerWS::ReadMessage(const char*, TavServerMessage*) { return -1; }
+// Server notices: one notice per poll, decoded into a headline.
+
+int CDComLayerWS::ReadMessage(const char* userName, TavServerMessage* out)
+{
+    SoapCall call(*this);
+    if (!call.ok())
+        return -2;
+    ns__GetUserMessageResponse answer{};
+    if (call.proxy().GetUserMessage(call.endpoint(), nullptr, const_cast<char*>(userName),
+                                    answer) != SOAP_OK)
+        return -2;
+    // Decoded (and so copied) while the reply still lives in the context.
+    const LanguageManager texts;
+    return ServerNotice::Decode(answer.data.__ptr, answer.data.__size, texts, out);
+}

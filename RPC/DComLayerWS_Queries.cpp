@@ -1,23 +1,321 @@
 #include "DComLayerWS.h"
 
-// Server queries: user, group, settings, printers, payers, quota.
-// TODO(queries): implement; the stubs answer "exchange failed".
+#include "FieldQuery.h"
+#include "SoapCall.h"
+#include "SqlText.h"
+#include "TavCommon.h"
+#include "TavQuotaRequest.h"
+#include "TavUserRecord.h"
+#include "TextUtil.h"
 
-int CDComLayerWS::GetGroupIDFromUsersByUserName(char*, void*) { return 15; }
-int CDComLayerWS::GetPrintWayFromUsersByUserName(char*, int*) { return 15; }
-int CDComLayerWS::GetGroupNameFromGroupByGroupID(int, void*) { return 15; }
-int CDComLayerWS::GetSettingValueBySettingName(char*, char*, char*) { return 15; }
-int CDComLayerWS::GetWebsiteIP(char*, char*) { return 0; }
-int CDComLayerWS::GetUserInfo(char*, void*) { return 15; }
-int CDComLayerWS::GetUserInfoEx(char*, void*) { return 15; }
-int CDComLayerWS::GetPrinterList(char*, void**) { return 15; }
-int CDComLayerWS::GetSecretLevel(char*) { return 0; }
-int CDComLayerWS::GetSpecialAudit(char*, int* specialAudit)
+#include <cjson/cJSON.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+// Server queries: user, group, settings, printers, payers, quota.
+//
+// Texts inserted into a query have their single quotes doubled, so a name
+// like O'Brien stays one SQL literal. A query text that would not fit into
+// its 1024-byte buffer is never sent (a cut query would be another query);
+// the operation then fails as if the exchange had failed.
+
+namespace {
+
+// Result of the field queries when the exchange failed, the answer was empty
+// or no runtime context could be made.
+constexpr int kQueryFailed = 15;
+// Thrown by GetPrinterList / GetUserInfo / GetUserInfoEx (unsigned int) and
+// by GetWebsiteIP (int) when there is no context or the exchange fails.
+constexpr unsigned int kExchangeFailure = 0x80000000u;
+// Setting values are asked for with 512 bytes but land in 256-byte buffers.
+constexpr size_t kSettingValueBuffer = 256;
+constexpr size_t kTextBuffer = 256;
+
+int32_t ReadLe32(const unsigned char* p)
+{
+    const uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                       (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<int32_t>(v);
+}
+
+// A fixed-width record field as a text, never read past the field.
+QByteArray FieldText(const char* field, size_t width)
+{
+    return QByteArray(field, static_cast<int>(strnlen(field, width)));
+}
+
+// One field query in its own context: false when there was no context, the
+// text did not fit, the exchange failed or the answer was too short to hold
+// the row count and error code.
+bool FieldQuery(CDComLayerWS& client, const char* sql, const char* fieldName, long fieldType,
+                long fieldSize, FieldResult* result)
+{
+    SoapCall call(client);
+    if (!call.ok())
+        return false;
+    return RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result) &&
+           result->isUsable();
+}
+
+} // namespace
+
+int CDComLayerWS::GetGroupIDFromUsersByUserName(char* userName, void* groupId)
+{
+    char sql[kSqlBufferSize];
+    if (!FormatSql(sql, sizeof sql, "SELECT GroupID FROM Users WHERE UserName = '%s'",
+                   SqlQuoted(userName).constData()))
+        return kQueryFailed;
+    FieldResult answer;
+    if (!FieldQuery(*this, sql, "GroupID", kFieldInt, 4, &answer))
+        return kQueryFailed;
+    int32_t value = 0;
+    if (answer.errorCode() == 0 && answer.firstInt(&value))
+        *static_cast<int*>(groupId) = value;
+    return answer.errorCode();
+}
+
+int CDComLayerWS::GetPrintWayFromUsersByUserName(char* userName, int* printWay)
+{
+    char sql[kSqlBufferSize];
+    if (!FormatSql(sql, sizeof sql, "SELECT PrintWay FROM Users WHERE UserName = '%s'",
+                   SqlQuoted(userName).constData()))
+        return kQueryFailed;
+    FieldResult answer;
+    if (!FieldQuery(*this, sql, "PrintWay", kFieldInt, 4, &answer))
+        return kQueryFailed;
+    int32_t value = 0;
+    if (answer.errorCode() == 0 && answer.firstInt(&value))
+        *printWay = value;
+    return answer.errorCode();
+}
+
+int CDComLayerWS::GetGroupNameFromGroupByGroupID(int groupId, void* groupName)
+{
+    char sql[kSqlBufferSize];
+    if (!FormatSql(sql, sizeof sql, "SELECT GroupName FROM Groups WHERE GroupID = %d", groupId))
+        return kQueryFailed;
+    FieldResult answer;
+    if (!FieldQuery(*this, sql, "GroupName", kFieldText, 255, &answer))
+        return kQueryFailed;
+    if (answer.errorCode() == 0 && answer.size() > FieldResult::kHeaderSize) {
+        const QByteArray utf8 = GBK2UTF8(answer.firstText().constData()).toUtf8();
+        CopyUtf8Text(static_cast<char*>(groupName), kTextBuffer, utf8.constData());
+    }
+    return answer.errorCode();
+}
+
+int CDComLayerWS::GetSettingValueBySettingName(char* settingName, char* value,
+                                               char* defaultValue)
+{
+    if (defaultValue)
+        CopyText(value, kSettingValueBuffer, defaultValue);
+    char sql[kSqlBufferSize];
+    if (!FormatSql(sql, sizeof sql, "SELECT SettingValue FROM SysSettings WHERE SettingName = '%s'",
+                   SqlQuoted(settingName).constData()))
+        return kQueryFailed;
+    FieldResult answer;
+    if (!FieldQuery(*this, sql, "SettingValue", kFieldText, 512, &answer))
+        return kQueryFailed;
+    if (answer.errorCode() == 0 && answer.size() > FieldResult::kHeaderSize)
+        CopyText(value, kSettingValueBuffer, answer.firstText().constData());
+    return answer.errorCode();
+}
+
+int CDComLayerWS::GetWebsiteIP(char* websiteAddress, char* serverAddress)
+{
+    char sql[kSqlBufferSize];
+    if (!FormatSql(sql, sizeof sql,
+                   "SELECT WebsiteIP FROM Servers WHERE ServerIP='%s' AND IsMonitored='Y' AND  "
+                   "IsDeleted='N'",
+                   SqlQuoted(serverAddress).constData()))
+        throw static_cast<int>(kExchangeFailure);
+
+    QByteArray website;
+    {
+        SoapCall call(*this);
+        if (!call.ok())
+            throw static_cast<int>(kExchangeFailure);
+        FieldResult answer;
+        if (!RunFieldQuery(call, sql, "WebsiteIP", kFieldText, 50, &answer) || !answer.isUsable())
+            throw static_cast<int>(kExchangeFailure);
+        if (answer.errorCode() == 0 && answer.rowCount() > 0)
+            website = answer.firstText();
+    }
+    CopyText(websiteAddress, kTextBuffer, website.isEmpty() ? serverAddress : website.constData());
+    return 0;
+}
+
+int CDComLayerWS::GetUserInfo(char* userName, void* session)
+{
+    SoapCall call(*this);
+    if (!call.ok())
+        throw kExchangeFailure;
+    ns__GetUserInfoResponse answer{};
+    if (call.proxy().GetUserInfo(call.endpoint(), nullptr, userName, answer) != SOAP_OK)
+        throw kExchangeFailure;
+    // A user number and a GB18030 name; shorter than the number is empty.
+    const unsigned char* bytes = answer.image.__ptr;
+    const int size = answer.image.__size;
+    if (!bytes || size < 4)
+        return kQueryFailed;
+    auto* record = static_cast<TavUserRecord*>(session);
+    const char* name = reinterpret_cast<const char*>(bytes) + 4;
+    const QByteArray gbk(name, static_cast<int>(strnlen(name, static_cast<size_t>(size - 4))));
+    const QByteArray utf8 = GBK2UTF8(gbk.constData()).toUtf8();
+    record->UserId = ReadLe32(bytes);
+    CopyUtf8Text(record->FullName, sizeof record->FullName, utf8.constData());
+    return 0;
+}
+
+int CDComLayerWS::GetUserInfoEx(char* userName, void* session)
+{
+    SoapCall call(*this);
+    if (!call.ok())
+        throw kExchangeFailure;
+    ns__GetUserInfoExResponse answer{};
+    if (call.proxy().GetUserInfoEx(call.endpoint(), nullptr, userName, answer) != SOAP_OK)
+        throw kExchangeFailure;
+    if (!answer.image.__ptr || answer.image.__size <= 0)
+        return kQueryFailed;
+    // Only what arrived; the rest of the block keeps what it held.
+    auto* record = static_cast<TavUserRecord*>(session);
+    const size_t n = answer.image.__size < TavUserRecord::kUserInfoExSize
+                         ? static_cast<size_t>(answer.image.__size)
+                         : static_cast<size_t>(TavUserRecord::kUserInfoExSize);
+    memcpy(record->UserInfoEx, answer.image.__ptr, n);
+    return 0;
+}
+
+int CDComLayerWS::GetPrinterList(char* userName, void** printerList)
+{
+    SoapCall call(*this);
+    if (!call.ok())
+        throw kExchangeFailure;
+    ns__GetPrinterListResponse answer{};
+    if (call.proxy().GetPrinterList(call.endpoint(), nullptr, userName, answer) != SOAP_OK)
+        throw kExchangeFailure;
+    if (!answer.data.__ptr || answer.data.__size <= 0)
+        return kQueryFailed;
+    // size / 2 units hold all bytes of an even size; an odd last byte lands
+    // in the first of the block's two trailing zero bytes, the second one
+    // still terminates the text.
+    const unsigned int size = static_cast<unsigned int>(answer.data.__size);
+    char* block = SysAllocStringLen(nullptr, size / 2);
+    if (!block)
+        return 11;
+    memcpy(block, answer.data.__ptr, size);
+    *printerList = block;
+    return 0;
+}
+
+int CDComLayerWS::GetSecretLevel(char* userName)
+{
+    SoapCall call(*this);
+    if (!call.ok())
+        return 0;
+    LONG64 level = 0;
+    if (call.proxy().GetSecretLevel(call.endpoint(), nullptr, userName, &level) != SOAP_OK)
+        return 0;
+    return static_cast<int>(level);
+}
+
+int CDComLayerWS::GetSpecialAudit(char* userName, int* specialAudit)
 {
     *specialAudit = 0;
-    return 15;
+    SoapCall call(*this);
+    if (!call.ok())
+        return kQueryFailed;
+    ns__structGetSpecialAuditOfUser answer{};
+    if (call.proxy().GetSpecialAuditOfUser(call.endpoint(), nullptr, userName, answer) !=
+            SOAP_OK ||
+        !answer.return_)
+        return kQueryFailed;
+    *specialAudit = static_cast<int>(answer.return_->pSpecialAudit);
+    return static_cast<int>(answer.return_->pRet);
 }
-int CDComLayerWS::GetPayerInfo(char*, char*&) { return 20; }
-int CDComLayerWS::ExecSQL(char*) { return 0; }
-int CDComLayerWS::UpdateProjectIDOfPrintProcTask(void*, char*) { return 0; }
-int CDComLayerWS::QuotaVerification(char*) { return 0; }
+
+int CDComLayerWS::GetPayerInfo(char* item, char*& payerParam)
+{
+    SoapCall call(*this);
+    if (!call.ok())
+        return 20;
+    char* answer = nullptr;
+    const int status = call.proxy().GetPayerInfo(call.endpoint(), nullptr, item, &answer);
+    if (status != SOAP_OK)
+        return status;
+    if (answer) {
+        const size_t length = strlen(answer);
+        char* copy = static_cast<char*>(malloc(length + 1));
+        if (!copy)
+            return 11;
+        memcpy(copy, answer, length + 1);
+        payerParam = copy;
+    }
+    return 0;
+}
+
+int CDComLayerWS::ExecSQL(char* sql)
+{
+    SoapCall call(*this);
+    if (!call.ok())
+        return 0;
+    int result = 0;
+    if (call.proxy().ExcuteSQL(call.endpoint(), nullptr, sql, &result) != SOAP_OK)
+        return 0;
+    return result;
+}
+
+int CDComLayerWS::UpdateProjectIDOfPrintProcTask(void* quotaRequest, char* storedName)
+{
+    const auto* request = static_cast<const TavQuotaRequest*>(quotaRequest);
+    // Only a project payer (type 4) names a project; the others clear it.
+    const int projectId = request->PayerType == 4 ? request->PayerID : 0;
+    char sql[kSqlBufferSize];
+    if (!FormatSql(sql, sizeof sql,
+                   "UPDATE PrintProcTask SET PayerID=%d,PayerType=%d,ProjectID = %d WHERE "
+                   "SPLFileName='%s'",
+                   request->PayerID, request->PayerType, projectId,
+                   SqlQuoted(storedName).constData()))
+        return 0;
+    return ExecSQL(sql);
+}
+
+int CDComLayerWS::QuotaVerification(char* quotaRequest)
+{
+    const auto* request = reinterpret_cast<const TavQuotaRequest*>(quotaRequest);
+
+    cJSON* json = cJSON_CreateObject();
+    if (!json)
+        return 0;
+    cJSON_AddNumberToObject(json, "PayerType", request->PayerType);
+    cJSON_AddNumberToObject(json, "PayerID", request->PayerID);
+    cJSON_AddNumberToObject(json, "TotalPages", request->TotalPages);
+    cJSON_AddNumberToObject(json, "PaperWidth", request->PaperWidth);
+    cJSON_AddNumberToObject(json, "PaperHeight", request->PaperHeight);
+    cJSON_AddNumberToObject(json, "TaskID", request->TaskID);
+    cJSON_AddStringToObject(
+        json, "PrinterName",
+        FieldText(request->PrinterName, sizeof request->PrinterName).constData());
+    cJSON_AddStringToObject(json, "Color",
+                            FieldText(request->Color, sizeof request->Color).constData());
+    cJSON_AddStringToObject(json, "Duplex",
+                            FieldText(request->Duplex, sizeof request->Duplex).constData());
+    cJSON_AddStringToObject(json, "PaperSize",
+                            FieldText(request->PaperSize, sizeof request->PaperSize).constData());
+    char* text = cJSON_PrintUnformatted(json);
+    cJSON_Delete(json);
+    if (!text)
+        return 0;
+
+    LONG64 result = 0;
+    {
+        SoapCall call(*this);
+        if (call.ok() &&
+            call.proxy().QuotaVerification(call.endpoint(), nullptr, text, &result) != SOAP_OK)
+            result = 0;
+    }
+    cJSON_free(text);
+    return static_cast<int>(result);
+}
