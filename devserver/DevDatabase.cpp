@@ -1,0 +1,177 @@
+#include "DevDatabase.h"
+
+#include "EmbeddedSql.h"
+#include "TavCommon.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QString>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+DevDatabase::~DevDatabase()
+{
+    close();
+}
+
+void DevDatabase::close()
+{
+    if (m_db)
+        sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+bool DevDatabase::open(const std::string& path, bool* created)
+{
+    close();
+    struct stat st;
+    const bool exists = stat(path.c_str(), &st) == 0;
+    if (created)
+        *created = !exists;
+    const int flags = SQLITE_OPEN_READWRITE | (exists ? 0 : SQLITE_OPEN_CREATE);
+    if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
+        m_error = m_db ? sqlite3_errmsg(m_db) : "out of memory";
+        close();
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_extended_result_codes(m_db, 0);
+    if (exists) {
+        // A file that is not a database fails here rather than later.
+        if (!exec("SELECT count(*) FROM sqlite_master")) {
+            close();
+            return false;
+        }
+        return true;
+    }
+    if (!fill()) {
+        close();
+        unlink(path.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool DevDatabase::fill()
+{
+    if (!exec("BEGIN"))
+        return false;
+    for (int i = 0; i < kEmbeddedSqlFileCount; ++i) {
+        if (!exec(kEmbeddedSqlFiles[i].text)) {
+            m_error = std::string(kEmbeddedSqlFiles[i].name) + ": " + m_error;
+            exec("ROLLBACK");
+            return false;
+        }
+    }
+    return exec("COMMIT");
+}
+
+bool DevDatabase::exec(const char* sql)
+{
+    char* message = nullptr;
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+        m_error = message ? message : sqlite3_errstr(rc);
+        sqlite3_free(message);
+        return false;
+    }
+    return true;
+}
+
+DevStatement::DevStatement(sqlite3* db, const char* sql)
+{
+    if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+        fprintf(stderr, "orws-devserver: SQL error: %s in: %s\n", sqlite3_errmsg(db), sql);
+        sqlite3_finalize(m_stmt);
+        m_stmt = nullptr;
+    }
+}
+
+DevStatement::~DevStatement()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+DevStatement& DevStatement::bind(int index, long long value)
+{
+    if (m_stmt)
+        sqlite3_bind_int64(m_stmt, index, value);
+    return *this;
+}
+
+DevStatement& DevStatement::bind(int index, const std::string& value)
+{
+    if (m_stmt)
+        sqlite3_bind_text(m_stmt, index, value.data(), static_cast<int>(value.size()),
+                          SQLITE_TRANSIENT);
+    return *this;
+}
+
+bool DevStatement::next()
+{
+    return m_stmt && sqlite3_step(m_stmt) == SQLITE_ROW;
+}
+
+bool DevStatement::run()
+{
+    if (!m_stmt)
+        return false;
+    int rc;
+    while ((rc = sqlite3_step(m_stmt)) == SQLITE_ROW) {
+    }
+    return rc == SQLITE_DONE;
+}
+
+long long DevStatement::integer(int column) const
+{
+    return m_stmt ? sqlite3_column_int64(m_stmt, column) : 0;
+}
+
+std::string DevStatement::text(int column) const
+{
+    if (!m_stmt)
+        return std::string();
+    const unsigned char* t = sqlite3_column_text(m_stmt, column);
+    return t ? std::string(reinterpret_cast<const char*>(t),
+                           static_cast<size_t>(sqlite3_column_bytes(m_stmt, column)))
+             : std::string();
+}
+
+bool DevStatement::isNull(int column) const
+{
+    return !m_stmt || sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+}
+
+std::string Utf8ToGbk(const std::string& utf8)
+{
+    const QByteArray gbk = UTF82GBK(utf8.c_str());
+    return std::string(gbk.constData(), static_cast<size_t>(gbk.size()));
+}
+
+std::string GbkToUtf8(const char* gbk, size_t maxBytes)
+{
+    const std::string raw = FieldText(gbk, maxBytes);
+    const QByteArray utf8 = GBK2UTF8(raw.c_str()).toUtf8();
+    return std::string(utf8.constData(), static_cast<size_t>(utf8.size()));
+}
+
+std::string FieldText(const char* field, size_t maxBytes)
+{
+    if (!field)
+        return std::string();
+    const void* end = memchr(field, '\0', maxBytes);
+    return std::string(field, end ? static_cast<size_t>(static_cast<const char*>(end) - field)
+                                  : maxBytes);
+}
+
+std::string Md5Hex(const std::string& text)
+{
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArray(text.data(), static_cast<int>(text.size())), QCryptographicHash::Md5);
+    return digest.toHex().toUpper().toStdString();
+}

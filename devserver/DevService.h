@@ -1,0 +1,88 @@
+#pragma once
+
+#include "soapOrWSService.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class DevDatabase;
+class DevStorage;
+
+// Limits on what a request may make the server do.
+struct DevLimits {
+    static constexpr long long kMaxFieldSize = 8192;       // bytes per text value
+    static constexpr int kMaxRows = 10000;                 // rows per field query
+    static constexpr size_t kMaxReplyBytes = 4u << 20;     // field query reply
+    static constexpr long long kMaxJobBytes = 1ll << 30;   // stored document
+    static constexpr int kMaxBlocks = 100000;              // blocks per job
+};
+
+// Result codes in the GetFieldValuesBySQL reply (offset 4).
+enum DevFieldError {
+    kFieldOk = 0,
+    kFieldSqlError = 1,     // SQLite rejected the text or failed running it
+    kFieldBadRequest = 3,   // FieldType other than 0/1, or FieldSize below 1
+    kFieldNotReadOnly = 4,  // more than one statement, or one that writes
+};
+
+// Result of ExcuteSQL when SQLite rejects the text (no change is kept).
+constexpr int kExcuteSqlError = -1;
+
+// The OrWS service over the development database and storage folder.
+class DevService : public OrWSService
+{
+public:
+    DevService(DevDatabase& db, DevStorage& storage, soap_mode mode);
+
+    int UserLogon(char* UserName, char* PassWord, LONG64 UserType, LONG64* LogResult) override;
+    int GetUserInfo(char* UserName, ns__GetUserInfoResponse& result) override;
+    int GetUserInfoEx(char* UserName, ns__GetUserInfoExResponse& result) override;
+    int GetPrinterList(char* UserName, ns__GetPrinterListResponse& result) override;
+    int GetSecretLevel(char* UserName, LONG64* SercretLevel) override;
+    int GetUserMessage(char* UserName, ns__GetUserMessageResponse& result) override;
+    int ExcuteSQL(char* strSQL, int* Result) override;
+    int GetSpecialAuditOfUser(char* lpUserName, ns__structGetSpecialAuditOfUser& result) override;
+    int GetFieldValuesBySQL(char* pSQL, char* pFieldName, LONG64 FieldType, LONG64 FieldSize,
+                            ns__GetFieldValuesBySQLResponse& result) override;
+    int GetPayerInfo(char* pItem, char** pPayerParam) override;
+    int QuotaVerification(char* pJsonJobParam, LONG64* pRet) override;
+    int SavePrintJobEx(arrayOfData* data, ns__SavePrintJobExResponse& result) override;
+    int SavePrintJobByBlockForLinuxClient(arrayOfData* data, LONG64 BlockType,
+                                          char* SplFileNameIn,
+                                          ns__structSavePrintJobByBlock& result) override;
+    int SaveMobilePrintJob(arrayOfData* data, char* PrintFileName,
+                           ns__SaveMobilePrintJobResponse& result) override;
+    int SaveMobilePrintJobByBlock(char* PrintFileName, arrayOfData* data, LONG64 BlockType,
+                                  char* SplFileNameIn,
+                                  ns__structSavePrintJobByBlock& result) override;
+    int SaveCDRecordJobByBlock(char* PrintFileName, arrayOfData* data, LONG64 BlockType,
+                               char* SplFileNameIn, ns__structSavePrintJobByBlock& result) override;
+    int SaveCopyJobSQL(arrayOfData* CopyInfo, arrayOfName* names, char** TaskIds) override;
+
+    // Adds an undelivered notice; returns its id or -1.
+    static long long addNotice(DevDatabase& db, const std::string& user, int type,
+                               const std::string& fieldsUtf8);
+
+private:
+    enum class JobKind { Print, Mobile, Disc, Copy };
+    struct Bytes {
+        const unsigned char* data = nullptr;
+        size_t size = 0;
+    };
+
+    static Bytes item(const arrayOfData* array, int index);
+    ns__Data makeData(const std::vector<unsigned char>& bytes);
+    int fault(const char* operation, const std::string& text);
+
+    int saveBlock(const char* operation, JobKind kind, arrayOfData* data, LONG64 blockType,
+                  const char* nameIn, ns__structSavePrintJobByBlock& result);
+    std::string beginJob(JobKind kind, std::string* error);
+    bool appendDocument(JobKind kind, const std::string& name, const Bytes& bytes,
+                        std::string* error);
+    bool finishJob(JobKind kind, const std::string& name, const Bytes& record,
+                   const Bytes& appendix, std::string* error);
+
+    DevDatabase& m_db;
+    DevStorage& m_storage;
+};

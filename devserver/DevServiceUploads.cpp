@@ -1,0 +1,387 @@
+#include "DevService.h"
+
+#include "DevDatabase.h"
+#include "DevStorage.h"
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+// The upload operations: every job gets a folder in the storage folder
+// (task.bin = the request record, the document or disc data, appendix.bin)
+// and a row in Uploads; a finished print job also a PrintProcTask row and a
+// "received" notice for its user.
+
+namespace {
+
+struct KindInfo {
+    const char* name;
+    char prefix;
+    size_t recordSize;
+    const char* dataFile;
+    int noticeType;
+    const char* noticeLabel; // second notice field when the record names no printer
+};
+
+// Record sizes: print task 664, mobile print task 1112, disc request 1024,
+// copy request 932.
+const KindInfo kPrint{"print", 'P', 664, "document.dat", 0, "刷卡打印"};
+const KindInfo kMobile{"mobile", 'M', 1112, "document.dat", 0, "刷卡打印"};
+const KindInfo kDisc{"cd", 'C', 1024, "cd.dat", 2048, "刻录"};
+const KindInfo kCopy{"copy", 'K', 932, "", 640, "复印"};
+
+int32_t readInt32(const unsigned char* p)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                                static_cast<uint32_t>(p[2]) << 16 |
+                                static_cast<uint32_t>(p[3]) << 24);
+}
+
+const char* at(const unsigned char* record, size_t offset)
+{
+    return reinterpret_cast<const char*>(record + offset);
+}
+
+// What the server keeps of a request record.
+struct JobFields {
+    std::string user, doc, printer, secret, purpose, auditors, color, duplex, paper;
+    long long userId = 0, auditorCount = 0, pages = 0, copies = 0, jobState = 0;
+};
+
+std::string auditorList(const unsigned char* ids, long long count)
+{
+    std::string list;
+    for (long long i = 0; i < count; ++i) {
+        if (!list.empty())
+            list += ',';
+        list += std::to_string(readInt32(ids + 4 * i));
+    }
+    return list;
+}
+
+long long clampAuditors(int32_t count)
+{
+    return count < 0 ? 0 : (count > 10 ? 10 : count);
+}
+
+} // namespace
+
+static const KindInfo& info(int kind)
+{
+    switch (kind) {
+    case 0:
+        return kPrint;
+    case 1:
+        return kMobile;
+    case 2:
+        return kDisc;
+    default:
+        return kCopy;
+    }
+}
+
+DevService::Bytes DevService::item(const arrayOfData* array, int index)
+{
+    Bytes bytes;
+    if (!array || !array->__ptr || index < 0 || index >= array->__size)
+        return bytes;
+    const ns__Data& d = array->__ptr[index];
+    if (d.__ptr && d.__size > 0) {
+        bytes.data = d.__ptr;
+        bytes.size = static_cast<size_t>(d.__size);
+    }
+    return bytes;
+}
+
+std::string DevService::beginJob(JobKind kind, std::string* error)
+{
+    const KindInfo& k = info(static_cast<int>(kind));
+    const std::string name = m_storage.createJob(k.prefix);
+    if (name.empty()) {
+        *error = "cannot create a job folder in " + m_storage.dir();
+        return name;
+    }
+    const std::string data = *k.dataFile ? m_storage.jobPath(name, k.dataFile) : std::string();
+    if (!data.empty() && !DevStorage::writeFile(data, "", 0, false)) {
+        *error = "cannot create " + data;
+        return std::string();
+    }
+    DevStatement q(m_db.handle(), "INSERT INTO Uploads (StoredName, Kind, DataPath) "
+                                  "VALUES (?, ?, ?)");
+    q.bind(1, name).bind(2, std::string(k.name)).bind(3, data);
+    if (!q.run()) {
+        *error = std::string("database: ") + sqlite3_errmsg(m_db.handle());
+        return std::string();
+    }
+    return name;
+}
+
+bool DevService::appendDocument(JobKind kind, const std::string& name, const Bytes& bytes,
+                                std::string* error)
+{
+    const KindInfo& k = info(static_cast<int>(kind));
+    DevStatement blocks(m_db.handle(), "SELECT Blocks FROM Uploads WHERE StoredName = ?");
+    blocks.bind(1, name);
+    if (!blocks.next() || blocks.integer(0) >= DevLimits::kMaxBlocks) {
+        *error = "too many blocks";
+        return false;
+    }
+    const std::string path = m_storage.jobPath(name, k.dataFile);
+    const long long size = DevStorage::fileSize(path);
+    if (size < 0) {
+        *error = "the job's data file is missing";
+        return false;
+    }
+    if (size + static_cast<long long>(bytes.size) > DevLimits::kMaxJobBytes) {
+        *error = "the job is larger than the server accepts";
+        return false;
+    }
+    if (!DevStorage::writeFile(path, bytes.data, bytes.size, true)) {
+        *error = "cannot write " + path;
+        return false;
+    }
+    DevStatement q(m_db.handle(),
+                   "UPDATE Uploads SET Bytes = ?, Blocks = Blocks + 1 WHERE StoredName = ?");
+    q.bind(1, size + static_cast<long long>(bytes.size)).bind(2, name);
+    if (!q.run()) {
+        *error = std::string("database: ") + sqlite3_errmsg(m_db.handle());
+        return false;
+    }
+    return true;
+}
+
+bool DevService::finishJob(JobKind kind, const std::string& name, const Bytes& record,
+                           const Bytes& appendix, std::string* error)
+{
+    const KindInfo& k = info(static_cast<int>(kind));
+    if (record.size < k.recordSize) {
+        *error = "the request record has " + std::to_string(record.size) + " bytes, not " +
+                 std::to_string(k.recordSize);
+        return false;
+    }
+    const std::string recordPath = m_storage.jobPath(name, "task.bin");
+    if (!DevStorage::writeFile(recordPath, record.data, record.size, false)) {
+        *error = "cannot write " + recordPath;
+        return false;
+    }
+    std::string appendixPath;
+    if (appendix.size > 0) {
+        appendixPath = m_storage.jobPath(name, "appendix.bin");
+        if (!DevStorage::writeFile(appendixPath, appendix.data, appendix.size, false)) {
+            *error = "cannot write " + appendixPath;
+            return false;
+        }
+    }
+
+    const unsigned char* r = record.data;
+    JobFields f;
+    switch (kind) {
+    case JobKind::Print: // text in UTF-8
+        f.user = FieldText(at(r, 0), 50);
+        f.auditorCount = clampAuditors(readInt32(r + 52));
+        f.auditors = auditorList(r + 60, f.auditorCount);
+        f.secret = FieldText(at(r, 100), 50);
+        f.purpose = FieldText(at(r, 150), 512);
+        f.doc = name;
+        break;
+    case JobKind::Mobile: // names and choices in GB18030
+        f.user = FieldText(at(r, 0), 50);
+        f.userId = readInt32(r + 100);
+        f.auditorCount = clampAuditors(readInt32(r + 104));
+        f.auditors = auditorList(r + 112, f.auditorCount);
+        f.secret = GbkToUtf8(at(r, 152), 50);
+        f.purpose = GbkToUtf8(at(r, 202), 512);
+        f.doc = GbkToUtf8(at(r, 714), 50);
+        f.color = FieldText(at(r, 865), 1);
+        f.duplex = FieldText(at(r, 866), 1);
+        f.jobState = readInt32(r + 868);
+        f.pages = readInt32(r + 872);
+        f.copies = readInt32(r + 876);
+        f.paper = FieldText(at(r, 880), 50);
+        f.printer = GbkToUtf8(at(r, 960), 50);
+        break;
+    case JobKind::Disc: // UTF-8
+        f.user = FieldText(at(r, 34), 50);
+        f.doc = FieldText(at(r, 750), 50);
+        break;
+    case JobKind::Copy: // UTF-8
+        f.user = FieldText(at(r, 0), 50);
+        f.doc = FieldText(at(r, 714), 50);
+        break;
+    }
+    if (f.userId == 0) {
+        DevStatement id(m_db.handle(), "SELECT UserID FROM Users WHERE UserName = ?");
+        id.bind(1, f.user);
+        if (id.next())
+            f.userId = id.integer(0);
+    }
+
+    if (!m_db.exec("BEGIN")) {
+        *error = "database: " + m_db.error();
+        return false;
+    }
+    bool ok = true;
+    const std::string dataPath = *k.dataFile ? m_storage.jobPath(name, k.dataFile) : std::string();
+    const long long bytes = dataPath.empty() ? 0 : DevStorage::fileSize(dataPath);
+    {
+        DevStatement q(m_db.handle(),
+                       "UPDATE Uploads SET Finished = 1, UserName = ?, DocName = ?, "
+                       "RecordPath = ?, AppendixPath = ?, Bytes = ? WHERE StoredName = ?");
+        q.bind(1, f.user).bind(2, f.doc).bind(3, recordPath).bind(4, appendixPath);
+        q.bind(5, bytes).bind(6, name);
+        ok = q.run();
+    }
+    if (ok && (kind == JobKind::Print || kind == JobKind::Mobile)) {
+        DevStatement q(m_db.handle(),
+                       "INSERT INTO PrintProcTask (SPLFileName, UserName, UserID, DocName, "
+                       "PrinterName, SecretLevel, Purpose, AuditorCount, AuditorIDs, PageCount, "
+                       "Copies, ColorMode, DuplexMode, PaperSize, JobState, Bytes) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        q.bind(1, name).bind(2, f.user).bind(3, f.userId).bind(4, f.doc).bind(5, f.printer);
+        q.bind(6, f.secret).bind(7, f.purpose).bind(8, f.auditorCount).bind(9, f.auditors);
+        q.bind(10, f.pages).bind(11, f.copies).bind(12, f.color).bind(13, f.duplex);
+        q.bind(14, f.paper).bind(15, f.jobState).bind(16, bytes);
+        ok = q.run();
+    }
+    if (ok && !f.user.empty()) {
+        const std::string where = f.printer.empty() ? std::string(k.noticeLabel) : f.printer;
+        const std::string doc = f.doc.empty() ? name : f.doc;
+        ok = addNotice(m_db, f.user, k.noticeType, doc + "|" + where + "|0|0") > 0;
+    }
+    if (!ok) {
+        *error = std::string("database: ") + sqlite3_errmsg(m_db.handle());
+        m_db.exec("ROLLBACK");
+        return false;
+    }
+    if (!m_db.exec("COMMIT")) {
+        *error = "database: " + m_db.error();
+        m_db.exec("ROLLBACK");
+        return false;
+    }
+    fprintf(stderr, "orws-devserver: stored %s job %s for %s (%lld bytes)\n", k.name, name.c_str(),
+            f.user.c_str(), bytes);
+    return true;
+}
+
+int DevService::saveBlock(const char* operation, JobKind kind, arrayOfData* data,
+                          LONG64 blockType, const char* nameIn,
+                          ns__structSavePrintJobByBlock& result)
+{
+    // Block 0 starts a job and names it; 1 appends; 2 appends and finishes.
+    // Print and mobile blocks carry the record as item 0 and the data as
+    // item 1 (the print job's appendix as item 2 of the last block); disc
+    // blocks carry the data as item 0 and, in the last block, the record.
+    if (blockType < 0 || blockType > 2)
+        return fault(operation, "unknown block type " + std::to_string(blockType));
+    const bool disc = kind == JobKind::Disc;
+    const Bytes record = disc ? Bytes() : item(data, 0);
+    const Bytes block = item(data, disc ? 0 : 1);
+    const KindInfo& k = info(static_cast<int>(kind));
+    std::string error;
+    std::string name;
+    if (blockType == 0) {
+        if (!disc && record.size < k.recordSize)
+            return fault(operation, "the first block carries no request record");
+        name = beginJob(kind, &error);
+        if (name.empty())
+            return fault(operation, error);
+    } else {
+        name = nameIn ? nameIn : "";
+        DevStatement q(m_db.handle(),
+                       "SELECT Finished FROM Uploads WHERE StoredName = ? AND Kind = ?");
+        q.bind(1, name).bind(2, std::string(k.name));
+        if (!DevStorage::isValidName(name) || !q.next())
+            return fault(operation, "unknown stored name \"" + name + "\"");
+        if (q.integer(0) != 0)
+            return fault(operation, "the job " + name + " is already complete");
+    }
+    const bool last = blockType == 2;
+    if (!(disc && last) && !appendDocument(kind, name, block, &error))
+        return fault(operation, error);
+    if (last) {
+        const Bytes finalRecord = disc ? block : record;
+        const Bytes appendix = kind == JobKind::Print ? item(data, 2) : Bytes();
+        if (!finishJob(kind, name, finalRecord, appendix, &error))
+            return fault(operation, error);
+    }
+    result.return_ = soap_new_ns__classSavePrintJobByBlock(soap);
+    if (!result.return_)
+        return soap->error = SOAP_EOM;
+    result.return_->SplFileNameOut = soap_strdup(soap, name.c_str());
+    return SOAP_OK;
+}
+
+int DevService::SavePrintJobEx(arrayOfData* data, ns__SavePrintJobExResponse& result)
+{
+    std::string error;
+    const Bytes record = item(data, 0);
+    if (record.size < kPrint.recordSize)
+        return fault("SavePrintJobEx", "no print task record");
+    const std::string name = beginJob(JobKind::Print, &error);
+    if (name.empty() || !appendDocument(JobKind::Print, name, item(data, 1), &error) ||
+        !finishJob(JobKind::Print, name, record, item(data, 2), &error))
+        return fault("SavePrintJobEx", error);
+    result.names.resize(1);
+    if (result.names.size() != 1)
+        return soap->error = SOAP_EOM;
+    result.names[0] = soap_strdup(soap, name.c_str());
+    return SOAP_OK;
+}
+
+int DevService::SaveMobilePrintJob(arrayOfData* data, char*, ns__SaveMobilePrintJobResponse& result)
+{
+    // The document name is taken from the record (PrintFileName repeats it).
+    std::string error;
+    const Bytes record = item(data, 0);
+    if (record.size < kMobile.recordSize)
+        return fault("SaveMobilePrintJob", "no mobile print task record");
+    const std::string name = beginJob(JobKind::Mobile, &error);
+    if (name.empty() || !appendDocument(JobKind::Mobile, name, item(data, 1), &error) ||
+        !finishJob(JobKind::Mobile, name, record, Bytes(), &error))
+        return fault("SaveMobilePrintJob", error);
+    result.names.resize(1);
+    if (result.names.size() != 1)
+        return soap->error = SOAP_EOM;
+    result.names[0] = soap_strdup(soap, name.c_str());
+    return SOAP_OK;
+}
+
+int DevService::SavePrintJobByBlockForLinuxClient(arrayOfData* data, LONG64 BlockType,
+                                                  char* SplFileNameIn,
+                                                  ns__structSavePrintJobByBlock& result)
+{
+    return saveBlock("SavePrintJobByBlockForLinuxClient", JobKind::Print, data, BlockType,
+                     SplFileNameIn, result);
+}
+
+int DevService::SaveMobilePrintJobByBlock(char*, arrayOfData* data, LONG64 BlockType,
+                                          char* SplFileNameIn,
+                                          ns__structSavePrintJobByBlock& result)
+{
+    return saveBlock("SaveMobilePrintJobByBlock", JobKind::Mobile, data, BlockType, SplFileNameIn,
+                     result);
+}
+
+int DevService::SaveCDRecordJobByBlock(char*, arrayOfData* data, LONG64 BlockType,
+                                       char* SplFileNameIn, ns__structSavePrintJobByBlock& result)
+{
+    return saveBlock("SaveCDRecordJobByBlock", JobKind::Disc, data, BlockType, SplFileNameIn,
+                     result);
+}
+
+int DevService::SaveCopyJobSQL(arrayOfData* CopyInfo, arrayOfName*, char** TaskIds)
+{
+    std::string error;
+    const Bytes record = item(CopyInfo, 0);
+    if (record.size < kCopy.recordSize)
+        return fault("SaveCopyJobSQL", "no copy request record");
+    const std::string name = beginJob(JobKind::Copy, &error);
+    if (name.empty() || !finishJob(JobKind::Copy, name, record, Bytes(), &error))
+        return fault("SaveCopyJobSQL", error);
+    DevStatement q(m_db.handle(), "SELECT UploadID FROM Uploads WHERE StoredName = ?");
+    q.bind(1, name);
+    *TaskIds = soap_strdup(soap, q.next() ? std::to_string(q.integer(0)).c_str() : "");
+    return SOAP_OK;
+}
