@@ -1,0 +1,146 @@
+// Stand-in of the interface plug-in "ifclient.so" through which an outside
+// sign-on system logs the desktop user on and off. The client calls only the
+// five exported functions below; the sign-on state comes from a small text
+// file (see README.md in this folder). Plain C++ on purpose: the library is
+// loaded into the client with dlopen and must not bring its own Qt.
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#define IFCLIENT_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr size_t kNameSize = 256; // the client's user name buffer
+
+struct Context {
+    std::string config;    // the initialisation text, kept verbatim
+    std::string statePath; // the sign-on state file
+};
+
+std::string defaultStatePath()
+{
+    const char* explicitPath = getenv("ORIX_SIGNON_STATE");
+    if (explicitPath && *explicitPath)
+        return explicitPath;
+    // Same relocation rule as the client's fixed paths.
+    std::string prefix;
+    if (const char* root = getenv("ORIX_ROOT_PREFIX"))
+        prefix = root;
+    while (!prefix.empty() && prefix.back() == '/')
+        prefix.pop_back();
+    return prefix + "/var/tmp/ifclient-signon";
+}
+
+// The path of the state file as SyncInit saw it, so that SyncCheckLogin,
+// which gets no context, reads the same file.
+std::string g_statePath;
+
+std::string trim(const std::string& text)
+{
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && isspace(static_cast<unsigned char>(text[begin])))
+        ++begin;
+    while (end > begin && isspace(static_cast<unsigned char>(text[end - 1])))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+// First line of the state file, at most 4 KiB; false when it cannot be read.
+bool readStateLine(const std::string& path, std::string* line)
+{
+    FILE* f = fopen(path.c_str(), "r");
+    if (!f)
+        return false;
+    char buffer[4096];
+    const bool ok = fgets(buffer, sizeof buffer, f) != nullptr;
+    fclose(f);
+    if (ok)
+        *line = trim(buffer);
+    return ok;
+}
+
+// Copies name into the client's 256-byte buffer, cut at 255 bytes without
+// splitting a UTF-8 sequence.
+void copyName(char* out, const std::string& name)
+{
+    size_t length = name.size();
+    if (length > kNameSize - 1) {
+        length = kNameSize - 1;
+        while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80)
+            --length;
+    }
+    memcpy(out, name.data(), length);
+    out[length] = '\0';
+}
+
+} // namespace
+
+// Prepares the plug-in. config is the client's initialisation text
+// ("Server=127.0.0.1;"), kept as it is. Returns the context, or null when the
+// plug-in cannot work.
+IFCLIENT_EXPORT void* SyncInit(const char* config)
+{
+#ifdef IFCLIENT_INIT_FAILS
+    (void)config;
+    return nullptr;
+#else
+    Context* context = new Context;
+    context->config = config ? config : "";
+    context->statePath = defaultStatePath();
+    g_statePath = context->statePath;
+    return context;
+#endif
+}
+
+// Reports the outside sign-on: 0 a user is signed on (name copied into
+// userName, a 256-byte buffer), 1 the user has signed off, 2 nothing known
+// (no or unreadable state file). online and authServer are not needed by
+// this stand-in.
+IFCLIENT_EXPORT int SyncCheckLogin(int online, char* authServer, char* userName)
+{
+    (void)online;
+    (void)authServer;
+    const std::string path = g_statePath.empty() ? defaultStatePath() : g_statePath;
+    std::string line;
+    if (!readStateLine(path, &line))
+        return 2;
+    if (line == "logout")
+        return 1;
+    if (line.compare(0, 6, "login ") == 0) {
+        const std::string name = trim(line.substr(6));
+        if (name.empty())
+            return 2;
+        if (userName)
+            copyName(userName, name);
+        return 0;
+    }
+    return 2;
+}
+
+IFCLIENT_EXPORT void SyncFree(void* context)
+{
+    delete static_cast<Context*>(context);
+}
+
+// Hooks for server messages and captured jobs; the client looks them up but
+// this stand-in has nothing to do with them.
+IFCLIENT_EXPORT int SyncHandleMsg(void* context, const char* message)
+{
+    (void)context;
+    (void)message;
+    return 0;
+}
+
+#ifndef IFCLIENT_NO_HANDLE_JOB
+IFCLIENT_EXPORT int SyncHandleJob(void* context, const char* job)
+{
+    (void)context;
+    (void)job;
+    return 0;
+}
+#endif
