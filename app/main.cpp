@@ -1,8 +1,7 @@
-#include "EventLog.h"
+#include "OnlineDlg.h"
 #include "SingleInstance.h"
 
 #include <QApplication>
-#include <QDialog>
 
 int main(int argc, char* argv[])
 {
@@ -16,8 +15,7 @@ int main(int argc, char* argv[])
         return 0;
     }
 
-    QDialog* window = new QDialog;
-    window->setWindowTitle(QString::fromUtf8("didez"));
+    OnlineDlg* window = new OnlineDlg;
     window->show();
     int result = app->exec();
     delete window;

@@ -1,0 +1,633 @@
+#include "OnlineDlg.h"
+
+#include "EventLog.h"
+#include "LogonPWDlg.h"
+#include "MessageBoxes.h"
+#include "OrixUser.h"
+#include "QPrintJobMonitor.h"
+#include "SystemPaths.h"
+#include "TextUtil.h"
+#include "aboutdlg.h"
+#include "ui_OnlineDlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBitmap>
+#include <QFile>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QScreen>
+#include <QState>
+#include <QStateMachine>
+#include <QThread>
+#include <QToolButton>
+
+#include <cstring>
+#include <dlfcn.h>
+
+namespace {
+
+const char kServerUnreachable[] = "无法连接服务器！";
+
+// Loads a picture, trying again once a second until it has a size: the tray
+// icons must not come up empty.
+QPixmap loadPictureWaiting(const QString& path)
+{
+    for (;;) {
+        QPixmap picture(path);
+        if (!picture.size().isEmpty())
+            return picture;
+        QThread::sleep(1);
+    }
+}
+
+QString toolButtonImages(const QString& name)
+{
+    const QString base = QStringLiteral(":/background/images/") + name;
+    return QStringLiteral("QToolButton{border-image:url(%1.png);}"
+                          "QToolButton:hover{border-image:url(%1_on.png);}"
+                          "QToolButton:pressed{border-image:url(%1_down.png);}")
+        .arg(base);
+}
+
+QString yesNo(bool value)
+{
+    return value ? QStringLiteral("是") : QStringLiteral("否");
+}
+
+} // namespace
+
+OnlineDlg::OnlineDlg(QWidget* parent) : OnlineDlg(Options(), parent) {}
+
+OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
+    : QDialog(parent), Opt(options), Ui(new Ui::OnlineDlg)
+{
+    // 1. Form, frameless, centred.
+    Ui->setupUi(this);
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+
+    // 2. Styles and the shaped background.
+    applyStyles();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect desktop = screen->availableGeometry();
+        move(desktop.center() - rect().center());
+    }
+
+    // 3.-4. Tool buttons and the close button.
+    setupButtons();
+
+    // 5.-6. Menu and tray icon.
+    createActions();
+    createTrayIcon();
+
+    // 7. Flags and timers.
+    ManualLogon = false;
+    FirstOffline = true;
+    connect(&AutoLogonTimer, &QTimer::timeout, this, &OnlineDlg::sslotAutoLogon);
+    connect(&TrayTimer, &QTimer::timeout, this, &OnlineDlg::SloQtimerFunctionHideShowTrayIcon);
+    TrayTimer.start(Opt.trayRetryMs);
+    connect(&HideTimer, &QTimer::timeout, this, &OnlineDlg::SloQtimerFunctionHideOnlineUI);
+    HideTimer.start(Opt.hideDelayMs);
+
+    // 8. Unused push buttons; the single-instance signal folder.
+    for (QPushButton* button : {Ui->pushButton, Ui->pushButton_2, Ui->pushButton_3,
+                                Ui->pushButton_4, Ui->pushButton_5})
+        button->hide();
+    Watcher.addPath(QString::fromUtf8(SystemPaths::signalFolder()));
+    connect(&Watcher, &QFileSystemWatcher::directoryChanged, this, &OnlineDlg::directoryChanged);
+
+    // 9. The state machine (runs once the event loop does) and the monitor.
+    InitStateMachine();
+
+    // 10. The request page is not offered.
+    Ui->pageNewTask->hide();
+    Ui->toolBox->removeItem(1);
+
+    // 11. The interface plug-in.
+    loadPlugin();
+}
+
+OnlineDlg::~OnlineDlg()
+{
+    if (PluginTimerId) {
+        killTimer(PluginTimerId);
+        PluginTimerId = 0;
+    }
+    if (SyncFree && PluginContext)
+        SyncFree(PluginContext);
+    PluginContext = nullptr;
+    // The library stays loaded: code of it may still be referenced.
+
+    if (Monitor && Monitor->isRunning())
+        Monitor->StopMonitor();
+    Monitor.reset();
+    if (Machine)
+        Machine->stop();
+    User.reset();
+}
+
+void OnlineDlg::applyStyles()
+{
+    const QString pageColour = QStringLiteral("background-color: rgb(232, 238, 245);");
+    Ui->toolBoxUserInfoPage->setStyleSheet(pageColour);
+    Ui->pageNewTask->setStyleSheet(pageColour);
+    Ui->toolBox->setStyleSheet(
+        QStringLiteral("QToolBox::tab:selected{background-color: rgb(255, 255, 255);}"
+                       "QToolBox::tab:selected{background-color: rgb(104, 171, 218);}"
+                       "QToolBox::tab:!selected{background-color: rgb(104, 171, 218);}"
+                       "QToolBox::tab:hover{background-color: rgb(180, 214, 236);}"));
+
+    // The picture gives the window its size and shape.
+    const QPixmap background(QStringLiteral(":/background/images/online.png"));
+    if (!background.isNull()) {
+        resize(background.size());
+        setMask(background.mask());
+        QPalette pal = palette();
+        pal.setBrush(QPalette::Window, QBrush(background));
+        setPalette(pal);
+        setAutoFillBackground(true);
+    }
+
+    const QPixmap userInfo(QStringLiteral(":/background/images/userinfo.png"));
+    if (!userInfo.isNull()) {
+        QPalette pal = Ui->toolBoxUserInfoPage->palette();
+        pal.setBrush(QPalette::Window, QBrush(userInfo));
+        Ui->toolBoxUserInfoPage->setPalette(pal);
+        Ui->toolBoxUserInfoPage->setAutoFillBackground(true);
+    }
+}
+
+void OnlineDlg::setupButtons()
+{
+    Ui->btnLogout->setStyleSheet(toolButtonImages(QStringLiteral("Logout")));
+    Ui->btnLogout->setToolTip(QStringLiteral("注销"));
+    Ui->btnLogWeb->setStyleSheet(toolButtonImages(QStringLiteral("Web")));
+    Ui->btnLogWeb->setToolTip(QStringLiteral("登录网页"));
+    Ui->btnAbout->setStyleSheet(toolButtonImages(QStringLiteral("about")));
+    Ui->btnAbout->setToolTip(QStringLiteral("关于"));
+    connect(Ui->btnLogout, &QToolButton::clicked, this, &OnlineDlg::Logout_clicked);
+    connect(Ui->btnLogWeb, &QToolButton::clicked, this, &OnlineDlg::LogWeb_clicked);
+    connect(Ui->btnAbout, &QToolButton::clicked, this, &OnlineDlg::toolBoxbtnAbout_clicked);
+
+    for (QToolButton* button : {Ui->toolButton, Ui->toolButton_2, Ui->toolButton_3,
+                                Ui->toolButton_4, Ui->toolButton_5}) {
+        button->setAutoRaise(true);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    }
+
+    // Close button: top right corner, 5 pixels in from the edges.
+    CloseButton = new QToolButton(this);
+    CloseButton->setObjectName(QStringLiteral("btnClose"));
+    CloseButton->setStyleSheet(
+        QStringLiteral("QToolButton{border-image:url(:/background/images/min.png);}"
+                       "QToolButton:hover{border-image:url(:/background/images/min_on.png);}"
+                       "QToolButton:pressed{border-image:url(:/background/images/min_on.png);}"));
+    CloseButton->setToolTip(QStringLiteral("关闭"));
+    CloseButton->setGeometry(width() - 5 - 20, 5, 20, 20);
+    connect(CloseButton, &QToolButton::clicked, this, &OnlineDlg::hideUI);
+}
+
+void OnlineDlg::createActions()
+{
+    HideAction = new QAction(QStringLiteral("隐藏界面"), this);
+    connect(HideAction, &QAction::triggered, this, &OnlineDlg::hideUI);
+    ShowAction = new QAction(QStringLiteral("显示界面"), this);
+    connect(ShowAction, &QAction::triggered, this, &OnlineDlg::showUI);
+    LogoutAction = new QAction(QStringLiteral("注销"), this);
+    connect(LogoutAction, &QAction::triggered, this, &OnlineDlg::Logout_clicked);
+}
+
+void OnlineDlg::createTrayIcon()
+{
+    TrayMenu = new QMenu(this);
+    TrayMenu->addAction(HideAction);
+    TrayMenu->addAction(ShowAction);
+    TrayMenu->addSeparator();
+    TrayMenu->addAction(LogoutAction);
+
+    OfflineIcon = QIcon(loadPictureWaiting(QStringLiteral(":/icon/images/ICON_Offline.png")));
+    OnlineIcon = QIcon(loadPictureWaiting(QStringLiteral(":/icon/images/ICON_Online.png")));
+
+    TrayIcon = new QSystemTrayIcon(this);
+    TrayIcon->setContextMenu(TrayMenu);
+    TrayIcon->setIcon(OfflineIcon);
+    connect(TrayIcon, &QSystemTrayIcon::activated, this, &OnlineDlg::iconActivated);
+    TrayIcon->show();
+}
+
+void OnlineDlg::InitStateMachine()
+{
+    Machine = new QStateMachine(this);
+    InitState = new QState(Machine);
+    OfflineState = new QState(Machine);
+    OnlineState = new QState(Machine);
+
+    InitState->addTransition(this, &OnlineDlg::ssInitOK, OfflineState);
+    OfflineState->addTransition(this, &OnlineDlg::ssLogonFailed, OfflineState);
+    OfflineState->addTransition(this, &OnlineDlg::ssLogonSuccess, OnlineState);
+    OnlineState->addTransition(this, &OnlineDlg::ssLogout, OfflineState);
+
+    connect(InitState, &QState::entered, this, &OnlineDlg::sslotInitUser);
+    connect(OfflineState, &QState::entered, this, &OnlineDlg::sslotEnterOffline);
+    connect(OnlineState, &QState::entered, this, &OnlineDlg::sslotEnterOnline);
+
+    Machine->setInitialState(InitState);
+    Machine->start();
+
+    Monitor.reset(new QPrintJobMonitor);
+}
+
+void OnlineDlg::loadPlugin()
+{
+    const QByteArray path = QFile::encodeName(Opt.pluginPath);
+    PluginHandle = dlopen(path.constData(), RTLD_NOW);
+    if (!PluginHandle) {
+        const char* error = dlerror();
+        LogEvent(4, "dlopen:%s\n", error ? error : "");
+        return;
+    }
+
+    bool complete = true;
+    auto lookUp = [this, &complete](const char* name) -> void* {
+        dlerror();
+        void* symbol = dlsym(PluginHandle, name);
+        if (!symbol) {
+            const char* error = dlerror();
+            LogEvent(2, "dlsym:%s\n", error ? error : name);
+            complete = false;
+        }
+        return symbol;
+    };
+    // What was found stays recorded even when another symbol is missing: the
+    // offline state leaves the logon to the plug-in as soon as it has
+    // SyncCheckLogin, initialised or not.
+    SyncInit = reinterpret_cast<SyncInitFn>(lookUp("SyncInit"));
+    SyncCheckLogin = reinterpret_cast<SyncCheckLoginFn>(lookUp("SyncCheckLogin"));
+    SyncFree = reinterpret_cast<SyncFreeFn>(lookUp("SyncFree"));
+    SyncHandleMsg = reinterpret_cast<SyncHandleFn>(lookUp("SyncHandleMsg"));
+    SyncHandleJob = reinterpret_cast<SyncHandleFn>(lookUp("SyncHandleJob"));
+    if (!complete)
+        return;
+
+    PluginContext = SyncInit("Server=127.0.0.1;");
+    if (!PluginContext) {
+        LogEvent(2, "IF Init fail\n");
+        return;
+    }
+    PluginTimerId = startTimer(Opt.pluginPollMs, Qt::CoarseTimer);
+}
+
+// --- state machine --------------------------------------------------------------
+
+void OnlineDlg::sslotInitUser()
+{
+    User.reset(new OrixUser);
+    emit ssInitOK();
+}
+
+void OnlineDlg::sslotEnterOffline()
+{
+    Online = false;
+    if (!FirstOffline)
+        hide();
+    FirstOffline = false;
+
+    if (OnlineTimerId) {
+        killTimer(OnlineTimerId);
+        OnlineTimerId = 0;
+    }
+    if (Monitor->isRunning()) {
+        Monitor->setRunning(false);
+        Monitor->StopMonitor();
+    }
+
+    TrayIcon->setIcon(OfflineIcon);
+    TrayIcon->setVisible(true);
+
+    // With the plug-in the user is logged on by its timer.
+    if (SyncCheckLogin)
+        return;
+
+    LogonDialog = new LogonPWDlg(this);
+    LogonDialog->SetUser(User.get());
+
+    bool loggedOn = false;
+    try {
+        if (User->AutoLogon && !ManualLogon) {
+            LogonDialog->Logon(false);
+            if (LogonDialog->GetLastResult() == 0)
+                loggedOn = true;
+            else
+                LogonDialog->exec();
+        } else {
+            LogonDialog->setWindowModality(Qt::WindowModal);
+            LogonDialog->exec();
+        }
+    } catch (unsigned int) {
+        MessageBoxes::showInformation(this, QStringLiteral("错误"),
+                                      QString::fromUtf8(kServerUnreachable));
+    } catch (int) {
+        MessageBoxes::showInformation(this, QStringLiteral("错误"),
+                                      QString::fromUtf8(kServerUnreachable));
+    } catch (long) {
+        MessageBoxes::showInformation(this, QStringLiteral("错误"),
+                                      QString::fromUtf8(kServerUnreachable));
+    }
+
+    if (loggedOn || LogonDialog->GetLastResult() == 0)
+        emit ssLogonSuccess(); // the transition runs once this entry has returned
+    else
+        AutoLogonTimer.start(Opt.autoLogonRetryMs);
+
+    delete LogonDialog;
+    LogonDialog = nullptr;
+}
+
+void OnlineDlg::sslotEnterOnline()
+{
+    hideUI();
+    showNormal();
+
+    OnlineTimerId = startTimer(Opt.onlinePollMs, Qt::CoarseTimer);
+
+    if (!Monitor->isRunning()) {
+        Monitor->setRunning(true);
+        Monitor->setUser(User.get());
+        Monitor->StartMonitor();
+    }
+
+    SetUser(User.get());
+    TrayIcon->setIcon(OnlineIcon);
+    TrayIcon->setVisible(true);
+    Online = true;
+}
+
+void OnlineDlg::sslotAutoLogon()
+{
+    AutoLogonTimer.stop();
+    emit ssLogonFailed();
+}
+
+void OnlineDlg::SetUser(OrixUser* user)
+{
+    if (!user)
+        return;
+    const QString fullName = QString::fromUtf8(user->FullName);
+    const QString groupName = QString::fromUtf8(user->GroupName);
+    Ui->labelUserFullName->setText(fullName);
+    Ui->label_UserFullName->setText(fullName);
+    Ui->labelGroupName->setText(groupName);
+    Ui->label_Dept->setText(groupName);
+    Ui->label_ServerName->setText(QString::fromUtf8(user->ServerAddress));
+    Ui->label_AutoLogon->setText(yesNo(user->AutoLogon));
+    Ui->label_SavePW->setText(yesNo(user->SavePassword));
+
+    const int hide = user->Config.UiHide;
+    if (hide & 1) {
+        // The request page is normally gone already; this keeps it gone.
+        if (Ui->toolBox->indexOf(Ui->pageNewTask) >= 0)
+            Ui->toolBox->removeItem(Ui->toolBox->indexOf(Ui->pageNewTask));
+        Ui->pageNewTask->hide();
+    }
+    if (hide & 2)
+        Ui->btnCopyTask->hide();
+    if (hide & 4)
+        Ui->btnCDTask->hide();
+}
+
+// --- timers ---------------------------------------------------------------------
+
+void OnlineDlg::timerEvent(QTimerEvent* event)
+{
+    const int id = event->timerId();
+    if (id == 0 || (id != OnlineTimerId && id != PluginTimerId)) {
+        QDialog::timerEvent(event);
+        return;
+    }
+
+    LogEvent(5, "tmid=%d, online=%d\n", id, Online ? 1 : 0);
+
+    if (id == PluginTimerId && SyncCheckLogin)
+        checkPluginLogon();
+
+    pollServerMessage();
+}
+
+void OnlineDlg::checkPluginLogon()
+{
+    if (!User)
+        return;
+    char authServer[256];
+    char userName[256];
+    memset(authServer, 0, sizeof authServer);
+    memset(userName, 0, sizeof userName);
+    CopyText(authServer, sizeof authServer, User->Config.AuthServer);
+
+    const int result = SyncCheckLogin(Online ? 1 : 0, authServer, userName);
+    // Outside code: never rely on it terminating the name.
+    userName[sizeof userName - 1] = '\0';
+
+    if (result == 1 && Online) {
+        LogEvent(4, "logout-user:%s\n", userName);
+        emit ssLogout();
+    } else if (result == 0 && !Online) {
+        pluginLogon(userName);
+    }
+}
+
+void OnlineDlg::pluginLogon(const char* userName)
+{
+    const char* configured = User->Config.ServerAddress;
+    LogEvent(4, "login-server:%s\n", configured);
+
+    // "host:port" names the port the logon goes to; the port text is also
+    // what the session remembers. Without a port the server's usual "8085"
+    // is remembered and the logon uses the session's port as it is.
+    const char* colon = strchr(configured, ':');
+    if (colon) {
+        char host[256];
+        CopyText(host, sizeof host,
+                 QByteArray(configured, static_cast<int>(colon - configured)).constData());
+        CopyUtf8Text(User->ServerAddress, sizeof User->ServerAddress, host);
+        CopyText(User->ServerPort, sizeof User->ServerPort, colon + 1);
+        CopyText(User->RpcPort, sizeof User->RpcPort, colon + 1);
+    } else {
+        CopyUtf8Text(User->ServerAddress, sizeof User->ServerAddress, configured);
+        CopyText(User->ServerPort, sizeof User->ServerPort, "8085");
+    }
+    CopyUtf8Text(User->UserName, sizeof User->UserName, userName);
+    User->LogonMode = 1;
+
+    const int result = runLogon();
+    LogEvent(4, "login-user:%s, %d\n", userName, result);
+    if (result == 0) {
+        emit ssLogonSuccess();
+        return;
+    }
+    MessageBoxes::showInformation(this, QStringLiteral("错误"),
+                                  QStringLiteral("Logon fail:%1 ret=%2")
+                                      .arg(QString::fromUtf8(userName))
+                                      .arg(result));
+}
+
+int OnlineDlg::runLogon()
+{
+    try {
+        return User->Logon();
+    } catch (unsigned int) {
+    } catch (int) {
+    } catch (long) {
+    }
+    MessageBoxes::showInformation(this, QStringLiteral("错误"),
+                                  QString::fromUtf8(kServerUnreachable));
+    return -1;
+}
+
+void OnlineDlg::pollServerMessage()
+{
+    if (!User)
+        return;
+    int result;
+    try {
+        result = User->GetUserMessage(this);
+    } catch (...) {
+        // Nothing of the notice path should throw; a connection failure of
+        // the RPC layer counts as an unreachable server.
+        result = -2;
+    }
+    if (result == -2) {
+        ManualLogon = false;
+        emit ssLogout();
+    }
+}
+
+void OnlineDlg::SloQtimerFunctionHideShowTrayIcon()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    TrayIcon->setVisible(false);
+    TrayIcon->setVisible(true);
+    TrayTimer.stop();
+}
+
+void OnlineDlg::SloQtimerFunctionHideOnlineUI()
+{
+    HideTimer.stop();
+    hide();
+}
+
+// --- showing and hiding -----------------------------------------------------------
+
+void OnlineDlg::hideUI()
+{
+    setWindowFlags(windowFlags() & ~Qt::WindowStaysOnTopHint);
+    hide();
+}
+
+void OnlineDlg::showUI()
+{
+    if (Online) {
+        showNormal();
+        return;
+    }
+    ManualLogon = true;
+    if (LogonDialog)
+        LogonDialog->showNormal();
+}
+
+void OnlineDlg::iconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::DoubleClick && reason != QSystemTrayIcon::Trigger)
+        return;
+    if (Online) {
+        hide();
+        showNormal();
+        return;
+    }
+    ManualLogon = true;
+    if (LogonDialog)
+        LogonDialog->showNormal();
+}
+
+void OnlineDlg::directoryChanged(QString path)
+{
+    Q_UNUSED(path);
+    if (!Online)
+        return;
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    showUI();
+}
+
+void OnlineDlg::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
+        hideUI();
+    QDialog::changeEvent(event);
+}
+
+void OnlineDlg::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) {
+        Dragging = true;
+        DragOffset = event->localPos().toPoint();
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void OnlineDlg::mouseMoveEvent(QMouseEvent* event)
+{
+    if (Dragging)
+        move(event->globalPos() - DragOffset);
+    QDialog::mouseMoveEvent(event);
+}
+
+void OnlineDlg::mouseReleaseEvent(QMouseEvent* event)
+{
+    Dragging = false;
+    QDialog::mouseReleaseEvent(event);
+}
+
+// --- buttons ------------------------------------------------------------------------
+
+void OnlineDlg::Logout_clicked()
+{
+    ManualLogon = true;
+    emit ssLogout();
+}
+
+void OnlineDlg::toolBoxbtnLogout_clicked()
+{
+    Logout_clicked();
+}
+
+void OnlineDlg::LogWeb_clicked()
+{
+    if (User)
+        User->LogWebSite("Default");
+}
+
+void OnlineDlg::toolBoxbtnLogWeb_clicked()
+{
+    LogWeb_clicked();
+}
+
+void OnlineDlg::btnAbout_clicked()
+{
+    aboutdlg* about = new aboutdlg(nullptr);
+    about->exec();
+    delete about;
+}
+
+void OnlineDlg::toolBoxbtnAbout_clicked()
+{
+    btnAbout_clicked();
+}
+
+// The three requests have no control in this window; their dialogs arrive
+// with the request work and are reached from here then.
+void OnlineDlg::btnMobilePrintJob_clicked() {}
+
+void OnlineDlg::btnCopyTask_clicked() {}
+
+void OnlineDlg::btnCDTask_clicked() {}

@@ -1,0 +1,169 @@
+#pragma once
+
+#include <QDialog>
+#include <QFileSystemWatcher>
+#include <QIcon>
+#include <QPoint>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <memory>
+
+class LogonPWDlg;
+class OrixUser;
+class QAction;
+class QMenu;
+class QPrintJobMonitor;
+class QState;
+class QStateMachine;
+class QToolButton;
+
+namespace Ui {
+class OnlineDlg;
+}
+
+// The main window and controller of the client: a frameless, shaped window
+// that shows who is logged on, a tray icon with a menu, and a state machine
+// (initial -> offline <-> online) that runs the logon, the server polling
+// and the start and stop of print capture. It owns the session, the spool
+// folder monitor and, while one is open, the logon dialog.
+//
+// The optional interface plug-in "./ifclient.so" (relative to the working
+// directory) lets an outside sign-on log the user on and off; when it is
+// present the logon dialog is not used.
+class OnlineDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // Intervals of the window's timers, in milliseconds.
+    static constexpr int kOnlinePollMs = 5000;     // server notices while online
+    static constexpr int kPluginPollMs = 2000;     // plug-in sign-on check
+    static constexpr int kAutoLogonRetryMs = 5000; // new logon after a failed one
+    static constexpr int kTrayRetryMs = 2000;      // re-show the tray icon
+    static constexpr int kHideDelayMs = 100;       // hide the window after start
+
+    // What a test may change; the program uses the defaults.
+    struct Options {
+        QString pluginPath = QStringLiteral("./ifclient.so");
+        int onlinePollMs = kOnlinePollMs;
+        int pluginPollMs = kPluginPollMs;
+        int autoLogonRetryMs = kAutoLogonRetryMs;
+        int trayRetryMs = kTrayRetryMs;
+        int hideDelayMs = kHideDelayMs;
+    };
+
+    explicit OnlineDlg(QWidget* parent = nullptr);
+    explicit OnlineDlg(const Options& options, QWidget* parent = nullptr);
+    ~OnlineDlg() override;
+
+    // Shows the logged-on user and applies the configuration's UIHide bits.
+    void SetUser(OrixUser* user);
+    void InitStateMachine();
+    void createActions();
+    void createTrayIcon();
+
+    // State, for the owner and the tests.
+    bool isOnline() const { return Online; }
+    bool isManualLogon() const { return ManualLogon; }
+    OrixUser* user() const { return User.get(); }
+    QPrintJobMonitor* monitor() const { return Monitor.get(); }
+    LogonPWDlg* logonDialog() const { return LogonDialog; }
+    QSystemTrayIcon* trayIcon() const { return TrayIcon; }
+    bool isPluginLoaded() const { return PluginHandle != nullptr; }
+    bool isPluginActive() const { return PluginTimerId != 0; }
+    bool isAutoLogonPending() const { return AutoLogonTimer.isActive(); }
+
+signals:
+    void ssInitOK();
+    void ssLogonSuccess();
+    void ssLogonFailed();
+    void ssLogout();
+
+public slots:
+    void btnMobilePrintJob_clicked();
+    void LogWeb_clicked();
+    void btnAbout_clicked();
+    void Logout_clicked();
+    void hideUI();
+    void showUI();
+    void iconActivated(QSystemTrayIcon::ActivationReason reason);
+    void toolBoxbtnLogout_clicked();
+    void toolBoxbtnLogWeb_clicked();
+    void toolBoxbtnAbout_clicked();
+    void btnCopyTask_clicked();
+    void btnCDTask_clicked();
+    void sslotAutoLogon();
+    void sslotInitUser();
+    void sslotEnterOffline();
+    void sslotEnterOnline();
+    void SloQtimerFunctionHideShowTrayIcon();
+    void SloQtimerFunctionHideOnlineUI();
+    void directoryChanged(QString path);
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    // The plug-in's entry points.
+    using SyncInitFn = void* (*)(const char*);
+    using SyncCheckLoginFn = int (*)(int, char*, char*);
+    using SyncFreeFn = void (*)(void*);
+    using SyncHandleFn = int (*)(void*, const char*);
+
+    void applyStyles();
+    void setupButtons();
+    void loadPlugin();
+    void checkPluginLogon();
+    void pluginLogon(const char* userName);
+    // Runs the session's logon; an RPC connection failure becomes the box
+    // "无法连接服务器！" and the result -1.
+    int runLogon();
+    void pollServerMessage();
+
+    Options Opt;
+    std::unique_ptr<Ui::OnlineDlg> Ui;
+    std::unique_ptr<OrixUser> User;
+
+    QStateMachine* Machine = nullptr;
+    QState* InitState = nullptr;
+    QState* OfflineState = nullptr;
+    QState* OnlineState = nullptr;
+    std::unique_ptr<QPrintJobMonitor> Monitor;
+
+    QIcon OfflineIcon;
+    QIcon OnlineIcon;
+    QSystemTrayIcon* TrayIcon = nullptr;
+    QMenu* TrayMenu = nullptr;
+    QAction* HideAction = nullptr;
+    QAction* ShowAction = nullptr;
+    QAction* LogoutAction = nullptr;
+    QToolButton* CloseButton = nullptr;
+    QFileSystemWatcher Watcher;
+
+    bool Online = false;
+    bool ManualLogon = false;
+    bool FirstOffline = true;
+    int OnlineTimerId = 0;
+    int PluginTimerId = 0;
+    QTimer AutoLogonTimer;
+    QTimer TrayTimer;
+    QTimer HideTimer;
+    LogonPWDlg* LogonDialog = nullptr;
+
+    bool Dragging = false;
+    QPoint DragOffset;
+
+    void* PluginHandle = nullptr;
+    SyncInitFn SyncInit = nullptr;
+    SyncFreeFn SyncFree = nullptr;
+    SyncCheckLoginFn SyncCheckLogin = nullptr;
+    SyncHandleFn SyncHandleMsg = nullptr;
+    SyncHandleFn SyncHandleJob = nullptr;
+    void* PluginContext = nullptr;
+};
