@@ -5,12 +5,14 @@
 #include "TavUserRecord.h"
 #include "TextUtil.h"
 
+#include <climits>
 #include <cstring>
 #include <sys/socket.h>
 
 // Connection, logon and the runtime settings every operation starts from.
 
-namespace {
+namespace
+{
 
 constexpr int kTimeoutSeconds = 30;
 
@@ -88,19 +90,42 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
         // The server's certificate must chain to a certificate authority of
         // the system store (an administrator adds a private one there) and
         // name the host of the endpoint.
-        if (soap_ssl_client_context(soap, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION, nullptr,
-                                    nullptr, nullptr, nullptr, nullptr)
-            != SOAP_OK) {
+        if (soap_ssl_client_context(soap, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION, nullptr, nullptr,
+                                    nullptr, nullptr, nullptr) != SOAP_OK) {
             // The failure stays in soap->error; the call reports it.
         }
     }
     return 0;
 }
 
+// Receives the UserLogon answer. Unlike the generated receiver, an answer
+// without a LogResult (or with a nil one) is an error of the exchange: it must
+// not read as the 0 that means "accepted".
+static int ReceiveLogResult(struct soap* soap, LONG64* logResult)
+{
+    if (soap_begin_recv(soap) || soap_envelope_begin_in(soap) || soap_recv_header(soap) ||
+        soap_body_begin_in(soap))
+        return soap_closesock(soap);
+    if (soap_recv_fault(soap, 1))
+        return soap->error;
+    ns__UserLogonResponse* response = soap_get_ns__UserLogonResponse(soap, nullptr, "", nullptr);
+    if (!response || soap->error)
+        return soap_recv_fault(soap, 0);
+    if (soap_body_end_in(soap) || soap_envelope_end_in(soap) || soap_end_recv(soap))
+        return soap_closesock(soap);
+    if (!response->LogResult) {
+        soap_closesock(soap);
+        return soap->error = SOAP_NO_TAG;
+    }
+    *logResult = *response->LogResult;
+    return soap_closesock(soap);
+}
+
 int CDComLayerWS::LogOn(void* logonRecord)
 {
     const TavUserRecord* record = static_cast<const TavUserRecord*>(logonRecord);
     m_UseHttps = record->UseSsl;
+    // Built before the context so that InitSoap sees the scheme it prepares.
     FormatText(m_Endpoint, sizeof m_Endpoint, m_UseHttps ? "https://%s:%s" : "http://%s:%s",
                record->ServerAddress, m_Port);
 
@@ -109,12 +134,22 @@ int CDComLayerWS::LogOn(void* logonRecord)
         return -20;
 
     LONG64 logResult = -1;
-    const int status = call.proxy().UserLogon(call.endpoint(), nullptr,
-                                              const_cast<char*>(record->UserName),
-                                              const_cast<char*>(record->Password),
-                                              static_cast<LONG64>(record->LogonMode), &logResult);
+    int status = call.proxy().send_UserLogon(
+        call.endpoint(), nullptr, const_cast<char*>(record->UserName),
+        const_cast<char*>(record->Password), static_cast<LONG64>(record->LogonMode));
+    if (status == SOAP_OK)
+        status = ReceiveLogResult(call.soap(), &logResult);
     if (status != SOAP_OK)
-        return status > 0 ? -status : status;
+        return status > 0 ? -status : (status < 0 ? status : -1);
+
+    // 0 is the only acceptance. Any other answer is a refusal and stays
+    // non-zero: a negative code is passed on as it is (the dialog shows it
+    // as a failure code), and a code beyond the int range must not be cut
+    // down to 0.
+    if (logResult > INT_MAX)
+        return INT_MAX;
+    if (logResult < INT_MIN)
+        return INT_MIN;
     return static_cast<int>(logResult);
 }
 

@@ -14,7 +14,8 @@
 
 extern SOAP_NMAC struct Namespace namespaces[];
 
-namespace {
+namespace
+{
 
 std::atomic<bool> g_failContexts{false};
 std::once_flag g_sslOnce;
@@ -147,10 +148,10 @@ void* SoapDime::WriteOpen(struct soap* soap, const char*, const char*, const cha
             soap, "Cannot save to file, because no file name was present in attachment", nullptr);
         return nullptr;
     }
-    const size_t declared = (static_cast<unsigned char>(options[2]) << 8)
-                            | static_cast<unsigned char>(options[3]);
-    const size_t len = strnlen(options + 4, declared < kMaxAttachmentName ? declared
-                                                                          : kMaxAttachmentName);
+    const size_t declared =
+        (static_cast<unsigned char>(options[2]) << 8) | static_cast<unsigned char>(options[3]);
+    const size_t len =
+        strnlen(options + 4, declared < kMaxAttachmentName ? declared : kMaxAttachmentName);
     char name[kMaxAttachmentName + 1];
     memcpy(name, options + 4, len);
     name[len] = '\0';

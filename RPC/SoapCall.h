@@ -55,7 +55,8 @@ private:
 // the path of a local file in __ptr; the read callbacks stream that file.
 // The write callbacks save incoming attachments to the file named by their
 // options. Exposed for CDComLayerWS::InitSoap and the tests.
-namespace SoapDime {
+namespace SoapDime
+{
 void* ReadOpen(struct soap* soap, void* handle, const char* id, const char* type,
                const char* options);
 size_t Read(struct soap* soap, void* handle, char* buf, size_t len);

@@ -50,19 +50,19 @@ public:
 
     struct Reply {
         Action action = Action::Answer;
-        QByteArray bytes;     // written as they are (status line and headers included)
-        int delayMs = 0;      // pause before writing (Answer) or before closing (Close)
-        int holdMs = 60000;   // upper bound for Hold
+        QByteArray bytes;   // written as they are (status line and headers included)
+        int delayMs = 0;    // pause before writing (Answer) or before closing (Close)
+        int holdMs = 60000; // upper bound for Hold
     };
 
     struct Request {
-        QByteArray raw;       // every byte received on the connection
-        QByteArray head;      // request line and headers, up to the empty line
-        QByteArray method;    // "POST"
-        QByteArray target;    // "/"
+        QByteArray raw;    // every byte received on the connection
+        QByteArray head;   // request line and headers, up to the empty line
+        QByteArray method; // "POST"
+        QByteArray target; // "/"
         QList<QPair<QByteArray, QByteArray>> headers; // in order, names as sent
-        QByteArray body;      // the body with any chunked framing removed
-        bool chunked = false; // Transfer-Encoding: chunked
+        QByteArray body;                              // the body with any chunked framing removed
+        bool chunked = false;                         // Transfer-Encoding: chunked
         bool complete = false; // the whole body arrived (last chunk / Content-Length)
 
         // First value of the header (name compared without case), or a null
@@ -205,8 +205,8 @@ public:
                " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\""
                " xmlns:ns=\"urn:OrWS\">"
                "<SOAP-ENV:Body"
-               " SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">"
-               + bodyContent + "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
+               " SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">" +
+               bodyContent + "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
     }
     // httpResponse(soapEnvelope(bodyContent)).
     static QByteArray soapResponse(const QByteArray& bodyContent, int status = 200)
@@ -217,8 +217,9 @@ public:
     static QByteArray soapFault(const QByteArray& faultString,
                                 const QByteArray& faultCode = "SOAP-ENV:Server")
     {
-        return soapResponse("<SOAP-ENV:Fault><faultcode>" + faultCode + "</faultcode><faultstring>"
-                                + faultString + "</faultstring></SOAP-ENV:Fault>",
+        return soapResponse("<SOAP-ENV:Fault><faultcode>" + faultCode +
+                                "</faultcode><faultstring>" + faultString +
+                                "</faultstring></SOAP-ENV:Fault>",
                             500);
     }
 
