@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// The message boxes of the session's dialogs. Every box goes through these
+// functions so that a test can put a recorder in place of the real modal
+// box; the program itself never installs a hook.
+namespace MessageBoxes
+{
+
+// Information box with an OK button.
+void showInformation(QWidget* parent, const QString& title, const QString& text);
+
+// Warning box with the buttons Yes and No, Yes being the default. True when
+// the user chose Yes.
+bool askYesNo(QWidget* parent, const QString& title, const QString& text);
+
+using InformationHook = std::function<void(QWidget*, const QString&, const QString&)>;
+using YesNoHook = std::function<bool(QWidget*, const QString&, const QString&)>;
+
+// Replace the real boxes; an empty function puts the real box back.
+void setInformationHook(InformationHook hook);
+void setYesNoHook(YesNoHook hook);
+
+} // namespace MessageBoxes
