@@ -119,7 +119,7 @@ int CDComLayerWS::GetSettingValueBySettingName(char* settingName, char* value,
     if (!FieldQuery(*this, sql, "SettingValue", kFieldText, 512, &answer))
         return kQueryFailed;
     if (answer.errorCode() == 0 && answer.size() > FieldResult::kHeaderSize)
-        CopyText(value, kSettingValueBuffer, answer.firstText().constData());
+        CopyGbkText(value, kSettingValueBuffer, answer.firstText().constData());
     return answer.errorCode();
 }
 
