@@ -7,6 +7,7 @@
 #include <cjson/cJSON.h>
 #include <sqlite3.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -141,26 +142,41 @@ int DevService::GetUserInfoEx(char* UserName, ns__GetUserInfoExResponse& result)
     constexpr size_t kBlock = 4012, kEntry = 364, kText = 50;
     constexpr int kMaxEntries = static_cast<int>((kBlock - 4) / kEntry);
     soap_default_ns__Data(soap, &result.image);
-    DevStatement user(m_db.handle(), "SELECT UserID FROM Users "
-                                     "WHERE UserName = ? AND IsDeleted = 'N'");
+    // The user's own table when he has one, else the secret levels of his
+    // audit flow (his own, else his group's) in the flow's row order, so
+    // entry i matches the flow's item i; without a flow every level.
+    DevStatement user(m_db.handle(), "SELECT u.UserID, CASE WHEN u.AuditFlowID > 0 "
+                                     "THEN u.AuditFlowID ELSE ifnull(g.AuditFlowID, 0) END "
+                                     "FROM Users u LEFT JOIN Groups g ON g.GroupID = u.GroupID "
+                                     "WHERE u.UserName = ? AND u.IsDeleted = 'N'");
     user.bind(1, textOf(UserName));
     if (!user.next())
         return SOAP_OK;
     const long long userId = user.integer(0);
+    const long long flowId = user.integer(1);
 
     DevStatement own(m_db.handle(), "SELECT SecretLevelName, SecretLevelNote FROM "
                                     "UserSecretLevels WHERE UserID = ? ORDER BY Position");
     own.bind(1, userId);
+    DevStatement flow(m_db.handle(), "SELECT s.SecretLevelName, s.SecretLevelNote FROM "
+                                     "AuditFlowItems f JOIN SysSettingsAudit s "
+                                     "ON s.LevelID = f.DocLevelID WHERE f.FlowID = ? "
+                                     "ORDER BY f.FlowItemID");
+    flow.bind(1, flowId);
     DevStatement all(m_db.handle(), "SELECT SecretLevelName, SecretLevelNote FROM "
                                     "SysSettingsAudit ORDER BY SecretLevel, LevelID");
-    std::vector<unsigned char> buffer(kBlock, 0);
-    int count = 0;
     DevStatement* source = &own;
     bool row = own.next();
+    if (!row && flowId > 0) {
+        source = &flow;
+        row = flow.next();
+    }
     if (!row) {
         source = &all;
         row = all.next();
     }
+    std::vector<unsigned char> buffer(kBlock, 0);
+    int count = 0;
     for (; row && count < kMaxEntries; row = source->next(), ++count) {
         const size_t at = 4 + static_cast<size_t>(count) * kEntry;
         putGbk(buffer, at, kText, source->text(0));
@@ -368,8 +384,10 @@ int DevService::GetFieldValuesBySQL(char* pSQL, char* pFieldName, LONG64 FieldTy
 
 int DevService::GetPayerInfo(char* pItem, char** pPayerParam)
 {
-    // Request {"UserName":"..."}; answer the user's payer settings. Payer
-    // names travel in GB18030 like every other text the client shows.
+    // Request {"UserName":"..."}; answer the user's payer settings. The
+    // answer is an XML string, so its payer names are UTF-8: GB18030 bytes
+    // would not survive the XML text of a SOAP string (a UTF-8 reader turns
+    // them into other characters).
     *pPayerParam = nullptr;
     cJSON* request = pItem ? cJSON_Parse(pItem) : nullptr;
     const cJSON* user = cJSON_GetObjectItemCaseSensitive(request, "UserName");
@@ -405,7 +423,7 @@ int DevService::GetPayerInfo(char* pItem, char** pPayerParam)
     payers.bind(1, userId);
     while (payers.next()) {
         cJSON* entry = cJSON_CreateObject();
-        cJSON_AddStringToObject(entry, "PayerName", Utf8ToGbk(payers.text(0)).c_str());
+        cJSON_AddStringToObject(entry, "PayerName", payers.text(0).c_str());
         cJSON_AddNumberToObject(entry, "PayerID", static_cast<double>(payers.integer(1)));
         cJSON_AddNumberToObject(entry, "IsGroup", static_cast<double>(payers.integer(2)));
         cJSON_AddItemToArray(list, entry);
@@ -432,7 +450,7 @@ int DevService::QuotaVerification(char* pJsonJobParam, LONG64* pRet)
     const cJSON* color = cJSON_GetObjectItemCaseSensitive(job, "Color");
     const bool usable = cJSON_IsNumber(type) && cJSON_IsNumber(id) && cJSON_IsNumber(pages) &&
                         std::isfinite(pages->valuedouble) && pages->valuedouble >= 0 &&
-                        pages->valuedouble <= 1e9;
+                        pages->valuedouble <= INT32_MAX;
     if (usable) {
         const bool colour = cJSON_IsString(color) && strcmp(color->valuestring, "C") == 0;
         DevStatement q(m_db.handle(), "SELECT Balance, PagePrice, ColorPagePrice FROM "
@@ -440,9 +458,10 @@ int DevService::QuotaVerification(char* pJsonJobParam, LONG64* pRet)
         q.bind(1, static_cast<long long>(type->valuedouble));
         q.bind(2, static_cast<long long>(id->valuedouble));
         if (q.next()) {
-            const long long price = colour ? q.integer(2) : q.integer(1);
-            const long long cost = static_cast<long long>(pages->valuedouble) * price;
-            *pRet = cost > q.integer(0) ? 1 : 0;
+            const long long price = std::max(0LL, colour ? q.integer(2) : q.integer(1));
+            const long long count = static_cast<long long>(pages->valuedouble);
+            const bool overflow = price > 0 && count > LLONG_MAX / price;
+            *pRet = overflow || count * price > q.integer(0) ? 1 : 0;
         } else {
             *pRet = 1;
         }

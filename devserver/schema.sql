@@ -62,7 +62,9 @@ CREATE TABLE AuditFlowAuditors (
 );
 
 -- The secret level table of GetUserInfoEx for one user, in Position order.
--- A user without rows gets every row of SysSettingsAudit by SecretLevel.
+-- A user without rows gets the levels of his audit flow (his own, else his
+-- group's) in FlowItemID order, and without a flow every row of
+-- SysSettingsAudit by SecretLevel.
 CREATE TABLE UserSecretLevels (
     UserID          INTEGER NOT NULL,
     Position        INTEGER NOT NULL,
