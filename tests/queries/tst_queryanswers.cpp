@@ -36,6 +36,12 @@ private slots:
     void printerListOfSevenBytes();
     void noticeReplies_data();
     void noticeReplies();
+    void flowItemsFieldByField_data();
+    void flowItemsFieldByField();
+    void auditorCodeDropsThatSecretsLists();
+    void flowIdSteps_data();
+    void flowIdSteps();
+    void quotaRequestText();
     void noContext();
 
 private:
@@ -507,6 +513,172 @@ void TestQueryAnswers::noticeReplies()
     memset(&out, 0, sizeof out);
     QCOMPARE(m_client->ReadMessage("alice", &out), result);
     QTEST(QByteArray(out.Headline), "headline");
+}
+
+void TestQueryAnswers::flowItemsFieldByField_data()
+{
+    QTest::addColumn<int>("failAt"); // index of the answer that carries code 7; -1 none
+    QTest::addColumn<int>("result");
+    QTest::newRow("all answered") << -1 << 0;
+    QTest::newRow("code on a level count") << 2 << 7;
+    QTest::newRow("code on the last note") << 10 << 7;
+}
+
+void TestQueryAnswers::flowItemsFieldByField()
+{
+    QFETCH(int, failAt);
+    // Two items: 1 + 5 x 2 queries, all AuditLevel queries first, then all
+    // DocLevelID queries, and so on.
+    QList<QByteArray> answers{fieldBytes(2, 0, le32(41) + le32(42)),
+                              fieldBytes(1, 0, le32(1)),
+                              fieldBytes(1, 0, le32(2)),
+                              fieldBytes(1, 0, le32(301)),
+                              fieldBytes(1, 0, le32(302)),
+                              fieldBytes(1, 0, le32(1)),
+                              fieldBytes(1, 0, le32(2)),
+                              fieldBytes(1, 0, UTF82GBK("公开") + '\0'),
+                              fieldBytes(1, 0, UTF82GBK("内部") + '\0'),
+                              fieldBytes(1, 0, QByteArray("n1\0", 3)),
+                              fieldBytes(1, 0, QByteArray("n2\0", 3))};
+    if (failAt >= 0)
+        answers[failAt] = fieldBytes(0, 7, QByteArray());
+    for (const QByteArray& a : answers)
+        m_server->queueReply(fieldResponse(a));
+
+    TavAuditFlowItemList list{0, nullptr};
+    QTEST(m_client->GetAuditFlowItems(9, &list), "result");
+    const QStringList expected{
+        "SELECT FlowItemID FROM AuditFlowItems WHERE FlowID=9",
+        "SELECT AuditLevel FROM AuditFlowItems WHERE FlowItemID=41",
+        "SELECT AuditLevel FROM AuditFlowItems WHERE FlowItemID=42",
+        "SELECT DocLevelID FROM AuditFlowItems WHERE FlowItemID=41",
+        "SELECT DocLevelID FROM AuditFlowItems WHERE FlowItemID=42",
+        "SELECT SecretLevel FROM SysSettingsAudit WHERE LevelID=301",
+        "SELECT SecretLevel FROM SysSettingsAudit WHERE LevelID=302",
+        "SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=301",
+        "SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=302",
+        "SELECT SecretLevelNote FROM SysSettingsAudit WHERE LevelID=301",
+        "SELECT SecretLevelNote FROM SysSettingsAudit WHERE LevelID=302",
+    };
+    const int sent = failAt < 0 ? expected.size() : failAt + 1;
+    QCOMPARE(m_server->requestCount(), sent);
+    for (int i = 0; i < sent; ++i)
+        QCOMPARE(QString::fromUtf8(child(m_server->request(i).body, "pSQL")), expected.at(i));
+    if (failAt >= 0) {
+        QCOMPARE(list.Items, nullptr);
+        return;
+    }
+    QCOMPARE(list.Count, 2);
+    QCOMPARE(list.Items[1].FlowItemID, 42);
+    QCOMPARE(list.Items[1].FlowID, 9);
+    QCOMPARE(list.Items[1].AuditLevel, 2);
+    QCOMPARE(list.Items[1].DocLevelID, 302);
+    QCOMPARE(list.Items[1].SecretLevel, 2);
+    QCOMPARE(QByteArray(list.Items[1].SecretLevelName), QByteArray("内部"));
+    QCOMPARE(QByteArray(list.Items[1].SecretLevelNote), QByteArray("n2"));
+    free(list.Items);
+}
+
+void TestQueryAnswers::auditorCodeDropsThatSecretsLists()
+{
+    // Flow 5 with one item of two approval levels; level 1 loads, level 2
+    // answers with code 42: the secret is kept without auditor lists.
+    const QList<QByteArray> answers{
+        fieldBytes(1, 0, le32(5)),                     // AuditFlowID of the user
+        fieldBytes(1, 0, le32(41)),                    // FlowItemID
+        fieldBytes(1, 0, le32(2)),                     // AuditLevel
+        fieldBytes(1, 0, le32(301)),                   // DocLevelID
+        fieldBytes(1, 0, le32(1)),                     // SecretLevel
+        fieldBytes(1, 0, QByteArray("L\0", 2)),        // SecretLevelName
+        fieldBytes(1, 0, QByteArray("N\0", 2)),        // SecretLevelNote
+        fieldBytes(2, 0, le32(7) + le32(12)),          // level 1: 7 and the user
+        fieldBytes(1, 0, UTF82GBK("吴九") + '\0'),     // name of 7
+        fieldBytes(0, 42, QByteArray()),               // level 2: code 42
+    };
+    for (const QByteArray& a : answers)
+        m_server->queueReply(fieldResponse(a));
+    TavAuditFlow flow;
+    QCOMPARE(m_client->GetAuditFlow(&flow, m_user), 42);
+    QCOMPARE(m_server->requestCount(), answers.size());
+    QCOMPARE(flow.FlowID, 5);
+    QCOMPARE(flow.Secrets.size(), 1);
+    QCOMPARE(flow.Secrets.first().AuditLevel, 2);
+    QCOMPARE(flow.Secrets.first().Auditors, nullptr);
+    QCOMPARE(flow.MaxAuditLevels, 2);
+    QCOMPARE(QByteArray(flow.Secrets.first().SecretLevelName), QByteArray("L"));
+}
+
+void TestQueryAnswers::flowIdSteps_data()
+{
+    QTest::addColumn<QList<QByteArray>>("answers"); // a null entry: the exchange fails
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("flow");
+
+    const QByteArray none = fieldBytes(0, 0, QByteArray());
+    QTest::newRow("own flow") << QList<QByteArray>{fieldBytes(1, 0, le32(3))} << 0 << 3;
+    QTest::newRow("own query error") << QList<QByteArray>{fieldBytes(1, 5, le32(3))} << 13 << -1;
+    QTest::newRow("own query no row") << QList<QByteArray>{none} << 13 << -1;
+    QTest::newRow("own query fails") << QList<QByteArray>{QByteArray()} << 13 << 0;
+    QTest::newRow("group flow")
+        << QList<QByteArray>{fieldBytes(1, 0, le32(0)), fieldBytes(1, 0, le32(8)),
+                             fieldBytes(1, 0, le32(5))}
+        << 0 << 5;
+    QTest::newRow("negative own, group has none")
+        << QList<QByteArray>{fieldBytes(1, 0, le32(-2)), fieldBytes(1, 0, le32(8)), none} << 0
+        << -2;
+    QTest::newRow("no group") << QList<QByteArray>{fieldBytes(1, 0, le32(0)),
+                                                   fieldBytes(1, 0, le32(0))}
+                              << 0 << 0;
+    QTest::newRow("group query fails")
+        << QList<QByteArray>{fieldBytes(1, 0, le32(0)), QByteArray()} << 13 << 0;
+    QTest::newRow("group flow query fails")
+        << QList<QByteArray>{fieldBytes(1, 0, le32(0)), fieldBytes(1, 0, le32(8)), QByteArray()}
+        << 13 << 0;
+}
+
+void TestQueryAnswers::flowIdSteps()
+{
+    QFETCH(QList<QByteArray>, answers);
+    for (const QByteArray& a : answers)
+        m_server->queueReply(a.isNull() ? RawHttpServer::soapFault("down") : fieldResponse(a));
+    int flow = 99;
+    QTEST(m_client->GetAuditFlowID(m_user, &flow), "result");
+    QTEST(flow, "flow");
+    QCOMPARE(m_server->requestCount(), answers.size());
+    if (answers.size() == 3)
+        QCOMPARE(child(m_server->request(2).body, "pSQL"),
+                 QByteArray("SELECT AuditFlowID FROM Groups WHERE GroupID=8"));
+}
+
+void TestQueryAnswers::quotaRequestText()
+{
+    TavQuotaRequest request{};
+    request.Kind = 'P';
+    request.PayerType = 4;
+    request.PayerID = 202;
+    strcpy(request.PrinterName, "HP \"3F\"");
+    request.TotalPages = 12;
+    strcpy(request.Color, "C");
+    strcpy(request.Duplex, "D");
+    memset(request.PaperSize, 'x', sizeof request.PaperSize); // no terminator
+    request.PaperWidth = 210;
+    request.PaperHeight = 297;
+    request.TaskID = 0;
+
+    m_server->setReply(RawHttpServer::soapResponse(
+        "<ns:QuotaVerificationResponse><pRet>1</pRet></ns:QuotaVerificationResponse>"));
+    QCOMPARE(m_client->QuotaVerification(reinterpret_cast<char*>(&request)), 1);
+    QCOMPARE(unescapeXml(child(m_server->request(0).body, "pJsonJobParam")),
+             "{\"PayerType\":4,\"PayerID\":202,\"TotalPages\":12,\"PaperWidth\":210,"
+             "\"PaperHeight\":297,\"TaskID\":0,\"PrinterName\":\"HP \\\"3F\\\"\","
+             "\"Color\":\"C\",\"Duplex\":\"D\",\"PaperSize\":\"" + QByteArray(50, 'x') + "\"}");
+
+    // An answer without pRet, and a fault, let the job go.
+    m_server->setReply(RawHttpServer::soapResponse(
+        "<ns:QuotaVerificationResponse></ns:QuotaVerificationResponse>"));
+    QCOMPARE(m_client->QuotaVerification(reinterpret_cast<char*>(&request)), 0);
+    m_server->setReply(RawHttpServer::soapFault("busy"));
+    QCOMPARE(m_client->QuotaVerification(reinterpret_cast<char*>(&request)), 0);
 }
 
 void TestQueryAnswers::noContext()
