@@ -19,7 +19,8 @@
 // query passed through, 11 out of memory, 13 a query failed or returned
 // nothing.
 
-namespace {
+namespace
+{
 
 constexpr int kOutOfMemory = 11;
 constexpr int kQueryFailed = 13;
@@ -29,8 +30,7 @@ constexpr int kQueryFailed = 13;
 int AuditQuery(SoapCall& call, const char* sql, const char* fieldName, long fieldType,
                long fieldSize, FieldResult* result)
 {
-    if (!RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result) ||
-        !result->isUsable())
+    if (!RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result) || !result->isUsable())
         return kQueryFailed;
     const int32_t error = result->errorCode();
     if (error > 0)
@@ -42,8 +42,7 @@ int AuditQuery(SoapCall& call, const char* sql, const char* fieldName, long fiel
 
 // An integer query about one flow item: 0 with its first value in *value
 // (left as it was when the server found no row), or a result code.
-int ItemIntQuery(SoapCall& call, const char* format, int id, const char* fieldName,
-                 int32_t* value)
+int ItemIntQuery(SoapCall& call, const char* format, int id, const char* fieldName, int32_t* value)
 {
     char sql[kSqlBufferSize];
     FormatSql(sql, sizeof sql, format, id);
@@ -166,21 +165,23 @@ int CDComLayerWS::GetAuditFlowItems(long flowId, void* itemList)
             rc = ItemIntQuery(call, "SELECT DocLevelID FROM AuditFlowItems WHERE FlowItemID=%d",
                               list->Items[i].FlowItemID, "DocLevelID", &list->Items[i].DocLevelID);
         for (int i = 0; rc == 0 && i < n; ++i)
-            rc = ItemIntQuery(call, "SELECT SecretLevel FROM SysSettingsAudit WHERE LevelID=%d",
-                              list->Items[i].DocLevelID, "SecretLevel",
-                              &list->Items[i].SecretLevel);
+            rc =
+                ItemIntQuery(call, "SELECT SecretLevel FROM SysSettingsAudit WHERE LevelID=%d",
+                             list->Items[i].DocLevelID, "SecretLevel", &list->Items[i].SecretLevel);
         for (int i = 0; rc == 0 && i < n; ++i) {
             QByteArray name;
-            rc = ItemTextQuery(call, "SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=%d",
-                               list->Items[i].DocLevelID, "SecretLevelName", &name);
+            rc =
+                ItemTextQuery(call, "SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=%d",
+                              list->Items[i].DocLevelID, "SecretLevelName", &name);
             const QByteArray utf8 = GBK2UTF8(name.constData()).toUtf8();
             CopyUtf8Text(list->Items[i].SecretLevelName, sizeof list->Items[i].SecretLevelName,
                          utf8.constData());
         }
         for (int i = 0; rc == 0 && i < n; ++i) {
             QByteArray note;
-            rc = ItemTextQuery(call, "SELECT SecretLevelNote FROM SysSettingsAudit WHERE LevelID=%d",
-                               list->Items[i].DocLevelID, "SecretLevelNote", &note);
+            rc =
+                ItemTextQuery(call, "SELECT SecretLevelNote FROM SysSettingsAudit WHERE LevelID=%d",
+                              list->Items[i].DocLevelID, "SecretLevelNote", &note);
             CopyGbkText(list->Items[i].SecretLevelNote, sizeof list->Items[i].SecretLevelNote,
                         note.constData());
         }
@@ -253,8 +254,7 @@ int CDComLayerWS::GetAuditorsInAuditFlow(void* userRecord, int levelIndex, void*
             // The row count is not consulted: a deleted or inactive auditor
             // stays with whatever text the slot holds (none: an empty name).
             const QByteArray utf8 = GBK2UTF8(name.firstText().constData()).toUtf8();
-            CopyUtf8Text(entries[i].AuditorName, sizeof entries[i].AuditorName,
-                         utf8.constData());
+            CopyUtf8Text(entries[i].AuditorName, sizeof entries[i].AuditorName, utf8.constData());
         }
         if (rc != 0) {
             free(entries);

@@ -21,7 +21,8 @@
 // its 1024-byte buffer is never sent (a cut query would be another query);
 // the operation then fails as if the exchange had failed.
 
-namespace {
+namespace
+{
 
 // Result of the field queries when the exchange failed, the answer was empty
 // or no runtime context could be made.
@@ -55,8 +56,7 @@ bool FieldQuery(CDComLayerWS& client, const char* sql, const char* fieldName, lo
     SoapCall call(client);
     if (!call.ok())
         return false;
-    return RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result) &&
-           result->isUsable();
+    return RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result) && result->isUsable();
 }
 
 } // namespace
@@ -106,8 +106,7 @@ int CDComLayerWS::GetGroupNameFromGroupByGroupID(int groupId, void* groupName)
     return answer.errorCode();
 }
 
-int CDComLayerWS::GetSettingValueBySettingName(char* settingName, char* value,
-                                               char* defaultValue)
+int CDComLayerWS::GetSettingValueBySettingName(char* settingName, char* value, char* defaultValue)
 {
     if (defaultValue)
         CopyText(value, kSettingValueBuffer, defaultValue);
@@ -228,8 +227,7 @@ int CDComLayerWS::GetSpecialAudit(char* userName, int* specialAudit)
     if (!call.ok())
         return kQueryFailed;
     ns__structGetSpecialAuditOfUser answer{};
-    if (call.proxy().GetSpecialAuditOfUser(call.endpoint(), nullptr, userName, answer) !=
-            SOAP_OK ||
+    if (call.proxy().GetSpecialAuditOfUser(call.endpoint(), nullptr, userName, answer) != SOAP_OK ||
         !answer.return_)
         return kQueryFailed;
     *specialAudit = static_cast<int>(answer.return_->pSpecialAudit);

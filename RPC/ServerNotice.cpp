@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace ServerNotice {
+namespace ServerNotice
+{
 
 const TypeRow kPrintResultIndex[] = {
     {0, 7000},    {1, 7000},    {2, 7002},    {3, 7003},    {4, 7004},    {10, 7000},
@@ -25,7 +26,8 @@ const TypeRow kPrintResultIndex[] = {
 };
 const int kPrintResultIndexSize = sizeof kPrintResultIndex / sizeof kPrintResultIndex[0];
 
-namespace {
+namespace
+{
 
 // Audit code 0, 1, 2 -> text id, per table.
 const int kAuditDetailIndex[3] = {8100, 8101, 8102};
@@ -133,8 +135,7 @@ size_t FormatHeadline(char* dst, size_t dstSize, const QByteArray& jobName, cons
     return FormatText(dst, dstSize, "<%s>%s", name.constData(), status.toUtf8().constData());
 }
 
-int Decode(const unsigned char* data, int size, const LanguageManager& texts,
-           TavServerMessage* out)
+int Decode(const unsigned char* data, int size, const LanguageManager& texts, TavServerMessage* out)
 {
     if (!data || size < kTypeOffset + 4)
         return -1;
@@ -148,8 +149,8 @@ int Decode(const unsigned char* data, int size, const LanguageManager& texts,
             limit = kFieldTextSize;
         const char* start = reinterpret_cast<const char*>(data) + kFieldTextOffset;
         const void* nul = memchr(start, '\0', static_cast<size_t>(limit));
-        gbk = QByteArray(start, nul ? static_cast<int>(static_cast<const char*>(nul) - start)
-                                    : limit);
+        gbk = QByteArray(start,
+                         nul ? static_cast<int>(static_cast<const char*>(nul) - start) : limit);
     }
     const QByteArray utf8 = GBK2UTF8(gbk.constData()).toUtf8();
     if (utf8.isEmpty())

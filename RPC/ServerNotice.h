@@ -11,7 +11,8 @@ class LanguageManager;
 // Decoding of the notices that GetUserMessage returns: the reply layout, the
 // field text, the tables that turn a notice type and an audit code into a
 // text identifier, and the one-line headline of the pop-up.
-namespace ServerNotice {
+namespace ServerNotice
+{
 
 // Reply layout: int32 notice type at 0, then three 1024-byte texts; only the
 // second one (the field text, GB18030) is read.
@@ -62,8 +63,7 @@ QString StatusText(int rowCode, int textId, const LanguageManager& texts);
 
 // "<job name>status" into dst (at most dstSize - 1 bytes, cut at a UTF-8
 // character boundary). The job name is cut as described above.
-size_t FormatHeadline(char* dst, size_t dstSize, const QByteArray& jobName,
-                      const QString& status);
+size_t FormatHeadline(char* dst, size_t dstSize, const QByteArray& jobName, const QString& status);
 
 // Decodes one reply. 0 with out filled; -1 when the reply holds no notice
 // (no bytes, no type, an empty field text or no result code). A reply

@@ -21,7 +21,8 @@ private slots:
     void formatRefusesWhatDoesNotFit();
 };
 
-namespace {
+namespace
+{
 
 QByteArray le32(qint32 v)
 {
@@ -57,18 +58,18 @@ void TestFieldResult::reading_data()
     QTest::addColumn<QByteArray>("text");
 
     QTest::newRow("empty") << QByteArray() << 4 << false << 0 << 0 << false << 0 << QByteArray();
-    QTest::newRow("3 bytes") << QByteArray("\x01\x00\x00", 3) << 4 << false << 0 << 0 << false
-                             << 0 << QByteArray();
+    QTest::newRow("3 bytes") << QByteArray("\x01\x00\x00", 3) << 4 << false << 0 << 0 << false << 0
+                             << QByteArray();
     QTest::newRow("header only") << answer(0, 0, QByteArray()) << 255 << true << 0 << 0 << false
                                  << 0 << QByteArray();
     QTest::newRow("one integer") << answer(1, 0, le32(-7)) << 4 << true << 1 << 0 << true << -7
                                  << QByteArray("\xF9\xFF\xFF\xFF");
     QTest::newRow("error code") << answer(0, 208, QByteArray()) << 4 << true << 0 << 208 << false
                                 << 0 << QByteArray();
-    QTest::newRow("lying count") << answer(1000000, 0, le32(5)) << 4 << true << 1000000 << 0
-                                 << true << 5 << QByteArray("\x05");
-    QTest::newRow("text") << answer(1, 0, QByteArray("abc\0zzz", 7)) << 50 << true << 1 << 0
-                          << true << 0x00636261 << QByteArray("abc");
+    QTest::newRow("lying count") << answer(1000000, 0, le32(5)) << 4 << true << 1000000 << 0 << true
+                                 << 5 << QByteArray("\x05");
+    QTest::newRow("text") << answer(1, 0, QByteArray("abc\0zzz", 7)) << 50 << true << 1 << 0 << true
+                          << 0x00636261 << QByteArray("abc");
     QTest::newRow("text without terminator, buffer ends")
         << answer(1, 0, QByteArray("abcdef")) << 255 << true << 1 << 0 << true << 0x64636261
         << QByteArray("abcdef");
@@ -105,12 +106,11 @@ void TestFieldResult::intRows_data()
     QTest::newRow("three") << answer(3, 0, le32(7) + le32(12) + le32(9)) << true
                            << QVector<int>{7, 12, 9};
     QTest::newRow("none") << answer(0, 0, QByteArray()) << true << QVector<int>{};
-    QTest::newRow("extra bytes ignored") << answer(1, 0, le32(4) + "xyz") << true
-                                         << QVector<int>{4};
-    QTest::newRow("million rows in 12 bytes") << answer(1000000, 0, le32(1)) << false
-                                              << QVector<int>{};
-    QTest::newRow("one row short") << answer(2, 0, le32(1) + "\x02\x00") << false
-                                   << QVector<int>{};
+    QTest::newRow("extra bytes ignored")
+        << answer(1, 0, le32(4) + "xyz") << true << QVector<int>{4};
+    QTest::newRow("million rows in 12 bytes")
+        << answer(1000000, 0, le32(1)) << false << QVector<int>{};
+    QTest::newRow("one row short") << answer(2, 0, le32(1) + "\x02\x00") << false << QVector<int>{};
     QTest::newRow("negative count") << answer(-1, 0, le32(1)) << false << QVector<int>{};
     QTest::newRow("no header") << QByteArray("\x01\x00\x00\x00", 4) << false << QVector<int>{};
 }
@@ -136,7 +136,8 @@ void TestFieldResult::quoting_data()
     QTest::newRow("injection") << QByteArray("x' OR '1'='1") << QByteArray("x'' OR ''1''=''1");
     QTest::newRow("only quotes") << QByteArray("''") << QByteArray("''''");
     QTest::newRow("chinese utf-8") << QByteArray("张'三") << QByteArray("张''三");
-    QTest::newRow("gbk bytes") << QByteArray("\xD5\xC5'\xC8\xFD") << QByteArray("\xD5\xC5''\xC8\xFD");
+    QTest::newRow("gbk bytes") << QByteArray("\xD5\xC5'\xC8\xFD")
+                               << QByteArray("\xD5\xC5''\xC8\xFD");
 }
 
 void TestFieldResult::quoting()

@@ -29,7 +29,8 @@ private:
     QString m_ini;
 };
 
-namespace {
+namespace
+{
 
 const char kConfig[] = "[Log Online]\n"
                        "7000=\xE9\x85\x8D\xE7\xBD\xAE\n" // overridden by the built-in text
@@ -80,12 +81,11 @@ void TestNoticeDecoding::decode_data()
 
     const QString job = QStringLiteral("report.pdf");
     QTest::newRow("512 printed") << 512 << "report.pdf|HP-3F|0" << 0 << "<report.pdf>打印成功!";
-    QTest::newRow("2 audit 0 waits") << 2 << "report.pdf|HP-3F|0|0" << 0
-                                     << "<report.pdf>等待审批!";
-    QTest::newRow("2 audit 1 approved") << 2 << "report.pdf|HP-3F|0|1" << 0
-                                        << "<report.pdf>审批通过!";
-    QTest::newRow("2 audit 2 refused") << 2 << "report.pdf|HP-3F|0|2" << 0
-                                       << "<report.pdf>审批被拒绝!";
+    QTest::newRow("2 audit 0 waits") << 2 << "report.pdf|HP-3F|0|0" << 0 << "<report.pdf>等待审批!";
+    QTest::newRow("2 audit 1 approved")
+        << 2 << "report.pdf|HP-3F|0|1" << 0 << "<report.pdf>审批通过!";
+    QTest::newRow("2 audit 2 refused")
+        << 2 << "report.pdf|HP-3F|0|2" << 0 << "<report.pdf>审批被拒绝!";
     QTest::newRow("2 audit 5 -> text 0") << 2 << "report.pdf|HP-3F|0|5" << 0 << "<report.pdf>";
     QTest::newRow("12 audit 1") << 12 << "a|b|0|1" << 0 << "<a>审批通过!";
     QTest::newRow("642 copy table") << 642 << "a|b|0|0" << 0 << "<a>copy waits";
@@ -94,8 +94,8 @@ void TestNoticeDecoding::decode_data()
         << 2 << "report.pdf|HP-3F|0" << 0 << "<report.pdf>等待审批!";
     QTest::newRow("768 without audit code") << 768 << "a|b|0" << 0 << "<a>recycle approval";
     QTest::newRow("audit code ignored for 512") << 512 << "a|b|0|1" << 0 << "<a>打印成功!";
-    QTest::newRow("520 failure range") << 520 << "report.pdf|HP-3F|3" << 0
-                                       << "<report.pdf>打印失败";
+    QTest::newRow("520 failure range")
+        << 520 << "report.pdf|HP-3F|3" << 0 << "<report.pdf>打印失败";
     QTest::newRow("513 failure range") << 513 << "a|b|0" << 0 << "<a>打印失败";
     QTest::newRow("511 printing failed") << 511 << "a|b|0" << 0 << "<a>打印失败!";
     QTest::newRow("706 deleted range") << 706 << "a|b|0" << 0 << "<a>deleted";
@@ -105,19 +105,18 @@ void TestNoticeDecoding::decode_data()
     QTest::newRow("value with a comma") << 2052 << "a|b|0" << 0 << "<a>two, parts";
     QTest::newRow("leading separator: no job name") << 512 << "|HP-3F|0" << 0 << "<>打印成功!";
     QTest::newRow("runs of separators") << 2 << "a||HP-3F|||0||1" << 0 << "<a>审批通过!";
-    QTest::newRow("chinese job name") << 512 << "财务报表.pdf|三楼|0" << 0
-                                      << "<财务报表.pdf>打印成功!";
+    QTest::newRow("chinese job name")
+        << 512 << "财务报表.pdf|三楼|0" << 0 << "<财务报表.pdf>打印成功!";
     QTest::newRow("120-character job name")
         << 512 << QString(120, 'j') + "|p|0" << 0 << "<" + QString(98, 'j') + "**>打印成功!";
-    QTest::newRow("98-character job name") << 512 << QString(98, 'j') + "|p|0" << 0
-                                           << "<" + QString(98, 'j') + "**>打印成功!";
-    QTest::newRow("97-character job name") << 512 << QString(97, 'j') + "|p|0" << 0
-                                           << "<" + QString(97, 'j') + ">打印成功!";
+    QTest::newRow("98-character job name")
+        << 512 << QString(98, 'j') + "|p|0" << 0 << "<" + QString(98, 'j') + "**>打印成功!";
+    QTest::newRow("97-character job name")
+        << 512 << QString(97, 'j') + "|p|0" << 0 << "<" + QString(97, 'j') + ">打印成功!";
     // 40 three-byte characters: the cut keeps 32 whole ones (96 bytes).
-    QTest::newRow("chinese name cut at a character") << 512 << QString(40, QChar(0x6587)) + "|p|0"
-                                                     << 0
-                                                     << "<" + QString(32, QChar(0x6587)) +
-                                                            "**>打印成功!";
+    QTest::newRow("chinese name cut at a character")
+        << 512 << QString(40, QChar(0x6587)) + "|p|0" << 0
+        << "<" + QString(32, QChar(0x6587)) + "**>打印成功!";
     QTest::newRow("two fields") << 512 << "a|b" << -1 << QString();
     QTest::newRow("one field") << 512 << "a" << -1 << QString();
     QTest::newRow("only separators") << 512 << "|||" << -1 << QString();

@@ -52,7 +52,8 @@ private:
     TavUserRecord* m_user = nullptr;
 };
 
-namespace {
+namespace
+{
 
 QByteArray le32(qint32 v)
 {
@@ -77,8 +78,8 @@ QByteArray dataResponse(const QByteArray& operation, const QByteArray& element,
         return RawHttpServer::soapFault("no such thing");
     if (bytes == "cut") {
         QByteArray full = RawHttpServer::soapResponse("<ns:" + operation + "Response><" + element +
-                                                      ">AAAAAAAAAAAA</" + element + "></ns:" +
-                                                      operation + "Response>");
+                                                      ">AAAAAAAAAAAA</" + element +
+                                                      "></ns:" + operation + "Response>");
         return full.left(full.size() - 60);
     }
     return RawHttpServer::soapResponse("<ns:" + operation + "Response><" + element + ">" +
@@ -167,7 +168,8 @@ void TestQueryAnswers::queryTexts_data()
         << int(OpGroupId) << QByteArray("SELECT GroupID FROM Users WHERE UserName = 'o''brien'")
         << QByteArray("GroupID") << 1 << 4;
     QTest::newRow("print way") << int(OpPrintWay)
-                               << QByteArray("SELECT PrintWay FROM Users WHERE UserName = 'o''brien'")
+                               << QByteArray(
+                                      "SELECT PrintWay FROM Users WHERE UserName = 'o''brien'")
                                << QByteArray("PrintWay") << 1 << 4;
     QTest::newRow("group name") << int(OpGroupName)
                                 << QByteArray("SELECT GroupName FROM Groups WHERE GroupID = 7")
@@ -182,7 +184,8 @@ void TestQueryAnswers::queryTexts_data()
                                            "IsDeleted='N'")
                              << QByteArray("WebsiteIP") << 0 << 50;
     QTest::newRow("flow items") << int(OpFlowItems)
-                                << QByteArray("SELECT FlowItemID FROM AuditFlowItems WHERE FlowID=3")
+                                << QByteArray(
+                                       "SELECT FlowItemID FROM AuditFlowItems WHERE FlowID=3")
                                 << QByteArray("FlowItemID") << 1 << 4;
     QTest::newRow("auditors") << int(OpAuditors)
                               << QByteArray("SELECT AuditorID FROM AuditFlowAuditors WHERE "
@@ -265,8 +268,8 @@ void TestQueryAnswers::integerAnswers_data()
     QTest::newRow("server error") << fieldResponse(fieldBytes(0, 208, QByteArray())) << 208 << -3;
     QTest::newRow("error with a value") << fieldResponse(fieldBytes(1, 9, le32(5))) << 9 << -3;
     QTest::newRow("no row") << fieldResponse(fieldBytes(0, 0, QByteArray())) << 0 << -3;
-    QTest::newRow("million rows in 12 bytes") << fieldResponse(fieldBytes(1000000, 0, le32(5)))
-                                              << 0 << 5;
+    QTest::newRow("million rows in 12 bytes")
+        << fieldResponse(fieldBytes(1000000, 0, le32(5))) << 0 << 5;
     QTest::newRow("value cut") << fieldResponse(fieldBytes(1, 0, "\x05\x00")) << 0 << -3;
     QTest::newRow("3-byte buffer") << fieldResponse("\x01\x00\x00") << 15 << -3;
     QTest::newRow("empty buffer") << fieldResponse("") << 15 << -3;
@@ -404,12 +407,10 @@ void TestQueryAnswers::userInfo_data()
     QTest::addColumn<QByteArray>("fullName");
 
     const QByteArray name = UTF82GBK("张三");
-    QTest::newRow("number and name")
-        << dataResponse("GetUserInfo", "image", le32(17) + name + '\0') << 0 << 17
-        << QByteArray("张三");
+    QTest::newRow("number and name") << dataResponse("GetUserInfo", "image", le32(17) + name + '\0')
+                                     << 0 << 17 << QByteArray("张三");
     QTest::newRow("name without terminator")
-        << dataResponse("GetUserInfo", "image", le32(17) + name) << 0 << 17
-        << QByteArray("张三");
+        << dataResponse("GetUserInfo", "image", le32(17) + name) << 0 << 17 << QByteArray("张三");
     QTest::newRow("number only") << dataResponse("GetUserInfo", "image", le32(17)) << 0 << 17
                                  << QByteArray();
     QTest::newRow("3 bytes") << dataResponse("GetUserInfo", "image", "\x11\x00\x00") << 15 << 5
@@ -454,7 +455,8 @@ void TestQueryAnswers::userInfoExCopiesOnlyWhatArrived()
     // A longer answer fills the block and no more.
     m_server->setReply(dataResponse("GetUserInfoEx", "image", QByteArray(5000, 'x')));
     QCOMPARE(m_client->GetUserInfoEx(m_user->UserName, m_user), 0);
-    QCOMPARE(m_user->UserInfoEx[TavUserRecord::kUserInfoExSize - 1], static_cast<unsigned char>('x'));
+    QCOMPARE(m_user->UserInfoEx[TavUserRecord::kUserInfoExSize - 1],
+             static_cast<unsigned char>('x'));
 
     m_server->setReply(dataResponse("GetUserInfoEx", "image", ""));
     QCOMPARE(m_client->GetUserInfoEx(m_user->UserName, m_user), 15);
@@ -584,16 +586,16 @@ void TestQueryAnswers::auditorCodeDropsThatSecretsLists()
     // Flow 5 with one item of two approval levels; level 1 loads, level 2
     // answers with code 42: the secret is kept without auditor lists.
     const QList<QByteArray> answers{
-        fieldBytes(1, 0, le32(5)),                     // AuditFlowID of the user
-        fieldBytes(1, 0, le32(41)),                    // FlowItemID
-        fieldBytes(1, 0, le32(2)),                     // AuditLevel
-        fieldBytes(1, 0, le32(301)),                   // DocLevelID
-        fieldBytes(1, 0, le32(1)),                     // SecretLevel
-        fieldBytes(1, 0, QByteArray("L\0", 2)),        // SecretLevelName
-        fieldBytes(1, 0, QByteArray("N\0", 2)),        // SecretLevelNote
-        fieldBytes(2, 0, le32(7) + le32(12)),          // level 1: 7 and the user
-        fieldBytes(1, 0, UTF82GBK("吴九") + '\0'),     // name of 7
-        fieldBytes(0, 42, QByteArray()),               // level 2: code 42
+        fieldBytes(1, 0, le32(5)),                 // AuditFlowID of the user
+        fieldBytes(1, 0, le32(41)),                // FlowItemID
+        fieldBytes(1, 0, le32(2)),                 // AuditLevel
+        fieldBytes(1, 0, le32(301)),               // DocLevelID
+        fieldBytes(1, 0, le32(1)),                 // SecretLevel
+        fieldBytes(1, 0, QByteArray("L\0", 2)),    // SecretLevelName
+        fieldBytes(1, 0, QByteArray("N\0", 2)),    // SecretLevelNote
+        fieldBytes(2, 0, le32(7) + le32(12)),      // level 1: 7 and the user
+        fieldBytes(1, 0, UTF82GBK("吴九") + '\0'), // name of 7
+        fieldBytes(0, 42, QByteArray()),           // level 2: code 42
     };
     for (const QByteArray& a : answers)
         m_server->queueReply(fieldResponse(a));
@@ -619,10 +621,10 @@ void TestQueryAnswers::flowIdSteps_data()
     QTest::newRow("own query error") << QList<QByteArray>{fieldBytes(1, 5, le32(3))} << 13 << -1;
     QTest::newRow("own query no row") << QList<QByteArray>{none} << 13 << -1;
     QTest::newRow("own query fails") << QList<QByteArray>{QByteArray()} << 13 << 0;
-    QTest::newRow("group flow")
-        << QList<QByteArray>{fieldBytes(1, 0, le32(0)), fieldBytes(1, 0, le32(8)),
-                             fieldBytes(1, 0, le32(5))}
-        << 0 << 5;
+    QTest::newRow("group flow") << QList<QByteArray>{fieldBytes(1, 0, le32(0)),
+                                                     fieldBytes(1, 0, le32(8)),
+                                                     fieldBytes(1, 0, le32(5))}
+                                << 0 << 5;
     QTest::newRow("negative own, group has none")
         << QList<QByteArray>{fieldBytes(1, 0, le32(-2)), fieldBytes(1, 0, le32(8)), none} << 0
         << -2;
@@ -671,7 +673,8 @@ void TestQueryAnswers::quotaRequestText()
     QCOMPARE(unescapeXml(child(m_server->request(0).body, "pJsonJobParam")),
              "{\"PayerType\":4,\"PayerID\":202,\"TotalPages\":12,\"PaperWidth\":210,"
              "\"PaperHeight\":297,\"TaskID\":0,\"PrinterName\":\"HP \\\"3F\\\"\","
-             "\"Color\":\"C\",\"Duplex\":\"D\",\"PaperSize\":\"" + QByteArray(50, 'x') + "\"}");
+             "\"Color\":\"C\",\"Duplex\":\"D\",\"PaperSize\":\"" +
+                 QByteArray(50, 'x') + "\"}");
 
     // An answer without pRet, and a fault, let the job go.
     m_server->setReply(RawHttpServer::soapResponse(

@@ -115,8 +115,8 @@ void TestServerAuditFlow::auditors_data()
         << 112 << 1031 << 1 << QList<int>{107, 109} << QStringList{"徐明", ""};
     QTest::newRow("somebody else sees all three")
         << 101 << 1031 << 1 << QList<int>{107, 112, 109} << QStringList{"徐明", "蒋涛", ""};
-    QTest::newRow("inactive auditor") << 101 << 1032 << 2 << QList<int>{111, 108}
-                                      << QStringList{"彭辉", ""};
+    QTest::newRow("inactive auditor")
+        << 101 << 1032 << 2 << QList<int>{111, 108} << QStringList{"彭辉", ""};
     QTest::newRow("no auditors") << 101 << 1034 << 1 << QList<int>{} << QStringList{};
 }
 
@@ -150,19 +150,18 @@ void TestServerAuditFlow::model_data()
     // Per secret: "FlowItemID:auditors of level 1,auditors of level 2/..."
     QTest::addColumn<QStringList>("secrets");
 
-    QTest::newRow("level 2: the first two rows") << 101 << 2 << 0 << 103 << 2
-                                                 << QStringList{"1031:3", "1032:1,2"};
+    QTest::newRow("level 2: the first two rows")
+        << 101 << 2 << 0 << 103 << 2 << QStringList{"1031:3", "1032:1,2"};
     QTest::newRow("level 4: approval levels 1, 2, 3 and 0")
         << 105 << 4 << 0 << 103 << 3 << QStringList{"1031:3", "1032:1,2", "1033:1,1,1", "1034:"};
-    QTest::newRow("more levels than items") << 105 << 9 << 0 << 103 << 3
-                                            << QStringList{"1031:3", "1032:1,2", "1033:1,1,1",
-                                                           "1034:"};
-    QTest::newRow("auditor of his own flow") << 112 << 2 << 0 << 103 << 2
-                                             << QStringList{"1031:2", "1032:1,2"};
+    QTest::newRow("more levels than items")
+        << 105 << 9 << 0 << 103 << 3 << QStringList{"1031:3", "1032:1,2", "1033:1,1,1", "1034:"};
+    QTest::newRow("auditor of his own flow")
+        << 112 << 2 << 0 << 103 << 2 << QStringList{"1031:2", "1032:1,2"};
     QTest::newRow("group flow") << 102 << 4 << 0 << 105 << 1 << QStringList{"1051:1", "1052:1"};
     QTest::newRow("level 0 offers nothing") << 106 << 0 << 0 << 103 << 0 << QStringList{};
-    QTest::newRow("negative approval levels skipped") << 113 << 2 << 0 << 104 << 1
-                                                      << QStringList{"1042:1"};
+    QTest::newRow("negative approval levels skipped")
+        << 113 << 2 << 0 << 104 << 1 << QStringList{"1042:1"};
     QTest::newRow("no flow anywhere") << 103 << 2 << 0 << 0 << 0 << QStringList{};
     QTest::newRow("unknown user") << 999 << 2 << 13 << -1 << 0 << QStringList{};
 }
@@ -206,8 +205,7 @@ void TestServerAuditFlow::releaseKeepsPurposes()
     flow.Purposes.append(purpose);
     QCOMPARE(m_client.GetAuditFlow(&flow, &record), 0);
     QCOMPARE(flow.Secrets.size(), 4);
-    QCOMPARE(QByteArray(flow.Secrets.at(2).Auditors[0].Entries[0].AuditorName),
-             QByteArray("徐明"));
+    QCOMPARE(QByteArray(flow.Secrets.at(2).Auditors[0].Entries[0].AuditorName), QByteArray("徐明"));
 
     flow.Release();
     QVERIFY(flow.Secrets.isEmpty());

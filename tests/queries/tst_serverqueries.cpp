@@ -50,7 +50,8 @@ private:
     QString m_oldWorkDir;
 };
 
-namespace {
+namespace
+{
 
 // A loopback port on which nobody listens.
 quint16 closedPort()
@@ -146,8 +147,8 @@ void TestServerQueries::settings_data()
 
     QTest::newRow("plain") << QByteArray("LinuxPrintStateNew") << QByteArray("20");
     QTest::newRow("as received, GBK") << QByteArray("CompanyName") << gbk("星河科技有限公司");
-    QTest::newRow("quotes in name and value") << QByteArray("Owner's Note")
-                                              << gbk("由'行政部'维护");
+    QTest::newRow("quotes in name and value")
+        << QByteArray("Owner's Note") << gbk("由'行政部'维护");
     QTest::newRow("missing: the default") << QByteArray("NoSuchSetting") << QByteArray("dflt");
 }
 
@@ -165,8 +166,9 @@ void TestServerQueries::settings()
     memset(banner, '#', sizeof banner);
     char bannerName[] = "PortalBanner";
     QCOMPARE(m_client.GetSettingValueBySettingName(bannerName, banner, nullptr), 0);
-    const QByteArray stored = gbk(m_server.scalar("SELECT SettingValue FROM SysSettings WHERE "
-                                                  "SettingName = 'PortalBanner'")
+    const QByteArray stored = gbk(m_server
+                                      .scalar("SELECT SettingValue FROM SysSettings WHERE "
+                                              "SettingName = 'PortalBanner'")
                                       .toString()
                                       .toUtf8()
                                       .constData());
@@ -231,7 +233,8 @@ void TestServerQueries::userInfo()
     QVERIFY(count >= 4 && count <= 11);
     const QString first = GBK2UTF8(reinterpret_cast<char*>(user.UserInfoEx) + 4);
     QVERIFY2(m_server.scalar("SELECT count(*) FROM SysSettingsAudit WHERE SecretLevel = 1 AND "
-                             "SecretLevelName = '" + first + "'")
+                             "SecretLevelName = '" +
+                             first + "'")
                      .toInt() == 1,
              qPrintable(first));
 
@@ -244,8 +247,7 @@ void TestServerQueries::printerList()
 {
     // "N\0" "3楼\0" "\0": 7 bytes when fewer than ten printers exist.
     const qlonglong printers = m_server.scalar("SELECT count(*) FROM Printers").toLongLong();
-    const QByteArray expected =
-        QByteArray::number(printers) + '\0' + gbk("3楼") + '\0' + '\0';
+    const QByteArray expected = QByteArray::number(printers) + '\0' + gbk("3楼") + '\0' + '\0';
     char name[] = "xiaoyin";
     void* list = nullptr;
     QCOMPARE(m_client.GetPrinterList(name, &list), 0);
@@ -360,14 +362,20 @@ void TestServerQueries::notices_data()
 
     QTest::newRow("512 printed") << 512 << "会议纪要.pdf|一楼复印机|0"
                                  << "<会议纪要.pdf>打印成功!";
-    QTest::newRow("2 audit 0") << 2 << "合同.pdf|研发部彩色打印机|0|0" << "<合同.pdf>等待审批!";
-    QTest::newRow("2 audit 1") << 2 << "合同.pdf|研发部彩色打印机|0|1" << "<合同.pdf>审批通过!";
-    QTest::newRow("2 audit 5") << 2 << "合同.pdf|研发部彩色打印机|0|5" << "<合同.pdf>";
+    QTest::newRow("2 audit 0") << 2 << "合同.pdf|研发部彩色打印机|0|0"
+                               << "<合同.pdf>等待审批!";
+    QTest::newRow("2 audit 1") << 2 << "合同.pdf|研发部彩色打印机|0|1"
+                               << "<合同.pdf>审批通过!";
+    QTest::newRow("2 audit 5") << 2 << "合同.pdf|研发部彩色打印机|0|5"
+                               << "<合同.pdf>";
     QTest::newRow("2 without audit code") << 2 << "合同.pdf|研发部彩色打印机|0"
                                           << "<合同.pdf>等待审批!";
-    QTest::newRow("520") << 520 << "a.pdf|p|3" << "<a.pdf>打印失败";
-    QTest::newRow("7 not in table") << 7 << "a.pdf|p|0" << "<a.pdf>状态未知";
-    QTest::newRow("leading separator") << 512 << "|一楼复印机|0" << "<>打印成功!";
+    QTest::newRow("520") << 520 << "a.pdf|p|3"
+                         << "<a.pdf>打印失败";
+    QTest::newRow("7 not in table") << 7 << "a.pdf|p|0"
+                                    << "<a.pdf>状态未知";
+    QTest::newRow("leading separator") << 512 << "|一楼复印机|0"
+                                       << "<>打印成功!";
     QTest::newRow("120-character job name") << 512 << QString(120, 'n') + "|p|0"
                                             << "<" + QString(98, 'n') + "**>打印成功!";
 }
