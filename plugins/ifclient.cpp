@@ -98,8 +98,8 @@ IFCLIENT_EXPORT void* SyncInit(const char* config)
 }
 
 // Reports the outside sign-on: 0 a user is signed on (name copied into
-// userName, a 256-byte buffer), 1 the user has signed off, 2 nothing known
-// (no or unreadable state file). online and authServer are not needed by
+// userName, a 256-byte buffer), 1 the user has signed off (with the name when
+// the state file gives one), 2 nothing known (no or unreadable state file). online and authServer are not needed by
 // this stand-in.
 IFCLIENT_EXPORT int SyncCheckLogin(int online, char* authServer, char* userName)
 {
@@ -109,8 +109,11 @@ IFCLIENT_EXPORT int SyncCheckLogin(int online, char* authServer, char* userName)
     std::string line;
     if (!readStateLine(path, &line))
         return 2;
-    if (line == "logout")
+    if (line == "logout" || line.compare(0, 7, "logout ") == 0) {
+        if (userName)
+            copyName(userName, trim(line.substr(6)));
         return 1;
+    }
     if (line.compare(0, 6, "login ") == 0) {
         const std::string name = trim(line.substr(6));
         if (name.empty())
