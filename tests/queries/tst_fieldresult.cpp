@@ -12,8 +12,6 @@ class TestFieldResult : public QObject
     Q_OBJECT
 
 private slots:
-    void reading_data();
-    void reading();
     void intRows_data();
     void intRows();
     void quoting_data();
@@ -45,57 +43,6 @@ FieldResult make(const QByteArray& bytes, long fieldSize)
 }
 
 } // namespace
-
-void TestFieldResult::reading_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("fieldSize");
-    QTest::addColumn<bool>("usable");
-    QTest::addColumn<int>("rows");
-    QTest::addColumn<int>("error");
-    QTest::addColumn<bool>("hasFirstInt");
-    QTest::addColumn<int>("firstInt");
-    QTest::addColumn<QByteArray>("text");
-
-    QTest::newRow("empty") << QByteArray() << 4 << false << 0 << 0 << false << 0 << QByteArray();
-    QTest::newRow("3 bytes") << QByteArray("\x01\x00\x00", 3) << 4 << false << 0 << 0 << false << 0
-                             << QByteArray();
-    QTest::newRow("header only") << answer(0, 0, QByteArray()) << 255 << true << 0 << 0 << false
-                                 << 0 << QByteArray();
-    QTest::newRow("one integer") << answer(1, 0, le32(-7)) << 4 << true << 1 << 0 << true << -7
-                                 << QByteArray("\xF9\xFF\xFF\xFF");
-    QTest::newRow("error code") << answer(0, 208, QByteArray()) << 4 << true << 0 << 208 << false
-                                << 0 << QByteArray();
-    QTest::newRow("lying count") << answer(1000000, 0, le32(5)) << 4 << true << 1000000 << 0 << true
-                                 << 5 << QByteArray("\x05");
-    QTest::newRow("text") << answer(1, 0, QByteArray("abc\0zzz", 7)) << 50 << true << 1 << 0 << true
-                          << 0x00636261 << QByteArray("abc");
-    QTest::newRow("text without terminator, buffer ends")
-        << answer(1, 0, QByteArray("abcdef")) << 255 << true << 1 << 0 << true << 0x64636261
-        << QByteArray("abcdef");
-    QTest::newRow("text without terminator, slot ends")
-        << answer(1, 0, QByteArray(60, 'x')) << 50 << true << 1 << 0 << true << 0x78787878
-        << QByteArray(50, 'x');
-}
-
-void TestFieldResult::reading()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, fieldSize);
-    const FieldResult r = make(bytes, fieldSize);
-    QTEST(r.isUsable(), "usable");
-    QTEST(static_cast<int>(r.rowCount()), "rows");
-    QTEST(static_cast<int>(r.errorCode()), "error");
-    int32_t value = 12345;
-    QTEST(r.firstInt(&value), "hasFirstInt");
-    QFETCH(bool, hasFirstInt);
-    if (hasFirstInt)
-        QTEST(static_cast<int>(value), "firstInt");
-    else
-        QCOMPARE(value, 12345);
-    QTEST(r.firstText(), "text");
-    QCOMPARE(r.isEmpty(), bytes.isEmpty());
-}
 
 void TestFieldResult::intRows_data()
 {

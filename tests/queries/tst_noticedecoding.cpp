@@ -20,7 +20,6 @@ private slots:
     void shortReplies();
     void fieldTextFillsItsWholeSlot();
     void headlineAndDetailAreCut();
-    void tables();
     void texts();
     void textsComeFromTheWorkingDirectory();
 
@@ -214,25 +213,6 @@ void TestNoticeDecoding::headlineAndDetailAreCut()
     const QByteArray detail(out.Detail);
     QCOMPARE(detail.size(), 255);
     QCOMPARE(QString::fromUtf8(detail).toUtf8(), detail);
-}
-
-void TestNoticeDecoding::tables()
-{
-    QCOMPARE(ServerNotice::kPrintResultIndexSize, 58);
-    int textId = -1;
-    QCOMPARE(ServerNotice::FindPrintResult(2559, &textId), 2559);
-    QCOMPARE(textId, 7102);
-    QCOMPARE(ServerNotice::FindPrintResult(705, &textId), 705);
-    QCOMPARE(textId, 7512);
-    QCOMPARE(ServerNotice::FindPrintResult(7, &textId), ServerNotice::kUnknownTypeRowCode);
-    for (int type : {2, 12, 642, 768, 769, 2050})
-        QVERIFY(ServerNotice::UsesAuditCode(type));
-    for (int type : {0, 3, 512, 641, 2049})
-        QVERIFY(!ServerNotice::UsesAuditCode(type));
-    QCOMPARE(ServerNotice::AuditTextId(2050, 2), 8208);
-    QCOMPARE(ServerNotice::AuditTextId(769, 0), 8200);
-    QCOMPARE(ServerNotice::AuditTextId(12, -1), 0);
-    QCOMPARE(ServerNotice::AuditTextId(512, 1), 0);
 }
 
 void TestNoticeDecoding::texts()
