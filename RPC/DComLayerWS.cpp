@@ -75,6 +75,11 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
     soap->socket_flags = MSG_NOSIGNAL;
 
     proxy.soap_endpoint = m_Endpoint;
+    // Without a host in the endpoint (never logged on, empty server address)
+    // the runtime would talk through standard output and standard input.
+    // With no descriptors to fall back on, such a call fails at once.
+    soap->sendfd = -1;
+    soap->recvfd = -1;
 
     // Port 8085 is the server's UTF-8 service; the others speak Latin-1
     // strings, byte for byte.
@@ -88,12 +93,11 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
 
     if (IsHttpsEndpoint(m_Endpoint)) {
         // The server's certificate must chain to a certificate authority of
-        // the system store (an administrator adds a private one there) and
-        // name the host of the endpoint.
-        if (soap_ssl_client_context(soap, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION, nullptr, nullptr,
-                                    nullptr, nullptr, nullptr) != SOAP_OK) {
-            // The failure stays in soap->error; the call reports it.
-        }
+        // the system store (default verify paths: an administrator adds a
+        // private authority there) and name the endpoint's host. A failure
+        // to set this up stays in soap->error and fails the call.
+        soap_ssl_client_context(soap, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION, nullptr, nullptr,
+                                nullptr, nullptr, nullptr);
     }
     return 0;
 }
@@ -140,7 +144,7 @@ int CDComLayerWS::LogOn(void* logonRecord)
     if (status == SOAP_OK)
         status = ReceiveLogResult(call.soap(), &logResult);
     if (status != SOAP_OK)
-        return status > 0 ? -status : (status < 0 ? status : -1);
+        return status > 0 ? -status : status; // SOAP_EOF is already negative
 
     // 0 is the only acceptance. Any other answer is a refusal and stays
     // non-zero: a negative code is passed on as it is (the dialog shows it

@@ -13,7 +13,9 @@
 
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace
 {
@@ -159,6 +161,8 @@ private slots:
     void logonAnswers();
     void unreachableServer();
     void peerHangUpDuringUpload();
+    void noHostNoStdio_data();
+    void noHostNoStdio();
     void noContext();
     void contextSettings_data();
     void contextSettings();
@@ -621,6 +625,67 @@ void TstSoapWire::peerHangUpDuringUpload()
         ns__SavePrintJobExResponse response;
         QVERIFY(call.proxy().SavePrintJobEx(call.endpoint(), nullptr, &data, response) != SOAP_OK);
     }
+}
+
+void TstSoapWire::noHostNoStdio_data()
+{
+    QTest::addColumn<bool>("logOnFirst");
+    QTest::addColumn<QByteArray>("address");
+    QTest::addColumn<int>("useSsl");
+    QTest::newRow("never logged on") << false << QByteArray() << 0;
+    QTest::newRow("empty server address") << true << QByteArray() << 0;
+    QTest::newRow("empty server address, https") << true << QByteArray() << 1;
+}
+
+void TstSoapWire::noHostNoStdio()
+{
+    // An endpoint without a host must fail the call. The runtime's fallback
+    // for a missing host is standard output and input: here stdin holds a
+    // ready answer and stdout is captured, and neither may be used.
+    QFETCH(bool, logOnFirst);
+    QFETCH(QByteArray, address);
+    QFETCH(int, useSsl);
+    QTemporaryDir dir;
+    const QString inPath = dir.path() + "/stdin";
+    const QString outPath = dir.path() + "/stdout";
+    writeFile(inPath, "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n\r\n" +
+                          RawHttpServer::soapEnvelope("<ns:UserLogonResponse><LogResult>0"
+                                                      "</LogResult></ns:UserLogonResponse>"));
+    fflush(stdout);
+    const int savedIn = ::dup(0);
+    const int savedOut = ::dup(1);
+    const int in = ::open(QFile::encodeName(inPath).constData(), O_RDONLY);
+    const int out = ::open(QFile::encodeName(outPath).constData(), O_WRONLY | O_CREAT, 0600);
+    QVERIFY(savedIn >= 0 && savedOut >= 0 && in >= 0 && out >= 0);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+
+    CDComLayerWS client;
+    client.InitDCOM();
+    client.SetPort("8086");
+    int result = 0;
+    if (logOnFirst) {
+        TavUserRecord record =
+            RpcTestClient::logonRecord(address.constData(), "alice", "pw", 0, useSsl);
+        result = client.LogOn(&record);
+    } else {
+        SoapCall call(client);
+        LONG64 level = 0;
+        char user[] = "alice";
+        result = call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
+    }
+
+    fflush(stdout);
+    ::dup2(savedIn, 0);
+    ::dup2(savedOut, 1);
+    ::close(savedIn);
+    ::close(savedOut);
+    ::close(in);
+    ::close(out);
+    QVERIFY2(result != 0, qPrintable(QString::number(result)));
+    if (logOnFirst)
+        QVERIFY(result < 0);
+    QCOMPARE(QFileInfo(outPath).size(), qint64(0));
 }
 
 void TstSoapWire::noContext()
