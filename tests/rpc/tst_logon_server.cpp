@@ -63,6 +63,8 @@ private slots:
     void initTestCase();
     void logOn_data();
     void logOn();
+    void portText_data();
+    void portText();
     void https_data();
     void https();
 
@@ -155,6 +157,32 @@ void TstLogonServer::logOn()
     QCOMPARE(QByteArray(client.Endpoint()), m_server.endpoint());
     // The client keeps no connection: the same object logs on again.
     QCOMPARE(client.LogOn(&record), expected);
+}
+
+void TstLogonServer::portText_data()
+{
+    QTest::addColumn<QByteArray>("port");
+    // "8086" is what the session sends when no port was ever given; "8085"
+    // switches the client to UTF-8 strings.
+    QTest::newRow("session default 8086") << QByteArray("8086");
+    QTest::newRow("utf-8 service 8085") << QByteArray("8085");
+}
+
+void TstLogonServer::portText()
+{
+    QFETCH(QByteArray, port);
+    // The server listens on a free port, so the address carries the real
+    // port and the port text ends up in the path (see RpcTestClient).
+    const QByteArray address = "127.0.0.1:" + QByteArray::number(m_server.port()) + "/";
+    CDComLayerWS client;
+    client.InitDCOM();
+    client.SetPort(port.constData());
+    TavUserRecord record =
+        RpcTestClient::logonRecord(address.constData(), "zhangsan", kMd5Of123456);
+    QCOMPARE(client.LogOn(&record), 0);
+    QCOMPARE(QByteArray(client.Endpoint()), "http://" + address + ":" + port);
+    record = RpcTestClient::logonRecord(address.constData(), "zhangsan", "WRONG");
+    QCOMPARE(client.LogOn(&record), 2);
 }
 
 void TstLogonServer::https_data()
