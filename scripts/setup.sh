@@ -16,6 +16,7 @@ PACKAGES=(
   zlib1g-dev libminizip-dev
   fonts-noto-cjk
   xvfb xauth x11-utils
+  imagemagick trayer
   openssl ca-certificates
 )
 
