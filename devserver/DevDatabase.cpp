@@ -165,8 +165,8 @@ std::string FieldText(const char* field, size_t maxBytes)
     if (!field)
         return std::string();
     const void* end = memchr(field, '\0', maxBytes);
-    return std::string(field, end ? static_cast<size_t>(static_cast<const char*>(end) - field)
-                                  : maxBytes);
+    return std::string(field,
+                       end ? static_cast<size_t>(static_cast<const char*>(end) - field) : maxBytes);
 }
 
 std::string Md5Hex(const std::string& text)

@@ -18,7 +18,8 @@
 // Queries, logon and notices. The upload operations are in
 // DevServiceUploads.cpp.
 
-namespace {
+namespace
+{
 
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -193,12 +194,11 @@ int DevService::GetPrinterList(char* UserName, ns__GetPrinterListResponse& resul
     // names this user may use, then an empty text. A user without printers
     // (or unknown) gets an empty buffer.
     soap_default_ns__Data(soap, &result.data);
-    DevStatement names(m_db.handle(),
-                       "SELECT p.PrinterName FROM UserPrinters up "
-                       "JOIN Printers p ON p.PrinterID = up.PrinterID "
-                       "JOIN Users u ON u.UserID = up.UserID "
-                       "WHERE u.UserName = ? AND u.IsDeleted = 'N' "
-                       "ORDER BY up.Position, p.PrinterID");
+    DevStatement names(m_db.handle(), "SELECT p.PrinterName FROM UserPrinters up "
+                                      "JOIN Printers p ON p.PrinterID = up.PrinterID "
+                                      "JOIN Users u ON u.UserID = up.UserID "
+                                      "WHERE u.UserName = ? AND u.IsDeleted = 'N' "
+                                      "ORDER BY up.Position, p.PrinterID");
     names.bind(1, textOf(UserName));
     std::string list;
     int found = 0;

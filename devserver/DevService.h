@@ -11,19 +11,19 @@ class DevStorage;
 
 // Limits on what a request may make the server do.
 struct DevLimits {
-    static constexpr long long kMaxFieldSize = 8192;       // bytes per text value
-    static constexpr int kMaxRows = 10000;                 // rows per field query
-    static constexpr size_t kMaxReplyBytes = 4u << 20;     // field query reply
-    static constexpr long long kMaxJobBytes = 1ll << 30;   // stored document
-    static constexpr int kMaxBlocks = 100000;              // blocks per job
+    static constexpr long long kMaxFieldSize = 8192;     // bytes per text value
+    static constexpr int kMaxRows = 10000;               // rows per field query
+    static constexpr size_t kMaxReplyBytes = 4u << 20;   // field query reply
+    static constexpr long long kMaxJobBytes = 1ll << 30; // stored document
+    static constexpr int kMaxBlocks = 100000;            // blocks per job
 };
 
 // Result codes in the GetFieldValuesBySQL reply (offset 4).
 enum DevFieldError {
     kFieldOk = 0,
-    kFieldSqlError = 1,     // SQLite rejected the text or failed running it
-    kFieldBadRequest = 3,   // FieldType other than 0/1, or FieldSize below 1
-    kFieldNotReadOnly = 4,  // more than one statement, or one that writes
+    kFieldSqlError = 1,    // SQLite rejected the text or failed running it
+    kFieldBadRequest = 3,  // FieldType other than 0/1, or FieldSize below 1
+    kFieldNotReadOnly = 4, // more than one statement, or one that writes
 };
 
 // Result of ExcuteSQL when SQLite rejects the text (no change is kept).
@@ -48,8 +48,7 @@ public:
     int GetPayerInfo(char* pItem, char** pPayerParam) override;
     int QuotaVerification(char* pJsonJobParam, LONG64* pRet) override;
     int SavePrintJobEx(arrayOfData* data, ns__SavePrintJobExResponse& result) override;
-    int SavePrintJobByBlockForLinuxClient(arrayOfData* data, LONG64 BlockType,
-                                          char* SplFileNameIn,
+    int SavePrintJobByBlockForLinuxClient(arrayOfData* data, LONG64 BlockType, char* SplFileNameIn,
                                           ns__structSavePrintJobByBlock& result) override;
     int SaveMobilePrintJob(arrayOfData* data, char* PrintFileName,
                            ns__SaveMobilePrintJobResponse& result) override;

@@ -43,7 +43,8 @@ int OrWSService::GetSpecialAuditOfUser(char*, struct ns__structGetSpecialAuditOf
     return soap_senderfault("GetSpecialAuditOfUser is not served", nullptr);
 }
 
-int OrWSService::GetFieldValuesBySQL(char*, char*, LONG64, LONG64, struct ns__GetFieldValuesBySQLResponse&)
+int OrWSService::GetFieldValuesBySQL(char*, char*, LONG64, LONG64,
+                                     struct ns__GetFieldValuesBySQLResponse&)
 {
     return soap_senderfault("GetFieldValuesBySQL is not served", nullptr);
 }
@@ -63,7 +64,8 @@ int OrWSService::SavePrintJobEx(arrayOfData*, struct ns__SavePrintJobExResponse&
     return soap_senderfault("SavePrintJobEx is not served", nullptr);
 }
 
-int OrWSService::SavePrintJobByBlockForLinuxClient(arrayOfData*, LONG64, char*, struct ns__structSavePrintJobByBlock&)
+int OrWSService::SavePrintJobByBlockForLinuxClient(arrayOfData*, LONG64, char*,
+                                                   struct ns__structSavePrintJobByBlock&)
 {
     return soap_senderfault("SavePrintJobByBlockForLinuxClient is not served", nullptr);
 }
@@ -73,12 +75,14 @@ int OrWSService::SaveMobilePrintJob(arrayOfData*, char*, struct ns__SaveMobilePr
     return soap_senderfault("SaveMobilePrintJob is not served", nullptr);
 }
 
-int OrWSService::SaveMobilePrintJobByBlock(char*, arrayOfData*, LONG64, char*, struct ns__structSavePrintJobByBlock&)
+int OrWSService::SaveMobilePrintJobByBlock(char*, arrayOfData*, LONG64, char*,
+                                           struct ns__structSavePrintJobByBlock&)
 {
     return soap_senderfault("SaveMobilePrintJobByBlock is not served", nullptr);
 }
 
-int OrWSService::SaveCDRecordJobByBlock(char*, arrayOfData*, LONG64, char*, struct ns__structSavePrintJobByBlock&)
+int OrWSService::SaveCDRecordJobByBlock(char*, arrayOfData*, LONG64, char*,
+                                        struct ns__structSavePrintJobByBlock&)
 {
     return soap_senderfault("SaveCDRecordJobByBlock is not served", nullptr);
 }

@@ -14,7 +14,8 @@
 // and a row in Uploads; a finished print job also a PrintProcTask row and a
 // "received" notice for its user.
 
-namespace {
+namespace
+{
 
 struct KindInfo {
     const char* name;
@@ -265,9 +266,8 @@ bool DevService::finishJob(JobKind kind, const std::string& name, const Bytes& r
     return true;
 }
 
-int DevService::saveBlock(const char* operation, JobKind kind, arrayOfData* data,
-                          LONG64 blockType, const char* nameIn,
-                          ns__structSavePrintJobByBlock& result)
+int DevService::saveBlock(const char* operation, JobKind kind, arrayOfData* data, LONG64 blockType,
+                          const char* nameIn, ns__structSavePrintJobByBlock& result)
 {
     // Block 0 starts a job and names it; 1 appends; 2 appends and finishes.
     // Print and mobile blocks carry the record as item 0 and the data as

@@ -24,7 +24,8 @@
 // The namespace table of the service (defined with the generated code).
 extern SOAP_NMAC struct Namespace namespaces[];
 
-namespace {
+namespace
+{
 
 volatile sig_atomic_t g_stop = 0;
 
@@ -35,11 +36,10 @@ void onSignal(int)
 
 void usage()
 {
-    fprintf(stderr,
-            "usage: orws-devserver --port P --db FILE [--tls CERT KEY] [--storage DIR] "
-            "[--bind 127.0.0.1]\n"
-            "       orws-devserver notice --db FILE --user NAME --type N "
-            "--fields \"job|printer|result|audit\"\n");
+    fprintf(stderr, "usage: orws-devserver --port P --db FILE [--tls CERT KEY] [--storage DIR] "
+                    "[--bind 127.0.0.1]\n"
+                    "       orws-devserver notice --db FILE --user NAME --type N "
+                    "--fields \"job|printer|result|audit\"\n");
 }
 
 bool parseInt(const char* text, long min, long max, long* value)
@@ -178,8 +178,7 @@ int main(int argc, char** argv)
         return 1;
     }
     if (created)
-        fprintf(stderr, "orws-devserver: created %s with the schema and seed data\n",
-                o.db.c_str());
+        fprintf(stderr, "orws-devserver: created %s with the schema and seed data\n", o.db.c_str());
     DevStorage storage;
     std::string error;
     if (!storage.init(o.storage, &error)) {

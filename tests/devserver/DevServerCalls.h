@@ -12,6 +12,7 @@
 #include <QTextCodec>
 
 #include <cstring>
+#include <sys/socket.h>
 #include <memory>
 
 // The service's namespace table (defined with the generated code).
@@ -22,6 +23,7 @@ inline std::unique_ptr<OrWSProxy> makeProxy()
 {
     std::unique_ptr<OrWSProxy> proxy(new OrWSProxy(SOAP_IO_CHUNK | SOAP_C_UTFSTRING));
     soap_set_namespaces(proxy->soap, namespaces);
+    proxy->soap->socket_flags = MSG_NOSIGNAL; // a peer that hangs up is an error, not a signal
     proxy->soap->connect_timeout = 10;
     proxy->soap->recv_timeout = 30;
     proxy->soap->send_timeout = 30;

@@ -39,8 +39,7 @@ private:
         int status = -1;
         QByteArray bytes;
     };
-    FieldReply fieldQuery(const QByteArray& sql, const QByteArray& field, qint64 type,
-                          qint64 size);
+    FieldReply fieldQuery(const QByteArray& sql, const QByteArray& field, qint64 type, qint64 size);
 
     DevServerProcess m_server;
 };
@@ -51,8 +50,8 @@ void TestDevServerQueries::initTestCase()
 }
 
 TestDevServerQueries::FieldReply TestDevServerQueries::fieldQuery(const QByteArray& sql,
-                                                                   const QByteArray& field,
-                                                                   qint64 type, qint64 size)
+                                                                  const QByteArray& field,
+                                                                  qint64 type, qint64 size)
 {
     FieldReply reply;
     auto proxy = makeProxy();
@@ -60,8 +59,7 @@ TestDevServerQueries::FieldReply TestDevServerQueries::fieldQuery(const QByteArr
     QByteArray sqlText = sql;
     QByteArray fieldText = field;
     reply.status = proxy->GetFieldValuesBySQL(m_server.endpoint().constData(), nullptr,
-                                              sqlText.data(), fieldText.data(), type, size,
-                                              result);
+                                              sqlText.data(), fieldText.data(), type, size, result);
     if (reply.status == SOAP_OK)
         reply.bytes = bytesOf(result.ret);
     return reply;
@@ -73,8 +71,9 @@ void TestDevServerQueries::databaseCreatedOnceAndKept()
     QVERIFY(!QFile::exists(server.dbPath()));
     QVERIFY2(server.start(), qPrintable(server.errorString()));
     QVERIFY(QFile::exists(server.dbPath()));
-    QCOMPARE(server.scalar("SELECT SettingValue FROM SysSettings "
-                           "WHERE SettingName = 'LinuxPrintStateNew'")
+    QCOMPARE(server
+                 .scalar("SELECT SettingValue FROM SysSettings "
+                         "WHERE SettingName = 'LinuxPrintStateNew'")
                  .toString(),
              QStringLiteral("20"));
     const qlonglong users = server.scalar("SELECT count(*) FROM Users").toLongLong();
@@ -99,10 +98,10 @@ void TestDevServerQueries::userLogon_data()
     QTest::addColumn<qint64>("expected");
     const QByteArray md5 = "E10ADC3949BA59ABBE56E057F20F883E"; // 123456
     QTest::newRow("active") << QByteArray("zhangsan") << md5 << qint64(0) << qint64(0);
-    QTest::newRow("lower-case digest") << QByteArray("zhangsan") << md5.toLower() << qint64(1)
-                                       << qint64(0);
-    QTest::newRow("wrong password") << QByteArray("zhangsan") << QByteArray("0123") << qint64(0)
-                                    << qint64(2);
+    QTest::newRow("lower-case digest")
+        << QByteArray("zhangsan") << md5.toLower() << qint64(1) << qint64(0);
+    QTest::newRow("wrong password")
+        << QByteArray("zhangsan") << QByteArray("0123") << qint64(0) << qint64(2);
     QTest::newRow("plain text is not a digest")
         << QByteArray("zhangsan") << QByteArray("123456") << qint64(0) << qint64(2);
     QTest::newRow("unknown user") << QByteArray("nobody") << md5 << qint64(0) << qint64(2);
@@ -152,10 +151,11 @@ void TestDevServerQueries::fieldValues_data()
     QTest::newRow("group name, GB18030")
         << QByteArray("SELECT GroupName FROM Groups WHERE GroupID = 1") << QByteArray("GroupName")
         << qint64(0) << qint64(255) << QVariantList{QStringLiteral("研发部")};
-    QTest::newRow("setting")
-        << QByteArray("SELECT SettingValue FROM SysSettings WHERE SettingName = "
-                      "'LinuxPrintStateNew'")
-        << QByteArray("SettingValue") << qint64(0) << qint64(512) << QVariantList{"20"};
+    QTest::newRow("setting") << QByteArray(
+                                    "SELECT SettingValue FROM SysSettings WHERE SettingName = "
+                                    "'LinuxPrintStateNew'")
+                             << QByteArray("SettingValue") << qint64(0) << qint64(512)
+                             << QVariantList{"20"};
     QTest::newRow("monitored web site")
         << QByteArray("SELECT WebsiteIP FROM Servers WHERE ServerIP='127.0.0.1' AND "
                       "IsMonitored='Y' AND  IsDeleted='N'")
@@ -168,8 +168,8 @@ void TestDevServerQueries::fieldValues_data()
         << QByteArray("SELECT FlowItemID FROM AuditFlowItems WHERE FlowID=1")
         << QByteArray("FlowItemID") << qint64(1) << qint64(4) << QVariantList{1, 2, 3, 4};
     QTest::newRow("own flow 0 falls back to the group")
-        << QByteArray("SELECT AuditFlowID FROM Groups WHERE GroupID=1")
-        << QByteArray("AuditFlowID") << qint64(1) << qint64(4) << QVariantList{1};
+        << QByteArray("SELECT AuditFlowID FROM Groups WHERE GroupID=1") << QByteArray("AuditFlowID")
+        << qint64(1) << qint64(4) << QVariantList{1};
     QTest::newRow("secret level name")
         << QByteArray("SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=3")
         << QByteArray("SecretLevelName") << qint64(0) << qint64(50)
@@ -230,8 +230,8 @@ void TestDevServerQueries::fieldValuesRejected_data()
     QTest::addColumn<int>("error");
     QTest::newRow("syntax error") << QByteArray("SELEC GroupID FROM Users") << qint64(1)
                                   << qint64(4) << 1;
-    QTest::newRow("unknown table") << QByteArray("SELECT GroupID FROM Userz") << qint64(1)
-                                   << qint64(4) << 1;
+    QTest::newRow("unknown table")
+        << QByteArray("SELECT GroupID FROM Userz") << qint64(1) << qint64(4) << 1;
     QTest::newRow("unescaped quote")
         << QByteArray("SELECT GroupID FROM Users WHERE UserName = 'o'brien'") << qint64(1)
         << qint64(4) << 1;
@@ -240,10 +240,8 @@ void TestDevServerQueries::fieldValuesRejected_data()
     QTest::newRow("two statements")
         << QByteArray("SELECT 1; DELETE FROM Notices") << qint64(1) << qint64(4) << 4;
     QTest::newRow("unknown field type") << QByteArray("SELECT 1") << qint64(7) << qint64(4) << 3;
-    QTest::newRow("text without room") << QByteArray("SELECT 'a'") << qint64(0) << qint64(0)
-                                       << 3;
-    QTest::newRow("negative text size") << QByteArray("SELECT 'a'") << qint64(0) << qint64(-5)
-                                        << 3;
+    QTest::newRow("text without room") << QByteArray("SELECT 'a'") << qint64(0) << qint64(0) << 3;
+    QTest::newRow("negative text size") << QByteArray("SELECT 'a'") << qint64(0) << qint64(-5) << 3;
 }
 
 void TestDevServerQueries::fieldValuesRejected()
@@ -350,8 +348,7 @@ void TestDevServerQueries::userRecords()
     {
         auto proxy = makeProxy();
         ns__GetUserInfoResponse info;
-        QCOMPARE(proxy->GetUserInfo(endpoint.constData(), nullptr, zhangsan.data(), info),
-                 SOAP_OK);
+        QCOMPARE(proxy->GetUserInfo(endpoint.constData(), nullptr, zhangsan.data(), info), SOAP_OK);
         const QByteArray image = bytesOf(info.image);
         QCOMPARE(int32At(image, 0), 1);
         QCOMPARE(image.mid(4), gbk(QStringLiteral("张三")) + '\0');
@@ -367,8 +364,7 @@ void TestDevServerQueries::userRecords()
         // (here his group's), in the flow's order.
         auto proxy = makeProxy();
         ns__GetUserInfoExResponse ex;
-        QCOMPARE(proxy->GetUserInfoEx(endpoint.constData(), nullptr, zhangsan.data(), ex),
-                 SOAP_OK);
+        QCOMPARE(proxy->GetUserInfoEx(endpoint.constData(), nullptr, zhangsan.data(), ex), SOAP_OK);
         const QByteArray block = bytesOf(ex.image);
         QCOMPARE(block.size(), 4012);
         QCOMPARE(int32At(block, 0), 4);
@@ -392,7 +388,8 @@ void TestDevServerQueries::userRecords()
         ns__GetUserInfoExResponse ex;
         QCOMPARE(proxy->GetUserInfoEx(endpoint.constData(), nullptr, sunqi.data(), ex), SOAP_OK);
         const QByteArray block = bytesOf(ex.image);
-        const qlonglong levels = m_server.scalar("SELECT count(*) FROM SysSettingsAudit").toLongLong();
+        const qlonglong levels =
+            m_server.scalar("SELECT count(*) FROM SysSettingsAudit").toLongLong();
         QCOMPARE(int32At(block, 0), static_cast<int>(qMin(11LL, levels)));
         QCOMPARE(textAt(block, 4, 50), gbk(QStringLiteral("公开")));
     }
@@ -479,10 +476,12 @@ void TestDevServerQueries::quotaVerification_data()
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<qint64>("expected");
     auto job = [](int type, int id, int pages, const char* color) {
-        return QByteArray("{\"PayerType\":") + QByteArray::number(type) + ",\"PayerID\":" +
-               QByteArray::number(id) + ",\"TotalPages\":" + QByteArray::number(pages) +
+        return QByteArray("{\"PayerType\":") + QByteArray::number(type) +
+               ",\"PayerID\":" + QByteArray::number(id) +
+               ",\"TotalPages\":" + QByteArray::number(pages) +
                ",\"PaperWidth\":210,\"PaperHeight\":297,\"TaskID\":0,\"PrinterName\":\"\","
-               "\"Color\":\"" + color + "\",\"Duplex\":\"S\",\"PaperSize\":\"A4\"}";
+               "\"Color\":\"" +
+               color + "\",\"Duplex\":\"S\",\"PaperSize\":\"A4\"}";
     };
     // Payer (4, 202) holds 100 fen; a page costs 10, a colour page 50.
     QTest::newRow("covered") << job(4, 202, 10, "M") << qint64(0);
@@ -503,9 +502,9 @@ void TestDevServerQueries::quotaVerification()
     QFETCH(qint64, expected);
     auto proxy = makeProxy();
     LONG64 result = -1;
-    QCOMPARE(proxy->QuotaVerification(m_server.endpoint().constData(), nullptr, request.data(),
-                                      &result),
-             SOAP_OK);
+    QCOMPARE(
+        proxy->QuotaVerification(m_server.endpoint().constData(), nullptr, request.data(), &result),
+        SOAP_OK);
     QCOMPARE(static_cast<qint64>(result), expected);
 }
 
@@ -522,9 +521,9 @@ void TestDevServerQueries::noticesOldestFirstThenEmpty()
     for (const auto& notice : expected) {
         auto proxy = makeProxy();
         ns__GetUserMessageResponse message;
-        QCOMPARE(proxy->GetUserMessage(m_server.endpoint().constData(), nullptr, user.data(),
-                                       message),
-                 SOAP_OK);
+        QCOMPARE(
+            proxy->GetUserMessage(m_server.endpoint().constData(), nullptr, user.data(), message),
+            SOAP_OK);
         const QByteArray data = bytesOf(message.data);
         QCOMPARE(data.size(), 4 + 3 * 1024);
         QCOMPARE(int32At(data, 0), notice.first);
@@ -537,8 +536,9 @@ void TestDevServerQueries::noticesOldestFirstThenEmpty()
     QCOMPARE(proxy->GetUserMessage(m_server.endpoint().constData(), nullptr, user.data(), empty),
              SOAP_OK);
     QCOMPARE(bytesOf(empty.data).size(), 0);
-    QCOMPARE(m_server.scalar("SELECT count(*) FROM Notices WHERE UserName = 'sunqi' "
-                             "AND Delivered = 0")
+    QCOMPARE(m_server
+                 .scalar("SELECT count(*) FROM Notices WHERE UserName = 'sunqi' "
+                         "AND Delivered = 0")
                  .toLongLong(),
              0LL);
 }

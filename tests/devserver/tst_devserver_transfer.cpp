@@ -117,8 +117,8 @@ int TestDevServerTransfer::sendBlock(const QByteArray& operation, const QList<QB
         status = proxy->SavePrintJobByBlockForLinuxClient(endpoint, nullptr, &data, blockType,
                                                           name.data(), result);
     else
-        status = proxy->SaveCDRecordJobByBlock(endpoint, nullptr, docName.data(), &data,
-                                               blockType, name.data(), result);
+        status = proxy->SaveCDRecordJobByBlock(endpoint, nullptr, docName.data(), &data, blockType,
+                                               name.data(), result);
     if (status == SOAP_OK && nameOut)
         *nameOut = result.return_ && result.return_->SplFileNameOut
                        ? QByteArray(result.return_->SplFileNameOut)
@@ -146,15 +146,16 @@ void TestDevServerTransfer::mobileJobInOneCall()
     QCOMPARE(storedFile(name, "document.dat"), document);
     QCOMPARE(storedFile(name, "task.bin"), record);
     const QList<QVariantList> upload = m_server.query(
-        "SELECT Kind, UserName, DocName, Bytes, Finished FROM Uploads WHERE StoredName = '" +
-        name + "'");
+        "SELECT Kind, UserName, DocName, Bytes, Finished FROM Uploads WHERE StoredName = '" + name +
+        "'");
     QCOMPARE(upload.size(), 1);
-    QCOMPARE(upload[0], (QVariantList{"mobile", "zhangsan", QStringLiteral("季度报告.pdf"),
-                                      5000LL, 1LL}));
+    QCOMPARE(upload[0],
+             (QVariantList{"mobile", "zhangsan", QStringLiteral("季度报告.pdf"), 5000LL, 1LL}));
     const QList<QVariantList> task =
         m_server.query("SELECT UserName, UserID, DocName, PrinterName, SecretLevel, "
                        "AuditorIDs, PageCount, Copies, ColorMode, JobState FROM PrintProcTask "
-                       "WHERE SPLFileName = '" + name + "'");
+                       "WHERE SPLFileName = '" +
+                       name + "'");
     QCOMPARE(task.size(), 1);
     QCOMPARE(task[0], (QVariantList{"zhangsan", 1LL, QStringLiteral("季度报告.pdf"),
                                     QStringLiteral("一楼复印机"), QStringLiteral("秘密"), "10,12",
@@ -168,7 +169,8 @@ void TestDevServerTransfer::mobileJobInOneCall()
     // The client's payer update finds the stored job by its name.
     auto second = makeProxy();
     QByteArray update = "UPDATE PrintProcTask SET PayerID=17,PayerType=4,ProjectID = 17 WHERE "
-                        "SPLFileName='" + name.toLatin1() + "'";
+                        "SPLFileName='" +
+                        name.toLatin1() + "'";
     int changed = -5;
     QCOMPARE(second->ExcuteSQL(m_server.endpoint().constData(), nullptr, update.data(), &changed),
              SOAP_OK);
@@ -221,10 +223,11 @@ void TestDevServerTransfer::blocks()
     QCOMPARE(storedFile(name, "document.dat"), document);
     if (!mobile)
         QCOMPARE(storedFile(name, "appendix.bin"), appendix);
-    QCOMPARE(m_server.query("SELECT Blocks, Bytes, Finished FROM Uploads WHERE StoredName = '" +
-                            name + "'")
-                 .value(0),
-             (QVariantList{qlonglong(count), qlonglong(size), 1LL}));
+    QCOMPARE(
+        m_server
+            .query("SELECT Blocks, Bytes, Finished FROM Uploads WHERE StoredName = '" + name + "'")
+            .value(0),
+        (QVariantList{qlonglong(count), qlonglong(size), 1LL}));
     QCOMPARE(m_server
                  .scalar("SELECT FieldText FROM Notices WHERE UserName = 'lisi' ORDER BY "
                          "NoticeID DESC LIMIT 1")
@@ -256,8 +259,7 @@ void TestDevServerTransfer::blockRefusals()
     QFETCH(QByteArray, name);
     QFETCH(int, recordSize);
     const qlonglong uploads = m_server.scalar("SELECT count(*) FROM Uploads").toLongLong();
-    const QByteArray record =
-        mobileRecord("zhangsan", "a.pdf", QString()).left(recordSize);
+    const QByteArray record = mobileRecord("zhangsan", "a.pdf", QString()).left(recordSize);
     QVERIFY(sendBlock("mobile", {record, QByteArray(10, 'x')}, blockType, name, nullptr) !=
             SOAP_OK);
     QCOMPARE(m_server.scalar("SELECT count(*) FROM Uploads").toLongLong(), uploads);
@@ -284,8 +286,10 @@ void TestDevServerTransfer::printJobWithAppendix()
     const QString name = QString::fromLatin1(result.names.__ptr[0]);
     QCOMPARE(storedFile(name, "document.dat"), document);
     QCOMPARE(storedFile(name, "appendix.bin"), appendix);
-    QCOMPARE(m_server.query("SELECT UserName, SecretLevel, Purpose, AuditorCount, AuditorIDs "
-                            "FROM PrintProcTask WHERE SPLFileName = '" + name + "'")
+    QCOMPARE(m_server
+                 .query("SELECT UserName, SecretLevel, Purpose, AuditorCount, AuditorIDs "
+                        "FROM PrintProcTask WHERE SPLFileName = '" +
+                        name + "'")
                  .value(0),
              (QVariantList{"wangwu", QStringLiteral("内部"), QStringLiteral("归还"), 1LL, "11"}));
 }
@@ -308,16 +312,19 @@ void TestDevServerTransfer::discRequestInBlocks()
     QCOMPARE(sendBlock("cd", {record}, 2, name, nullptr), SOAP_OK);
     QCOMPARE(storedFile(name, "cd.dat"), blocks[0] + blocks[1]);
     QCOMPARE(storedFile(name, "task.bin"), record);
-    QCOMPARE(m_server.query("SELECT Kind, UserName, DocName, Finished FROM Uploads "
-                            "WHERE StoredName = '" + name + "'")
+    QCOMPARE(m_server
+                 .query("SELECT Kind, UserName, DocName, Finished FROM Uploads "
+                        "WHERE StoredName = '" +
+                        name + "'")
                  .value(0),
              (QVariantList{"cd", "zhaoliu", QStringLiteral("设计图纸"), 1LL}));
-    QCOMPARE(m_server.scalar("SELECT count(*) FROM PrintProcTask WHERE SPLFileName = '" + name +
-                             "'")
-                 .toLongLong(),
-             0LL);
-    QCOMPARE(m_server.scalar("SELECT Type FROM Notices WHERE UserName = 'zhaoliu' "
-                             "ORDER BY NoticeID DESC LIMIT 1")
+    QCOMPARE(
+        m_server.scalar("SELECT count(*) FROM PrintProcTask WHERE SPLFileName = '" + name + "'")
+            .toLongLong(),
+        0LL);
+    QCOMPARE(m_server
+                 .scalar("SELECT Type FROM Notices WHERE UserName = 'zhaoliu' "
+                         "ORDER BY NoticeID DESC LIMIT 1")
                  .toLongLong(),
              2048LL);
 }
@@ -333,9 +340,9 @@ void TestDevServerTransfer::copyRequest()
     fill(data, {record});
     arrayOfName names(proxy->soap, 0);
     char* taskIds = nullptr;
-    QCOMPARE(proxy->SaveCopyJobSQL(m_server.endpoint().constData(), nullptr, &data, &names,
-                                   &taskIds),
-             SOAP_OK);
+    QCOMPARE(
+        proxy->SaveCopyJobSQL(m_server.endpoint().constData(), nullptr, &data, &names, &taskIds),
+        SOAP_OK);
     QVERIFY(taskIds);
     const QList<QVariantList> rows = m_server.query(
         QString("SELECT Kind, UserName, DocName FROM Uploads WHERE UploadID = %1").arg(taskIds));
@@ -375,8 +382,8 @@ void TestDevServerTransfer::servesHttps()
     soap_ssl_client_context(again->soap, SOAP_SSL_NO_AUTHENTICATION, nullptr, nullptr, nullptr,
                             nullptr, nullptr);
     result = -1;
-    QCOMPARE(again->UserLogon(server.endpoint().constData(), nullptr, user.data(),
-                              password.data(), 0, &result),
+    QCOMPARE(again->UserLogon(server.endpoint().constData(), nullptr, user.data(), password.data(),
+                              0, &result),
              SOAP_OK);
     QCOMPARE(result, LONG64(0));
 }

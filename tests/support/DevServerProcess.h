@@ -132,8 +132,8 @@ public:
                 m_process->waitForFinished(5000);
             }
         }
-        m_lastExitCode = m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode()
-                                                                         : -1;
+        m_lastExitCode =
+            m_process->exitStatus() == QProcess::NormalExit ? m_process->exitCode() : -1;
         delete m_process;
         m_process = nullptr;
         m_port = 0;
@@ -145,8 +145,8 @@ public:
     bool usesTls() const { return !m_certPath.isEmpty(); }
     QByteArray endpoint() const
     {
-        return QByteArray(usesTls() ? "https" : "http") + "://127.0.0.1:" +
-               QByteArray::number(m_port);
+        return QByteArray(usesTls() ? "https" : "http") +
+               "://127.0.0.1:" + QByteArray::number(m_port);
     }
     QString dir() const { return m_dir.path(); }
     QString dbPath() const { return m_dir.path() + "/devserver.db"; }
@@ -197,9 +197,9 @@ public:
                     row << QVariant();
                     break;
                 case SQLITE_BLOB:
-                    row << QVariant(QByteArray(
-                        static_cast<const char*>(sqlite3_column_blob(stmt, c)),
-                        sqlite3_column_bytes(stmt, c)));
+                    row << QVariant(
+                        QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, c)),
+                                   sqlite3_column_bytes(stmt, c)));
                     break;
                 default:
                     row << QVariant(QString::fromUtf8(
@@ -229,8 +229,8 @@ public:
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(binaryPath(), {"notice", "--db", dbPath(), "--user", user, "--type",
                                QString::number(type), "--fields", fields});
-        const bool ok = p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit &&
-                        p.exitCode() == 0;
+        const bool ok =
+            p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
         if (!ok && error)
             *error = QString::fromLocal8Bit(p.readAll()) + p.errorString();
         return ok;
