@@ -42,8 +42,25 @@ bool DevDatabase::open(const std::string& path, bool* created)
     sqlite3_busy_timeout(m_db, 5000);
     sqlite3_extended_result_codes(m_db, 0);
     if (exists) {
-        // A file that is not a database fails here rather than later.
-        if (!exec("SELECT count(*) FROM sqlite_master")) {
+        // A file that is not a database fails here rather than later; an
+        // empty one (no tables yet) is filled like a new one.
+        sqlite3_stmt* stmt = nullptr;
+        bool empty = false;
+        if (sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master", -1, &stmt, nullptr) !=
+                SQLITE_OK ||
+            sqlite3_step(stmt) != SQLITE_ROW) {
+            m_error = sqlite3_errmsg(m_db);
+            sqlite3_finalize(stmt);
+            close();
+            return false;
+        }
+        empty = sqlite3_column_int(stmt, 0) == 0;
+        sqlite3_finalize(stmt);
+        if (!empty)
+            return true;
+        if (created)
+            *created = true;
+        if (!fill()) {
             close();
             return false;
         }

@@ -16,6 +16,8 @@ private slots:
     void initTestCase();
 
     void databaseCreatedOnceAndKept();
+    void emptyOrForeignDatabaseFile_data();
+    void emptyOrForeignDatabaseFile();
     void userLogon_data();
     void userLogon();
     void fieldValues_data();
@@ -88,6 +90,30 @@ void TestDevServerQueries::databaseCreatedOnceAndKept()
                  .toLongLong(),
              1LL);
     QCOMPARE(server.scalar("SELECT count(*) FROM Users").toLongLong(), users - 1);
+}
+
+void TestDevServerQueries::emptyOrForeignDatabaseFile_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("serves");
+    QTest::newRow("empty file gets the schema") << QByteArray() << true;
+    QTest::newRow("not a database") << QByteArray(4096, 'x') << false;
+}
+
+void TestDevServerQueries::emptyOrForeignDatabaseFile()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, serves);
+    DevServerProcess server;
+    QFile file(server.dbPath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    QCOMPARE(server.start(), serves);
+    if (serves)
+        QVERIFY(server.scalar("SELECT count(*) FROM Users").toLongLong() >= 9);
+    else
+        QCOMPARE(QFile(server.dbPath()).size(), qint64(content.size())); // left alone
 }
 
 void TestDevServerQueries::userLogon_data()
