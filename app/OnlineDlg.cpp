@@ -26,7 +26,8 @@
 #include <cstring>
 #include <dlfcn.h>
 
-namespace {
+namespace
+{
 
 const char kServerUnreachable[] = "无法连接服务器！";
 
@@ -91,8 +92,8 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
     HideTimer.start(Opt.hideDelayMs);
 
     // 8. Unused push buttons; the single-instance signal folder.
-    for (QPushButton* button : {Ui->pushButton, Ui->pushButton_2, Ui->pushButton_3,
-                                Ui->pushButton_4, Ui->pushButton_5})
+    for (QPushButton* button :
+         {Ui->pushButton, Ui->pushButton_2, Ui->pushButton_3, Ui->pushButton_4, Ui->pushButton_5})
         button->hide();
     Watcher.addPath(QString::fromUtf8(SystemPaths::signalFolder()));
     connect(&Watcher, &QFileSystemWatcher::directoryChanged, this, &OnlineDlg::directoryChanged);
@@ -170,8 +171,8 @@ void OnlineDlg::setupButtons()
     connect(Ui->btnLogWeb, &QToolButton::clicked, this, &OnlineDlg::LogWeb_clicked);
     connect(Ui->btnAbout, &QToolButton::clicked, this, &OnlineDlg::toolBoxbtnAbout_clicked);
 
-    for (QToolButton* button : {Ui->toolButton, Ui->toolButton_2, Ui->toolButton_3,
-                                Ui->toolButton_4, Ui->toolButton_5}) {
+    for (QToolButton* button :
+         {Ui->toolButton, Ui->toolButton_2, Ui->toolButton_3, Ui->toolButton_4, Ui->toolButton_5}) {
         button->setAutoRaise(true);
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     }
@@ -465,10 +466,9 @@ void OnlineDlg::pluginLogon(const char* userName)
         emit ssLogonSuccess();
         return;
     }
-    MessageBoxes::showInformation(this, QStringLiteral("错误"),
-                                  QStringLiteral("Logon fail:%1 ret=%2")
-                                      .arg(QString::fromUtf8(userName))
-                                      .arg(result));
+    MessageBoxes::showInformation(
+        this, QStringLiteral("错误"),
+        QStringLiteral("Logon fail:%1 ret=%2").arg(QString::fromUtf8(userName)).arg(result));
 }
 
 int OnlineDlg::runLogon()

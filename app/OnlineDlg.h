@@ -19,7 +19,8 @@ class QState;
 class QStateMachine;
 class QToolButton;
 
-namespace Ui {
+namespace Ui
+{
 class OnlineDlg;
 }
 

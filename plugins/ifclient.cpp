@@ -12,7 +12,8 @@
 
 #define IFCLIENT_EXPORT extern "C" __attribute__((visibility("default")))
 
-namespace {
+namespace
+{
 
 constexpr size_t kNameSize = 256; // the client's user name buffer
 
@@ -98,9 +99,9 @@ IFCLIENT_EXPORT void* SyncInit(const char* config)
 }
 
 // Reports the outside sign-on: 0 a user is signed on (name copied into
-// userName, a 256-byte buffer), 1 the user has signed off (with the name when
-// the state file gives one), 2 nothing known (no or unreadable state file). online and authServer are not needed by
-// this stand-in.
+// userName, a 256-byte buffer), 1 the user has signed off (with the name
+// when the state file gives one), 2 nothing known (no or unreadable state
+// file). online and authServer are not needed by this stand-in.
 IFCLIENT_EXPORT int SyncCheckLogin(int online, char* authServer, char* userName)
 {
     (void)online;

@@ -13,7 +13,8 @@
 #include <csignal>
 #include <memory>
 
-namespace {
+namespace
+{
 
 const char kPasswordDigest[] = "E10ADC3949BA59ABBE56E057F20F883E"; // "123456"
 
@@ -32,8 +33,8 @@ public:
         }
         m_process.setProgram(xvfb);
         // -displayfd 1: Xvfb picks a free display and prints its number.
-        m_process.setArguments({"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten",
-                                "tcp"});
+        m_process.setArguments(
+            {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
         m_process.start();
         if (!m_process.waitForStarted(10000)) {
@@ -170,8 +171,7 @@ QProcess* TestClientSmoke::startClient()
     return client;
 }
 
-bool TestClientSmoke::waitForOutput(QProcess* client, const QString& text, int timeoutMs,
-                                    int count)
+bool TestClientSmoke::waitForOutput(QProcess* client, const QString& text, int timeoutMs, int count)
 {
     QElapsedTimer clock;
     clock.start();
@@ -203,11 +203,11 @@ void TestClientSmoke::noticePopsUp()
 {
     QVERIFY(m_client && m_client->state() == QProcess::Running);
     QString error;
-    QVERIFY2(m_server.addNotice("zhangsan", 512, QStringLiteral("冒烟测试.pdf|一楼复印机|0|0"),
-                                &error),
-             qPrintable(error));
-    const QString delivered = QStringLiteral(
-        "SELECT Delivered FROM Notices WHERE FieldText LIKE '冒烟测试.pdf|%'");
+    QVERIFY2(
+        m_server.addNotice("zhangsan", 512, QStringLiteral("冒烟测试.pdf|一楼复印机|0|0"), &error),
+        qPrintable(error));
+    const QString delivered =
+        QStringLiteral("SELECT Delivered FROM Notices WHERE FieldText LIKE '冒烟测试.pdf|%'");
     QTRY_VERIFY_WITH_TIMEOUT(m_server.scalar(delivered).toInt() == 1, 60000);
     // The pop-up is on the screen (it closes itself after 3 seconds; the
     // seeded approval notice stays until clicked).

@@ -8,6 +8,7 @@
 #include "OnlineDlg.h"
 #include "OrixUser.h"
 #include "QPrintJobMonitor.h"
+#include "RawHttpServer.h"
 #include "SingleInstance.h"
 #include "SystemPaths.h"
 #include "TestRoot.h"
@@ -27,7 +28,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 const char kPasswordDigest[] = "E10ADC3949BA59ABBE56E057F20F883E"; // "123456"
 const char kWrongDigest[] = "00000000000000000000000000000000";
@@ -80,11 +82,9 @@ private:
 bool iconShows(const QIcon& icon, const QString& picture)
 {
     // Pixmaps hold premultiplied pixels; compare in that form.
-    const QImage expected =
-        QImage(picture).convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const QImage shown = icon.pixmap(expected.size())
-                             .toImage()
-                             .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage expected = QImage(picture).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage shown =
+        icon.pixmap(expected.size()).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     return !expected.isNull() && shown == expected;
 }
 
@@ -108,6 +108,7 @@ private slots:
     void refusedAutomaticLogonShowsDialog();
     void trayLogoutGoesOfflineWithoutAutomaticLogon();
     void lostServerGoesOfflineAndLogsOnAgain();
+    void connectionFailureDuringLogonIsReported();
 
     // The sign-on plug-in.
     void pluginSignsOnAndOff();
@@ -166,12 +167,11 @@ void TestOnlineDlg::cleanup()
 
 void TestOnlineDlg::writeConfig(const QString& serverAddress, const QString& extra)
 {
-    m_root->writeConfig(("[Main%20Window]\n2002=" + serverAddress + "\n[Debug]\nLevel=5\n" + extra)
-                            .toUtf8());
+    m_root->writeConfig(
+        ("[Main%20Window]\n2002=" + serverAddress + "\n[Debug]\nLevel=5\n" + extra).toUtf8());
 }
 
-void TestOnlineDlg::writeLastIni(const char* user, const char* digest, bool autoLogon,
-                                 quint16 port)
+void TestOnlineDlg::writeLastIni(const char* user, const char* digest, bool autoLogon, quint16 port)
 {
     QFile file(m_root->varTmp() + "/Last.ini");
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -338,13 +338,34 @@ void TestOnlineDlg::lostServerGoesOfflineAndLogsOnAgain()
     QVERIFY(window.monitor()->isRunning());
 }
 
+void TestOnlineDlg::connectionFailureDuringLogonIsReported()
+{
+    // The server accepts the logon and then breaks every connection: the
+    // user query after the logon raises the RPC layer's connection failure.
+    RawHttpServer server;
+    server.queueReply(RawHttpServer::soapResponse(
+        "<ns:UserLogonResponse><LogResult>0</LogResult></ns:UserLogonResponse>"));
+    server.setAction(RawHttpServer::Action::Close);
+    writeConfig("127.0.0.1");
+    writeLastIni("zhaoliu", kPasswordDigest, true, server.port());
+    OnlineDlg window(fastOptions());
+    LogonDialogDriver driver(&window, LogonDialogDriver::Close);
+
+    QTRY_VERIFY(!m_boxes.isEmpty());
+    QCOMPARE(m_boxes.first(), QStringLiteral("错误|无法连接服务器！"));
+    // No success: the logon starts again after the retry interval, and the
+    // refused automatic attempt then shows the dialog.
+    QTRY_VERIFY(driver.seen >= 1);
+    QVERIFY(!window.isOnline());
+    QCOMPARE(m_boxes.size(), 1);
+}
+
 // --- the sign-on plug-in ----------------------------------------------------------
 
 void TestOnlineDlg::pluginSignsOnAndOff()
 {
     const QString address = QStringLiteral("127.0.0.1:%1").arg(m_server.port());
-    m_root->writeConfig(
-        ("[Main%20Window]\n2002=" + address + "\n[Debug]\nLevel=4\n").toUtf8());
+    m_root->writeConfig(("[Main%20Window]\n2002=" + address + "\n[Debug]\nLevel=4\n").toUtf8());
     writeLastIni("zhaoliu", kPasswordDigest, false, m_server.port());
     OnlineDlg window(fastOptions(QStringLiteral(ORIX_IFCLIENT_PATH)));
     LogonDialogDriver driver(&window, LogonDialogDriver::Close);
@@ -415,10 +436,10 @@ void TestOnlineDlg::brokenPluginStaysOffline_data()
 {
     QTest::addColumn<QString>("plugin");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("SyncInit fails") << QStringLiteral(ORIX_IFCLIENT_INITFAIL_PATH)
-                                    << QStringLiteral("IF Init fail\n");
-    QTest::newRow("SyncHandleJob missing") << QStringLiteral(ORIX_IFCLIENT_NOJOB_PATH)
-                                           << QStringLiteral("dlsym:");
+    QTest::newRow("SyncInit fails")
+        << QStringLiteral(ORIX_IFCLIENT_INITFAIL_PATH) << QStringLiteral("IF Init fail\n");
+    QTest::newRow("SyncHandleJob missing")
+        << QStringLiteral(ORIX_IFCLIENT_NOJOB_PATH) << QStringLiteral("dlsym:");
 }
 
 void TestOnlineDlg::brokenPluginStaysOffline()
@@ -488,7 +509,8 @@ void TestOnlineDlg::signalFolderBringsWindowForward()
     writeConfig(QStringLiteral("127.0.0.1:%1").arg(m_server.port()));
     writeLastIni("zhaoliu", kPasswordDigest, true, m_server.port());
     // Offline without a dialog in the way: a plug-in that never signs on.
-    OnlineDlg window(online ? fastOptions() : fastOptions(QStringLiteral(ORIX_IFCLIENT_INITFAIL_PATH)));
+    OnlineDlg window(online ? fastOptions()
+                            : fastOptions(QStringLiteral(ORIX_IFCLIENT_INITFAIL_PATH)));
     if (online)
         QVERIFY(waitOnline(window));
     else

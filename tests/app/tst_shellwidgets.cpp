@@ -103,7 +103,8 @@ void TestShellWidgets::labelClickOnPress()
     QCOMPARE(spy.count(), clicks);
 }
 
-namespace {
+namespace
+{
 
 bool isLinkBlue(QRgb pixel)
 {
