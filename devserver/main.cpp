@@ -2,7 +2,7 @@
 // the OrWS SOAP service on 127.0.0.1 from an SQLite database.
 //
 //   orws-devserver --port P --db FILE [--tls CERT KEY] [--storage DIR]
-//                  [--bind 127.0.0.1]
+//                  [--bind 127.0.0.1] [--parent-pid PID]
 //   orws-devserver notice --db FILE --user NAME --type N --fields "job|printer|result|audit"
 
 #include "DevDatabase.h"
@@ -13,7 +13,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -37,7 +39,7 @@ void onSignal(int)
 void usage()
 {
     fprintf(stderr, "usage: orws-devserver --port P --db FILE [--tls CERT KEY] [--storage DIR] "
-                    "[--bind 127.0.0.1]\n"
+                    "[--bind 127.0.0.1] [--parent-pid PID]\n"
                     "       orws-devserver notice --db FILE --user NAME --type N "
                     "--fields \"job|printer|result|audit\"\n");
 }
@@ -100,6 +102,7 @@ int runNotice(int argc, char** argv)
 
 struct Options {
     long port = -1;
+    long parentPid = 0;
     std::string db, storage, cert, key;
 };
 
@@ -124,6 +127,12 @@ bool parseOptions(int argc, char** argv, Options* o)
             o->cert = next;
             o->key = argv[i + 2];
             i += 2;
+        } else if (a == "--parent-pid" && next) {
+            if (!parseInt(next, 1, 2147483647L, &o->parentPid)) {
+                fprintf(stderr, "orws-devserver: bad process id %s\n", next);
+                return false;
+            }
+            ++i;
         } else if (a == "--bind" && next) {
             // The development server is reachable from this machine only.
             if (strcmp(next, "127.0.0.1") != 0) {
@@ -170,6 +179,13 @@ int main(int argc, char** argv)
     }
     if (o.storage.empty())
         o.storage = o.db + "-storage";
+    if (o.parentPid > 0) {
+        // Started by a test: end with it, even when it dies without
+        // stopping the server.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != static_cast<pid_t>(o.parentPid))
+            return 1;
+    }
 
     DevDatabase db;
     bool created = false;

@@ -15,6 +15,7 @@
 //     proxy.UserLogon(server.endpoint().constData(), nullptr, ...);
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -81,7 +82,12 @@ public:
             return false;
         }
         QDir().mkpath(storageDir());
-        QStringList args{"--port", "0", "--db", dbPath(), "--storage", storageDir()};
+        // --parent-pid: the server ends with this process should a test
+        // crash before it can stop it.
+        QStringList args{"--port",       "0",
+                         "--db",         dbPath(),
+                         "--storage",    storageDir(),
+                         "--parent-pid", QString::number(QCoreApplication::applicationPid())};
         if (!m_certPath.isEmpty())
             args << "--tls" << m_certPath << m_keyPath;
         m_process = new QProcess;
