@@ -4,9 +4,21 @@
 #include "RpcTestClient.h"
 #include "TavUserRecord.h"
 
+#include "SoapCall.h"
+
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <csignal>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace
 {
@@ -54,6 +66,62 @@ private:
     QByteArray m_old;
 };
 
+// Accepts one TLS connection on the loopback interface, completes the
+// handshake, reads a little and hangs up without a word.
+class TlsHangUpServer
+{
+public:
+    TlsHangUpServer(const QString& certPath, const QString& keyPath)
+    {
+        m_ctx = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate_chain_file(m_ctx, QFile::encodeName(certPath).constData());
+        SSL_CTX_use_PrivateKey_file(m_ctx, QFile::encodeName(keyPath).constData(),
+                                    SSL_FILETYPE_PEM);
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_listen, 1);
+        socklen_t len = sizeof addr;
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~TlsHangUpServer()
+    {
+        ::shutdown(m_listen, SHUT_RDWR); // ends a pending accept
+        m_thread.join();
+        ::close(m_listen);
+        SSL_CTX_free(m_ctx);
+    }
+    quint16 port() const { return m_port; }
+    bool handshakeDone() const { return m_handshake; }
+
+private:
+    void serve()
+    {
+        const int fd = ::accept(m_listen, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        SSL* ssl = SSL_new(m_ctx);
+        SSL_set_fd(ssl, fd);
+        if (SSL_accept(ssl) == 1) {
+            m_handshake = true;
+            char buf[1024];
+            SSL_read(ssl, buf, sizeof buf);
+        }
+        SSL_free(ssl);
+        ::close(fd);
+    }
+
+    SSL_CTX* m_ctx = nullptr;
+    int m_listen = -1;
+    quint16 m_port = 0;
+    std::thread m_thread;
+    std::atomic<bool> m_handshake{false};
+};
+
 } // namespace
 
 class TstLogonServer : public QObject
@@ -67,6 +135,7 @@ private slots:
     void portText();
     void https_data();
     void https();
+    void httpsPeerHangUp();
 
 private:
     // A certificate authority and server certificates signed by it, made
@@ -231,6 +300,49 @@ void TstLogonServer::https()
     else
         QVERIFY2(result < 0, qPrintable(QString::number(result)));
     QVERIFY(server.isRunning());
+}
+
+void TstLogonServer::httpsPeerHangUp()
+{
+    // The TLS layer writes with write(2), not with MSG_NOSIGNAL: a server
+    // that hangs up in the middle of an upload must fail the call and leave
+    // the process (and its SIGPIPE disposition) as it was.
+    QTemporaryDir dir;
+    QFile big(dir.path() + "/big.pdf");
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    QVERIFY(big.write(QByteArray(8 * 1024 * 1024, 'p')) == 8 * 1024 * 1024);
+    big.close();
+    QByteArray path = QFile::encodeName(big.fileName());
+
+    TlsHangUpServer server(cert("loopback.pem"), cert("loopback.key"));
+    ScopedEnv caFile("SSL_CERT_FILE", QFile::encodeName(cert("ca.pem")));
+    CDComLayerWS client;
+    client.InitDCOM();
+    client.SetPort(QByteArray::number(server.port()).constData());
+    TavUserRecord record = RpcTestClient::logonRecord("127.0.0.1", "zhangsan", kMd5Of123456, 0, 1);
+    SoapCall::SetContextFailureForTesting(true); // only to build the endpoint
+    client.LogOn(&record);
+    SoapCall::SetContextFailureForTesting(false);
+    int status = SOAP_OK;
+    {
+        SoapCall call(client, true);
+        arrayOfData data(call.soap(), 1);
+        data[0].__ptr = reinterpret_cast<unsigned char*>(path.data());
+        data[0].__size = 8 * 1024 * 1024;
+        data[0].type = const_cast<char*>("");
+        ns__SavePrintJobExResponse response;
+        status = call.proxy().SavePrintJobEx(call.endpoint(), nullptr, &data, response);
+    }
+    QVERIFY(server.handshakeDone());
+    QVERIFY(status != SOAP_OK);
+    sigset_t mask;
+    sigemptyset(&mask);
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    QVERIFY(!sigismember(&mask, SIGPIPE));
+    sigset_t pending;
+    sigemptyset(&pending);
+    sigpending(&pending);
+    QVERIFY(!sigismember(&pending, SIGPIPE));
 }
 
 QTEST_GUILESS_MAIN(TstLogonServer)
