@@ -10,7 +10,9 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <new>
 #include <pthread.h>
+#include <sys/socket.h>
 
 extern SOAP_NMAC struct Namespace namespaces[];
 
@@ -128,9 +130,23 @@ void* SoapDime::ReadOpen(struct soap* soap, void* handle, const char*, const cha
     return f;
 }
 
-size_t SoapDime::Read(struct soap*, void* handle, char* buf, size_t len)
+size_t SoapDime::Read(struct soap* soap, void* handle, char* buf, size_t len)
 {
-    return fread(buf, 1, len, static_cast<FILE*>(handle));
+    const size_t n = fread(buf, 1, len, static_cast<FILE*>(handle));
+    if (n == 0 && len > 0 && soap->dime.size > 0) {
+        // With a size set (__size), the runtime asks only for the bytes it
+        // announced in the record header: a file that ends early (it shrank,
+        // or __size was too large) must fail the call rather than send a
+        // message shorter than it claims. The runtime does not stop on a
+        // short read by itself, so the connection is shut down: everything
+        // written after this fails. (Without a size the file is streamed to
+        // its end and the final empty read is normal.)
+        soap->errnum = ferror(static_cast<FILE*>(handle)) ? errno : 0;
+        soap->error = SOAP_EOF;
+        if (soap_valid_socket(soap->socket))
+            ::shutdown(soap->socket, SHUT_RDWR);
+    }
+    return n;
 }
 
 void SoapDime::ReadClose(struct soap*, void* handle)

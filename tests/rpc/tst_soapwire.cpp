@@ -153,6 +153,8 @@ private slots:
     void dimeUpload();
     void dimeUploadEmptyLastItem();
     void dimeUnreadableFile();
+    void dimeDeclaredSize_data();
+    void dimeDeclaredSize();
     void oneWayCopyJob_data();
     void oneWayCopyJob();
     void stringModeByPort_data();
@@ -401,6 +403,52 @@ void TstSoapWire::dimeUnreadableFile()
     for (const RawHttpServer::Request& req : server.requests()) {
         QVERIFY(!req.complete);
         QVERIFY(!req.raw.contains("no-such-file.bin"));
+    }
+}
+
+void TstSoapWire::dimeDeclaredSize_data()
+{
+    QTest::addColumn<int>("fileSize");
+    QTest::addColumn<int>("declared");
+    QTest::addColumn<bool>("succeeds");
+    QTest::newRow("file as declared") << 5000 << 5000 << true;
+    QTest::newRow("file longer: only the declared bytes") << 5000 << 1200 << true;
+    QTest::newRow("file shorter than declared") << 1200 << 5000 << false;
+    // Without a size the runtime streams the whole file (an empty block
+    // file of the disc upload is such a case).
+    QTest::newRow("empty file, no size") << 0 << 0 << true;
+    QTest::newRow("file, no size") << 300 << 0 << true;
+}
+
+void TstSoapWire::dimeDeclaredSize()
+{
+    QFETCH(int, fileSize);
+    QFETCH(int, declared);
+    QFETCH(bool, succeeds);
+    QTemporaryDir dir;
+    QByteArray content;
+    for (int i = 0; i < fileSize; ++i)
+        content += static_cast<char>(i % 251);
+    QByteArray path = writeFile(dir.path() + "/doc.bin", content);
+    RawHttpServer server;
+    CDComLayerWS client;
+    QVERIFY(RpcTestClient::connect(client, server));
+    server.setReply(RawHttpServer::soapResponse("<ns:SavePrintJobExResponse/>"));
+    int status = SOAP_OK;
+    {
+        SoapCall call(client, true);
+        arrayOfData data(call.soap(), 1);
+        data[0].__ptr = reinterpret_cast<unsigned char*>(path.data());
+        data[0].__size = declared;
+        data[0].type = const_cast<char*>("");
+        ns__SavePrintJobExResponse response;
+        status = call.proxy().SavePrintJobEx(call.endpoint(), nullptr, &data, response);
+    }
+    QCOMPARE(status == SOAP_OK, succeeds);
+    if (succeeds) {
+        const QList<DimeRecord> records = DimeReader::parse(server.request(0).body);
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records[1].data, declared ? content.left(declared) : content);
     }
 }
 
