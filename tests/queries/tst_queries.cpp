@@ -1,0 +1,499 @@
+#include "DComLayerWS.h"
+#include "DevServerProcess.h"
+#include "LanguageManager.h"
+#include "RawHttpServer.h"
+#include "ServerNotice.h"
+#include "TavAuditFlow.h"
+#include "TavCommon.h"
+#include "TavQuotaRequest.h"
+#include "TavUserRecord.h"
+
+#include <QtTest>
+
+#include <cstring>
+
+// The queries and the audit model against the development server (it runs
+// every query text it receives, so a wrong text fails), against a listener
+// that hands out broken answers, and the decoding of the notices.
+class TestQueries : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void serverQueries_data();
+    void serverQueries();
+    void settingDefaultWhenUnreachable();
+    void printerListOfSevenBytes();
+    void projectOfStoredJob_data();
+    void projectOfStoredJob();
+    void quota();
+    void auditFlow_data();
+    void auditFlow();
+    void brokenAnswers_data();
+    void brokenAnswers();
+    void flowItemsFieldByField();
+    void quotaRequestText();
+    void notices_data();
+    void notices();
+
+private:
+    QByteArray call(CDComLayerWS& client, int op, QByteArray input, int* result);
+
+    DevServerProcess m_server;
+    RawHttpServer m_raw;
+    CDComLayerWS m_client;    // at the development server
+    CDComLayerWS m_rawClient; // at the raw listener
+    CDComLayerWS m_offline;   // at a port where nobody listens
+    TavUserRecord m_user{};
+    char m_past[1024] = {}; // what is written past the end of m_user lands here
+    QTemporaryDir m_dir;
+};
+
+namespace
+{
+
+enum Op { GroupId, PrintWay, GroupName, Setting, Website, FlowItems, Auditors, UserInfo, UserEx };
+
+void row(const char* name, Op op, const QByteArray& data, int result, const QByteArray& out)
+{
+    QTest::newRow(name) << int(op) << data << result << out;
+}
+
+QByteArray le32(qint32 v)
+{
+    QByteArray b(4, '\0');
+    qToLittleEndian(v, b.data());
+    return b;
+}
+
+// A field query result buffer: row count, error code, values.
+QByteArray field(qint32 rows, qint32 error, const QByteArray& values)
+{
+    return le32(rows) + le32(error) + values;
+}
+
+// The answer of op's service operation carrying bytes; a Fault for null bytes.
+QByteArray answer(const QByteArray& bytes, int op = GroupId)
+{
+    if (bytes.isNull())
+        return RawHttpServer::soapFault("no such thing");
+    const QByteArray name = op == UserInfo ? "GetUserInfo"
+                            : op == UserEx ? "GetUserInfoEx"
+                                           : "GetFieldValuesBySQL";
+    const QByteArray element = op >= UserInfo ? "image" : "ret";
+    return RawHttpServer::soapResponse("<ns:" + name + "Response><" + element + ">" +
+                                       bytes.toBase64() + "</" + element + "></ns:" + name +
+                                       "Response>");
+}
+
+// The text of one child element of a request body.
+QByteArray child(const QByteArray& body, const QByteArray& name)
+{
+    const int start = body.indexOf("<" + name + ">") + name.size() + 2;
+    return body.mid(start, body.indexOf("</" + name + ">") - start).replace("&quot;", "\"");
+}
+
+// The logon builds the endpoint that every later call uses.
+void pointAt(CDComLayerWS& client, quint16 port)
+{
+    client.InitDCOM();
+    client.SetPort(QByteArray::number(port).constData());
+    TavUserRecord user{};
+    strcpy(user.UserName, "zhangsan");
+    strcpy(user.Password, "E10ADC3949BA59ABBE56E057F20F883E");
+    strcpy(user.ServerAddress, "127.0.0.1");
+    client.LogOn(&user);
+}
+
+// The secrets as "level name note:auditors of level 1,of level 2,..." with
+// each auditor as his number and name, the secrets separated by "|".
+QString describe(const TavAuditFlow& flow)
+{
+    QStringList secrets;
+    for (const TavSecret& s : flow.Secrets) {
+        QStringList levels;
+        for (int level = 0; level < s.AuditLevel; ++level) {
+            QStringList auditors;
+            for (int i = 0; s.Auditors && i < s.Auditors[level].Count; ++i) {
+                const TavAuditor& a = s.Auditors[level].Entries[i];
+                auditors << QString::number(a.AuditorID) + QString::fromUtf8(a.AuditorName);
+            }
+            levels << auditors.join(' ');
+        }
+        secrets << QString("%1 %2 %3:%4")
+                       .arg(s.SecretLevel)
+                       .arg(QString::fromUtf8(s.SecretLevelName), GBK2UTF8(s.SecretLevelNote),
+                            levels.join(','));
+    }
+    return secrets.join('|');
+}
+
+// A notice as the server lays it out: type, 1024 unused bytes, the field
+// text in GBK (1024 bytes), 1024 unused bytes.
+QByteArray notice(qint32 type, const QString& fields)
+{
+    QByteArray bytes(ServerNotice::kReplySize, '\0');
+    qToLittleEndian(type, bytes.data());
+    const QByteArray gbk = UTF82GBK(fields.toUtf8().constData());
+    return bytes.replace(ServerNotice::kFieldTextOffset, gbk.size(), gbk);
+}
+
+void noticeRow(const char* name, qint32 type, const QString& fields, const QString& headline)
+{
+    QTest::newRow(name) << notice(type, fields) << (headline.isNull() ? -1 : 0) << headline
+                        << fields.toUtf8();
+}
+
+} // namespace
+
+// Runs op through client with input (a name, or the number of a group or
+// flow) and returns what the call left in its out-value.
+QByteArray TestQueries::call(CDComLayerWS& client, int op, QByteArray input, int* result)
+{
+    int number = -3;
+    char text[256 + 8];
+    memset(text, '#', sizeof text);
+    strcpy(text, "old");
+    TavAuditFlowItemList items{99, reinterpret_cast<TavAuditFlowItem*>(this)};
+    TavSecret secret{};
+    TavAuditorArray auditors{99, reinterpret_cast<TavAuditor*>(this)};
+    switch (op) {
+    case GroupId:
+        *result = client.GetGroupIDFromUsersByUserName(input.data(), &number);
+        return QByteArray::number(number);
+    case PrintWay:
+        *result = client.GetPrintWayFromUsersByUserName(input.data(), &number);
+        return QByteArray::number(number);
+    case GroupName:
+        *result = client.GetGroupNameFromGroupByGroupID(input.toInt(), text);
+        return text;
+    case Setting:
+        *result =
+            client.GetSettingValueBySettingName(input.data(), text, const_cast<char*>("dflt"));
+        return text[256] == '#' ? text : "written past the 256-byte buffer";
+    case Website:
+        *result = client.GetWebsiteIP(text, input.data());
+        return text;
+    case FlowItems: {
+        *result = client.GetAuditFlowItems(input.toInt(), &items);
+        const QByteArray out = QByteArray::number(items.Count) + (items.Items ? " items" : "");
+        if (*result == 0)
+            free(items.Items);
+        return out;
+    }
+    case Auditors:
+        *result = client.GetAuditorsInAuditFlow(&m_user, 1, &secret, &auditors);
+        return QByteArray::number(auditors.Count) + (auditors.Entries ? " entries" : "");
+    case UserInfo:
+        *result = client.GetUserInfo(input.data(), &m_user);
+        return QByteArray::number(m_user.UserId) + " " + QByteArray(m_user.FullName);
+    case UserEx:
+        *result = client.GetUserInfoEx(input.data(), &m_user);
+        return QByteArray(reinterpret_cast<char*>(m_user.UserInfoEx), sizeof m_user.UserInfoEx);
+    }
+    return QByteArray();
+}
+
+void TestQueries::initTestCase()
+{
+    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+    pointAt(m_client, m_server.port());
+    m_raw.queueReply(RawHttpServer::soapResponse(
+        "<ns:UserLogonResponse><LogResult>0</LogResult></ns:UserLogonResponse>"));
+    pointAt(m_rawClient, m_raw.port());
+    const quint16 closed = RawHttpServer().port(); // nobody listens there any more
+    pointAt(m_offline, closed);
+
+    // The notice texts: 7000 has a built-in text that wins, 7101 is longer
+    // than a headline.
+    QFile ini(m_dir.filePath(LanguageManager::kIniFileName));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[Log Online]\n7000=configured\n7104=状态未知\n7101=x, " +
+              QString(200, QChar(0x6587)).toUtf8() + "\n");
+    ini.close();
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+}
+
+void TestQueries::serverQueries_data()
+{
+    QTest::addColumn<int>("op");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QByteArray>("out");
+
+    row("group, quote in the name", GroupId, "o'neil", 0, "102");
+    row("print way", PrintWay, "o'neil", 0, "2");
+    row("group name", GroupName, "101", 0, "市场部");
+    row("setting as received", Setting, "CompanyName", 0, UTF82GBK("星河科技有限公司"));
+    row("setting, quotes", Setting, "Owner's Note", 0, UTF82GBK("由'行政部'维护"));
+    row("no such setting", Setting, "NoSuchSetting", 0, "dflt");
+    row("setting too long to ask", Setting, QByteArray(600, '\''), 15, "dflt");
+    row("website", Website, "127.0.0.1", 0, "127.0.0.1:8080");
+    row("website, not monitored", Website, "192.168.10.20", 0, "192.168.10.20");
+    row("website, deleted", Website, "192.168.10.30", 0, "192.168.10.30");
+    row("website, unknown", Website, "a'b", 0, "a'b");
+}
+
+void TestQueries::serverQueries()
+{
+    QFETCH(int, op);
+    QFETCH(QByteArray, input);
+    int result = -1;
+    QTEST(call(m_client, op, input, &result), "out");
+    QTEST(result, "result");
+}
+
+void TestQueries::settingDefaultWhenUnreachable()
+{
+    int result = -1;
+    QCOMPARE(call(m_offline, Setting, "LinuxPrintStateNew", &result), QByteArray("dflt"));
+    QCOMPARE(result, 15);
+}
+
+void TestQueries::printerListOfSevenBytes()
+{
+    // "N\0" "3楼\0" "\0": N printers, fewer than ten, one of them his.
+    char name[] = "xiaoyin";
+    void* list = nullptr;
+    QCOMPARE(m_client.GetPrinterList(name, &list), 0);
+    QCOMPARE(SysStringLen(list), 3u);
+    QCOMPARE(QByteArray(static_cast<const char*>(list) + 2, 6),
+             UTF82GBK("3楼") + QByteArray(3, '\0'));
+    SysFreeString(list);
+}
+
+void TestQueries::projectOfStoredJob_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<int>("payerType");
+    QTest::addColumn<QString>("row"); // PayerID PayerType ProjectID
+
+    QTest::newRow("project payer") << QByteArray("o'neil-0003.spl") << 4 << "17 4 17";
+    QTest::newRow("own account") << QByteArray("20260101-0002.spl") << 1 << "17 1 0";
+}
+
+void TestQueries::projectOfStoredJob()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(int, payerType);
+    TavQuotaRequest request{};
+    request.PayerType = payerType;
+    request.PayerID = 17;
+    QCOMPARE(m_client.UpdateProjectIDOfPrintProcTask(&request, stored.data()), 1);
+    QTEST(m_server
+              .scalar("SELECT PayerID || ' ' || PayerType || ' ' || ProjectID FROM PrintProcTask "
+                      "WHERE SPLFileName = '" +
+                      QString::fromUtf8(stored).replace("'", "''") + "'")
+              .toString(),
+          "row");
+}
+
+void TestQueries::quota()
+{
+    // Payer (4, 202) holds 1 yuan, 0.10 yuan a page.
+    TavQuotaRequest request{};
+    request.PayerType = 4;
+    request.PayerID = 202;
+    request.TotalPages = 10;
+    QCOMPARE(m_client.QuotaVerification(reinterpret_cast<char*>(&request)), 0);
+    request.TotalPages = 11;
+    QCOMPARE(m_client.QuotaVerification(reinterpret_cast<char*>(&request)), 1);
+    QCOMPARE(m_offline.QuotaVerification(reinterpret_cast<char*>(&request)), 0); // lets it go
+}
+
+void TestQueries::auditFlow_data()
+{
+    QTest::addColumn<int>("userId");
+    QTest::addColumn<int>("secretLevel");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("flow");
+    QTest::addColumn<int>("maxLevels");
+    QTest::addColumn<QString>("secrets");
+
+    // Flow 103 has four items with 1, 2, 3 and 0 approval levels; 蒋涛 (112)
+    // audits its first level, 吕芳 (108) is inactive and 蔡军 (109) deleted.
+    const QString first = "1 非密 无需审批:107徐明 112蒋涛 109";
+    const QString second = "2 内部资料 部门内部:110邓丽,111彭辉 108";
+    QTest::newRow("own flow, secret level 2: two of four items")
+        << 101 << 2 << 0 << 103 << 2 << first + "|" + second;
+    QTest::newRow("approval level 0 does not raise the maximum")
+        << 105 << 4 << 0 << 103 << 3
+        << first + "|" + second +
+               "|3 商业秘密 两级审批:107徐明,110邓丽,111彭辉|4 核心机密 不需要审批人:";
+    QTest::newRow("the user is not his own auditor")
+        << 112 << 2 << 0 << 103 << 2 << "1 非密 无需审批:107徐明 109|" + second;
+    QTest::newRow("group fallback")
+        << 102 << 4 << 0 << 105 << 1 << "1 非密 无需审批:110邓丽|2 内部资料 部门内部:111彭辉";
+    QTest::newRow("negative approval levels skipped")
+        << 113 << 2 << 0 << 104 << 1 << "2 内部资料 部门内部:107徐明";
+    QTest::newRow("no flow anywhere") << 103 << 2 << 0 << 0 << 0 << QString();
+    QTest::newRow("no such user: flow -1") << 999 << 2 << 13 << -1 << 0 << QString();
+}
+
+void TestQueries::auditFlow()
+{
+    QFETCH(int, userId);
+    QFETCH(int, secretLevel);
+    TavUserRecord record{};
+    record.UserId = userId;
+    record.SecretLevel = secretLevel;
+    TavAuditFlow flow;
+    flow.Purposes.append(TavPurpose{"投标文件", 0});
+    QTEST(m_client.GetAuditFlow(&flow, &record), "result");
+    QTEST(flow.FlowID, "flow");
+    QTEST(flow.MaxAuditLevels, "maxLevels");
+    QTEST(describe(flow), "secrets");
+    // Release keeps the maximum and the purposes.
+    flow.Release();
+    QCOMPARE(describe(flow), QString());
+    QCOMPARE(flow.FlowID, 0);
+    QTEST(flow.MaxAuditLevels, "maxLevels");
+    QCOMPARE(QByteArray(flow.Purposes.value(0).Name), QByteArray("投标文件"));
+}
+
+void TestQueries::brokenAnswers_data()
+{
+    QTest::addColumn<int>("op");
+    QTest::addColumn<QByteArray>("bytes"); // the answer's buffer; null: a Fault
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QByteArray>("out");
+
+    const QByteArray huge = field(1000000, 0, le32(5)); // a million rows in 12 bytes
+    const QByteArray three("\x01\x00\x00", 3), block("\x02\x00\x00\x00ab", 6);
+    const int size = TavUserRecord::kUserInfoExSize;
+    row("int, huge row count", GroupId, huge, 0, "5");
+    row("int, value cut", GroupId, field(1, 0, "\x05\x05"), 0, "-3");
+    row("int, 3 bytes", GroupId, three, 15, "-3");
+    row("int, fault", GroupId, QByteArray(), 15, "-3");
+    row("unterminated text", Setting, field(1, 0, QByteArray(600, 'B')), 0, QByteArray(255, 'B'));
+    row("list, huge row count", FlowItems, huge, 13, "0");
+    row("list, two rows, one arrived", FlowItems, field(2, 0, le32(7)), 13, "0");
+    row("list, fault", FlowItems, QByteArray(), 13, "0");
+    row("auditors, huge row count", Auditors, huge, 13, "0");
+    row("user, name without terminator", UserInfo, le32(17) + UTF82GBK("张三"), 0, "17 张三");
+    row("user, 3 bytes", UserInfo, three, 15, "12 old");
+    row("user block, 6 bytes", UserEx, block, 0, block + QByteArray(size - 6, 'u'));
+    row("user block, 5000 bytes", UserEx, QByteArray(5000, 'x'), 0, QByteArray(size, 'x'));
+}
+
+void TestQueries::brokenAnswers()
+{
+    QFETCH(int, op);
+    QFETCH(QByteArray, bytes);
+    m_raw.setReply(answer(bytes, op));
+    m_user.UserId = 12;
+    strcpy(m_user.FullName, "old");
+    memset(m_user.UserInfoEx, 'u', sizeof m_user.UserInfoEx);
+    int result = -1;
+    QTEST(call(m_rawClient, op, "alice", &result), "out");
+    QTEST(result, "result");
+    QCOMPARE(m_past[0], '\0');
+}
+
+void TestQueries::flowItemsFieldByField()
+{
+    // Two items: 1 + 5 x 2 queries, all AuditLevel queries first, then all
+    // DocLevelID queries, and so on.
+    m_raw.clearRequests();
+    m_raw.queueReply(answer(field(2, 0, le32(41) + le32(42))));
+    m_raw.setReply(answer(field(1, 0, le32(301))));
+    int result = -1;
+    QCOMPARE(call(m_rawClient, FlowItems, "9", &result), QByteArray("2 items"));
+    QStringList sent;
+    for (int i = 0; i < m_raw.requestCount(); ++i)
+        sent << child(m_raw.request(i).body, "pSQL");
+    QCOMPARE(sent, QStringList({
+                       "SELECT FlowItemID FROM AuditFlowItems WHERE FlowID=9",
+                       "SELECT AuditLevel FROM AuditFlowItems WHERE FlowItemID=41",
+                       "SELECT AuditLevel FROM AuditFlowItems WHERE FlowItemID=42",
+                       "SELECT DocLevelID FROM AuditFlowItems WHERE FlowItemID=41",
+                       "SELECT DocLevelID FROM AuditFlowItems WHERE FlowItemID=42",
+                       "SELECT SecretLevel FROM SysSettingsAudit WHERE LevelID=301",
+                       "SELECT SecretLevel FROM SysSettingsAudit WHERE LevelID=301",
+                       "SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=301",
+                       "SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=301",
+                       "SELECT SecretLevelNote FROM SysSettingsAudit WHERE LevelID=301",
+                       "SELECT SecretLevelNote FROM SysSettingsAudit WHERE LevelID=301",
+                   }));
+}
+
+void TestQueries::quotaRequestText()
+{
+    // Members in a fixed order, unformatted; a paper size without a
+    // terminator ends with its field.
+    TavQuotaRequest request{};
+    request.PayerType = 4;
+    request.PayerID = 202;
+    strcpy(request.PrinterName, "HP \"3F\"");
+    request.TotalPages = 12;
+    strcpy(request.Color, "C");
+    strcpy(request.Duplex, "D");
+    memset(request.PaperSize, 'x', sizeof request.PaperSize);
+    request.PaperWidth = 210;
+    request.PaperHeight = 297;
+    request.TaskID = 5;
+    m_raw.clearRequests();
+    m_raw.setReply(RawHttpServer::soapResponse(
+        "<ns:QuotaVerificationResponse><pRet>1</pRet></ns:QuotaVerificationResponse>"));
+    QCOMPARE(m_rawClient.QuotaVerification(reinterpret_cast<char*>(&request)), 1);
+    QCOMPARE(child(m_raw.request(0).body, "pJsonJobParam"),
+             "{\"PayerType\":4,\"PayerID\":202,\"TotalPages\":12,\"PaperWidth\":210,"
+             "\"PaperHeight\":297,\"TaskID\":5,\"PrinterName\":\"HP \\\"3F\\\"\","
+             "\"Color\":\"C\",\"Duplex\":\"D\",\"PaperSize\":\"" +
+                 QByteArray(sizeof request.PaperSize, 'x') + "\"}");
+}
+
+void TestQueries::notices_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("headline");
+    QTest::addColumn<QByteArray>("detail");
+
+    noticeRow("512 printed", 512, "report.pdf|HP-3F|0", "<report.pdf>打印成功!");
+    noticeRow("2, audit 0: waits", 2, "report.pdf|HP-3F|0|0", "<report.pdf>等待审批!");
+    noticeRow("2, audit 1: approved", 2, "report.pdf|HP-3F|0|1", "<report.pdf>审批通过!");
+    noticeRow("2, audit 5: text 0", 2, "report.pdf|HP-3F|0|5", "<report.pdf>");
+    noticeRow("2 without audit code", 2, "report.pdf|HP-3F|0", "<report.pdf>等待审批!");
+    noticeRow("520: failure range", 520, "a|p|3", "<a>打印失败");
+    noticeRow("7 not in the table: text 7104", 7, "a|p|0", "<a>状态未知");
+    noticeRow("0: the built-in text wins", 0, "a|p|0", "<a>已发送到服务器!");
+    noticeRow("leading separator: no job name", 512, "|HP-3F|0", "<>打印成功!");
+    noticeRow("120-character job name", 512, QString(120, 'j') + "|p|0",
+              "<" + QString(98, 'j') + "**>打印成功!");
+    noticeRow("long text with a comma, cut at a character", 2052, "a|p|0",
+              "<a>x, " + QString(82, QChar(0x6587)));
+    noticeRow("no result code", 512, "a|p", QString());
+
+    const QByteArray full = notice(512, "job|p|0");
+    QTest::newRow("3 bytes") << full.left(3) << -1 << QString() << QByteArray();
+    QTest::newRow("before the field text") << full.left(1028) << -1 << QString() << QByteArray();
+    QTest::newRow("ends in the field text")
+        << full.left(1035) << 0 << "<job>打印成功!" << QByteArray("job|p|0");
+    // 1024 bytes of field text without a terminator: the result code after
+    // them is not part of it.
+    QByteArray filled = full;
+    filled.replace(1028, 1024, "job|p" + QByteArray(1019, '|')).replace(2052, 6, "0|tail");
+    QTest::newRow("field text fills its slot") << filled << -1 << QString() << QByteArray();
+}
+
+void TestQueries::notices()
+{
+    QFETCH(QByteArray, bytes);
+    // An exact-size copy, so that a read past the reply is caught by the tools.
+    QScopedArrayPointer<unsigned char> copy(new unsigned char[bytes.size()]);
+    memcpy(copy.data(), bytes.constData(), bytes.size());
+    const LanguageManager texts;
+    TavServerMessage out;
+    memset(&out, 0x5A, sizeof out);
+    QTEST(ServerNotice::Decode(copy.data(), bytes.size(), texts, &out), "result");
+    QFETCH(int, result);
+    if (result == 0) {
+        QTEST(QString::fromUtf8(out.Headline), "headline");
+        QTEST(QByteArray(out.Detail), "detail");
+    }
+}
+
+QTEST_GUILESS_MAIN(TestQueries)
+#include "tst_queries.moc"
