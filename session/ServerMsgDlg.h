@@ -32,9 +32,6 @@ public:
     // The notice asks the user for an approval.
     bool IsDocNeedToAuditMsg() const;
 
-    // Id of the closing timer; 0 while none runs.
-    int CloseTimerId() const { return TimerId; }
-
 public slots:
     void handlelabelclicked();
 

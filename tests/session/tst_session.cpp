@@ -1,0 +1,427 @@
+// The session without a server: remembered logon, job settings, logon
+// dialog, web portal link and notice pop-up.
+
+#include "DComLayerWS.h"
+#include "LogonPWDlg.h"
+#include "MessageBoxes.h"
+#include "OrixUser.h"
+#include "ServerMsgDlg.h"
+#include "TavUserRecord.h"
+#include "TestRoot.h"
+#include "TextUtil.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace
+{
+
+const QByteArray kDigest("E10ADC3949BA59ABBE56E057F20F883E"); // of "123456"
+const int kUnreachable = -999; // the fake's logon throws as the RPC layer does
+
+// An RPC client that answers the logon and the payer query itself and keeps
+// what the session handed it.
+class FakeRpcClient : public CDComLayerWS
+{
+public:
+    int logOnResult = 2;
+    TavUserRecord logOnRecord{};
+    QByteArray portAtLogOn, payerRequest;
+    QByteArray payerReply; // null: the server sent no text
+
+    int LogOn(void* record) override
+    {
+        if (logOnResult == kUnreachable)
+            throw 0x80000000u;
+        memcpy(&logOnRecord, record, sizeof logOnRecord);
+        portAtLogOn = Port();
+        return logOnResult;
+    }
+    int GetPayerInfo(char* item, char*& reply) override
+    {
+        payerRequest = item;
+        if (!payerReply.isNull())
+            reply = strdup(payerReply.constData());
+        return 0;
+    }
+};
+
+int modeOf(const QString& path)
+{
+    struct stat st;
+    return stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+ServerMsgDlg* popUp(OrixUser* user, const char* text)
+{
+    ServerMsgDlg* dialog = new ServerMsgDlg;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->SetUser(user);
+    dialog->SetMsg(text);
+    dialog->show();
+    return dialog;
+}
+
+} // namespace
+
+// A session with a remembered logon on the fake client. Message boxes are
+// recorded as "title|text", yes/no boxes get `answer`; the URLs handed to the
+// desktop's browser are kept as the browser would get them.
+class Fixture : public QObject
+{
+    Q_OBJECT
+
+public:
+    Fixture()
+    {
+        QDesktopServices::setUrlHandler("http", this, "open");
+        QDesktopServices::setUrlHandler("https", this, "open");
+        user.RpcClient.reset(fake);
+        CopyText(user.ServerAddress, sizeof user.ServerAddress, "10.0.0.1");
+        CopyText(user.UserName, sizeof user.UserName, "alice");
+        CopyText(user.Password, sizeof user.Password, "MD5");
+        CopyText(user.WebsiteAddress, sizeof user.WebsiteAddress, "10.1.2.3");
+        const auto record = [this](QWidget*, const QString& title, const QString& text) {
+            boxes << title + '|' + text;
+            return answer;
+        };
+        MessageBoxes::setInformationHook(record);
+        MessageBoxes::setYesNoHook(record);
+    }
+    ~Fixture()
+    {
+        MessageBoxes::setInformationHook({});
+        MessageBoxes::setYesNoHook({});
+    }
+
+    TestRoot root;
+    FakeRpcClient* fake = new FakeRpcClient;
+    OrixUser user;
+    QByteArrayList urls;
+    QStringList boxes;
+    bool answer = false;
+
+public slots:
+    void open(const QUrl& url) { urls << url.toEncoded(); }
+};
+
+class TestSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rememberedLogon_data()
+    {
+        QTest::addColumn<bool>("savePassword");
+        QTest::addColumn<bool>("autoLogon");
+        QTest::addColumn<bool>("domainAgent");
+        QTest::addColumn<QString>("written"); // the password and the three flags
+        QTest::newRow("password kept") << true << false << true << QString(kDigest + " 1 0 1");
+        QTest::newRow("password not kept") << false << true << false << QString(" 0 1 0");
+    }
+
+    void rememberedLogon()
+    {
+        QFETCH(bool, savePassword);
+        QFETCH(bool, autoLogon);
+        QFETCH(bool, domainAgent);
+        QFETCH(QString, written);
+        TestRoot root;
+        // What the configuration proposes gives way to the remembered logon. A
+        // Last.ini readable by others is tightened; new files and the user's
+        // folder are owner-only whatever the umask.
+        root.writeConfig("[Main%20Window]\n2002=10.9.9.9\n2006=bob\n");
+        const QString last = root.varTmp() + "/Last.ini";
+        QSettings(last, QSettings::IniFormat).setValue("PassWord", "OLD");
+        chmod(QFile::encodeName(last).constData(), 0644);
+        const mode_t oldMask = umask(0);
+        {
+            OrixUser user;
+            CopyText(user.ServerAddress, sizeof user.ServerAddress, "a,b");
+            CopyText(user.UserName, sizeof user.UserName, "张三,李四");
+            CopyText(user.ServerPort, sizeof user.ServerPort, "8085");
+            CopyText(user.Password, sizeof user.Password, kDigest.constData());
+            user.SavePassword = savePassword;
+            user.AutoLogon = autoLogon;
+            user.DomainAgentLogon = domainAgent;
+            user.PutInformationInLast_Ini();
+            user.PutInformationInUser_Ini();
+        }
+        umask(oldMask);
+        QCOMPARE(modeOf(last), 0600);
+        QCOMPARE(modeOf(root.varTmp() + "/张三,李四"), 0700);
+        QCOMPARE(modeOf(root.varTmp() + "/张三,李四/张三,李四.ini"), 0600);
+        QSettings raw(last, QSettings::IniFormat);
+        QStringList values;
+        for (const char* key :
+             {"PassWord", "SavePasswordFlag", "AutoLoginFlag", "SaveDomainAgintLogFlag"})
+            values << raw.value(key).toString();
+        QCOMPARE(values.join(' '), written);
+
+        OrixUser next;
+        QCOMPARE(QByteArrayList({next.ServerAddress, next.UserName, next.ServerPort, next.Password})
+                     .join('|'),
+                 "a,b|张三,李四|8085|" + (savePassword ? kDigest : QByteArray()));
+        QCOMPARE((QVector<bool>{next.SavePassword, next.AutoLogon, next.DomainAgentLogon}),
+                 (QVector<bool>{savePassword, autoLogon, domainAgent}));
+    }
+
+    void flagsAreExactlyOne()
+    {
+        for (const QString value : {"1", "true", "yes", "11"}) {
+            TestRoot root;
+            QSettings last(root.varTmp() + "/Last.ini", QSettings::IniFormat);
+            for (const char* key : {"SavePasswordFlag", "AutoLoginFlag", "SaveDomainAgintLogFlag"})
+                last.setValue(key, value);
+            last.sync();
+            OrixUser user;
+            QCOMPARE(user.SavePassword, value == "1");
+            QCOMPARE(user.AutoLogon, value == "1");
+            QCOMPARE(user.DomainAgentLogon, value == "1");
+        }
+    }
+
+    void userNamesThatLeaveTheFolder()
+    {
+        // No per-user file is written for them; nothing appears beside Last.ini.
+        for (const char* name : {"..", "../evil", "a/b", ""}) {
+            TestRoot root;
+            OrixUser user;
+            CopyText(user.UserName, sizeof user.UserName, name);
+            user.PutInformationInUser_Ini();
+            user.PutInformationInLast_Ini();
+            const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot;
+            QCOMPARE(QDir(root.varTmp()).entryList(all), QStringList{"Last.ini"});
+            QCOMPARE(QDir(root.path() + "/var").entryList(all), QStringList{"tmp"});
+        }
+    }
+
+    void payers_data()
+    {
+        QTest::addColumn<QByteArray>("reply"); // null: the server sent no text
+        QTest::addColumn<QString>("loaded");   // result: switches, type; name/id/group of each
+        const auto row = [](const char* name, const QByteArray& reply, const QString& loaded) {
+            QTest::newRow(name) << reply << loaded;
+        };
+        row("complete",
+            R"({"IsSupportCostControl":1,"IsSupportProject":0,"PayerType":6,"PayerInfo":[)"
+            R"({"PayerName":"研发部","PayerID":3,"IsGroup":1},)"
+            R"({"PayerName":"张三","PayerID":1,"IsGroup":0}]})",
+            "0: 1 0 6; 研发部/3/1 张三/1/0");
+        row("entry without IsGroup",
+            R"({"IsSupportCostControl":0,"IsSupportProject":1,"PayerType":4,"PayerInfo":[)"
+            R"({"PayerName":"a","PayerID":7},{"PayerName":"b","PayerID":8,"IsGroup":1}]})",
+            "2: 0 1 4; /0/0 b/8/1");
+        row("switch missing", R"({"IsSupportCostControl":1,"PayerType":2,"PayerInfo":[]})",
+            "2: 0 0 1;");
+        row("long name cut",
+            R"({"IsSupportCostControl":1,"IsSupportProject":1,"PayerType":6,"PayerInfo":[)"
+            R"({"PayerName":")" +
+                QByteArray(400, 'n') + R"(","PayerID":1,"IsGroup":0}]})",
+            "0: 1 1 6; " + QString(255, 'n') + "/1/0");
+        row("not JSON", "<html>busy</html>", "2: 0 0 1;");
+        row("no text", QByteArray(), "2: 0 0 1;");
+    }
+
+    void payers()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, loaded);
+        Fixture f;
+        CopyText(f.user.UserName, sizeof f.user.UserName, "a\"b\\");
+        f.fake->payerReply = reply;
+        const int result = f.user.GetUserPayerInfo();
+        QCOMPARE(f.fake->payerRequest, QByteArray("{\"UserName\":\"a\\\"b\\\\\"}"));
+        QString actual = QString::asprintf("%d: %d %d %d;", result, f.user.IsSupportCostControl,
+                                           f.user.IsSupportProject, f.user.PayerType);
+        for (int i = 0; i < f.user.PayerCount; ++i)
+            actual += QString::asprintf(" %s/%d/%d", f.user.Payers[i].PayerName,
+                                        f.user.Payers[i].PayerID, f.user.Payers[i].IsGroup);
+        QCOMPARE(actual, loaded);
+    }
+
+    void purposesAndSecretLevels()
+    {
+        // Empty parts are kept; a secret level name holds 49 bytes, cut between
+        // characters.
+        const QByteArray longName = QByteArray("机密").repeated(10); // 60 bytes
+        TestRoot root;
+        root.writeConfig("[Main%20Window]\n2015=\";a;;b\"\n2014=\";" + longName + ";;b\"\n");
+        OrixUser user;
+        user.GetAuditByIni();
+        user.GetDocPurpose();
+        user.GetDocPurpose(); // a second logon replaces the purposes
+        QByteArrayList names;
+        for (const TavPurpose& p : user.AuditFlow.Purposes)
+            names << QByteArray(p.Name);
+        QCOMPARE(names, (QByteArrayList{"", "a", "", "b"}));
+        names.clear();
+        for (const TavSecret& s : user.AuditFlow.Secrets)
+            names << QByteArray(s.SecretLevelName);
+        QCOMPARE(names, (QByteArrayList{"", longName.left(48), "", "b"}));
+    }
+
+    void whatTheLogonSends_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QByteArray>("remembered");
+        QTest::addColumn<QString>("typed");   // null: the field is left as it is
+        QTest::addColumn<QString>("then");    // "change user" or "domain agent"
+        QTest::addColumn<QByteArray>("sent"); // address, port, password, logon mode
+        const auto row = [](const char* name, const char* server, const char* remembered,
+                            const char* typed, const char* then, const QByteArray& sent) {
+            QTest::newRow(name) << server << QByteArray(remembered) << QString(typed) << then
+                                << sent;
+        };
+        row("host:port, remembered", "srv:8085", "MD5", nullptr, "", "srv 8085 MD5 0");
+        row("colon first: no port", ":8085", "MD5", nullptr, "", ":8085 8086 MD5 0");
+        row("port cut for the client", "srv:1234567890123456789012345", "MD5", nullptr, "",
+            "srv 1234567890123456789 MD5 0");
+        row("typed: digest", "srv", "MD5", "123456", "", "srv 8086 " + kDigest + " 0");
+        row("typed, nothing remembered", "srv", "", "123456", "", "srv 8086 " + kDigest + " 0");
+        row("typed, then user changed", "srv", "MD5", "123456", "change user", "srv 8086 123456 0");
+        row("domain agent: as typed", "srv", "MD5", "Secret!1", "domain agent",
+            "srv 8086 Secret!1 2");
+    }
+
+    void whatTheLogonSends()
+    {
+        QFETCH(QString, server);
+        QFETCH(QByteArray, remembered);
+        QFETCH(QString, typed);
+        QFETCH(QString, then);
+        QFETCH(QByteArray, sent);
+        Fixture f;
+        CopyText(f.user.Password, sizeof f.user.Password, remembered.constData());
+        LogonPWDlg dialog;
+        dialog.SetUser(&f.user);
+        dialog.findChild<QComboBox*>("comboBoxServerName")->setEditText(server);
+        if (!typed.isNull()) {
+            dialog.findChild<QLineEdit*>("lineEditPassword")->clear();
+            QTest::keyClicks(dialog.findChild<QLineEdit*>("lineEditPassword"), typed);
+        }
+        if (then == "change user")
+            dialog.findChild<QComboBox*>("comboBoxUserName")->setEditText("bob");
+        // With both domain options checked the domain-agent logon wins.
+        dialog.findChild<QCheckBox*>("checkBoxDomainAgint")->setChecked(then == "domain agent");
+        dialog.findChild<QCheckBox*>("checkBoxDomainAgintLog")->setChecked(then == "domain agent");
+        QCOMPARE(dialog.Logon(false), 2);
+        const TavUserRecord& r = f.fake->logOnRecord;
+        QCOMPARE(QByteArray(r.ServerAddress) + ' ' + f.fake->portAtLogOn + ' ' +
+                     QByteArray(r.Password) + ' ' + QByteArray::number(r.LogonMode),
+                 sent);
+        QCOMPARE(f.boxes, QStringList()); // a silent logon shows nothing
+    }
+
+    void logonMessages_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QByteArrayList>("urls");
+        const QString expired = "警告|已超过密码修改的时间周期,您要跳转到网站进行修改吗？";
+        QTest::newRow("2") << 2 << false << "错误|用户名密码错误！" << QByteArrayList();
+        QTest::newRow("9") << 9 << false << "错误|用户未激活！" << QByteArrayList();
+        QTest::newRow("16") << 16 << false << "错误|用户被锁定" << QByteArrayList();
+        QTest::newRow("other") << 77 << false << "错误|登录失败，错误码77" << QByteArrayList();
+        QTest::newRow("19, yes") << 19 << true << expired
+                                 << QByteArrayList{"http://10.0.0.1/OrixPrint/UserLogin.jsp"};
+        QTest::newRow("19, no") << 19 << false << expired << QByteArrayList();
+        // The client's exception must not cross the event loop: the click reports it.
+        QTest::newRow("no connection")
+            << kUnreachable << false << "错误|无法连接服务器！" << QByteArrayList();
+    }
+
+    void logonMessages()
+    {
+        QFETCH(int, code);
+        QFETCH(bool, answer);
+        QFETCH(QString, box);
+        QFETCH(QByteArrayList, urls);
+        Fixture f;
+        f.fake->logOnResult = code;
+        f.answer = answer;
+        LogonPWDlg dialog;
+        dialog.SetUser(&f.user);
+        QTest::mouseClick(dialog.findChild<QPushButton*>("Logon"), Qt::LeftButton);
+        QCOMPARE(f.boxes, QStringList{box});
+        QCOMPARE(f.urls, urls);
+        QVERIFY(dialog.GetLastResult() != 0);
+        QCOMPARE(dialog.result(), int(QDialog::Rejected)); // open for another attempt
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        // A refused logon writes nothing.
+        QCOMPARE(QDir(f.root.varTmp()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+
+    void portalUrls_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QByteArray>("redirect");
+        QTest::addColumn<QByteArray>("url");
+        // The website address comes with a port, which is not used.
+        const auto row = [](const char* name, const char* config, const char* redirect,
+                            const QByteArray& url) {
+            QTest::newRow(name) << QByteArray(config) << QByteArray(redirect) << url;
+        };
+        const QByteArray q = "LoginFrm.aspx?key=li%20%26%20wang&value=a%3Db%23c&Redirect=Default";
+        row("defaults", "", "Default", "http://10.1.2.3/RazodAroZid/Home/Index1/" + q);
+        row("path, port", "2017=Portal/Main\n2022=8080\n", "Default",
+            "http://10.1.2.3:8080/Portal/Main/" + q);
+        row("no path, port 80", "2017=NULL\n", "Default", "http://10.1.2.3/" + q);
+        row("no path, port", "2017=NULL\n2022=8080\n", "Default", "http://10.1.2.3:8080/" + q);
+        row("full address", "", "https://portal.example/a?id=5", "https://portal.example/a?id=5");
+    }
+
+    void portalUrls()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QByteArray, redirect);
+        QFETCH(QByteArray, url);
+        Fixture f;
+        f.root.writeConfig("[Main%20Window]\n" + config);
+        OrixUser::ReadConfigInfo(&f.user.Config, 1);
+        CopyText(f.user.UserName, sizeof f.user.UserName, "li & wang");
+        CopyText(f.user.Password, sizeof f.user.Password, "a=b#c");
+        CopyText(f.user.WebsiteAddress, sizeof f.user.WebsiteAddress, "10.1.2.3:81");
+        QCOMPARE(f.user.LogWebSite(redirect.constData()), 0);
+        QCOMPARE(f.urls, QByteArrayList{url});
+    }
+
+    void popUps()
+    {
+        Fixture f;
+        const char hostile[] = "<a href=\"file:///etc/passwd\">等待审批!";
+        QPointer<ServerMsgDlg> approval = popUp(&f.user, hostile);
+        QPointer<ServerMsgDlg> other = popUp(&f.user, "<report.pdf>审批通过!");
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QCOMPARE(QRect(other->pos(), other->size()),
+                 QRect(area.x() + area.width() - 318, area.y() + area.height() - 227, 318, 227));
+        // The server's text is shown as it is, never as markup or a link.
+        QLabel* label = approval->findChild<QLabel*>("labelMsg");
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QCOMPARE(label->text(), QString::fromUtf8(hostile));
+
+        // Other notices close by themselves; a request for approval stays until
+        // clicked, and the click opens the approval page.
+        QTRY_VERIFY_WITH_TIMEOUT(other.isNull(), ServerMsgDlg::kShowMilliseconds + 5000);
+        QVERIFY(approval && approval->isVisible());
+        QTest::mouseClick(label, Qt::LeftButton);
+        QTRY_VERIFY(approval.isNull());
+        QCOMPARE(f.urls, QByteArrayList{"http://10.1.2.3/RazodAroZid/Home/Index1/LoginFrm.aspx?"
+                                        "key=alice&value=MD5&Redirect=AuditorPrintProcTask"});
+    }
+};
+
+QTEST_MAIN(TestSession)
+#include "tst_session.moc"
