@@ -67,14 +67,10 @@ public:
 
     // State, for the owner and the tests.
     bool isOnline() const { return Online; }
-    bool isManualLogon() const { return ManualLogon; }
     OrixUser* user() const { return User.get(); }
     QPrintJobMonitor* monitor() const { return Monitor.get(); }
     LogonPWDlg* logonDialog() const { return LogonDialog; }
     QSystemTrayIcon* trayIcon() const { return TrayIcon; }
-    bool isPluginLoaded() const { return PluginHandle != nullptr; }
-    bool isPluginActive() const { return PluginTimerId != 0; }
-    bool isAutoLogonPending() const { return AutoLogonTimer.isActive(); }
 
 signals:
     void ssInitOK();

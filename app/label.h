@@ -13,8 +13,6 @@ public:
     label(const QString& text, QWidget* parent = nullptr);
     explicit label(QWidget* parent = nullptr);
 
-    bool isHovered() const { return m_Hovered; }
-
 signals:
     void clicked();
 
