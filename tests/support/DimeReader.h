@@ -1,92 +1,40 @@
 #pragma once
 
-// Splits a DIME message (HTTP content type "application/dime") into its
-// records, for tests that check what the SOAP client uploads. Chunked
-// records (CF flag) are joined into one record.
-//
-//     bool ok = false;
-//     const QList<DimeRecord> records = DimeReader::parse(request.body, &ok);
-//     // records[0].data is the SOAP envelope, records[1..] the attachments
+// Splits a DIME message (content type "application/dime") into its records,
+// for tests of what the SOAP client uploads: records[0] is the SOAP envelope,
+// the others the attachments. Chunked records are joined.
 
 #include <QByteArray>
 #include <QList>
 
 struct DimeRecord {
-    int version = 0;
-    bool messageBegin = false; // MB
-    bool messageEnd = false;   // ME
-    int typeFormat = 0;        // TNF: 1 media type, 2 absolute URI
-    QByteArray options;
     QByteArray id;
-    QByteArray type;
     QByteArray data;
 };
 
-namespace DimeReader
-{
-
-inline quint32 be(const QByteArray& b, int pos, int width)
-{
-    quint32 v = 0;
-    for (int i = 0; i < width; ++i)
-        v = (v << 8) | static_cast<unsigned char>(b.at(pos + i));
-    return v;
-}
-
-inline int padded(quint32 n)
-{
-    return static_cast<int>((n + 3) & ~3u);
-}
-
-// *ok is false when the bytes end inside a record or the last record lacks
-// the ME flag; the records read so far are returned either way.
-inline QList<DimeRecord> parse(const QByteArray& message, bool* ok = nullptr)
+inline QList<DimeRecord> parseDime(const QByteArray& message)
 {
     QList<DimeRecord> records;
-    if (ok)
-        *ok = false;
-    int pos = 0;
-    bool continuing = false;
-    while (pos + 12 <= message.size()) {
-        const unsigned char b0 = static_cast<unsigned char>(message.at(pos));
-        const unsigned char b1 = static_cast<unsigned char>(message.at(pos + 1));
-        const quint32 optLen = be(message, pos + 2, 2);
-        const quint32 idLen = be(message, pos + 4, 2);
-        const quint32 typeLen = be(message, pos + 6, 2);
-        const quint32 dataLen = be(message, pos + 8, 4);
-        const qint64 end = static_cast<qint64>(pos) + 12 + padded(optLen) + padded(idLen) +
-                           padded(typeLen) + padded(dataLen);
-        if (end > message.size())
-            return records;
-        int p = pos + 12;
-        DimeRecord r;
-        r.version = b0 >> 3;
-        r.messageBegin = b0 & 0x04;
-        r.messageEnd = b0 & 0x02;
-        const bool chunk = b0 & 0x01;
-        r.typeFormat = b1 >> 4;
-        r.options = message.mid(p, static_cast<int>(optLen));
-        p += padded(optLen);
-        r.id = message.mid(p, static_cast<int>(idLen));
-        p += padded(idLen);
-        r.type = message.mid(p, static_cast<int>(typeLen));
-        p += padded(typeLen);
-        r.data = message.mid(p, static_cast<int>(dataLen));
-        pos = static_cast<int>(end);
-        if (continuing) {
-            records.last().data += r.data;
-            records.last().messageEnd = r.messageEnd;
-        } else {
-            records.append(r);
+    bool continued = false;
+    for (qint64 pos = 0; pos + 12 <= message.size();) {
+        const auto* h = reinterpret_cast<const unsigned char*>(message.constData() + pos);
+        // Lengths of the options, id, type and data; each is padded to 4 bytes.
+        const quint32 length[4] = {quint32(h[2] << 8 | h[3]), quint32(h[4] << 8 | h[5]),
+                                   quint32(h[6] << 8 | h[7]),
+                                   quint32(h[8]) << 24 | h[9] << 16 | h[10] << 8 | h[11]};
+        QByteArray field[4];
+        qint64 p = pos + 12;
+        for (int i = 0; i < 4; ++i) {
+            field[i] = message.mid(static_cast<int>(p), static_cast<int>(length[i]));
+            p += (length[i] + qint64(3)) & ~qint64(3);
         }
-        continuing = chunk;
-        if (r.messageEnd && !chunk) {
-            if (ok)
-                *ok = pos == message.size();
-            return records;
-        }
+        if (p > message.size())
+            break;
+        if (!continued)
+            records.append(DimeRecord{field[1], QByteArray()});
+        records.last().data += field[3];
+        continued = h[0] & 0x01; // CF
+        pos = p;
     }
     return records;
 }
-
-} // namespace DimeReader

@@ -1,66 +1,89 @@
 #pragma once
 
-// Points a CDComLayerWS at a RawHttpServer. The client's endpoint is built
-// only by LogOn, so this runs one LogOn against the raw server (answered
-// with LogResult 0) and then forgets that request.
+// LogOn of a CDComLayerWS, a client pointed at a RawHttpServer, and what the
+// client's requests look like on the wire.
 //
-// The port text decides the runtime's string mode ("8085": UTF-8), so it
-// can be chosen independently of the listener's real port: the server
-// address becomes "127.0.0.1:<real port>/" and the endpoint
-// "http://127.0.0.1:<real port>/:<port text>", whose path part the server
-// ignores.
-//
-//     RawHttpServer server;
-//     CDComLayerWS client;
-//     QVERIFY(RpcTestClient::connect(client, server));
-//     server.setReply(RawHttpServer::soapResponse("<ns:GetSecretLevelResponse>..."));
-//     ... call the operation under test ...
+// The port text decides the runtime's string mode ("8085": UTF-8) and may
+// differ from the listener's real port: with the address at(port) the
+// endpoint becomes "http://127.0.0.1:<port>/:<port text>", whose path part
+// the server ignores.
 
 #include "DComLayerWS.h"
 #include "RawHttpServer.h"
 #include "TavUserRecord.h"
+#include "soapH.h"
 
-#include <cstring>
+#include <QFile>
 
 namespace RpcTestClient
 {
 
-// A zero-filled logon record for user / password at address.
-inline TavUserRecord logonRecord(const char* address, const char* user = "alice",
-                                 const char* password = "0123456789ABCDEF0123456789ABCDEF",
-                                 int logonMode = 0, int useSsl = 0)
+inline QByteArray at(quint16 port)
 {
-    TavUserRecord r;
-    memset(&r, 0, sizeof r);
-    strncpy(r.UserName, user, sizeof r.UserName - 1);
-    strncpy(r.Password, password, sizeof r.Password - 1);
-    strncpy(r.ServerAddress, address, sizeof r.ServerAddress - 1);
-    r.LogonMode = logonMode;
-    r.UseSsl = useSsl;
-    return r;
+    return "127.0.0.1:" + QByteArray::number(port) + "/";
 }
 
-// portText null: the listener's own port. Returns true when LogOn gave 0.
-inline bool connect(CDComLayerWS& client, RawHttpServer& server, const char* portText = nullptr)
+inline QByteArray logonAnswer(const QByteArray& content = "<LogResult>0</LogResult>")
 {
+    return RawHttpServer::soapResponse("<ns:UserLogonResponse>" + content +
+                                       "</ns:UserLogonResponse>");
+}
+
+inline int logOn(CDComLayerWS& client, const QByteArray& address, const QByteArray& portText,
+                 const char* user = "alice", const char* password = "0123456789ABCDEF",
+                 int logonMode = 0, int useSsl = 0)
+{
+    TavUserRecord r{};
+    qstrncpy(r.UserName, user, sizeof r.UserName);
+    qstrncpy(r.Password, password, sizeof r.Password);
+    qstrncpy(r.ServerAddress, address.constData(), sizeof r.ServerAddress);
+    r.LogonMode = logonMode;
+    r.UseSsl = useSsl;
     client.InitDCOM();
-    QByteArray address = "127.0.0.1";
-    if (portText) {
-        client.SetPort(portText);
-        address += ":" + server.portText() + "/";
-    } else {
-        client.SetPort(server.portText().constData());
-    }
-    RawHttpServer::Reply logon;
-    logon.bytes = RawHttpServer::soapResponse(
-        "<ns:UserLogonResponse><LogResult>0</LogResult></ns:UserLogonResponse>");
-    server.queueReply(logon);
-    TavUserRecord record = logonRecord(address.constData());
-    const int before = server.requestCount();
-    const int result = client.LogOn(&record);
-    server.waitForRequests(before + 1, 5000);
-    server.clearRequests();
+    client.SetPort(portText.constData());
+    return client.LogOn(&r);
+}
+
+// Builds the client's endpoint with one LogOn against the listener, which
+// then forgets that request.
+inline bool connect(CDComLayerWS& client, RawHttpServer& server)
+{
+    server.queueReply(logonAnswer());
+    const int result = logOn(client, "127.0.0.1", server.portText());
+    server.clearRequests(); // recorded before the answer was written
     return result == 0;
+}
+
+// The method of a request and the values of its Content-Type (up to any
+// ";"), Transfer-Encoding and SOAPAction headers, in their order.
+inline QByteArray framing(const RawHttpServer::Request& req)
+{
+    QByteArray f = req.head.left(req.head.indexOf(' '));
+    for (const QByteArray& line : req.head.toLower().split('\n')) {
+        if (line.startsWith("content-type:") || line.startsWith("transfer-encoding:") ||
+            line.startsWith("soapaction:"))
+            f += " " + line.mid(line.indexOf(':') + 1).split(';').first().trimmed();
+    }
+    return f;
+}
+
+// The envelope the client sends around content (the body element).
+inline QByteArray requestEnvelope(const QByteArray& content)
+{
+    return RawHttpServer::soapEnvelope(content) + "\r\n";
+}
+
+// Makes d the attachment of the file at path, first written with bytes
+// unless they are null.
+inline void attach(struct soap* soap, ns__Data& d, const QString& path, const QByteArray* bytes,
+                   int declared)
+{
+    QFile f(path);
+    if (bytes && f.open(QIODevice::WriteOnly))
+        f.write(*bytes);
+    d.__ptr = reinterpret_cast<unsigned char*>(soap_strdup(soap, QFile::encodeName(path)));
+    d.__size = declared;
+    d.type = const_cast<char*>("");
 }
 
 } // namespace RpcTestClient
