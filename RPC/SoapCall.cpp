@@ -2,7 +2,6 @@
 
 #include "DComLayerWS.h"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -19,7 +18,6 @@ extern SOAP_NMAC struct Namespace namespaces[];
 namespace
 {
 
-std::atomic<bool> g_failContexts{false};
 std::once_flag g_sslOnce;
 
 // Longest attachment file name the write callback accepts.
@@ -27,18 +25,11 @@ constexpr size_t kMaxAttachmentName = 255;
 
 } // namespace
 
-void SoapCall::SetContextFailureForTesting(bool fail)
-{
-    g_failContexts = fail;
-}
-
 SoapCall::SoapCall(CDComLayerWS& client, bool upload) : m_client(client)
 {
     // The TLS library is set up once per process, before the first context.
     std::call_once(g_sslOnce, [] { soap_ssl_init(); });
 
-    if (g_failContexts)
-        return;
     m_soap = soap_new();
     if (!m_soap)
         return;

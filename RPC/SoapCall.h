@@ -39,10 +39,6 @@ public:
     // The client's endpoint text ("http://host:port" or "https://host:port").
     const char* endpoint() const;
 
-    // Test hook: while set, no context can be made (ok() is false), so the
-    // "no context" paths of the operations can be exercised.
-    static void SetContextFailureForTesting(bool fail);
-
 private:
     CDComLayerWS& m_client;
     struct soap* m_soap = nullptr;
