@@ -250,12 +250,14 @@ void OnlineDlg::loadPlugin()
     }
 
     bool complete = true;
-    auto lookUp = [this, &complete](const char* name) -> void* {
+    QByteArray firstError;
+    auto lookUp = [this, &complete, &firstError](const char* name) -> void* {
         dlerror();
         void* symbol = dlsym(PluginHandle, name);
         if (!symbol) {
             const char* error = dlerror();
-            LogEvent(2, "dlsym:%s\n", error ? error : name);
+            if (complete)
+                firstError = error ? error : name;
             complete = false;
         }
         return symbol;
@@ -268,8 +270,10 @@ void OnlineDlg::loadPlugin()
     SyncFree = reinterpret_cast<SyncFreeFn>(lookUp("SyncFree"));
     SyncHandleMsg = reinterpret_cast<SyncHandleFn>(lookUp("SyncHandleMsg"));
     SyncHandleJob = reinterpret_cast<SyncHandleFn>(lookUp("SyncHandleJob"));
-    if (!complete)
+    if (!complete) {
+        LogEvent(2, "dlsym:%s\n", firstError.constData());
         return;
+    }
 
     PluginContext = SyncInit("Server=127.0.0.1;");
     if (!PluginContext) {
@@ -460,18 +464,22 @@ void OnlineDlg::pluginLogon(const char* userName)
     CopyUtf8Text(User->UserName, sizeof User->UserName, userName);
     User->LogonMode = 1;
 
-    const int result = runLogon();
+    bool unreachable = false;
+    const int result = runLogon(&unreachable);
     LogEvent(4, "login-user:%s, %d\n", userName, result);
     if (result == 0) {
         emit ssLogonSuccess();
         return;
     }
-    MessageBoxes::showInformation(
-        this, QStringLiteral("错误"),
-        QStringLiteral("Logon fail:%1 ret=%2").arg(QString::fromUtf8(userName)).arg(result));
+    // A server that could not be reached has been reported already.
+    if (!unreachable)
+        MessageBoxes::showInformation(
+            this, QStringLiteral("错误"),
+            QStringLiteral("Logon fail:%1 ret=%2")
+                .arg(QString::fromUtf8(userName), QString::number(result)));
 }
 
-int OnlineDlg::runLogon()
+int OnlineDlg::runLogon(bool* unreachable)
 {
     try {
         return User->Logon();
@@ -481,6 +489,8 @@ int OnlineDlg::runLogon()
     }
     MessageBoxes::showInformation(this, QStringLiteral("错误"),
                                   QString::fromUtf8(kServerUnreachable));
+    if (unreachable)
+        *unreachable = true;
     return -1;
 }
 

@@ -120,7 +120,7 @@ private:
     void pluginLogon(const char* userName);
     // Runs the session's logon; an RPC connection failure becomes the box
     // "无法连接服务器！" and the result -1.
-    int runLogon();
+    int runLogon(bool* unreachable = nullptr);
     void pollServerMessage();
 
     Options Opt;

@@ -80,9 +80,11 @@ const KeySpec kMainWindowKeys[] = {
 
 #undef MEMBER
 
+} // namespace
+
 // QSettings turns an unquoted value with commas into a list; such a value
 // is still one text here (a purpose list may well hold commas).
-QString toText(const QVariant& value)
+static QString toText(const QVariant& value)
 {
     if (value.type() == QVariant::StringList)
         return value.toStringList().join(',');
@@ -95,7 +97,7 @@ QString toText(const QVariant& value)
 // a text editor). A value that Qt itself wrote with escapes (\x5f20) holds
 // characters beyond Latin-1 and is taken as text. No reader of this file
 // sets a codec: Qt caches one parse per file for all readers.
-QByteArray toFileBytes(const QVariant& value)
+QByteArray SettingFileBytes(const QVariant& value)
 {
     const QString text = toText(value);
     for (QChar c : text)
@@ -103,6 +105,8 @@ QByteArray toFileBytes(const QVariant& value)
             return text.toUtf8();
     return text.toLatin1();
 }
+
+namespace {
 
 int toInt(const QVariant& value)
 {
@@ -137,18 +141,18 @@ int OrixUser::ReadConfigInfo(void* config, int readItem2003)
             *reinterpret_cast<int32_t*>(base + spec.offset) = toInt(value);
             break;
         case Kind::Utf8:
-            CopyUtf8Text(base + spec.offset, 256, toFileBytes(value).constData());
+            CopyUtf8Text(base + spec.offset, 256, SettingFileBytes(value).constData());
             break;
         case Kind::Latin1:
             // The lists keep the bytes of the file's text (Latin-1 characters
             // to bytes), which the job settings split and use as UTF-8.
-            CopyUtf8Text(base + spec.offset, 256, toFileBytes(value).constData());
+            CopyUtf8Text(base + spec.offset, 256, SettingFileBytes(value).constData());
             break;
         case Kind::Other:
             for (int i = 0; i < ClientConfig::kOtherKeyCount - 1; ++i)
                 if (ClientConfig::kOtherKeys[i] == spec.key)
                     CopyUtf8Text(cfg->Other[i], sizeof cfg->Other[i],
-                                 toFileBytes(value).constData());
+                                 SettingFileBytes(value).constData());
             break;
         }
     }
@@ -157,10 +161,10 @@ int OrixUser::ReadConfigInfo(void* config, int readItem2003)
     cfg->UiHide = toInt(settings.value("OPTION/UIHide", 0));
     cfg->CdPassword = toInt(settings.value("OPTION/CDPassword", 0));
     CopyUtf8Text(cfg->AuthServer, sizeof cfg->AuthServer,
-                 toFileBytes(settings.value("OPTION/AuthServer", QString())).constData());
+                 SettingFileBytes(settings.value("OPTION/AuthServer", QString())).constData());
 
     const QByteArray iniPath =
-        toFileBytes(settings.value("/UserInfo/Path", QString::fromUtf8(SystemPaths::varTmp())));
+        SettingFileBytes(settings.value("/UserInfo/Path", QString::fromUtf8(SystemPaths::varTmp())));
     CopyUtf8Text(INIPATH, sizeof INIPATH, iniPath.constData());
     return 0;
 }

@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+class QByteArray;
+class QVariant;
+
 // Installation-wide settings from "OrixClientAPP.ini" in the program folder.
 // The client only reads that file; OrixUser::ReadConfigInfo fills this
 // record (and INIPATH) from it.
@@ -26,3 +29,9 @@ struct ClientConfig {
     // Raw text of one of the unused numbered keys; null for any other number.
     const char* other(int key) const;
 };
+
+// The bytes of a text value read from an INI file through Qt's settings
+// (which read without a codec): the file's own bytes for a value typed into
+// the file, UTF-8 for a value Qt wrote with escapes. Lists are joined back
+// with ",".
+QByteArray SettingFileBytes(const QVariant& value);

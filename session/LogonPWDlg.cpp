@@ -1,7 +1,6 @@
 #include "LogonPWDlg.h"
 #include "ui_LogonPWDlg.h"
 
-#include "EventLog.h"
 #include "LogonForm.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
@@ -171,15 +170,12 @@ void LogonPWDlg::on_Logon_clicked()
     try {
         Logon(true);
     } catch (unsigned int) {
-        LogEvent(2, "logon: no connection to the server");
         MessageBoxes::showInformation(this, QStringLiteral("错误"),
                                       QStringLiteral("无法连接服务器！"));
     } catch (int) {
-        LogEvent(2, "logon: no connection to the server");
         MessageBoxes::showInformation(this, QStringLiteral("错误"),
                                       QStringLiteral("无法连接服务器！"));
     } catch (long) {
-        LogEvent(2, "logon: no connection to the server");
         MessageBoxes::showInformation(this, QStringLiteral("错误"),
                                       QStringLiteral("无法连接服务器！"));
     }

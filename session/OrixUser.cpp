@@ -27,10 +27,7 @@ namespace
 // value is always one text.
 QByteArray settingText(const QSettings& settings, const char* key)
 {
-    const QVariant value = settings.value(QLatin1String(key));
-    if (value.type() == QVariant::StringList)
-        return value.toStringList().join(',').toUtf8();
-    return value.toString().toUtf8();
+    return SettingFileBytes(settings.value(QLatin1String(key)));
 }
 
 const char* flagText(bool flag)
@@ -59,10 +56,8 @@ bool prepareOwnerOnlyFile(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
     const int fd = open(name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        LogEvent(3, "cannot open %s: %s", name.constData(), strerror(errno));
+    if (fd < 0)
         return false;
-    }
     struct stat st;
     const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (regular)
@@ -178,10 +173,8 @@ int OrixUser::Logon()
     RpcClient->SetPort(RpcPort);
 
     const int result = RpcClient->LogOn(static_cast<TavUserRecord*>(this));
-    if (result != 0) {
-        LogEvent(4, "logon of %s at %s:%s failed: %d", UserName, ServerAddress, RpcPort, result);
+    if (result != 0)
         return result;
-    }
 
     // The results of the queries are not checked: a failed query leaves its
     // member as it was and the logon still counts.
@@ -220,14 +213,16 @@ int OrixUser::Logon()
 
     PutInformationInLast_Ini();
     PutInformationInUser_Ini();
-    LogEvent(4, "logon of %s at %s:%s", UserName, ServerAddress, RpcPort);
     return 0;
 }
 
 void OrixUser::GetInformationFromLast_Ini()
 {
+    // A file that exists but cannot be read (another user's, owner-only)
+    // counts as missing: the configuration's proposals stay.
     const QString path = lastIniPath();
-    if (!QFileInfo::exists(path))
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isReadable())
         return;
     QSettings settings(path, QSettings::IniFormat);
     CopyUtf8Text(ServerAddress, sizeof ServerAddress,

@@ -191,6 +191,19 @@ private slots:
         }
     }
 
+    void handWrittenLastIni()
+    {
+        // Raw UTF-8 typed into the file reads as the same text.
+        TestRoot root;
+        QFile f(root.varTmp() + "/Last.ini");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[General]\nServerName=打印服务器\nUserName=王五\nServerPort=8086\n");
+        f.close();
+        OrixUser user;
+        QCOMPARE(QByteArrayList({user.ServerAddress, user.UserName, user.ServerPort}).join('|'),
+                 QByteArray("打印服务器|王五|8086"));
+    }
+
     void userNamesThatLeaveTheFolder()
     {
         // No per-user file is written for them; nothing appears beside Last.ini.
