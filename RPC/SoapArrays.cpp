@@ -16,8 +16,8 @@
     abort();
 }
 
-#define ORIX_CHECK_INDEX(cond)                                                                   \
-    ((cond) ? static_cast<void>(0)                                                               \
+#define ORIX_CHECK_INDEX(cond)                                                                     \
+    ((cond) ? static_cast<void>(0)                                                                 \
             : indexAssertionFailed(#cond, __FILE__, __LINE__, __PRETTY_FUNCTION__))
 
 arrayOfData::arrayOfData() : __ptr(nullptr), __size(0), soap(nullptr) {}

@@ -52,8 +52,8 @@ struct TavAuditFlowItemList {
 };
 
 struct TavPurpose {
-    char Name[256];   // the purpose text, UTF-8
-    char Reserved;    // 0 when the entry is created
+    char Name[256]; // the purpose text, UTF-8
+    char Reserved;  // 0 when the entry is created
 };
 
 class TavAuditFlow

@@ -10,7 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 struct InitialIniPath {
     InitialIniPath() { CopyText(INIPATH, sizeof INIPATH, SystemPaths::varTmp().constData()); }

@@ -12,30 +12,30 @@
 
 // 1112 bytes. Text marked GBK is converted from UTF-8 by its writer.
 struct MobilePrintTaskInfo {
-    char UserName[50];     // 0
-    char UserFullName[50]; // 50, GBK
-    int32_t UserID;        // 100
-    int32_t AuditorCount;  // 104
-    int32_t Reserved;      // 108, always 0
+    char UserName[50];      // 0
+    char UserFullName[50];  // 50, GBK
+    int32_t UserID;         // 100
+    int32_t AuditorCount;   // 104
+    int32_t Reserved;       // 108, always 0
     int32_t AuditorIDs[10]; // 112, level order; slots from AuditorCount on are 0
-    char SecretLevel[50];  // 152, GBK
-    char Purpose[512];     // 202, GBK
-    char DocName[50];      // 714, GBK
-    char JobFileName[30];  // 764, "<first 20 bytes of the host name>.tavprint"
-    char MacAddress[20];   // 794
-    char IPAddress[50];    // 814
-    char Orientation;      // 864, 'P' or 'L'
-    char ColorMode;        // 865, 'M' or 'C'
-    char DuplexMode;       // 866, 'S', 'V', 'H' or 'D'
-    char Padding1;         // 867
-    int32_t JobState;      // 868
-    int32_t PageCount;     // 872, pages of one copy
-    int32_t Copies;        // 876
-    char PaperSize[50];    // 880
-    char DocType[30];      // 930, "pdf" or "doc"
-    char PrinterName[50];  // 960, GBK
-    char PageRange[100];   // 1010, "-1" = all pages
-    char Padding2[2];      // 1110
+    char SecretLevel[50];   // 152, GBK
+    char Purpose[512];      // 202, GBK
+    char DocName[50];       // 714, GBK
+    char JobFileName[30];   // 764, "<first 20 bytes of the host name>.tavprint"
+    char MacAddress[20];    // 794
+    char IPAddress[50];     // 814
+    char Orientation;       // 864, 'P' or 'L'
+    char ColorMode;         // 865, 'M' or 'C'
+    char DuplexMode;        // 866, 'S', 'V', 'H' or 'D'
+    char Padding1;          // 867
+    int32_t JobState;       // 868
+    int32_t PageCount;      // 872, pages of one copy
+    int32_t Copies;         // 876
+    char PaperSize[50];     // 880
+    char DocType[30];       // 930, "pdf" or "doc"
+    char PrinterName[50];   // 960, GBK
+    char PageRange[100];    // 1010, "-1" = all pages
+    char Padding2[2];       // 1110
 };
 
 // 664 bytes, text in UTF-8: what the print settings dialog collected.

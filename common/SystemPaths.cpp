@@ -1,6 +1,7 @@
 #include "SystemPaths.h"
 
-namespace SystemPaths {
+namespace SystemPaths
+{
 
 QByteArray rootPrefix()
 {

@@ -10,7 +10,8 @@
 // gets exactly the production paths. With ORIX_ROOT_PREFIX=/some/dir every
 // path below is that folder followed by the production path
 // (/some/dir/var/tmp, /some/dir/Library/Application Support/..., ...).
-namespace SystemPaths {
+namespace SystemPaths
+{
 
 // Name of the environment variable that relocates every fixed path.
 constexpr const char* kRootPrefixVariable = "ORIX_ROOT_PREFIX";

@@ -13,9 +13,8 @@
 #include <cstring>
 
 const int ClientConfig::kOtherKeys[ClientConfig::kOtherKeyCount] = {
-    2000, 2036, 2001, 2003, 2004, 2005, 2039, 2007, 2008, 2009, 2010,
-    2011, 2012, 2013, 2016, 2018, 2019, 2020, 2021, 2025, 2026, 2027,
-    2028, 2029, 2030, 2031, 2032, 2035, 2040, 2041, 0};
+    2000, 2036, 2001, 2003, 2004, 2005, 2039, 2007, 2008, 2009, 2010, 2011, 2012, 2013, 2016, 2018,
+    2019, 2020, 2021, 2025, 2026, 2027, 2028, 2029, 2030, 2031, 2032, 2035, 2040, 2041, 0};
 
 const char* ClientConfig::other(int key) const
 {
@@ -25,7 +24,8 @@ const char* ClientConfig::other(int key) const
     return nullptr;
 }
 
-namespace {
+namespace
+{
 
 enum class Kind { Utf8, Latin1, Int, Other };
 
@@ -106,7 +106,8 @@ QByteArray SettingFileBytes(const QVariant& value)
     return text.toLatin1();
 }
 
-namespace {
+namespace
+{
 
 int toInt(const QVariant& value)
 {
@@ -163,8 +164,8 @@ int OrixUser::ReadConfigInfo(void* config, int readItem2003)
     CopyUtf8Text(cfg->AuthServer, sizeof cfg->AuthServer,
                  SettingFileBytes(settings.value("OPTION/AuthServer", QString())).constData());
 
-    const QByteArray iniPath =
-        SettingFileBytes(settings.value("/UserInfo/Path", QString::fromUtf8(SystemPaths::varTmp())));
+    const QByteArray iniPath = SettingFileBytes(
+        settings.value("/UserInfo/Path", QString::fromUtf8(SystemPaths::varTmp())));
     CopyUtf8Text(INIPATH, sizeof INIPATH, iniPath.constData());
     return 0;
 }

@@ -38,7 +38,8 @@ void TestClientConfig::defaults_data()
     QTest::addColumn<QByteArray>("file"); // null: no file
     QTest::newRow("missing file") << QByteArray();
     QTest::newRow("empty file") << QByteArray("");
-    QTest::newRow("other sections only") << QByteArray("[Debug]\nLevel=4\n[Log%20Online]\n7000=x\n");
+    QTest::newRow("other sections only")
+        << QByteArray("[Debug]\nLevel=4\n[Log%20Online]\n7000=x\n");
 }
 
 void TestClientConfig::defaults()

@@ -360,7 +360,9 @@ void TestQueries::brokenAnswers_data()
     QTest::addColumn<QByteArray>("out");
 
     const QByteArray huge = field(1000000, 0, le32(5)); // a million rows in 12 bytes
-    const QByteArray three("\x01\x00\x00", 3), block("\x02\x00\x00\x00" "ab", 6);
+    const QByteArray three("\x01\x00\x00", 3), block("\x02\x00\x00\x00"
+                                                     "ab",
+                                                     6);
     const int size = TavUserRecord::kUserInfoExSize;
     row("int, huge row count", GroupId, huge, 0, "5");
     row("int, value cut", GroupId, field(1, 0, "\x05\x05"), 0, "-3");

@@ -48,7 +48,7 @@ static QByteArray logFile(const TestRoot& root)
 void TestEventLog::levels_data()
 {
     QTest::addColumn<QByteArray>("config");
-    QTest::addColumn<QByteArray>("expectedFile");   // null: no file at all
+    QTest::addColumn<QByteArray>("expectedFile"); // null: no file at all
     QTest::addColumn<QByteArray>("expectedStdout");
 
     const QByteArray all = "IF Init fail\n\r\nlogin-user:alice, 0\n\r\ntmid=3, online=1\n\r\n";
@@ -159,8 +159,9 @@ void TestEventLog::profileInt()
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(ini);
     f.close();
-    QCOMPARE(GetPrivateProfileInt("Debug", "Level", defaultValue, QFile::encodeName(path).constData()),
-             expected);
+    QCOMPARE(
+        GetPrivateProfileInt("Debug", "Level", defaultValue, QFile::encodeName(path).constData()),
+        expected);
 }
 
 QTEST_GUILESS_MAIN(TestEventLog)

@@ -86,7 +86,8 @@ void TestSingleInstance::secondStartOfSameUserExits()
     QProcess* first = startClient("alice");
     QVERIFY(waitForLock("alice"));
     QVERIFY(QFileInfo(m_root->varTmp() + "/Tavlockfilepath/1").isFile());
-    const QDateTime before = QFileInfo(m_root->varTmp() + "/Tavlockfilepath/1").metadataChangeTime();
+    const QDateTime before =
+        QFileInfo(m_root->varTmp() + "/Tavlockfilepath/1").metadataChangeTime();
 
     QElapsedTimer timer;
     timer.start();
