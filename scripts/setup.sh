@@ -7,12 +7,12 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config
-  qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
+  qtbase5-dev qtbase5-dev-tools
   gsoap libgsoap-dev
   libcjson-dev
   libcups2-dev
   libssl-dev
-  libsqlite3-dev
+  libsqlite3-dev sqlite3
   zlib1g-dev libminizip-dev
   fonts-noto-cjk
   xvfb xauth x11-utils
