@@ -8,6 +8,7 @@
 #include "TavUserRecord.h"
 #include "TextUtil.h"
 
+#include <QtEndian>
 #include <cjson/cJSON.h>
 
 #include <cstdint>
@@ -34,13 +35,6 @@ constexpr unsigned int kExchangeFailure = 0x80000000u;
 constexpr size_t kSettingValueBuffer = 256;
 constexpr size_t kTextBuffer = 256;
 
-int32_t ReadLe32(const unsigned char* p)
-{
-    const uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                       (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-    return static_cast<int32_t>(v);
-}
-
 // A fixed-width record field as a text, never read past the field.
 QByteArray FieldText(const char* field, size_t width)
 {
@@ -59,36 +53,36 @@ bool FieldQuery(CDComLayerWS& client, const char* sql, const char* fieldName, lo
     return RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result) && result->isUsable();
 }
 
+// An integer column of the user's row in Users: the first value goes into
+// *out when the answer holds one with error code 0. Returns the answer's
+// error code, or 15 when the query failed.
+int UserIntQuery(CDComLayerWS& client, const char* format, const char* userName,
+                 const char* fieldName, int* out)
+{
+    char sql[kSqlBufferSize];
+    if (!FormatSql(sql, sizeof sql, format, SqlQuoted(userName).constData()))
+        return kQueryFailed;
+    FieldResult answer;
+    if (!FieldQuery(client, sql, fieldName, kFieldInt, 4, &answer))
+        return kQueryFailed;
+    int32_t value = 0;
+    if (answer.errorCode() == 0 && answer.firstInt(&value))
+        *out = value;
+    return answer.errorCode();
+}
+
 } // namespace
 
 int CDComLayerWS::GetGroupIDFromUsersByUserName(char* userName, void* groupId)
 {
-    char sql[kSqlBufferSize];
-    if (!FormatSql(sql, sizeof sql, "SELECT GroupID FROM Users WHERE UserName = '%s'",
-                   SqlQuoted(userName).constData()))
-        return kQueryFailed;
-    FieldResult answer;
-    if (!FieldQuery(*this, sql, "GroupID", kFieldInt, 4, &answer))
-        return kQueryFailed;
-    int32_t value = 0;
-    if (answer.errorCode() == 0 && answer.firstInt(&value))
-        *static_cast<int*>(groupId) = value;
-    return answer.errorCode();
+    return UserIntQuery(*this, "SELECT GroupID FROM Users WHERE UserName = '%s'", userName,
+                        "GroupID", static_cast<int*>(groupId));
 }
 
 int CDComLayerWS::GetPrintWayFromUsersByUserName(char* userName, int* printWay)
 {
-    char sql[kSqlBufferSize];
-    if (!FormatSql(sql, sizeof sql, "SELECT PrintWay FROM Users WHERE UserName = '%s'",
-                   SqlQuoted(userName).constData()))
-        return kQueryFailed;
-    FieldResult answer;
-    if (!FieldQuery(*this, sql, "PrintWay", kFieldInt, 4, &answer))
-        return kQueryFailed;
-    int32_t value = 0;
-    if (answer.errorCode() == 0 && answer.firstInt(&value))
-        *printWay = value;
-    return answer.errorCode();
+    return UserIntQuery(*this, "SELECT PrintWay FROM Users WHERE UserName = '%s'", userName,
+                        "PrintWay", printWay);
 }
 
 int CDComLayerWS::GetGroupNameFromGroupByGroupID(int groupId, void* groupName)
@@ -163,7 +157,7 @@ int CDComLayerWS::GetUserInfo(char* userName, void* session)
     const char* name = reinterpret_cast<const char*>(bytes) + 4;
     const QByteArray gbk(name, static_cast<int>(strnlen(name, static_cast<size_t>(size - 4))));
     const QByteArray utf8 = GBK2UTF8(gbk.constData()).toUtf8();
-    record->UserId = ReadLe32(bytes);
+    record->UserId = qFromLittleEndian<qint32>(bytes);
     CopyUtf8Text(record->FullName, sizeof record->FullName, utf8.constData());
     return 0;
 }

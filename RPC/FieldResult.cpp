@@ -1,5 +1,7 @@
 #include "FieldResult.h"
 
+#include <QtEndian>
+
 #include <cstring>
 
 FieldResult::FieldResult(const unsigned char* data, int size, long fieldSize)
@@ -11,10 +13,7 @@ FieldResult::FieldResult(const unsigned char* data, int size, long fieldSize)
 
 int32_t FieldResult::readInt(int offset) const
 {
-    const auto* p = reinterpret_cast<const unsigned char*>(m_bytes.constData()) + offset;
-    const uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                       (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-    return static_cast<int32_t>(v);
+    return qFromLittleEndian<qint32>(m_bytes.constData() + offset);
 }
 
 int32_t FieldResult::rowCount() const

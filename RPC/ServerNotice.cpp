@@ -1,5 +1,7 @@
 #include "ServerNotice.h"
 
+#include <QtEndian>
+
 #include "LanguageManager.h"
 #include "TavCommon.h"
 #include "TextUtil.h"
@@ -51,13 +53,6 @@ const int* AuditTable(int type)
     default:
         return nullptr;
     }
-}
-
-int32_t ReadInt32(const unsigned char* p)
-{
-    const uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                       (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-    return static_cast<int32_t>(v);
 }
 
 } // namespace
@@ -139,7 +134,7 @@ int Decode(const unsigned char* data, int size, const LanguageManager& texts, Ta
 {
     if (!data || size < kTypeOffset + 4)
         return -1;
-    const int type = ReadInt32(data + kTypeOffset);
+    const int type = qFromLittleEndian<qint32>(data + kTypeOffset);
 
     // The field text as far as it arrived, up to its terminator.
     QByteArray gbk;

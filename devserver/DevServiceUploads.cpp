@@ -3,6 +3,7 @@
 #include "DevDatabase.h"
 #include "DevStorage.h"
 
+#include <QtEndian>
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -33,13 +34,6 @@ const KindInfo kMobile{"mobile", 'M', 1112, "document.dat", 0, "刷卡打印"};
 const KindInfo kDisc{"cd", 'C', 1024, "cd.dat", 2048, "刻录"};
 const KindInfo kCopy{"copy", 'K', 932, "", 640, "复印"};
 
-int32_t readInt32(const unsigned char* p)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                                static_cast<uint32_t>(p[2]) << 16 |
-                                static_cast<uint32_t>(p[3]) << 24);
-}
-
 const char* at(const unsigned char* record, size_t offset)
 {
     return reinterpret_cast<const char*>(record + offset);
@@ -57,7 +51,7 @@ std::string auditorList(const unsigned char* ids, long long count)
     for (long long i = 0; i < count; ++i) {
         if (!list.empty())
             list += ',';
-        list += std::to_string(readInt32(ids + 4 * i));
+        list += std::to_string(qFromLittleEndian<qint32>(ids + 4 * i));
     }
     return list;
 }
@@ -181,7 +175,7 @@ bool DevService::finishJob(JobKind kind, const std::string& name, const Bytes& r
     switch (kind) {
     case JobKind::Print: // text in UTF-8
         f.user = FieldText(at(r, 0), 50);
-        f.auditorCount = clampAuditors(readInt32(r + 52));
+        f.auditorCount = clampAuditors(qFromLittleEndian<qint32>(r + 52));
         f.auditors = auditorList(r + 60, f.auditorCount);
         f.secret = FieldText(at(r, 100), 50);
         f.purpose = FieldText(at(r, 150), 512);
@@ -189,17 +183,17 @@ bool DevService::finishJob(JobKind kind, const std::string& name, const Bytes& r
         break;
     case JobKind::Mobile: // names and choices in GB18030
         f.user = FieldText(at(r, 0), 50);
-        f.userId = readInt32(r + 100);
-        f.auditorCount = clampAuditors(readInt32(r + 104));
+        f.userId = qFromLittleEndian<qint32>(r + 100);
+        f.auditorCount = clampAuditors(qFromLittleEndian<qint32>(r + 104));
         f.auditors = auditorList(r + 112, f.auditorCount);
         f.secret = GbkToUtf8(at(r, 152), 50);
         f.purpose = GbkToUtf8(at(r, 202), 512);
         f.doc = GbkToUtf8(at(r, 714), 50);
         f.color = FieldText(at(r, 865), 1);
         f.duplex = FieldText(at(r, 866), 1);
-        f.jobState = readInt32(r + 868);
-        f.pages = readInt32(r + 872);
-        f.copies = readInt32(r + 876);
+        f.jobState = qFromLittleEndian<qint32>(r + 868);
+        f.pages = qFromLittleEndian<qint32>(r + 872);
+        f.copies = qFromLittleEndian<qint32>(r + 876);
         f.paper = FieldText(at(r, 880), 50);
         f.printer = GbkToUtf8(at(r, 960), 50);
         break;
