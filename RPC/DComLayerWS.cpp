@@ -16,11 +16,6 @@ namespace
 
 constexpr int kTimeoutSeconds = 30;
 
-bool IsHttpsEndpoint(const char* endpoint)
-{
-    return strncmp(endpoint, "https:", 6) == 0;
-}
-
 } // namespace
 
 CDComLayerWS::CDComLayerWS()
@@ -91,7 +86,7 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
         soap_clr_omode(soap, SOAP_C_UTFSTRING);
     }
 
-    if (IsHttpsEndpoint(m_Endpoint)) {
+    if (m_UseHttps) {
         // The server's certificate must chain to a certificate authority of
         // the system store (default verify paths: an administrator adds a
         // private authority there) and name the endpoint's host. A failure

@@ -44,7 +44,6 @@ public:
     void SetPort(const char* port);
     const char* Port() const { return m_Port; }
     const char* Endpoint() const { return m_Endpoint; }
-    int UseHttps() const { return m_UseHttps; }
 
     // --- queries --------------------------------------------------------------
     // groupId is an int*; groupName a buffer of 256 bytes.

@@ -30,7 +30,7 @@ constexpr int kQueryFailed = 13;
 int AuditQuery(SoapCall& call, const char* sql, const char* fieldName, long fieldType,
                long fieldSize, FieldResult* result)
 {
-    if (!RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result) || !result->isUsable())
+    if (!RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result))
         return kQueryFailed;
     const int32_t error = result->errorCode();
     if (error > 0)
@@ -65,6 +65,22 @@ int ItemTextQuery(SoapCall& call, const char* format, int id, const char* fieldN
     return rc;
 }
 
+// An integer query of the flow lookup: the exchange failed, the server
+// found no row (or reported an error), or *value holds the first value.
+enum class Lookup { Failed, NoRow, Value };
+
+Lookup IntLookup(SoapCall& call, const char* format, int id, const char* fieldName, int32_t* value)
+{
+    char sql[kSqlBufferSize];
+    FormatSql(sql, sizeof sql, format, id);
+    FieldResult answer;
+    if (!RunFieldQuery(call, sql, fieldName, kFieldInt, 4, &answer))
+        return Lookup::Failed;
+    if (answer.errorCode() != 0 || answer.rowCount() < 1 || !answer.firstInt(value))
+        return Lookup::NoRow;
+    return Lookup::Value;
+}
+
 void FreeItems(TavAuditFlowItemList* list)
 {
     free(list->Items);
@@ -82,37 +98,35 @@ int CDComLayerWS::GetAuditFlowID(void* userRecord, int* flowId)
         if (!call.ok())
             return kQueryFailed;
 
-        char sql[kSqlBufferSize];
-        FieldResult answer;
-        FormatSql(sql, sizeof sql, "SELECT AuditFlowID FROM Users WHERE UserID=%d", user->UserId);
-        if (!RunFieldQuery(call, sql, "AuditFlowID", kFieldInt, 4, &answer) || !answer.isUsable())
-            return kQueryFailed;
         int32_t own = 0;
-        if (answer.errorCode() != 0 || answer.rowCount() < 1 || !answer.firstInt(&own)) {
+        const Lookup ownFlow = IntLookup(call, "SELECT AuditFlowID FROM Users WHERE UserID=%d",
+                                         user->UserId, "AuditFlowID", &own);
+        if (ownFlow == Lookup::Failed)
+            return kQueryFailed;
+        if (ownFlow == Lookup::NoRow) {
             *flowId = -1;
             return kQueryFailed;
         }
-        if (own > 0) {
-            *flowId = own;
-            return 0;
-        }
         *flowId = own;
+        if (own > 0)
+            return 0;
 
         // No flow of his own: the flow of his group, if it has one.
-        FormatSql(sql, sizeof sql, "SELECT GroupID FROM Users WHERE UserID=%d", user->UserId);
-        if (!RunFieldQuery(call, sql, "GroupID", kFieldInt, 4, &answer) || !answer.isUsable())
-            return kQueryFailed;
         int32_t group = 0;
-        if (answer.errorCode() != 0 || answer.rowCount() < 1 || !answer.firstInt(&group) ||
-            group == 0)
+        const Lookup groupRow = IntLookup(call, "SELECT GroupID FROM Users WHERE UserID=%d",
+                                          user->UserId, "GroupID", &group);
+        if (groupRow == Lookup::Failed)
+            return kQueryFailed;
+        if (groupRow == Lookup::NoRow || group == 0)
             return 0;
 
-        FormatSql(sql, sizeof sql, "SELECT AuditFlowID FROM Groups WHERE GroupID=%d", group);
-        if (!RunFieldQuery(call, sql, "AuditFlowID", kFieldInt, 4, &answer) || !answer.isUsable())
-            return kQueryFailed;
         int32_t groupFlow = 0;
-        if (answer.errorCode() == 0 && answer.rowCount() >= 1 && answer.firstInt(&groupFlow) &&
-            groupFlow != 0)
+        const Lookup groupFlowRow =
+            IntLookup(call, "SELECT AuditFlowID FROM Groups WHERE GroupID=%d", group, "AuditFlowID",
+                      &groupFlow);
+        if (groupFlowRow == Lookup::Failed)
+            return kQueryFailed;
+        if (groupFlowRow == Lookup::Value && groupFlow != 0)
             *flowId = groupFlow;
         return 0;
     } catch (...) {
@@ -134,7 +148,7 @@ int CDComLayerWS::GetAuditFlowItems(long flowId, void* itemList)
         char sql[kSqlBufferSize];
         FormatSql(sql, sizeof sql, "SELECT FlowItemID FROM AuditFlowItems WHERE FlowID=%d", flow);
         FieldResult answer;
-        if (!RunFieldQuery(call, sql, "FlowItemID", kFieldInt, 4, &answer) || !answer.isUsable())
+        if (!RunFieldQuery(call, sql, "FlowItemID", kFieldInt, 4, &answer))
             return kQueryFailed;
         if (answer.errorCode() != 0)
             return answer.errorCode();
@@ -173,9 +187,8 @@ int CDComLayerWS::GetAuditFlowItems(long flowId, void* itemList)
             rc =
                 ItemTextQuery(call, "SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=%d",
                               list->Items[i].DocLevelID, "SecretLevelName", &name);
-            const QByteArray utf8 = GBK2UTF8(name.constData()).toUtf8();
-            CopyUtf8Text(list->Items[i].SecretLevelName, sizeof list->Items[i].SecretLevelName,
-                         utf8.constData());
+            CopyGbkAsUtf8Text(list->Items[i].SecretLevelName, sizeof list->Items[i].SecretLevelName,
+                              name.constData());
         }
         for (int i = 0; rc == 0 && i < n; ++i) {
             QByteArray note;
@@ -242,8 +255,7 @@ int CDComLayerWS::GetAuditorsInAuditFlow(void* userRecord, int levelIndex, void*
                       "UserStatus<>0",
                       entries[i].AuditorID);
             FieldResult name;
-            if (!RunFieldQuery(call, sql, "UserFullName", kFieldText, 255, &name) ||
-                !name.isUsable()) {
+            if (!RunFieldQuery(call, sql, "UserFullName", kFieldText, 255, &name)) {
                 rc = kQueryFailed;
                 break;
             }
@@ -253,8 +265,8 @@ int CDComLayerWS::GetAuditorsInAuditFlow(void* userRecord, int levelIndex, void*
             }
             // The row count is not consulted: a deleted or inactive auditor
             // stays with whatever text the slot holds (none: an empty name).
-            const QByteArray utf8 = GBK2UTF8(name.firstText().constData()).toUtf8();
-            CopyUtf8Text(entries[i].AuditorName, sizeof entries[i].AuditorName, utf8.constData());
+            CopyGbkAsUtf8Text(entries[i].AuditorName, sizeof entries[i].AuditorName,
+                              name.firstText().constData());
         }
         if (rc != 0) {
             free(entries);
@@ -283,10 +295,8 @@ int CDComLayerWS::GetAuditFlow(void* auditFlow, void* userRecord)
 
     TavAuditFlowItemList list{0, nullptr};
     rc = GetAuditFlowItems(flow->FlowID, &list);
-    if (rc != 0) {
-        FreeItems(&list);
+    if (rc != 0)
         return rc;
-    }
     if (list.Count == 0 || user->SecretLevel < 1) {
         FreeItems(&list);
         return 0;
@@ -306,7 +316,6 @@ int CDComLayerWS::GetAuditFlow(void* auditFlow, void* userRecord)
         secret.SecretLevel = item.SecretLevel;
         memcpy(secret.SecretLevelName, item.SecretLevelName, sizeof secret.SecretLevelName);
         memcpy(secret.SecretLevelNote, item.SecretLevelNote, sizeof secret.SecretLevelNote);
-        secret.Auditors = nullptr;
         if (secret.AuditLevel < 0)
             continue;
 

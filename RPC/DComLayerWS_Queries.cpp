@@ -35,12 +35,6 @@ constexpr unsigned int kExchangeFailure = 0x80000000u;
 constexpr size_t kSettingValueBuffer = 256;
 constexpr size_t kTextBuffer = 256;
 
-// A fixed-width record field as a text, never read past the field.
-QByteArray FieldText(const char* field, size_t width)
-{
-    return QByteArray(field, static_cast<int>(strnlen(field, width)));
-}
-
 // One field query in its own context: false when there was no context, the
 // text did not fit, the exchange failed or the answer was too short to hold
 // the row count and error code.
@@ -48,9 +42,7 @@ bool FieldQuery(CDComLayerWS& client, const char* sql, const char* fieldName, lo
                 long fieldSize, FieldResult* result)
 {
     SoapCall call(client);
-    if (!call.ok())
-        return false;
-    return RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result) && result->isUsable();
+    return call.ok() && RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result);
 }
 
 // An integer column of the user's row in Users: the first value goes into
@@ -93,10 +85,9 @@ int CDComLayerWS::GetGroupNameFromGroupByGroupID(int groupId, void* groupName)
     FieldResult answer;
     if (!FieldQuery(*this, sql, "GroupName", kFieldText, 255, &answer))
         return kQueryFailed;
-    if (answer.errorCode() == 0 && answer.size() > FieldResult::kHeaderSize) {
-        const QByteArray utf8 = GBK2UTF8(answer.firstText().constData()).toUtf8();
-        CopyUtf8Text(static_cast<char*>(groupName), kTextBuffer, utf8.constData());
-    }
+    if (answer.errorCode() == 0 && answer.size() > FieldResult::kHeaderSize)
+        CopyGbkAsUtf8Text(static_cast<char*>(groupName), kTextBuffer,
+                          answer.firstText().constData());
     return answer.errorCode();
 }
 
@@ -125,17 +116,12 @@ int CDComLayerWS::GetWebsiteIP(char* websiteAddress, char* serverAddress)
                    SqlQuoted(serverAddress).constData()))
         throw static_cast<int>(kExchangeFailure);
 
+    FieldResult answer;
+    if (!FieldQuery(*this, sql, "WebsiteIP", kFieldText, 50, &answer))
+        throw static_cast<int>(kExchangeFailure);
     QByteArray website;
-    {
-        SoapCall call(*this);
-        if (!call.ok())
-            throw static_cast<int>(kExchangeFailure);
-        FieldResult answer;
-        if (!RunFieldQuery(call, sql, "WebsiteIP", kFieldText, 50, &answer) || !answer.isUsable())
-            throw static_cast<int>(kExchangeFailure);
-        if (answer.errorCode() == 0 && answer.rowCount() > 0)
-            website = answer.firstText();
-    }
+    if (answer.errorCode() == 0 && answer.rowCount() > 0)
+        website = answer.firstText();
     CopyText(websiteAddress, kTextBuffer, website.isEmpty() ? serverAddress : website.constData());
     return 0;
 }
@@ -154,11 +140,10 @@ int CDComLayerWS::GetUserInfo(char* userName, void* session)
     if (!bytes || size < 4)
         return kQueryFailed;
     auto* record = static_cast<TavUserRecord*>(session);
-    const char* name = reinterpret_cast<const char*>(bytes) + 4;
-    const QByteArray gbk(name, static_cast<int>(strnlen(name, static_cast<size_t>(size - 4))));
-    const QByteArray utf8 = GBK2UTF8(gbk.constData()).toUtf8();
+    const QByteArray gbk =
+        BoundedText(reinterpret_cast<const char*>(bytes) + 4, static_cast<size_t>(size - 4));
     record->UserId = qFromLittleEndian<qint32>(bytes);
-    CopyUtf8Text(record->FullName, sizeof record->FullName, utf8.constData());
+    CopyGbkAsUtf8Text(record->FullName, sizeof record->FullName, gbk.constData());
     return 0;
 }
 
@@ -238,11 +223,9 @@ int CDComLayerWS::GetPayerInfo(char* item, char*& payerParam)
     if (status != SOAP_OK)
         return status;
     if (answer) {
-        const size_t length = strlen(answer);
-        char* copy = static_cast<char*>(malloc(length + 1));
+        char* copy = strdup(answer);
         if (!copy)
             return 11;
-        memcpy(copy, answer, length + 1);
         payerParam = copy;
     }
     return 0;
@@ -289,13 +272,13 @@ int CDComLayerWS::QuotaVerification(char* quotaRequest)
     cJSON_AddNumberToObject(json, "TaskID", request->TaskID);
     cJSON_AddStringToObject(
         json, "PrinterName",
-        FieldText(request->PrinterName, sizeof request->PrinterName).constData());
+        BoundedText(request->PrinterName, sizeof request->PrinterName).constData());
     cJSON_AddStringToObject(json, "Color",
-                            FieldText(request->Color, sizeof request->Color).constData());
+                            BoundedText(request->Color, sizeof request->Color).constData());
     cJSON_AddStringToObject(json, "Duplex",
-                            FieldText(request->Duplex, sizeof request->Duplex).constData());
+                            BoundedText(request->Duplex, sizeof request->Duplex).constData());
     cJSON_AddStringToObject(json, "PaperSize",
-                            FieldText(request->PaperSize, sizeof request->PaperSize).constData());
+                            BoundedText(request->PaperSize, sizeof request->PaperSize).constData());
     char* text = cJSON_PrintUnformatted(json);
     cJSON_Delete(json);
     if (!text)

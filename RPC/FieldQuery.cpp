@@ -13,5 +13,5 @@ bool RunFieldQuery(SoapCall& call, const char* sql, const char* fieldName, long 
     if (status != SOAP_OK)
         return false;
     *result = FieldResult(answer.ret.__ptr, answer.ret.__size, fieldSize);
-    return true;
+    return result->isUsable();
 }

@@ -1,8 +1,8 @@
 #include "FieldResult.h"
 
-#include <QtEndian>
+#include "TavCommon.h"
 
-#include <cstring>
+#include <QtEndian>
 
 FieldResult::FieldResult(const unsigned char* data, int size, long fieldSize)
     : m_fieldSize(fieldSize)
@@ -56,8 +56,5 @@ QByteArray FieldResult::firstText() const
     long limit = m_bytes.size() - kHeaderSize;
     if (m_fieldSize < limit)
         limit = m_fieldSize;
-    const char* start = m_bytes.constData() + kHeaderSize;
-    const void* nul = memchr(start, '\0', static_cast<size_t>(limit));
-    const long length = nul ? static_cast<const char*>(nul) - start : limit;
-    return QByteArray(start, static_cast<int>(length));
+    return BoundedText(m_bytes.constData() + kHeaderSize, static_cast<size_t>(limit));
 }

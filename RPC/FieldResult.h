@@ -18,8 +18,6 @@ public:
     FieldResult() = default;
     FieldResult(const unsigned char* data, int size, long fieldSize);
 
-    // No bytes at all: the server had nothing to return.
-    bool isEmpty() const { return m_bytes.isEmpty(); }
     // At least the row count and the error code arrived; an answer shorter
     // than that is treated like an empty one.
     bool isUsable() const { return m_bytes.size() >= kHeaderSize; }

@@ -1,5 +1,6 @@
 #include "LanguageManager.h"
 
+#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 #include <QVariant>
@@ -23,15 +24,14 @@ const BuiltIn kBuiltIns[] = {
 
 LanguageManager::LanguageManager() : LanguageManager(QString::fromLatin1(kIniFileName)) {}
 
+// Resolved now, against the working directory of the moment, as the
+// settings object itself would have done.
 LanguageManager::LanguageManager(const QString& iniPath)
-    : m_settings(new QSettings(iniPath, QSettings::IniFormat))
+    : m_iniPath(QFileInfo(iniPath).absoluteFilePath())
 {
 }
 
-LanguageManager::~LanguageManager()
-{
-    delete m_settings;
-}
+LanguageManager::~LanguageManager() = default;
 
 const char* LanguageManager::BuiltInText(int id)
 {
@@ -44,6 +44,10 @@ const char* LanguageManager::BuiltInText(int id)
 
 QString LanguageManager::GetString(int id) const
 {
+    if (const char* builtIn = BuiltInText(id))
+        return QString::fromUtf8(builtIn);
+    if (!m_settings)
+        m_settings = std::make_unique<QSettings>(m_iniPath, QSettings::IniFormat);
     // The file is read as Latin-1 (no INI codec is set), so each byte of a
     // value arrives as one character; the bytes are the UTF-8 text.
     const QString key = QStringLiteral("Log Online/") + QString::number(id);
@@ -52,8 +56,5 @@ QString LanguageManager::GetString(int id) const
     const QString raw = value.type() == QVariant::StringList
                             ? value.toStringList().join(QStringLiteral(", "))
                             : value.toString();
-    QString text = QString::fromUtf8(raw.toLatin1());
-    if (const char* builtIn = BuiltInText(id))
-        text = QString::fromUtf8(builtIn);
-    return text;
+    return QString::fromUtf8(raw.toLatin1());
 }

@@ -2,18 +2,21 @@
 
 #include <QString>
 
+#include <memory>
+
 class QSettings;
 
 // The texts of the server notices, by integer identifier. They come from the
 // section "Log Online" of the configuration file "OrixClientAPP.ini" in the
 // working directory; a few identifiers have built-in texts that replace the
-// configured ones.
+// configured ones. The file is read only when a text is first looked up in
+// it.
 class LanguageManager
 {
 public:
-    // Opens "OrixClientAPP.ini" relative to the working directory.
+    // Reads "OrixClientAPP.ini" relative to the working directory.
     LanguageManager();
-    // Opens the given INI file instead.
+    // Reads the given INI file instead.
     explicit LanguageManager(const QString& iniPath);
     ~LanguageManager();
     LanguageManager(const LanguageManager&) = delete;
@@ -23,11 +26,12 @@ public:
     // taken as UTF-8), or an empty text when the key is absent.
     QString GetString(int id) const;
 
-    // The built-in text of id; null when id has none.
-    static const char* BuiltInText(int id);
-
     static constexpr const char* kIniFileName = "OrixClientAPP.ini";
 
 private:
-    QSettings* m_settings;
+    // The built-in text of id; null when id has none.
+    static const char* BuiltInText(int id);
+
+    QString m_iniPath;
+    mutable std::unique_ptr<QSettings> m_settings;
 };

@@ -14,6 +14,14 @@
 namespace ServerNotice
 {
 
+namespace
+{
+
+struct TypeRow {
+    int type;
+    int textId;
+};
+// The type table, searched in order.
 const TypeRow kPrintResultIndex[] = {
     {0, 7000},    {1, 7000},    {2, 7002},    {3, 7003},    {4, 7004},    {10, 7000},
     {12, 7002},   {13, 7003},   {512, 7512},  {511, 7511},  {513, 7513},  {514, 7514},
@@ -27,9 +35,6 @@ const TypeRow kPrintResultIndex[] = {
     {2558, 7103}, {2560, 7513}, {2561, 7514}, {2562, 7515},
 };
 const int kPrintResultIndexSize = sizeof kPrintResultIndex / sizeof kPrintResultIndex[0];
-
-namespace
-{
 
 // Audit code 0, 1, 2 -> text id, per table.
 const int kAuditDetailIndex[3] = {8100, 8101, 8102};
@@ -71,12 +76,7 @@ Fields SplitFields(const QByteArray& utf8Text)
         tokens.prepend(QByteArray());
     if (tokens.size() > 0)
         fields.jobName = tokens.at(0);
-    if (tokens.size() > 1)
-        fields.printerName = tokens.at(1);
-    if (tokens.size() > 2) {
-        fields.hasResult = true;
-        fields.resultCode = atoi(tokens.at(2).constData());
-    }
+    fields.hasResult = tokens.size() > 2;
     if (tokens.size() > 3) {
         fields.hasAudit = true;
         fields.auditCode = atoi(tokens.at(3).constData());
@@ -142,10 +142,8 @@ int Decode(const unsigned char* data, int size, const LanguageManager& texts, Ta
         int limit = size - kFieldTextOffset;
         if (limit > kFieldTextSize)
             limit = kFieldTextSize;
-        const char* start = reinterpret_cast<const char*>(data) + kFieldTextOffset;
-        const void* nul = memchr(start, '\0', static_cast<size_t>(limit));
-        gbk = QByteArray(start,
-                         nul ? static_cast<int>(static_cast<const char*>(nul) - start) : limit);
+        gbk = BoundedText(reinterpret_cast<const char*>(data) + kFieldTextOffset,
+                          static_cast<size_t>(limit));
     }
     const QByteArray utf8 = GBK2UTF8(gbk.constData()).toUtf8();
     if (utf8.isEmpty())

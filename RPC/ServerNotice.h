@@ -26,22 +26,13 @@ constexpr int kUnknownTypeRowCode = 2595;
 // A job name of this many bytes or more is cut to that many and gets "**".
 constexpr size_t kJobNameCut = 98;
 
-struct TypeRow {
-    int type;
-    int textId;
-};
-// The type table, searched in order.
-extern const TypeRow kPrintResultIndex[];
-extern const int kPrintResultIndexSize;
-
 // The fields of the field text: job name "|" printer name "|" result code
 // "|" audit code. A run of "|" counts as one separator; a text that begins
-// with "|" has an empty job name.
+// with "|" has an empty job name. The printer name and the result code are
+// not shown; only whether the result code is present counts.
 struct Fields {
     QByteArray jobName;
-    QByteArray printerName;
     bool hasResult = false;
-    int resultCode = 0;
     bool hasAudit = false;
     int auditCode = 0;
 };

@@ -24,5 +24,4 @@ void TavAuditFlow::Release()
 TavAuditFlow::~TavAuditFlow()
 {
     Release();
-    Purposes.clear();
 }

@@ -18,21 +18,26 @@ QString GBK2UTF8(const char* text)
 {
     if (!text)
         return QString();
-    QTextCodec* gbk = QTextCodec::codecForName("GB18030");
-    QTextCodec* utf8 = QTextCodec::codecForName("UTF-8");
-    QString unicode = gbk->toUnicode(text);
-    QByteArray bytes = utf8->fromUnicode(unicode);
-    // Built from the UTF-8 bytes up to the first zero byte.
-    return QString::fromUtf8(bytes.constData());
+    return QTextCodec::codecForName("GB18030")->toUnicode(text);
 }
 
 QByteArray UTF82GBK(const char* text)
 {
     if (!text)
         return QByteArray();
-    QTextCodec* gbk = QTextCodec::codecForName("GB18030");
-    QTextCodec* utf8 = QTextCodec::codecForName("UTF-8");
-    return gbk->fromUnicode(utf8->toUnicode(text));
+    return QTextCodec::codecForName("GB18030")->fromUnicode(QString::fromUtf8(text));
+}
+
+size_t CopyGbkAsUtf8Text(char* dst, size_t dstSize, const char* gbk)
+{
+    return CopyUtf8Text(dst, dstSize, GBK2UTF8(gbk).toUtf8().constData());
+}
+
+QByteArray BoundedText(const char* p, size_t n)
+{
+    if (!p)
+        return QByteArray();
+    return QByteArray(p, static_cast<int>(strnlen(p, n)));
 }
 
 QString get_localmachine_ip()

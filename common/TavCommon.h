@@ -16,6 +16,15 @@ QString GBK2UTF8(const char* text);
 // UTF-8 bytes (NUL-terminated) to GB18030 bytes.
 QByteArray UTF82GBK(const char* text);
 
+// GB18030 text (NUL-terminated) into a fixed-width UTF-8 field, cut like
+// CopyUtf8Text. Returns the number of bytes copied.
+size_t CopyGbkAsUtf8Text(char* dst, size_t dstSize, const char* gbk);
+
+// The text at p up to its first zero byte, but never more than n bytes: a
+// text without its terminator ends where the n bytes end. Null p gives an
+// empty text.
+QByteArray BoundedText(const char* p, size_t n);
+
 // First IPv4 address of the host that is neither 127.0.0.1 nor 0.0.0.0, in
 // the order the platform lists them; "127.0.0.1" when there is none.
 QString get_localmachine_ip();
