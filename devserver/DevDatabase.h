@@ -36,7 +36,7 @@ private:
 };
 
 // One prepared statement. Binding indexes start at 1, columns at 0. A
-// statement that failed to prepare reports ok() false and never yields rows.
+// statement that failed to prepare never yields rows and never runs.
 class DevStatement
 {
 public:
@@ -45,7 +45,6 @@ public:
     DevStatement(const DevStatement&) = delete;
     DevStatement& operator=(const DevStatement&) = delete;
 
-    bool ok() const { return m_stmt != nullptr; }
     DevStatement& bind(int index, long long value);
     DevStatement& bind(int index, const std::string& value);
 

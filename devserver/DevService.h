@@ -63,8 +63,10 @@ public:
     static long long addNotice(DevDatabase& db, const std::string& user, int type,
                                const std::string& fieldsUtf8);
 
-private:
+    // The kinds of job the server stores.
     enum class JobKind { Print, Mobile, Disc, Copy };
+
+private:
     struct Bytes {
         const unsigned char* data = nullptr;
         size_t size = 0;
@@ -74,6 +76,8 @@ private:
     ns__Data makeData(const std::vector<unsigned char>& bytes);
     int fault(const char* operation, const std::string& text);
 
+    // A whole print or mobile print job in one call.
+    int saveWhole(const char* operation, JobKind kind, arrayOfData* data, arrayOfName& names);
     int saveBlock(const char* operation, JobKind kind, arrayOfData* data, LONG64 blockType,
                   const char* nameIn, ns__structSavePrintJobByBlock& result);
     std::string beginJob(JobKind kind, std::string* error);

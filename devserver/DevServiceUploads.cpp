@@ -2,6 +2,7 @@
 
 #include "DevDatabase.h"
 #include "DevStorage.h"
+#include "TavCommon.h"
 
 #include <QtEndian>
 #include <sqlite3.h>
@@ -25,14 +26,15 @@ struct KindInfo {
     const char* dataFile;
     int noticeType;
     const char* noticeLabel; // second notice field when the record names no printer
+    const char* recordName;  // in the fault for a missing request record
 };
 
 // Record sizes: print task 664, mobile print task 1112, disc request 1024,
 // copy request 932.
-const KindInfo kPrint{"print", 'P', 664, "document.dat", 0, "刷卡打印"};
-const KindInfo kMobile{"mobile", 'M', 1112, "document.dat", 0, "刷卡打印"};
-const KindInfo kDisc{"cd", 'C', 1024, "cd.dat", 2048, "刻录"};
-const KindInfo kCopy{"copy", 'K', 932, "", 640, "复印"};
+const KindInfo kPrint{"print", 'P', 664, "document.dat", 0, "刷卡打印", "print task"};
+const KindInfo kMobile{"mobile", 'M', 1112, "document.dat", 0, "刷卡打印", "mobile print task"};
+const KindInfo kDisc{"cd", 'C', 1024, "cd.dat", 2048, "刻录", "disc request"};
+const KindInfo kCopy{"copy", 'K', 932, "", 640, "复印", "copy request"};
 
 const char* at(const unsigned char* record, size_t offset)
 {
@@ -63,18 +65,19 @@ long long clampAuditors(int32_t count)
 
 } // namespace
 
-static const KindInfo& info(int kind)
+static const KindInfo& info(DevService::JobKind kind)
 {
     switch (kind) {
-    case 0:
+    case DevService::JobKind::Print:
         return kPrint;
-    case 1:
+    case DevService::JobKind::Mobile:
         return kMobile;
-    case 2:
+    case DevService::JobKind::Disc:
         return kDisc;
-    default:
+    case DevService::JobKind::Copy:
         return kCopy;
     }
+    return kCopy; // not reached: every kind is handled above
 }
 
 DevService::Bytes DevService::item(const arrayOfData* array, int index)
@@ -92,7 +95,7 @@ DevService::Bytes DevService::item(const arrayOfData* array, int index)
 
 std::string DevService::beginJob(JobKind kind, std::string* error)
 {
-    const KindInfo& k = info(static_cast<int>(kind));
+    const KindInfo& k = info(kind);
     const std::string name = m_storage.createJob(k.prefix);
     if (name.empty()) {
         *error = "cannot create a job folder in " + m_storage.dir();
@@ -116,7 +119,7 @@ std::string DevService::beginJob(JobKind kind, std::string* error)
 bool DevService::appendDocument(JobKind kind, const std::string& name, const Bytes& bytes,
                                 std::string* error)
 {
-    const KindInfo& k = info(static_cast<int>(kind));
+    const KindInfo& k = info(kind);
     DevStatement blocks(m_db.handle(), "SELECT Blocks FROM Uploads WHERE StoredName = ?");
     blocks.bind(1, name);
     if (!blocks.next() || blocks.integer(0) >= DevLimits::kMaxBlocks) {
@@ -124,8 +127,8 @@ bool DevService::appendDocument(JobKind kind, const std::string& name, const Byt
         return false;
     }
     const std::string path = m_storage.jobPath(name, k.dataFile);
-    const long long size = DevStorage::fileSize(path);
-    if (size < 0) {
+    long long size = -1;
+    if (GetBigFileSize(path.c_str(), &size) != 0) {
         *error = "the job's data file is missing";
         return false;
     }
@@ -150,7 +153,7 @@ bool DevService::appendDocument(JobKind kind, const std::string& name, const Byt
 bool DevService::finishJob(JobKind kind, const std::string& name, const Bytes& record,
                            const Bytes& appendix, std::string* error)
 {
-    const KindInfo& k = info(static_cast<int>(kind));
+    const KindInfo& k = info(kind);
     if (record.size < k.recordSize) {
         *error = "the request record has " + std::to_string(record.size) + " bytes, not " +
                  std::to_string(k.recordSize);
@@ -219,7 +222,9 @@ bool DevService::finishJob(JobKind kind, const std::string& name, const Bytes& r
     }
     bool ok = true;
     const std::string dataPath = *k.dataFile ? m_storage.jobPath(name, k.dataFile) : std::string();
-    const long long bytes = dataPath.empty() ? 0 : DevStorage::fileSize(dataPath);
+    long long bytes = 0;
+    if (!dataPath.empty() && GetBigFileSize(dataPath.c_str(), &bytes) != 0)
+        bytes = -1;
     {
         DevStatement q(m_db.handle(),
                        "UPDATE Uploads SET Finished = 1, UserName = ?, DocName = ?, "
@@ -272,7 +277,7 @@ int DevService::saveBlock(const char* operation, JobKind kind, arrayOfData* data
     const bool disc = kind == JobKind::Disc;
     const Bytes record = disc ? Bytes() : item(data, 0);
     const Bytes block = item(data, disc ? 0 : 1);
-    const KindInfo& k = info(static_cast<int>(kind));
+    const KindInfo& k = info(kind);
     std::string error;
     std::string name;
     if (blockType == 0) {
@@ -307,39 +312,37 @@ int DevService::saveBlock(const char* operation, JobKind kind, arrayOfData* data
     return SOAP_OK;
 }
 
-int DevService::SavePrintJobEx(arrayOfData* data, ns__SavePrintJobExResponse& result)
+int DevService::saveWhole(const char* operation, JobKind kind, arrayOfData* data,
+                          arrayOfName& names)
 {
+    // Item 0 is the record, item 1 the document, item 2 the print job's
+    // appendix.
+    const KindInfo& k = info(kind);
     std::string error;
     const Bytes record = item(data, 0);
-    if (record.size < kPrint.recordSize)
-        return fault("SavePrintJobEx", "no print task record");
-    const std::string name = beginJob(JobKind::Print, &error);
-    if (name.empty() || !appendDocument(JobKind::Print, name, item(data, 1), &error) ||
-        !finishJob(JobKind::Print, name, record, item(data, 2), &error))
-        return fault("SavePrintJobEx", error);
-    result.names.resize(1);
-    if (result.names.size() != 1)
+    if (record.size < k.recordSize)
+        return fault(operation, std::string("no ") + k.recordName + " record");
+    const Bytes appendix = kind == JobKind::Print ? item(data, 2) : Bytes();
+    const std::string name = beginJob(kind, &error);
+    if (name.empty() || !appendDocument(kind, name, item(data, 1), &error) ||
+        !finishJob(kind, name, record, appendix, &error))
+        return fault(operation, error);
+    names.resize(1);
+    if (names.size() != 1)
         return soap->error = SOAP_EOM;
-    result.names[0] = soap_strdup(soap, name.c_str());
+    names[0] = soap_strdup(soap, name.c_str());
     return SOAP_OK;
+}
+
+int DevService::SavePrintJobEx(arrayOfData* data, ns__SavePrintJobExResponse& result)
+{
+    return saveWhole("SavePrintJobEx", JobKind::Print, data, result.names);
 }
 
 int DevService::SaveMobilePrintJob(arrayOfData* data, char*, ns__SaveMobilePrintJobResponse& result)
 {
     // The document name is taken from the record (PrintFileName repeats it).
-    std::string error;
-    const Bytes record = item(data, 0);
-    if (record.size < kMobile.recordSize)
-        return fault("SaveMobilePrintJob", "no mobile print task record");
-    const std::string name = beginJob(JobKind::Mobile, &error);
-    if (name.empty() || !appendDocument(JobKind::Mobile, name, item(data, 1), &error) ||
-        !finishJob(JobKind::Mobile, name, record, Bytes(), &error))
-        return fault("SaveMobilePrintJob", error);
-    result.names.resize(1);
-    if (result.names.size() != 1)
-        return soap->error = SOAP_EOM;
-    result.names[0] = soap_strdup(soap, name.c_str());
-    return SOAP_OK;
+    return saveWhole("SaveMobilePrintJob", JobKind::Mobile, data, result.names);
 }
 
 int DevService::SavePrintJobByBlockForLinuxClient(arrayOfData* data, LONG64 BlockType,
@@ -370,7 +373,7 @@ int DevService::SaveCopyJobSQL(arrayOfData* CopyInfo, arrayOfName*, char** TaskI
     std::string error;
     const Bytes record = item(CopyInfo, 0);
     if (record.size < kCopy.recordSize)
-        return fault("SaveCopyJobSQL", "no copy request record");
+        return fault("SaveCopyJobSQL", std::string("no ") + kCopy.recordName + " record");
     const std::string name = beginJob(JobKind::Copy, &error);
     if (name.empty() || !finishJob(JobKind::Copy, name, record, Bytes(), &error))
         return fault("SaveCopyJobSQL", error);

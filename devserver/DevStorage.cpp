@@ -89,9 +89,3 @@ bool DevStorage::writeFile(const std::string& path, const void* data, size_t siz
     }
     return close(fd) == 0;
 }
-
-long long DevStorage::fileSize(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
-}

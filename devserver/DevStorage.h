@@ -29,8 +29,6 @@ public:
 
     // Writes (or appends) size bytes to path. False on any failure.
     static bool writeFile(const std::string& path, const void* data, size_t size, bool append);
-    // Size of the file at path; -1 when it does not exist.
-    static long long fileSize(const std::string& path);
 
 private:
     std::string m_dir;
