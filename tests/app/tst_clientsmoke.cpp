@@ -15,7 +15,7 @@ class TestClientSmoke : public QObject
     TestRoot m_root{QStringLiteral("zhaoliu")}; // no notices of his own in the seed data
     QProcess m_x, m_client;
     QByteArray m_output;
-    QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment m_env = m_root.processEnvironment(QStringLiteral("zhaoliu"));
 
     void startClient(QProcess& client) const
     {
@@ -42,17 +42,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_x.canReadLine(), 20000);
         m_env.insert("DISPLAY", ":" + QString::fromLatin1(m_x.readLine().trimmed()));
         m_env.insert("QT_QPA_PLATFORM", "xcb");
-        m_env.insert("ORIX_ROOT_PREFIX", m_root.path());
-        m_env.insert("HOME", m_root.home());
         QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
 
         // Level 15: events up to level 5 (the timer ticks) go to standard output.
         m_root.writeConfig("[Main%20Window]\n2002=127.0.0.1\n[Debug]\nLevel=15\n");
-        QFile last(m_root.varTmp() + "/Last.ini");
-        QVERIFY(last.open(QIODevice::WriteOnly));
-        last.write("[General]\nServerName=127.0.0.1\nUserName=zhaoliu\nSavePasswordFlag=1\n"
-                   "PassWord=E10ADC3949BA59ABBE56E057F20F883E\nAutoLoginFlag=1\nServerPort=" +
-                   QByteArray::number(m_server.port()) + "\n");
+        QVERIFY(m_root.writeRememberedLogon("zhaoliu", m_server.port(), kSeedPasswordDigest));
     }
 
     void cleanupTestCase()

@@ -20,8 +20,6 @@
 
 #include <memory>
 
-static const QByteArray kPasswordDigest = "E10ADC3949BA59ABBE56E057F20F883E"; // "123456"
-
 class TestOnlineDlg : public QObject
 {
     Q_OBJECT
@@ -45,13 +43,8 @@ class TestOnlineDlg : public QObject
                const QString& plugin = {}, const QString& extra = {})
     {
         m_root->writeConfig(("[Main%20Window]\n2002=" + address + "\n" + extra).toUtf8());
-        if (!digest.isEmpty()) {
-            QFile last(m_root->varTmp() + "/Last.ini");
-            QVERIFY(last.open(QIODevice::WriteOnly));
-            last.write("[General]\nServerName=127.0.0.1\nUserName=zhaoliu\nSavePasswordFlag=1\n"
-                       "AutoLoginFlag=1\nServerPort=" +
-                       QByteArray::number(port ? port : m_server.port()) + "\nPassWord=" + digest);
-        }
+        if (!digest.isEmpty())
+            QVERIFY(m_root->writeRememberedLogon("zhaoliu", port ? port : m_server.port(), digest));
         // Short polls and logon retry; the start-up window hides before anything else happens.
         m_window.reset(new OnlineDlg({plugin.isEmpty() ? m_root->path() + "/no-plugin.so" : plugin,
                                       200, 200, 300, 2000, 0}));
@@ -121,12 +114,13 @@ private slots:
         QTest::addColumn<QString>("boxes");
         // Closed with Escape: a new dialog after the retry interval.
         QTest::newRow("nothing remembered") << QByteArray() << false << "" << 2 << false << "";
-        QTest::newRow("automatic logon") << kPasswordDigest << false << "" << 0 << true << "";
+        QTest::newRow("automatic logon")
+            << QByteArray(kSeedPasswordDigest) << false << "" << 0 << true << "";
         QTest::newRow("automatic logon refused")
             << QByteArray(32, '0') << false << "123456" << 1 << true << "";
         // The user query after the logon meets a broken connection.
-        QTest::newRow("connection lost") << kPasswordDigest << true << "" << 2 << false
-                                         << QStringLiteral("错误|无法连接服务器！");
+        QTest::newRow("connection lost") << QByteArray(kSeedPasswordDigest) << true << "" << 2
+                                         << false << QStringLiteral("错误|无法连接服务器！");
     }
 
     void logonAtStart()
@@ -140,7 +134,7 @@ private slots:
         RawHttpServer dropping;
         dropping.queueReply(RawHttpServer::soapResponse(
             "<ns:UserLogonResponse><LogResult>0</LogResult></ns:UserLogonResponse>"));
-        dropping.setAction(RawHttpServer::Action::Close);
+        dropping.closeWithoutReply();
         m_dialogs.password = password;
         start("127.0.0.1", digest, dropAfterLogon ? dropping.port() : 0);
 
@@ -163,7 +157,7 @@ private slots:
     {
         DevServerProcess server;
         QVERIFY2(server.start(), qPrintable(server.errorString()));
-        start("127.0.0.1", kPasswordDigest, server.port());
+        start("127.0.0.1", kSeedPasswordDigest, server.port());
         QVERIFY(waitOnline());
 
         // Logout from the tray: the dialog, though the automatic logon would succeed.
@@ -203,7 +197,8 @@ private slots:
     {
         QFETCH(bool, withPort);
         const QByteArray port = QByteArray::number(m_server.port());
-        start(withPort ? "127.0.0.1:" + port : "127.0.0.1", kPasswordDigest, 0, ORIX_IFCLIENT_PATH);
+        start(withPort ? "127.0.0.1:" + port : "127.0.0.1", kSeedPasswordDigest, 0,
+              ORIX_IFCLIENT_PATH);
         QTRY_VERIFY(m_window->user());
         OrixUser* user = m_window->user();
         if (!withPort) // the logon then goes to the session's own port
@@ -243,7 +238,7 @@ private slots:
         const bool online = plugin.isEmpty();
         // A broken plug-in acts neither on the sign-on nor on the remembered automatic logon.
         writeSignOn("login zhaoliu");
-        start(QStringLiteral("127.0.0.1:%1").arg(m_server.port()), kPasswordDigest, 0, plugin,
+        start(QStringLiteral("127.0.0.1:%1").arg(m_server.port()), kSeedPasswordDigest, 0, plugin,
               QStringLiteral("[OPTION]\nUIHide=%1\n").arg(uiHide));
         if (online) {
             QVERIFY(waitOnline());

@@ -3,6 +3,7 @@
 
 #include "DevServerProcess.h"
 #include "TavCommon.h"
+#include "TestPki.h"
 #include "soapOrWSProxy.h"
 
 #include <QtEndian>
@@ -75,13 +76,9 @@ class TestDevServer : public QObject
 private slots:
     void initTestCase()
     {
-        const QString cert = m_certDir.filePath("crt"), key = m_certDir.filePath("key");
-        QCOMPARE(QProcess::execute("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt",
-                                               "ec_paramgen_curve:P-256", "-nodes", "-subj",
-                                               "/CN=127.0.0.1", "-keyout", key, "-out", cert}),
-                 0);
+        QVERIFY(TestPki::makeCertificate(m_certDir.path(), "127.0.0.1"));
         soap_ssl_init();
-        m_server.setTls(cert, key);
+        m_server.setTls(m_certDir.filePath("127.0.0.1.pem"), m_certDir.filePath("127.0.0.1.key"));
         QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
     }
 
@@ -110,7 +107,7 @@ private slots:
         QTest::addColumn<QByteArray>("user");
         QTest::addColumn<QByteArray>("password");
         QTest::addColumn<int>("result");
-        const QByteArray md5("E10ADC3949BA59ABBE56E057F20F883E"); // of 123456
+        const QByteArray md5(kSeedPasswordDigest);
         QTest::newRow("active") << QByteArray("zhangsan") << md5 << 0;
         QTest::newRow("wrong password") << QByteArray("zhangsan") << QByteArray("0") << 2;
         QTest::newRow("not activated") << QByteArray("zhouba") << md5 << 9;

@@ -2,6 +2,7 @@
 #include "DevServerProcess.h"
 #include "LanguageManager.h"
 #include "RawHttpServer.h"
+#include "RpcTestClient.h"
 #include "ServerNotice.h"
 #include "TavAuditFlow.h"
 #include "TavCommon.h"
@@ -97,13 +98,8 @@ QByteArray child(const QByteArray& body, const QByteArray& name)
 // The logon builds the endpoint that every later call uses.
 void pointAt(CDComLayerWS& client, quint16 port)
 {
-    client.InitDCOM();
-    client.SetPort(QByteArray::number(port).constData());
-    TavUserRecord user{};
-    strcpy(user.UserName, "zhangsan");
-    strcpy(user.Password, "E10ADC3949BA59ABBE56E057F20F883E");
-    strcpy(user.ServerAddress, "127.0.0.1");
-    client.LogOn(&user);
+    RpcTestClient::logOn(client, "127.0.0.1", QByteArray::number(port), "zhangsan",
+                         kSeedPasswordDigest);
 }
 
 // The secrets as "level name note:auditors of level 1,of level 2,..." with
@@ -199,8 +195,7 @@ void TestQueries::initTestCase()
 {
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
     pointAt(m_client, m_server.port());
-    m_raw.queueReply(RawHttpServer::soapResponse(
-        "<ns:UserLogonResponse><LogResult>0</LogResult></ns:UserLogonResponse>"));
+    m_raw.queueReply(RpcTestClient::logonAnswer());
     pointAt(m_rawClient, m_raw.port());
     const quint16 closed = RawHttpServer().port(); // nobody listens there any more
     pointAt(m_offline, closed);

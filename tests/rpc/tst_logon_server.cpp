@@ -1,13 +1,11 @@
 // LogOn against the development server over HTTP and HTTPS.
 #include "DevServerProcess.h"
 #include "RpcTestClient.h"
+#include "TestPki.h"
 
 #include <QtTest>
 
 #include <csignal>
-
-// MD5 of "123456", upper-case, as the logon dialog sends it.
-static const char kDigest[] = "E10ADC3949BA59ABBE56E057F20F883E";
 
 class TstLogonServer : public QObject
 {
@@ -19,35 +17,18 @@ private slots:
 
 private:
     QByteArray pki(const QString& name) const { return QFile::encodeName(m_pki.filePath(name)); }
-    bool makeCertificate(const QString& name, const QString& altName = QString());
 
     QTemporaryDir m_pki;
     DevServerProcess m_server;
 };
 
-// <name>.pem and <name>.key: the test authority, or with altName a server
-// certificate from it.
-bool TstLogonServer::makeCertificate(const QString& name, const QString& altName)
-{
-    QStringList args = QString("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
-                               "-days 2 -subj /CN=%1")
-                           .arg(name)
-                           .split(' ');
-    args << "-keyout" << pki(name + ".key") << "-out" << pki(name + ".pem");
-    if (!altName.isEmpty())
-        args << "-CA" << pki("ca.pem") << "-CAkey" << pki("ca.key")
-             << ("-addext basicConstraints=CA:FALSE -addext subjectAltName=" + altName).split(' ');
-    QProcess p;
-    p.start("openssl", args);
-    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && !p.exitCode();
-}
-
 void TstLogonServer::initTestCase()
 {
     QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
-    QVERIFY(makeCertificate("ca"));
-    QVERIFY(makeCertificate("loopback", "IP:127.0.0.1"));
-    QVERIFY(makeCertificate("elsewhere", "DNS:print.example.invalid"));
+    // The test authority and two server certificates from it.
+    QVERIFY(TestPki::makeCertificate(m_pki.path(), "ca"));
+    QVERIFY(TestPki::makeCertificate(m_pki.path(), "loopback", "IP:127.0.0.1"));
+    QVERIFY(TestPki::makeCertificate(m_pki.path(), "elsewhere", "DNS:print.example.invalid"));
 }
 
 void TstLogonServer::logOn_data()
@@ -57,16 +38,16 @@ void TstLogonServer::logOn_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("expected"); // -1: any negative result
-    QTest::newRow("accepted, 8086") << "" << 8086 << "zhangsan" << kDigest << 0;
-    QTest::newRow("accepted, 8085") << "" << 8085 << "zhangsan" << kDigest << 0;
+    QTest::newRow("accepted, 8086") << "" << 8086 << "zhangsan" << kSeedPasswordDigest << 0;
+    QTest::newRow("accepted, 8085") << "" << 8085 << "zhangsan" << kSeedPasswordDigest << 0;
     QTest::newRow("wrong password") << "" << 8086 << "zhangsan" << QString(32, '0') << 2;
-    QTest::newRow("unknown user") << "" << 8086 << "nobody" << kDigest << 2;
+    QTest::newRow("unknown user") << "" << 8086 << "nobody" << kSeedPasswordDigest << 2;
     QTest::newRow("https, test authority, then a hang-up")
-        << "loopback" << 8086 << "zhangsan" << kDigest << 0;
+        << "loopback" << 8086 << "zhangsan" << kSeedPasswordDigest << 0;
     QTest::newRow("https, authority not trusted")
-        << "loopback!" << 8086 << "zhangsan" << kDigest << -1;
+        << "loopback!" << 8086 << "zhangsan" << kSeedPasswordDigest << -1;
     QTest::newRow("https, certificate for another host")
-        << "elsewhere" << 8086 << "zhangsan" << kDigest << -1;
+        << "elsewhere" << 8086 << "zhangsan" << kSeedPasswordDigest << -1;
 }
 
 void TstLogonServer::logOn()

@@ -136,7 +136,7 @@ void TstSoapWire::oneWayCopyJob()
     RawHttpServer server;
     CDComLayerWS client;
     QVERIFY(RpcTestClient::connect(client, server));
-    server.setAction(RawHttpServer::Action::Close);
+    server.closeWithoutReply();
     {
         SoapCall call(client);
         arrayOfData copy(call.soap(), 1);

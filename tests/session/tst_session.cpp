@@ -5,6 +5,7 @@
 #include "LogonPWDlg.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
+#include "SeedAccounts.h"
 #include "ServerMsgDlg.h"
 #include "TavUserRecord.h"
 #include "TestRoot.h"
@@ -26,8 +27,8 @@
 namespace
 {
 
-const QByteArray kDigest("E10ADC3949BA59ABBE56E057F20F883E"); // of "123456"
-const int kUnreachable = -999; // the fake's logon throws as the RPC layer does
+const QByteArray kDigest(kSeedPasswordDigest); // of "123456"
+const int kUnreachable = -999;                 // the fake's logon throws as the RPC layer does
 
 // An RPC client that answers the logon and the payer query itself and keeps
 // what the session handed it.

@@ -3,6 +3,7 @@
 
 #include "DevServerProcess.h"
 #include "OrixUser.h"
+#include "RawHttpServer.h"
 #include "ServerMsgDlg.h"
 #include "TestRoot.h"
 #include "TextUtil.h"
@@ -11,84 +12,23 @@
 #include <QRegularExpression>
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
+#include <memory>
 
 namespace
 {
 
-// A loopback relay to the development server that keeps the requests it
-// passes on. The client's calls block the test's thread, so the relay has a
-// thread of its own. Each connection carries one chunked request, which the
-// server answers before it closes the connection.
-class RecordingRelay
+// The operation of each request in arrival order; for a field query, the
+// operation, a blank and the SQL.
+QStringList operations(const QList<RawHttpServer::Request>& requests)
 {
-public:
-    explicit RecordingRelay(quint16 target)
-    {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), len);
-        ::listen(m_listen, 8);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
-        port = ntohs(addr.sin_port);
-        m_server = addr;
-        m_server.sin_port = htons(target);
-        m_thread = std::thread([this] {
-            for (int client; (client = ::accept(m_listen, nullptr, nullptr)) >= 0; ::close(client))
-                relay(client);
-        });
+    static const QRegularExpression op("<ns:(\\w+)"), sql("<pSQL>([^<]*)</pSQL>");
+    QStringList names;
+    for (const RawHttpServer::Request& request : requests) {
+        const QString text = QString::fromUtf8(request.body).replace("&apos;", "'");
+        names << (op.match(text).captured(1) + ' ' + sql.match(text).captured(1)).trimmed();
     }
-    ~RecordingRelay() { operations(); }
-
-    // Stops the relay. The operation of each request in arrival order; for a
-    // field query, the operation, a blank and the SQL.
-    QStringList operations()
-    {
-        if (m_thread.joinable()) {
-            ::shutdown(m_listen, SHUT_RDWR); // ends the thread's accept()
-            m_thread.join();
-            ::close(m_listen);
-        }
-        static const QRegularExpression op("<ns:(\\w+)"), sql("<pSQL>([^<]*)</pSQL>");
-        QStringList names;
-        for (const QByteArray& request : m_requests) {
-            const QString text = QString::fromUtf8(request).replace("&apos;", "'");
-            names << (op.match(text).captured(1) + ' ' + sql.match(text).captured(1)).trimmed();
-        }
-        return names;
-    }
-
-    quint16 port = 0;
-
-private:
-    void relay(int client)
-    {
-        char buffer[65536];
-        ssize_t n = 0;
-        QByteArray request;
-        while (!request.endsWith("\r\n0\r\n\r\n") &&
-               (n = ::read(client, buffer, sizeof buffer)) > 0)
-            request.append(buffer, int(n));
-        m_requests << request;
-        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ::connect(server, reinterpret_cast<const sockaddr*>(&m_server), sizeof m_server);
-        ::send(server, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
-        while ((n = ::read(server, buffer, sizeof buffer)) > 0)
-            ::send(client, buffer, size_t(n), MSG_NOSIGNAL);
-        ::close(server);
-    }
-
-    sockaddr_in m_server;
-    int m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    std::thread m_thread;
-    QList<QByteArray> m_requests;
-};
+    return names;
+}
 
 } // namespace
 
@@ -103,12 +43,14 @@ private slots:
         QVERIFY2(server.start(), qPrintable(server.errorString()));
         TestRoot root;
         root.writeConfig("[Main%20Window]\n2015=\"会议材料;合同\"\n2014=\"x;y\"\n");
-        RecordingRelay relay(server.port());
+        // A relay to the server that keeps the requests it passes on.
+        std::unique_ptr<RawHttpServer> relay(new RawHttpServer);
+        relay->forwardTo(server.port());
         OrixUser user;
         CopyText(user.ServerAddress, sizeof user.ServerAddress, "127.0.0.1");
-        CopyText(user.RpcPort, sizeof user.RpcPort, QByteArray::number(relay.port).constData());
+        CopyText(user.RpcPort, sizeof user.RpcPort, relay->portText().constData());
         CopyText(user.UserName, sizeof user.UserName, "lisi");
-        CopyText(user.Password, sizeof user.Password, "E10ADC3949BA59ABBE56E057F20F883E");
+        CopyText(user.Password, sizeof user.Password, kSeedPasswordDigest);
         user.SavePassword = true;
         QCOMPARE(user.Logon(), 0);
 
@@ -143,7 +85,8 @@ private slots:
         delete shown;
         QCOMPARE(user.GetUserMessage(nullptr), -1);
 
-        const QStringList calls = relay.operations(); // the relay is gone from here on
+        const QStringList calls = operations(relay->requests());
+        relay.reset(); // the relay is gone from here on
         const QStringList expected = {
             "UserLogon",
             "GetFieldValuesBySQL SELECT SettingValue FROM SysSettings WHERE SettingName = "

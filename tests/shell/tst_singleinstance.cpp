@@ -47,11 +47,8 @@ void TestSingleInstance::cleanup()
 QProcess* TestSingleInstance::startClient(const QString& user)
 {
     auto* p = new QProcess;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ORIX_ROOT_PREFIX", m_root->path());
-    env.insert("HOME", m_root->path() + "/home/" + user);
+    QProcessEnvironment env = m_root->processEnvironment(user);
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    QDir().mkpath(m_root->path() + "/home/" + user);
     p->setProcessEnvironment(env);
     // No plug-in and no configuration next to the program here.
     p->setWorkingDirectory(m_root->path());

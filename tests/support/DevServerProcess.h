@@ -13,6 +13,8 @@
 //     QVERIFY2(server.start(), qPrintable(server.errorString()));
 //     client.SetPort(QByteArray::number(server.port()).constData());
 
+#include "SeedAccounts.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -93,7 +95,6 @@ public:
         m_port = 0;
     }
 
-    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
     quint16 port() const { return m_port; }
     QByteArray endpoint() const
     {

@@ -4,7 +4,8 @@
 // bytes of each connection (one chunked request each, served one after
 // another by a thread) and answers with canned bytes (status line and headers
 // included; none: it closes without a word), taken from a queue (queueReply),
-// else the default (setReply).
+// else the default (setReply) - or relays each request to a server on another
+// loopback port and its answer back (forwardTo).
 
 #include <QByteArray>
 #include <QList>
@@ -22,7 +23,6 @@
 class RawHttpServer
 {
 public:
-    enum class Action { Close }; // setAction(Close): reply nothing
     struct Request {
         QByteArray raw;        // every byte received
         QByteArray head;       // request line and headers
@@ -57,7 +57,11 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_default = reply;
     }
-    void setAction(Action) { setReply(QByteArray()); }
+    // Closes each connection without a reply unless one is queued.
+    void closeWithoutReply() { setReply(QByteArray()); }
+    // Passes each request on to 127.0.0.1:port and the answer back, until
+    // the server there closes the connection; replies are not used then.
+    void forwardTo(quint16 port) { m_forwardPort = port; }
     void queueReply(const QByteArray& reply)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -123,7 +127,10 @@ private:
             lock.lock();
             m_requests.append(req);
             lock.unlock();
-            ::send(fd, reply.constData(), reply.size(), MSG_NOSIGNAL);
+            if (m_forwardPort)
+                forward(fd, req.raw);
+            else
+                ::send(fd, reply.constData(), reply.size(), MSG_NOSIGNAL);
             ::close(fd);
         }
     }
@@ -158,8 +165,26 @@ private:
         }
     }
 
+    void forward(int client, const QByteArray& request)
+    {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(m_forwardPort);
+        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(server, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 &&
+            ::send(server, request.constData(), request.size(), MSG_NOSIGNAL) == request.size()) {
+            char buf[16384];
+            ssize_t n;
+            while ((n = ::recv(server, buf, sizeof buf, 0)) > 0)
+                ::send(client, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
+        }
+        ::close(server);
+    }
+
     const int m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     quint16 m_port = 0;
+    std::atomic<quint16> m_forwardPort{0};
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
     mutable std::mutex m_mutex;

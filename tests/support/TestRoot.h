@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>
 #include <QtGlobal>
@@ -40,9 +41,19 @@ public:
     // Makes the desktop user name `name` by pointing HOME at <root>/home/<name>.
     void setUser(const QString& name)
     {
-        m_home = m_dir.path() + "/home/" + name;
-        QDir().mkpath(m_home);
+        m_home = makeHome(name);
         qputenv("HOME", QFile::encodeName(m_home));
+    }
+
+    // The environment for a child process run by the desktop user `user`:
+    // this process's, with the fixed paths relocated under this root and
+    // HOME at <root>/home/<user> (created here).
+    QProcessEnvironment processEnvironment(const QString& user) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(SystemPaths::kRootPrefixVariable, path());
+        env.insert("HOME", makeHome(user));
+        return env;
     }
 
     QString path() const { return m_dir.path(); }
@@ -66,7 +77,25 @@ public:
         f.setFileTime(m_configTime, QFileDevice::FileModificationTime);
     }
 
+    // Writes Last.ini with the remembered automatic logon of user at
+    // 127.0.0.1:port, the password saved as digest.
+    bool writeRememberedLogon(const QByteArray& user, quint16 port, const QByteArray& digest)
+    {
+        QFile f(varTmp() + "/Last.ini");
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               f.write("[General]\nServerName=127.0.0.1\nUserName=" + user +
+                       "\nSavePasswordFlag=1\nPassWord=" + digest +
+                       "\nAutoLoginFlag=1\nServerPort=" + QByteArray::number(port) + "\n") > 0;
+    }
+
 private:
+    QString makeHome(const QString& user) const
+    {
+        const QString home = m_dir.path() + "/home/" + user;
+        QDir().mkpath(home);
+        return home;
+    }
+
     QTemporaryDir m_dir;
     QDateTime m_configTime;
     QString m_home;

@@ -1,0 +1,48 @@
+#pragma once
+
+// Certificates for TLS tests, made with the openssl command: a self-signed
+// one (which can serve as the test authority) or a server certificate
+// issued by the authority "ca" in the same folder.
+
+#include <QDir>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace TestPki
+{
+
+// Writes <dir>/<name>.pem and <dir>/<name>.key (EC P-256, subject
+// CN=<name>): self-signed without altName, else issued by <dir>/ca.pem with
+// altName (e.g. "IP:127.0.0.1") as its subjectAltName.
+inline bool makeCertificate(const QString& dir, const QString& name,
+                            const QString& altName = QString())
+{
+    const QDir folder(dir);
+    QStringList args{"req",
+                     "-x509",
+                     "-newkey",
+                     "ec",
+                     "-pkeyopt",
+                     "ec_paramgen_curve:prime256v1",
+                     "-nodes",
+                     "-days",
+                     "2",
+                     "-subj",
+                     "/CN=" + name,
+                     "-keyout",
+                     folder.filePath(name + ".key"),
+                     "-out",
+                     folder.filePath(name + ".pem")};
+    if (!altName.isEmpty())
+        args << "-CA" << folder.filePath("ca.pem") << "-CAkey" << folder.filePath("ca.key")
+             << "-addext"
+             << "basicConstraints=CA:FALSE"
+             << "-addext"
+             << "subjectAltName=" + altName;
+    QProcess p;
+    p.start("openssl", args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+} // namespace TestPki
