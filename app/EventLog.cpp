@@ -1,7 +1,6 @@
 #include "EventLog.h"
 
 #include "SystemPaths.h"
-#include "TavCommon.h"
 #include "TextUtil.h"
 
 #include <QSettings>
@@ -22,6 +21,18 @@ struct InitialIniPath {
 char INIPATH[256];
 static InitialIniPath initialIniPath;
 
+QByteArray ConfigFilePath()
+{
+    return SystemPaths::programFolder() + "OrixClientAPP.ini";
+}
+
+int SettingInt(const QVariant& value)
+{
+    bool ok = false;
+    const int number = value.toString().trimmed().toInt(&ok);
+    return ok ? number : 0;
+}
+
 int GetPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* file)
 {
     QSettings settings(QString::fromUtf8(file), QSettings::IniFormat);
@@ -29,18 +40,12 @@ int GetPrivateProfileInt(const char* section, const char* key, int defaultValue,
         settings.value(QString("/%1/%2").arg(QString::fromUtf8(section), QString::fromUtf8(key)));
     if (!value.isValid())
         return defaultValue;
-    bool ok = false;
-    int number = value.toString().trimmed().toInt(&ok);
-    return ok ? number : 0;
+    return SettingInt(value);
 }
 
 void LogEvent(int level, const char* format, ...)
 {
-    char folder[1024];
-    GetCurrentFolder(folder, sizeof folder);
-    char configPath[1280];
-    snprintf(configPath, sizeof configPath, "%s/OrixClientAPP.ini", folder);
-    const int configured = GetPrivateProfileInt("Debug", "Level", 0, configPath);
+    const int configured = GetPrivateProfileInt("Debug", "Level", 0, ConfigFilePath().constData());
 
     const bool toStdout = configured >= 11;
     const int threshold = toStdout ? configured - 10 : configured;
@@ -65,9 +70,8 @@ void LogEvent(int level, const char* format, ...)
         return;
     }
 
-    char logPath[1280];
-    snprintf(logPath, sizeof logPath, "%s/AppLog.txt", folder);
-    FILE* log = fopen(logPath, "a+");
+    const QByteArray logPath = SystemPaths::programFolder() + "AppLog.txt";
+    FILE* log = fopen(logPath.constData(), "a+");
     if (!log)
         return;
     fwrite(text, 1, length, log);

@@ -2,9 +2,20 @@
 
 // The event log and the process-wide folder of the remembered logon.
 
+class QByteArray;
+class QVariant;
+
 // Folder of "Last.ini" and the per-user remembered-logon files. Starts as
 // the system's /var/tmp; the configuration reader may move it.
 extern char INIPATH[256];
+
+// Path of the installation's configuration file "OrixClientAPP.ini" in the
+// program folder.
+QByteArray ConfigFilePath();
+
+// Integer value of a setting: its trimmed text as a decimal number, 0 when
+// it is not one.
+int SettingInt(const QVariant& value);
 
 // Integer value of key in section of the INI file at path, read through
 // Qt's INI settings as "/section/key". A missing key gives defaultValue, a

@@ -1,6 +1,7 @@
 #include "OnlineDlg.h"
 
 #include "EventLog.h"
+#include "FramelessWindow.h"
 #include "LogonPWDlg.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
@@ -12,12 +13,10 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QBitmap>
 #include <QFile>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPixmap>
-#include <QScreen>
 #include <QState>
 #include <QStateMachine>
 #include <QThread>
@@ -28,8 +27,6 @@
 
 namespace
 {
-
-const char kServerUnreachable[] = "无法连接服务器！";
 
 // Loads a picture, trying again once a second until it has a size: the tray
 // icons must not come up empty.
@@ -70,10 +67,7 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
 
     // 2. Styles and the shaped background.
     applyStyles();
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect desktop = screen->availableGeometry();
-        move(desktop.center() - rect().center());
-    }
+    centreOnScreen(this);
 
     // 3.-4. Tool buttons and the close button.
     setupButtons();
@@ -140,15 +134,7 @@ void OnlineDlg::applyStyles()
                        "QToolBox::tab:hover{background-color: rgb(180, 214, 236);}"));
 
     // The picture gives the window its size and shape.
-    const QPixmap background(QStringLiteral(":/background/images/online.png"));
-    if (!background.isNull()) {
-        resize(background.size());
-        setMask(background.mask());
-        QPalette pal = palette();
-        pal.setBrush(QPalette::Window, QBrush(background));
-        setPalette(pal);
-        setAutoFillBackground(true);
-    }
+    applyShapedBackground(this, QPixmap(QStringLiteral(":/background/images/online.png")));
 
     const QPixmap userInfo(QStringLiteral(":/background/images/userinfo.png"));
     if (!userInfo.isNull()) {
@@ -302,10 +288,8 @@ void OnlineDlg::sslotEnterOffline()
         killTimer(OnlineTimerId);
         OnlineTimerId = 0;
     }
-    if (Monitor->isRunning()) {
-        Monitor->setRunning(false);
+    if (Monitor->isRunning())
         Monitor->StopMonitor();
-    }
 
     TrayIcon->setIcon(OfflineIcon);
     TrayIcon->setVisible(true);
@@ -317,30 +301,18 @@ void OnlineDlg::sslotEnterOffline()
     LogonDialog = new LogonPWDlg(this);
     LogonDialog->SetUser(User.get());
 
-    bool loggedOn = false;
-    try {
+    MessageBoxes::reportUnreachable(this, [this] {
         if (User->AutoLogon && !ManualLogon) {
             LogonDialog->Logon(false);
-            if (LogonDialog->GetLastResult() == 0)
-                loggedOn = true;
-            else
+            if (LogonDialog->GetLastResult() != 0)
                 LogonDialog->exec();
         } else {
             LogonDialog->setWindowModality(Qt::WindowModal);
             LogonDialog->exec();
         }
-    } catch (unsigned int) {
-        MessageBoxes::showInformation(this, QStringLiteral("错误"),
-                                      QString::fromUtf8(kServerUnreachable));
-    } catch (int) {
-        MessageBoxes::showInformation(this, QStringLiteral("错误"),
-                                      QString::fromUtf8(kServerUnreachable));
-    } catch (long) {
-        MessageBoxes::showInformation(this, QStringLiteral("错误"),
-                                      QString::fromUtf8(kServerUnreachable));
-    }
+    });
 
-    if (loggedOn || LogonDialog->GetLastResult() == 0)
+    if (LogonDialog->GetLastResult() == 0)
         emit ssLogonSuccess(); // the transition runs once this entry has returned
     else
         AutoLogonTimer.start(Opt.autoLogonRetryMs);
@@ -481,17 +453,13 @@ void OnlineDlg::pluginLogon(const char* userName)
 
 int OnlineDlg::runLogon(bool* unreachable)
 {
-    try {
-        return User->Logon();
-    } catch (unsigned int) {
-    } catch (int) {
-    } catch (long) {
+    int result = -1;
+    if (MessageBoxes::reportUnreachable(this, [this, &result] { result = User->Logon(); })) {
+        if (unreachable)
+            *unreachable = true;
+        return -1;
     }
-    MessageBoxes::showInformation(this, QStringLiteral("错误"),
-                                  QString::fromUtf8(kServerUnreachable));
-    if (unreachable)
-        *unreachable = true;
-    return -1;
+    return result;
 }
 
 void OnlineDlg::pollServerMessage()
@@ -550,14 +518,9 @@ void OnlineDlg::iconActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason != QSystemTrayIcon::DoubleClick && reason != QSystemTrayIcon::Trigger)
         return;
-    if (Online) {
+    if (Online)
         hide();
-        showNormal();
-        return;
-    }
-    ManualLogon = true;
-    if (LogonDialog)
-        LogonDialog->showNormal();
+    showUI();
 }
 
 void OnlineDlg::directoryChanged(QString path)
@@ -578,23 +541,19 @@ void OnlineDlg::changeEvent(QEvent* event)
 
 void OnlineDlg::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton) {
-        Dragging = true;
-        DragOffset = event->localPos().toPoint();
-    }
+    Drag.press(event);
     QDialog::mousePressEvent(event);
 }
 
 void OnlineDlg::mouseMoveEvent(QMouseEvent* event)
 {
-    if (Dragging)
-        move(event->globalPos() - DragOffset);
+    Drag.move(this, event);
     QDialog::mouseMoveEvent(event);
 }
 
 void OnlineDlg::mouseReleaseEvent(QMouseEvent* event)
 {
-    Dragging = false;
+    Drag.release();
     QDialog::mouseReleaseEvent(event);
 }
 

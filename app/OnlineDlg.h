@@ -1,9 +1,10 @@
 #pragma once
 
+#include "FramelessWindow.h"
+
 #include <QDialog>
 #include <QFileSystemWatcher>
 #include <QIcon>
-#include <QPoint>
 #include <QString>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -153,8 +154,7 @@ private:
     QTimer HideTimer;
     LogonPWDlg* LogonDialog = nullptr;
 
-    bool Dragging = false;
-    QPoint DragOffset;
+    FramelessDrag Drag;
 
     void* PluginHandle = nullptr;
     SyncInitFn SyncInit = nullptr;

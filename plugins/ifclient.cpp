@@ -4,10 +4,11 @@
 // file (see README.md in this folder). Plain C++ on purpose: the library is
 // loaded into the client with dlopen and must not bring its own Qt.
 
+#include "TextUtil.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #define IFCLIENT_EXPORT extern "C" __attribute__((visibility("default")))
@@ -17,9 +18,10 @@ namespace
 
 constexpr size_t kNameSize = 256; // the client's user name buffer
 
+// What SyncInit hands out and SyncFree takes back. It holds nothing: the one
+// piece of state, the state file's path, is kept in g_statePath, where
+// SyncCheckLogin (which gets no context) finds it.
 struct Context {
-    std::string config;    // the initialisation text, kept verbatim
-    std::string statePath; // the sign-on state file
 };
 
 std::string defaultStatePath()
@@ -69,32 +71,22 @@ bool readStateLine(const std::string& path, std::string* line)
 // splitting a UTF-8 sequence.
 void copyName(char* out, const std::string& name)
 {
-    size_t length = name.size();
-    if (length > kNameSize - 1) {
-        length = kNameSize - 1;
-        while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80)
-            --length;
-    }
-    memcpy(out, name.data(), length);
-    out[length] = '\0';
+    CopyUtf8Text(out, kNameSize, name.c_str());
 }
 
 } // namespace
 
 // Prepares the plug-in. config is the client's initialisation text
-// ("Server=127.0.0.1;"), kept as it is. Returns the context, or null when the
-// plug-in cannot work.
+// ("Server=127.0.0.1;"), which this stand-in does not need. Returns the
+// context, or null when the plug-in cannot work.
 IFCLIENT_EXPORT void* SyncInit(const char* config)
 {
-#ifdef IFCLIENT_INIT_FAILS
     (void)config;
+#ifdef IFCLIENT_INIT_FAILS
     return nullptr;
 #else
-    Context* context = new Context;
-    context->config = config ? config : "";
-    context->statePath = defaultStatePath();
-    g_statePath = context->statePath;
-    return context;
+    g_statePath = defaultStatePath();
+    return new Context;
 #endif
 }
 

@@ -3,7 +3,6 @@
 
 #include "EventLog.h"
 #include "SystemPaths.h"
-#include "TavCommon.h"
 #include "TextUtil.h"
 
 #include <QSettings>
@@ -22,6 +21,11 @@ const char* ClientConfig::other(int key) const
         if (kOtherKeys[i] == key)
             return Other[i];
     return nullptr;
+}
+
+char* ClientConfig::other(int key)
+{
+    return const_cast<char*>(static_cast<const ClientConfig*>(this)->other(key));
 }
 
 namespace
@@ -106,28 +110,12 @@ QByteArray SettingFileBytes(const QVariant& value)
     return text.toLatin1();
 }
 
-namespace
-{
-
-int toInt(const QVariant& value)
-{
-    bool ok = false;
-    int number = toText(value).trimmed().toInt(&ok);
-    return ok ? number : 0;
-}
-
-} // namespace
-
 int OrixUser::ReadConfigInfo(void* config, int readItem2003)
 {
     ClientConfig* cfg = static_cast<ClientConfig*>(config);
     char* base = reinterpret_cast<char*>(cfg);
 
-    char folder[1024];
-    GetCurrentFolder(folder, sizeof folder);
-    char path[1280];
-    snprintf(path, sizeof path, "%s/OrixClientAPP.ini", folder);
-    QSettings settings(QString::fromUtf8(path), QSettings::IniFormat);
+    QSettings settings(QString::fromUtf8(ConfigFilePath()), QSettings::IniFormat);
 
     for (const KeySpec& spec : kMainWindowKeys) {
         if (spec.key == 2003 && !readItem2003)
@@ -139,28 +127,25 @@ int OrixUser::ReadConfigInfo(void* config, int readItem2003)
                            spec.defaultValue ? QString::fromUtf8(spec.defaultValue) : QString());
         switch (spec.kind) {
         case Kind::Int:
-            *reinterpret_cast<int32_t*>(base + spec.offset) = toInt(value);
+            *reinterpret_cast<int32_t*>(base + spec.offset) = SettingInt(value);
             break;
         case Kind::Utf8:
-            CopyUtf8Text(base + spec.offset, 256, SettingFileBytes(value).constData());
-            break;
         case Kind::Latin1:
-            // The lists keep the bytes of the file's text (Latin-1 characters
-            // to bytes), which the job settings split and use as UTF-8.
+            // The lists (Latin1) keep the bytes of the file's text (Latin-1
+            // characters to bytes) as well, which the job settings split and
+            // use as UTF-8.
             CopyUtf8Text(base + spec.offset, 256, SettingFileBytes(value).constData());
             break;
         case Kind::Other:
-            for (int i = 0; i < ClientConfig::kOtherKeyCount - 1; ++i)
-                if (ClientConfig::kOtherKeys[i] == spec.key)
-                    CopyUtf8Text(cfg->Other[i], sizeof cfg->Other[i],
-                                 SettingFileBytes(value).constData());
+            if (char* field = cfg->other(spec.key))
+                CopyUtf8Text(field, sizeof cfg->Other[0], SettingFileBytes(value).constData());
             break;
         }
     }
 
-    cfg->UseSsl = toInt(settings.value("OPTION/SSL", 0));
-    cfg->UiHide = toInt(settings.value("OPTION/UIHide", 0));
-    cfg->CdPassword = toInt(settings.value("OPTION/CDPassword", 0));
+    cfg->UseSsl = SettingInt(settings.value("OPTION/SSL", 0));
+    cfg->UiHide = SettingInt(settings.value("OPTION/UIHide", 0));
+    cfg->CdPassword = SettingInt(settings.value("OPTION/CDPassword", 0));
     CopyUtf8Text(cfg->AuthServer, sizeof cfg->AuthServer,
                  SettingFileBytes(settings.value("OPTION/AuthServer", QString())).constData());
 

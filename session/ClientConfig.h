@@ -28,6 +28,7 @@ struct ClientConfig {
 
     // Raw text of one of the unused numbered keys; null for any other number.
     const char* other(int key) const;
+    char* other(int key);
 };
 
 // The bytes of a text value read from an INI file through Qt's settings

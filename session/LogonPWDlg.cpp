@@ -1,20 +1,18 @@
 #include "LogonPWDlg.h"
 #include "ui_LogonPWDlg.h"
 
+#include "FramelessWindow.h"
 #include "LogonForm.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
-#include "TavCommon.h"
+#include "SystemPaths.h"
 #include "TextUtil.h"
 
 #include <QApplication>
-#include <QBitmap>
 #include <QDesktopServices>
 #include <QFile>
-#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPixmap>
-#include <QScreen>
 #include <QUrl>
 
 namespace
@@ -43,17 +41,13 @@ public:
 
 LogonPWDlg::LogonPWDlg(QWidget* parent)
     : QDialog(parent), Ui(new ::Ui::LogonPWDlg), User(nullptr), LastResult(-1),
-      PasswordTyped(false), PasswordChanges(0), Dragging(false)
+      PasswordTyped(false), PasswordChanges(0)
 {
     Ui->setupUi(this);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     applyBackground();
     applyStyles();
-
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - rect().center());
-    }
+    centreOnScreen(this);
 }
 
 LogonPWDlg::~LogonPWDlg()
@@ -63,21 +57,11 @@ LogonPWDlg::~LogonPWDlg()
 
 void LogonPWDlg::applyBackground()
 {
-    char folder[1024];
-    GetCurrentFolder(folder, sizeof folder);
     QPixmap picture;
-    if (!picture.load(QStringLiteral("%1/background.bmp").arg(QString::fromUtf8(folder))))
+    if (!picture.load(QStringLiteral("%1/background.bmp")
+                          .arg(QString::fromUtf8(SystemPaths::programFolder()))))
         picture.load(QStringLiteral(":/background/images/logon.png"));
-    if (picture.isNull())
-        return;
-    resize(picture.size());
-    const QBitmap mask = picture.mask();
-    if (!mask.isNull())
-        setMask(mask);
-    QPalette pal = palette();
-    pal.setBrush(QPalette::Window, QBrush(picture));
-    setPalette(pal);
-    setAutoFillBackground(true);
+    applyShapedBackground(this, picture);
 }
 
 void LogonPWDlg::applyStyles()
@@ -167,18 +151,7 @@ int LogonPWDlg::Logon(bool interactive)
 void LogonPWDlg::on_Logon_clicked()
 {
     // An exception must not cross the event loop that delivered the click.
-    try {
-        Logon(true);
-    } catch (unsigned int) {
-        MessageBoxes::showInformation(this, QStringLiteral("错误"),
-                                      QStringLiteral("无法连接服务器！"));
-    } catch (int) {
-        MessageBoxes::showInformation(this, QStringLiteral("错误"),
-                                      QStringLiteral("无法连接服务器！"));
-    } catch (long) {
-        MessageBoxes::showInformation(this, QStringLiteral("错误"),
-                                      QStringLiteral("无法连接服务器！"));
-    }
+    MessageBoxes::reportUnreachable(this, [this] { Logon(true); });
 }
 
 void LogonPWDlg::on_Cacel_clicked()
@@ -210,22 +183,18 @@ void LogonPWDlg::on_LogonPWDlg_rejected() {}
 
 void LogonPWDlg::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton) {
-        Dragging = true;
-        DragOffset = event->localPos().toPoint();
-    }
+    Drag.press(event);
     QDialog::mousePressEvent(event);
 }
 
 void LogonPWDlg::mouseMoveEvent(QMouseEvent* event)
 {
-    if (Dragging)
-        move(event->globalPos() - DragOffset);
+    Drag.move(this, event);
     QDialog::mouseMoveEvent(event);
 }
 
 void LogonPWDlg::mouseReleaseEvent(QMouseEvent* event)
 {
-    Dragging = false;
+    Drag.release();
     QDialog::mouseReleaseEvent(event);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "FramelessWindow.h"
+
 #include <QDialog>
-#include <QPoint>
 
 class OrixUser;
 namespace Ui
@@ -57,6 +58,5 @@ private:
     int LastResult;
     bool PasswordTyped;
     int PasswordChanges;
-    bool Dragging;
-    QPoint DragOffset;
+    FramelessDrag Drag;
 };

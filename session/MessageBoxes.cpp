@@ -39,6 +39,11 @@ bool askYesNo(QWidget* parent, const QString& title, const QString& text)
                                 QMessageBox::Yes) == QMessageBox::Yes;
 }
 
+void showServerUnreachable(QWidget* parent)
+{
+    showInformation(parent, QStringLiteral("错误"), QStringLiteral("无法连接服务器！"));
+}
+
 void setInformationHook(InformationHook hook)
 {
     informationHook() = std::move(hook);

@@ -131,11 +131,8 @@ OrixUser::OrixUser()
     CopyUtf8Text(ServerAddress, sizeof ServerAddress, Config.ServerAddress);
     CopyUtf8Text(UserName, sizeof UserName, Config.UserName);
 
-    // 6.
-    memset(Password, 0, sizeof Password);
-    memset(ServerPort, 0, sizeof ServerPort);
-    memset(RpcPort, 0, sizeof RpcPort);
-    FreePayers();
+    // 6. The logon options start off (password, ports and payers are clear
+    // since step 1).
     SavePassword = false;
     AutoLogon = false;
     DomainAgentLogon = false;
@@ -189,9 +186,7 @@ int OrixUser::Logon()
     RpcClient->GetUserInfo(UserName, static_cast<TavUserRecord*>(this));
     RpcClient->GetUserInfoEx(UserName, static_cast<TavUserRecord*>(this));
 
-    int groupId = GroupId;
-    RpcClient->GetGroupIDFromUsersByUserName(UserName, &groupId);
-    GroupId = groupId;
+    RpcClient->GetGroupIDFromUsersByUserName(UserName, &GroupId);
     RpcClient->GetGroupNameFromGroupByGroupID(GroupId, GroupName);
     GroupName[sizeof GroupName - 1] = '\0';
 
@@ -203,9 +198,7 @@ int OrixUser::Logon()
     SecretLevel = RpcClient->GetSecretLevel(UserName);
 
     PrintWay = 1;
-    int printWay = PrintWay;
-    RpcClient->GetPrintWayFromUsersByUserName(UserName, &printWay);
-    PrintWay = printWay;
+    RpcClient->GetPrintWayFromUsersByUserName(UserName, &PrintWay);
 
     GetAuditInfo();
     GetDocPurpose();
