@@ -1,5 +1,7 @@
 #include "MessageBoxes.h"
 
+#include "Background.h"
+
 #include <QMessageBox>
 
 namespace MessageBoxes
@@ -22,21 +24,29 @@ YesNoHook& yesNoHook()
 
 } // namespace
 
+// A box asked for by work on a worker thread is shown by the GUI thread;
+// the worker waits for the answer.
 void showInformation(QWidget* parent, const QString& title, const QString& text)
 {
-    if (informationHook()) {
-        informationHook()(parent, title, text);
-        return;
-    }
-    QMessageBox::information(parent, title, text);
+    Background::OnApplicationThreadBlocking([&] {
+        if (informationHook())
+            informationHook()(parent, title, text);
+        else
+            QMessageBox::information(parent, title, text);
+    });
 }
 
 bool askYesNo(QWidget* parent, const QString& title, const QString& text)
 {
-    if (yesNoHook())
-        return yesNoHook()(parent, title, text);
-    return QMessageBox::warning(parent, title, text, QMessageBox::Yes | QMessageBox::No,
-                                QMessageBox::Yes) == QMessageBox::Yes;
+    bool yes = false;
+    Background::OnApplicationThreadBlocking([&] {
+        if (yesNoHook())
+            yes = yesNoHook()(parent, title, text);
+        else
+            yes = QMessageBox::warning(parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                       QMessageBox::Yes) == QMessageBox::Yes;
+    });
+    return yes;
 }
 
 void showServerUnreachable(QWidget* parent)

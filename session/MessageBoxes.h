@@ -7,7 +7,9 @@ class QWidget;
 
 // The message boxes of the session's dialogs. Every box goes through these
 // functions so that a test can put a recorder in place of the real modal
-// box; the program itself never installs a hook.
+// box; the program itself never installs a hook. They may be called from a
+// worker thread: the box is then shown by the GUI thread and the caller
+// waits for it.
 namespace MessageBoxes
 {
 
