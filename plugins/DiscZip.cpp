@@ -31,9 +31,14 @@ constexpr uLong kUtf8Names = 1 << 11;
 
 // minizip opens its output through this: the "path" it passes is the
 // descriptor that ZipFiles created exclusively.
+// Once the stream owns the descriptor, the caller's copy becomes -1.
 voidpf ZCALLBACK openDescriptor(voidpf, const void* descriptor, int)
 {
-    return fdopen(*static_cast<const int*>(descriptor), "wb");
+    int* fd = const_cast<int*>(static_cast<const int*>(descriptor));
+    FILE* stream = fdopen(*fd, "wb");
+    if (stream)
+        *fd = -1;
+    return stream;
 }
 
 // The entry name of a path: without leading "/", "." and empty components.
@@ -116,7 +121,8 @@ public:
         io.zopen64_file = openDescriptor;
         m_zip = zipOpen2_64(&fd, APPEND_STATUS_CREATE, nullptr, &io);
         if (!m_zip) {
-            close(fd);
+            if (fd >= 0)
+                close(fd);
             return abandon(kZipCannotCreate, std::string("cannot start the archive ") + m_path);
         }
         std::set<std::string> seen;
