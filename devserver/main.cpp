@@ -5,6 +5,7 @@
 //                  [--bind 127.0.0.1] [--parent-pid PID]
 //   orws-devserver notice --db FILE --user NAME --type N --fields "job|printer|result|audit"
 
+#include "DevCdExtract.h"
 #include "DevDatabase.h"
 #include "DevService.h"
 #include "DevStorage.h"
@@ -172,6 +173,8 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && strcmp(argv[1], "notice") == 0)
         return runNotice(argc, argv);
+    if (argc > 1 && strcmp(argv[1], "cd-extract") == 0)
+        return runCdExtract(argc, argv);
     Options o;
     if (!parseOptions(argc, argv, &o)) {
         usage();
