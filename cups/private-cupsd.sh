@@ -83,7 +83,7 @@ start_server() {
   [ ${#sock} -lt 100 ] || die "the folder's path is too long for a socket: $dir"
 
   # A fresh configuration each time; the root folder (job folders) is kept.
-  rm -rf "$dir/etc" "$dir/bin" "$dir/spool" "$dir/cache" "$dir/run" "$dir/log"
+  rm -rf "$dir/etc" "$dir/bin" "$dir/share" "$dir/spool" "$dir/cache" "$dir/run" "$dir/log"
   chmod 0755 "$dir"
   install -d -m 0755 "$dir/etc" "$dir/etc/ppd" "$dir/bin" "$dir/bin/backend" "$dir/run" "$dir/log" "$dir/cache"
   install -d -m 0710 -g lp "$dir/spool"
@@ -91,8 +91,6 @@ start_server() {
   for sub in filter daemon notifier driver cgi-bin monitor; do
     [ -e "$SYSTEM_SERVERBIN/$sub" ] && ln -s "$SYSTEM_SERVERBIN/$sub" "$dir/bin/$sub"
   done
-  # Mode 0700: cupsd runs a backend that others may not execute as root.
-  install -m 0700 -o root -g root "$backend" "$dir/bin/backend/tavpdf"
   if ! runuser -u lp -- test -x "$dir/bin"; then
     die "the user lp cannot reach $dir; choose a folder under /tmp or make its parents searchable"
   fi
@@ -166,11 +164,11 @@ EOF
     die "cupsd did not start; see $dir/log/error_log and $dir/log/cupsd.out"
   fi
 
-  if ! CUPS_SERVER="$sock" lpadmin -p "$QUEUE" -E -v tavpdf:/ -P "$PPD" \
-      -D "TavPrint PDF printer" -o printer-error-policy=abort-job \
-      >"$dir/log/lpadmin.out" 2>&1; then
+  if ! CUPS_SERVER="$sock" ORIX_SERVERBIN="$dir/bin" ORIX_PPD_DIR="$dir/share/ppd" \
+      ORIX_ROOT_PREFIX="$root" bash "$HERE/../scripts/install-printer.sh" "$backend" \
+      >"$dir/log/install.out" 2>&1; then
     stop_server "$dir"
-    die "lpadmin could not create the queue: $(cat "$dir/log/lpadmin.out")"
+    die "the queue could not be installed: $(cat "$dir/log/install.out")"
   fi
   printf 'CUPS_SERVER=%s\nPRINTER=%s\nORIX_ROOT_PREFIX=%s\n' "$sock" "$QUEUE" "$root"
 }
