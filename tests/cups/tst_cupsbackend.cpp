@@ -113,6 +113,7 @@ private slots:
     void choicesAndDefaults();
     void printedJobArrives_data();
     void printedJobArrives();
+    void everyFileOfAJobArrivesInOrder();
     void refusedJobWritesNothing_data();
     void refusedJobWritesNothing();
 
@@ -325,6 +326,27 @@ void TestCupsBackend::printedJobArrives()
         const QString name = pair.section('=', 0, 0);
         QCOMPARE(name + "=" + options.value(name), pair);
     }
+}
+
+void TestCupsBackend::everyFileOfAJobArrivesInOrder()
+{
+    requireServer();
+    const QString first = m_cups.folder() + "/first.pdf";
+    const QString second = m_cups.folder() + "/second.pdf";
+    QVERIFY(WriteFile(first, MakePdf(2)));
+    QVERIFY(WriteFile(second, MakePdf(5)));
+    const int job = m_cups.print({first, second}, "nobody");
+    QVERIFY2(job > 0, qPrintable(m_cups.errorString()));
+    QCOMPARE(m_cups.waitForJob(job), int(IPP_JSTATE_COMPLETED));
+
+    const QString userFolder = m_spool + "nobody/";
+    QStringList folders = QDir(userFolder)
+                              .entryList({QString("*-%1*").arg(job, 10, 10, QChar('0'))},
+                                         QDir::Dirs, QDir::Name | QDir::IgnoreCase);
+    QList<int> pages;
+    for (const QString& f : folders)
+        pages << GetPdfPageCount(QFile::encodeName(userFolder + f + "/job.pdf").constData());
+    QCOMPARE(pages, QList<int>({2, 5}));
 }
 
 void TestCupsBackend::refusedJobWritesNothing_data()
