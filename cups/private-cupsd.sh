@@ -28,7 +28,9 @@
 set -euo pipefail
 
 QUEUE=TavPDF
-HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+HERE="${BASH_SOURCE[0]%/*}"
+[ "$HERE" != "${BASH_SOURCE[0]}" ] || HERE=.
+HERE="$(cd "$HERE" && pwd)"
 PPD="$HERE/tavpdf.ppd"
 SYSTEM_SERVERBIN=/usr/lib/cups
 
@@ -68,7 +70,7 @@ alive() {
 
 start_server() {
   local dir="$1" backend="$2"
-  [ "$(id -u)" -eq 0 ] || cannot "needs root (cupsd runs the backend as root so that it can create each user's spool folder); run it with sudo"
+  [ "$EUID" -eq 0 ] || cannot "needs root (cupsd runs the backend as root so that it can create each user's spool folder); run it with sudo"
   command -v cupsd >/dev/null || cannot "cupsd is missing; install cups-daemon, cups-client and cups-filters (bash scripts/setup.sh)"
   command -v lpadmin >/dev/null || cannot "lpadmin is missing; install cups-client (bash scripts/setup.sh)"
   [ -x "$SYSTEM_SERVERBIN/filter/pdftopdf" ] || cannot "the pdftopdf filter is missing; install cups-filters (bash scripts/setup.sh)"
@@ -85,12 +87,15 @@ start_server() {
   # A fresh configuration each time; the root folder (job folders) is kept.
   rm -rf "$dir/etc" "$dir/bin" "$dir/share" "$dir/spool" "$dir/cache" "$dir/run" "$dir/log"
   chmod 0755 "$dir"
-  install -d -m 0755 "$dir/etc" "$dir/etc/ppd" "$dir/bin" "$dir/bin/backend" "$dir/run" "$dir/log" "$dir/cache"
-  install -d -m 0710 -g lp "$dir/spool"
-  install -d -m 1770 -g lp "$dir/spool/tmp"
-  for sub in filter daemon notifier driver cgi-bin monitor; do
-    [ -e "$SYSTEM_SERVERBIN/$sub" ] && ln -s "$SYSTEM_SERVERBIN/$sub" "$dir/bin/$sub"
+  mkdir -m 0755 "$dir/etc" "$dir/etc/ppd" "$dir/bin" "$dir/run" "$dir/log" "$dir/cache"
+  mkdir -m 0710 "$dir/spool"
+  mkdir -m 1770 "$dir/spool/tmp"
+  chgrp lp "$dir/spool" "$dir/spool/tmp"
+  local links=()
+  for sub in filter daemon notifier driver monitor; do
+    [ -e "$SYSTEM_SERVERBIN/$sub" ] && links+=("$SYSTEM_SERVERBIN/$sub")
   done
+  ln -s "${links[@]}" "$dir/bin/"
   if ! runuser -u lp -- test -x "$dir/bin"; then
     die "the user lp cannot reach $dir; choose a folder under /tmp or make its parents searchable"
   fi

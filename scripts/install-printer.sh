@@ -18,17 +18,16 @@
 #   ORIX_ROOT_PREFIX  relocates the spool root, as for the client
 set -euo pipefail
 
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+HERE="${BASH_SOURCE[0]%/*}"
+[ "$HERE" != "${BASH_SOURCE[0]}" ] || HERE=.
+ROOT="$(cd "$HERE/.." && pwd)"
 QUEUE=TavPDF
 PPD_SOURCE="$ROOT/cups/tavpdf.ppd"
 
 die() { printf 'install-printer: %s\n' "$*" >&2; exit 1; }
 
-[ "$(id -u)" -eq 0 ] || die "needs root (the backend and the spool root belong to root); run it with sudo"
+[ "$EUID" -eq 0 ] || die "needs root (the backend and the spool root belong to root); run it with sudo"
 command -v lpadmin >/dev/null || die "lpadmin is missing; install cups (bash scripts/setup.sh)"
-if ! lpstat -r 2>/dev/null | grep -q "is running"; then
-  die "the CUPS server is not running${CUPS_SERVER:+ at $CUPS_SERVER}; start it (systemctl start cups) and run this again"
-fi
 
 backend="${1:-$ROOT/build/cups/tavpdf}"
 if [ ! -f "$backend" ] && [ $# -eq 0 ]; then
@@ -54,8 +53,13 @@ install -d -m 0755 -o root -g root "$spool_root"
 if ! out="$(lpadmin -p "$QUEUE" -E -v tavpdf:/ -P "$ppd_dir/tavpdf.ppd" \
     -D "TavPrint PDF printer" -o printer-error-policy=abort-job \
     -o printer-is-shared=false 2>&1)"; then
+  if ! lpstat -r 2>/dev/null | grep -q "is running"; then
+    die "the CUPS server is not running${CUPS_SERVER:+ at $CUPS_SERVER}; start it (systemctl start cups) and run this again"
+  fi
   die "lpadmin could not create the queue $QUEUE: $out"
 fi
-printf '%s\n' "$out" | grep -v -e "drivers are deprecated" -e '^$' >&2 || true
+while IFS= read -r line; do
+  [[ -z "$line" || "$line" == *"drivers are deprecated"* ]] || printf '%s\n' "$line" >&2
+done <<<"$out"
 
 printf 'Installed the queue %s; users print to it with:\n  lp -d %s <file>\n' "$QUEUE" "$QUEUE"
