@@ -6,6 +6,7 @@
 #include "JobSpool.h"
 #include "PdfPages.h"
 #include "PrivateCupsd.h"
+#include "SystemPaths.h"
 
 #include <QtTest>
 
@@ -107,6 +108,8 @@ class TestCupsBackend : public QObject
 
 private slots:
     void initTestCase();
+    void spoolRootAsTheClientSeesIt_data();
+    void spoolRootAsTheClientSeesIt();
     void optionTextReadsBack_data();
     void optionTextReadsBack();
     void choicesAndDefaults_data();
@@ -134,6 +137,25 @@ void TestCupsBackend::initTestCase()
     m_skipReason = m_cups.errorString();
     if (!m_running && !m_cups.cannotRun())
         QFAIL(qPrintable(m_skipReason));
+}
+
+void TestCupsBackend::spoolRootAsTheClientSeesIt_data()
+{
+    QTest::addColumn<QByteArray>("prefix");
+    QTest::newRow("production") << QByteArray();
+    QTest::newRow("root") << QByteArray("/");
+    QTest::newRow("folder") << QByteArray("/tmp/demo");
+    QTest::newRow("trailing slashes") << QByteArray("/tmp/demo//");
+}
+
+void TestCupsBackend::spoolRootAsTheClientSeesIt()
+{
+    QFETCH(QByteArray, prefix);
+    const QByteArray saved = qgetenv(SystemPaths::kRootPrefixVariable);
+    qputenv(SystemPaths::kRootPrefixVariable, prefix);
+    const QByteArray client = SystemPaths::spoolRoot();
+    qputenv(SystemPaths::kRootPrefixVariable, saved);
+    QCOMPARE(QByteArray::fromStdString(JobSpool::SpoolRoot(prefix.constData())), client);
 }
 
 void TestCupsBackend::optionTextReadsBack_data()
