@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 
 namespace
 {
@@ -45,7 +44,7 @@ int GetPdfPageCount(const char* path)
         if (pages == 0)
             return 1;
         return pages > size_t(INT_MAX) ? INT_MAX : int(pages);
-    } catch (const std::exception&) {
+    } catch (...) {
         return 1;
     }
 }

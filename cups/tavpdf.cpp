@@ -194,6 +194,7 @@ bool CopyDocument(int input, const std::string& path)
     }
     static char buffer[65536];
     bool ok = true;
+    size_t total = 0;
     while (ok) {
         const ssize_t n = read(input, buffer, sizeof buffer);
         if (g_cancelled) {
@@ -205,10 +206,16 @@ bool CopyDocument(int input, const std::string& path)
             ok = false;
         } else if (n == 0) {
             break;
-        } else if (!WriteAll(out, buffer, size_t(n))) {
+        } else if (WriteAll(out, buffer, size_t(n))) {
+            total += size_t(n);
+        } else {
             Log("ERROR", "cannot write %s: %s", path.c_str(), std::strerror(errno));
             ok = false;
         }
+    }
+    if (ok && total == 0) {
+        Log("ERROR", "the document is empty; job not written");
+        ok = false;
     }
     if (ok && fsync(out) != 0) {
         Log("ERROR", "cannot write %s: %s", path.c_str(), std::strerror(errno));
@@ -353,7 +360,7 @@ int main(int argc, char* argv[])
         const int pages = GetPdfPageCount(document.c_str());
         const std::string text = JobSpool::FormatOptions(
             JobSpool::JobOptions(argv[3], argv[4], argv[5], defaults, pages));
-        ok = WriteTextFile(temp + "/options", text);
+        ok = WriteTextFile(temp + "/options", text) && !g_cancelled;
         if (ok) {
             SyncFolder(temp.c_str());
             ok = PublishFolder(temp, JobSpool::JobFolderName(arrival, jobId));
