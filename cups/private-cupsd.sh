@@ -77,12 +77,14 @@ start_server() {
   [ -f "$backend" ] || die "no backend at $backend (build the target tavpdf first)"
   [ -f "$PPD" ] || die "no PPD at $PPD"
 
-  stop_server "$dir"
   mkdir -p "$dir"
   dir="$(cd "$dir" && pwd)"
+  stop_server "$dir"
   local root="${ORIX_ROOT_PREFIX:-$dir/root}"
   local sock="$dir/run/cups.sock"
   [ ${#sock} -lt 100 ] || die "the folder's path is too long for a socket: $dir"
+  [[ "$dir$root" != *[[:space:]]* ]] || die "the folders may not contain blanks: $dir, $root"
+  [[ "$root" == /* ]] || die "ORIX_ROOT_PREFIX must be an absolute path: $root"
 
   # A fresh configuration each time; the root folder (job folders) is kept.
   rm -rf "$dir/etc" "$dir/bin" "$dir/share" "$dir/spool" "$dir/cache" "$dir/run" "$dir/log"
