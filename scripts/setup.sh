@@ -11,6 +11,8 @@ PACKAGES=(
   gsoap libgsoap-dev
   libcjson-dev
   libcups2-dev
+  cups-daemon cups-client cups-filters ghostscript libqpdf-dev
+  fonts-arphic-uming
   libssl-dev
   libsqlite3-dev sqlite3
   zlib1g-dev libminizip-dev

@@ -1,0 +1,163 @@
+#pragma once
+
+// A private CUPS server with the TavPDF queue for one integration test,
+// run by cups/private-cupsd.sh in a temporary folder under /tmp: it listens
+// only on a socket in that folder, and the backend writes its job folders
+// under the root folder the test gives it (ORIX_ROOT_PREFIX of the server).
+// The server is stopped when the object goes away.
+//
+// The test target needs the compile definitions ORIX_PRIVATE_CUPSD and
+// ORIX_TAVPDF_BACKEND and libcups; orix_use_private_cupsd(<target>) in
+// tests/CMakeLists.txt adds them.
+//
+//     PrivateCupsd cups;
+//     if (!cups.start(root.path()))
+//         QSKIP(qPrintable(cups.errorString()));   // not root, no cupsd
+//     const int job = cups.print({"-n", "2", file}, "nobody");
+//     QCOMPARE(cups.waitForJob(job), int(IPP_JSTATE_COMPLETED));
+//
+// Starting needs root: cupsd runs the backend as root, and the job owner is
+// a local user (the examples print as "nobody", which every Debian system
+// has, through runuser).
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cups/cups.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef ORIX_PRIVATE_CUPSD
+#error "ORIX_PRIVATE_CUPSD must name cups/private-cupsd.sh (see orix_use_private_cupsd)"
+#endif
+
+class PrivateCupsd
+{
+public:
+    PrivateCupsd() : m_dir(QDir::tempPath() + "/orix-cupsd-XXXXXX") {}
+    ~PrivateCupsd() { stop(); }
+
+    PrivateCupsd(const PrivateCupsd&) = delete;
+    PrivateCupsd& operator=(const PrivateCupsd&) = delete;
+
+    // Starts the server; its backend writes under rootPrefix. False with
+    // errorString() set when it failed; cannotRun() tells whether the reason
+    // is the machine (not root, CUPS missing), where a test should skip.
+    bool start(const QString& rootPrefix)
+    {
+        if (geteuid() != 0) {
+            m_cannotRun = true;
+            m_error = "the private CUPS server needs root (cupsd runs the backend as root)";
+            return false;
+        }
+        if (!m_dir.isValid()) {
+            m_error = "no temporary folder";
+            return false;
+        }
+        // The filters (user lp) and the printing user read the job files here.
+        chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ORIX_ROOT_PREFIX", rootPrefix);
+        p.setProcessEnvironment(env);
+        p.start("bash", {ORIX_PRIVATE_CUPSD, "start", m_dir.path(), ORIX_TAVPDF_BACKEND});
+        if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit ||
+            p.exitCode() != 0) {
+            m_cannotRun = p.exitCode() == 3;
+            m_error = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
+            if (m_error.isEmpty())
+                m_error = "private-cupsd.sh did not start the server";
+            return false;
+        }
+        const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        m_server = QRegularExpression("^CUPS_SERVER=(.*)$", QRegularExpression::MultilineOption)
+                       .match(out)
+                       .captured(1);
+        m_started = true;
+        // libcups reads the server once, at its first request.
+        qputenv("CUPS_SERVER", QFile::encodeName(m_server));
+        return !m_server.isEmpty();
+    }
+
+    void stop()
+    {
+        if (!m_started)
+            return;
+        m_started = false;
+        QProcess::execute("bash", {ORIX_PRIVATE_CUPSD, "stop", m_dir.path()});
+    }
+
+    QString errorString() const { return m_error; }
+    bool cannotRun() const { return m_cannotRun; }
+    QString server() const { return m_server; }     // the socket, for CUPS_SERVER
+    QString folder() const { return m_dir.path(); } // searchable by every user
+    static QString queue() { return QStringLiteral("TavPDF"); }
+
+    // Runs lp to the queue with args, as the local user asUser (through
+    // runuser) or as root when empty. The job id, or 0 when lp failed.
+    int print(const QStringList& args, const QString& asUser = QString())
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("CUPS_SERVER", m_server);
+        p.setProcessEnvironment(env);
+        const QStringList lp = QStringList{"lp", "-d", queue()} + args;
+        if (asUser.isEmpty())
+            p.start(lp.first(), lp.mid(1));
+        else
+            p.start("runuser", QStringList{"-u", asUser, "--"} + lp);
+        if (!p.waitForFinished(30000) || p.exitCode() != 0) {
+            m_error = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
+            return 0;
+        }
+        const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        return QRegularExpression("request id is " + queue() + "-(\\d+)")
+            .match(out)
+            .captured(1)
+            .toInt();
+    }
+
+    // Waits until the job has ended; its final state (IPP_JSTATE_COMPLETED,
+    // _ABORTED, _CANCELED), or 0 when it did not end in time.
+    int waitForJob(int id, int timeoutMs = 30000) const
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired()) {
+            const int state = jobState(id);
+            if (state >= IPP_JSTATE_CANCELED)
+                return state;
+            QThread::msleep(10);
+        }
+        return 0;
+    }
+
+private:
+    int jobState(int id) const
+    {
+        cups_job_t* jobs = nullptr;
+        const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue().toUtf8().constData(), 0,
+                                   CUPS_WHICHJOBS_ALL);
+        int state = 0;
+        for (int i = 0; i < n; ++i) {
+            if (jobs[i].id == id)
+                state = jobs[i].state;
+        }
+        cupsFreeJobs(n, jobs);
+        return state;
+    }
+
+    QTemporaryDir m_dir;
+    QString m_server;
+    QString m_error;
+    bool m_started = false;
+    bool m_cannotRun = false;
+};
