@@ -50,19 +50,18 @@ class TestSubmission : public QObject
     // A job of pages x copies with a small document, ready to submit.
     void prepareJob(OrixUser& user, int pages, int copies)
     {
-        memset(&user.MobileTaskInfo, 0, sizeof user.MobileTaskInfo);
-        CopyText(user.MobileTaskInfo.UserName, sizeof user.MobileTaskInfo.UserName, user.UserName);
-        CopyText(user.MobileTaskInfo.DocName, sizeof user.MobileTaskInfo.DocName, "job.pdf");
-        CopyText(user.MobileTaskInfo.PaperSize, sizeof user.MobileTaskInfo.PaperSize, "A3");
-        user.MobileTaskInfo.ColorMode = 'M';
-        user.MobileTaskInfo.DuplexMode = 'S';
-        user.MobileTaskInfo.PageCount = pages;
-        user.MobileTaskInfo.Copies = copies;
-        const QString path = m_root.path() + "/job.pdf";
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(QByteArray(1000, 'j'));
-        CopyText(user.DocumentPath, sizeof user.DocumentPath, QFile::encodeName(path).constData());
+        MobilePrintTaskInfo& job = user.MobileTaskInfo;
+        memset(&job, 0, sizeof job);
+        strcpy(job.UserName, user.UserName);
+        strcpy(job.DocName, "job.pdf");
+        strcpy(job.PaperSize, "A3");
+        job.ColorMode = 'M';
+        job.DuplexMode = 'S';
+        job.PageCount = pages;
+        job.Copies = copies;
+        QFile f(m_root.path() + "/job.pdf");
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QByteArray(1000, 'j')) == 1000);
+        strcpy(user.DocumentPath, QFile::encodeName(f.fileName()).constData());
     }
 
 private slots:
