@@ -12,10 +12,11 @@ int (*g_parseHeader)(struct soap*, const char*, const char*) = nullptr;
 
 int discardBody(struct soap* soap)
 {
-    // Content-Length is required: the body is read by its length, straight
-    // from the connection, in pieces of the runtime's buffer.
+    // Content-Length is required (411 without one): the body is read by its
+    // length, straight from the connection, in pieces of the runtime's
+    // buffer, and never held.
     const ULONG64 length = soap->length;
-    if (length == 0 && soap->status != SOAP_POST)
+    if (length == 0)
         return soap_send_empty_response(soap, 411);
     ULONG64 received = soap->buflen - soap->bufidx;
     soap->bufidx = soap->buflen;
