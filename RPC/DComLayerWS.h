@@ -5,6 +5,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 class OrWSProxy;
 
@@ -79,11 +80,70 @@ public:
     int GetAuditorsInAuditFlow(void* userRecord, int levelIndex, void* secret,
                                void* auditorArray) override;
 
+    // --- uploads --------------------------------------------------------------------
+    // Every document travels as DIME attachments streamed from private
+    // temporary files (unique names, owner-only, never through a link), which
+    // are removed when the call ends, whatever way it ends. A document above
+    // kUploadBlockSize bytes goes in blocks of that size: one in memory at a
+    // time. storedName is a buffer of at least 1024 bytes that receives the
+    // name under which the server keeps the job (empty before the first
+    // block).
+    //
+    // Failures leave as exceptions: a failed exchange, a refused block or a
+    // first block answered without a stored name as unsigned int 0x80000000;
+    // a document that cannot be sized as its (negative) code, one that cannot
+    // be opened or that ends before its size, and a temporary file that
+    // cannot be made, as long 12 through ErrorDescription; the block files
+    // of the mobile upload as int 2 (record) and 3 (data).
+    static constexpr unsigned long kUploadBlockSize = 102400;
+
+    // taskRecord: the 664-byte _TAV_PRINT_TASK_INFO_; the files live in the
+    // working folder.
+    int SavePrintJob(void* taskRecord, char* appendixText, char* documentPath,
+                     char* storedName) override;
+    int SendOneBlockToServer(FILE* document, long blockType, unsigned long blockSize,
+                             void* taskRecord, char* appendixText, unsigned long* bytesSent,
+                             char* storedName) override;
+    // taskRecord: the 1112-byte MobilePrintTaskInfo; the files live in /var/tmp.
+    int SaveMobilePrintJob(void* taskRecord, char* reserved, char* documentPath,
+                           char* storedName) override;
+    int SendMobilePrintJobOneBlockToServer(FILE* document, long blockType, unsigned long blockSize,
+                                           void* taskRecord, char* reserved,
+                                           unsigned long* bytesSent, char* storedName) override;
+    // The 932-byte copy request, sent without waiting for the answer. 0 when
+    // it was sent, 20 without a runtime context, 12 when its file could not
+    // be made, else the runtime's error code. Raises nothing.
+    int SaveCopyJob(void* copyRecord, void* reserved);
+    // One block of a disc request: size bytes of data (blockType 0 first,
+    // 1 middle, 2 last). 0 on success (the stored name is taken from the
+    // answer to block 0), 20 without a runtime context, 12 when the block
+    // file could not be made, else the runtime's error code. Raises nothing.
+    int SaveCDJobByBlock(int blockType, int size, void* data, char* storedName);
+    // Writes the appendix record (the text, the client's MAC and IP address)
+    // to path and its length into size. A file that cannot be written raises
+    // 12 through ErrorDescription.
+    void SavePrintJobAppendixInfo(char* appendixText, char* path, int& size);
+
+    // Progress of the print and mobile print uploads: called on the
+    // uploading thread with the document bytes sent so far and the
+    // document's size, after each block and once after a single-call
+    // upload. Set it before an upload starts (not during one); an empty
+    // function switches it off. An exception thrown by it ends the upload
+    // (the temporary files are removed) and reaches the upload's caller.
+    using UploadProgress = std::function<void(unsigned long long sent, unsigned long long total)>;
+    void SetUploadProgress(UploadProgress progress) { m_UploadProgress = std::move(progress); }
+
     // --- notices ------------------------------------------------------------------
     // 0 a notice is in out; -1 none; -2 no context or the call failed.
     int ReadMessage(const char* userName, TavServerMessage* out);
 
 private:
+    // ErrorDescription(code), and the same code thrown should an override
+    // of ErrorDescription return.
+    [[noreturn]] void FailUpload(long code);
+    void ReportProgress(unsigned long long sent, unsigned long long total) const;
+
+    UploadProgress m_UploadProgress;
     char m_Endpoint[1024];
     char m_Port[20];
     int32_t m_UseHttps;

@@ -11,6 +11,7 @@
 #include <QtEndian>
 #include <cjson/cJSON.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,17 @@ constexpr unsigned int kExchangeFailure = 0x80000000u;
 // Setting values are asked for with 512 bytes but land in 256-byte buffers.
 constexpr size_t kSettingValueBuffer = 256;
 constexpr size_t kTextBuffer = 256;
+
+// A 64-bit answer held inside the int range: a positive value (a refusal)
+// must stay positive, never wrap round to 0 or below.
+int clampToInt(LONG64 value)
+{
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
 
 // One field query in its own context: false when there was no context, the
 // text did not fit, the exchange failed or the answer was too short to hold
@@ -196,7 +208,7 @@ int CDComLayerWS::GetSecretLevel(char* userName)
     LONG64 level = 0;
     if (call.proxy().GetSecretLevel(call.endpoint(), nullptr, userName, &level) != SOAP_OK)
         return 0;
-    return static_cast<int>(level);
+    return clampToInt(level);
 }
 
 int CDComLayerWS::GetSpecialAudit(char* userName, int* specialAudit)
@@ -209,8 +221,8 @@ int CDComLayerWS::GetSpecialAudit(char* userName, int* specialAudit)
     if (call.proxy().GetSpecialAuditOfUser(call.endpoint(), nullptr, userName, answer) != SOAP_OK ||
         !answer.return_)
         return kQueryFailed;
-    *specialAudit = static_cast<int>(answer.return_->pSpecialAudit);
-    return static_cast<int>(answer.return_->pRet);
+    *specialAudit = clampToInt(answer.return_->pSpecialAudit);
+    return clampToInt(answer.return_->pRet);
 }
 
 int CDComLayerWS::GetPayerInfo(char* item, char*& payerParam)
@@ -292,5 +304,5 @@ int CDComLayerWS::QuotaVerification(char* quotaRequest)
             result = 0;
     }
     cJSON_free(text);
-    return static_cast<int>(result);
+    return clampToInt(result);
 }

@@ -53,7 +53,11 @@ struct _TAV_PRINT_TASK_INFO_ {
 #pragma pack(pop)
 
 static_assert(sizeof(MobilePrintTaskInfo) == 1112, "MobilePrintTaskInfo is 1112 bytes");
+static_assert(offsetof(MobilePrintTaskInfo, UserName) == 0, "layout");
+static_assert(offsetof(MobilePrintTaskInfo, UserFullName) == 50, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, UserID) == 100, "layout");
+static_assert(offsetof(MobilePrintTaskInfo, AuditorCount) == 104, "layout");
+static_assert(offsetof(MobilePrintTaskInfo, Reserved) == 108, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, AuditorIDs) == 112, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, SecretLevel) == 152, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, Purpose) == 202, "layout");
@@ -62,6 +66,9 @@ static_assert(offsetof(MobilePrintTaskInfo, JobFileName) == 764, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, MacAddress) == 794, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, IPAddress) == 814, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, Orientation) == 864, "layout");
+static_assert(offsetof(MobilePrintTaskInfo, ColorMode) == 865, "layout");
+static_assert(offsetof(MobilePrintTaskInfo, DuplexMode) == 866, "layout");
+static_assert(offsetof(MobilePrintTaskInfo, Padding1) == 867, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, JobState) == 868, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, PageCount) == 872, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, Copies) == 876, "layout");
@@ -69,8 +76,13 @@ static_assert(offsetof(MobilePrintTaskInfo, PaperSize) == 880, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, DocType) == 930, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, PrinterName) == 960, "layout");
 static_assert(offsetof(MobilePrintTaskInfo, PageRange) == 1010, "layout");
+static_assert(offsetof(MobilePrintTaskInfo, Padding2) == 1110, "layout");
 static_assert(sizeof(_TAV_PRINT_TASK_INFO_) == 664, "_TAV_PRINT_TASK_INFO_ is 664 bytes");
+static_assert(offsetof(_TAV_PRINT_TASK_INFO_, UserName) == 0, "layout");
+static_assert(offsetof(_TAV_PRINT_TASK_INFO_, Padding1) == 50, "layout");
 static_assert(offsetof(_TAV_PRINT_TASK_INFO_, AuditorCount) == 52, "layout");
+static_assert(offsetof(_TAV_PRINT_TASK_INFO_, Reserved) == 56, "layout");
 static_assert(offsetof(_TAV_PRINT_TASK_INFO_, AuditorIDs) == 60, "layout");
 static_assert(offsetof(_TAV_PRINT_TASK_INFO_, SecretLevel) == 100, "layout");
 static_assert(offsetof(_TAV_PRINT_TASK_INFO_, Purpose) == 150, "layout");
+static_assert(offsetof(_TAV_PRINT_TASK_INFO_, Padding2) == 662, "layout");

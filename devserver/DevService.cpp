@@ -66,7 +66,31 @@ int32_t clampInt32(long long v)
 DevService::DevService(DevDatabase& db, DevStorage& storage, soap_mode mode)
     : OrWSService(mode), m_db(db), m_storage(storage)
 {
+    soap->user = this;
+    soap->fdimewriteopen = attachmentOpen;
+    soap->fdimewrite = attachmentWrite;
+    soap->fdimewriteclose = attachmentClose;
 }
+
+void* DevService::attachmentOpen(struct soap* soap, const char*, const char*, const char*)
+{
+    auto* self = static_cast<DevService*>(soap->user);
+    std::unique_ptr<std::vector<unsigned char>> buffer(new std::vector<unsigned char>);
+    buffer->reserve(std::min(soap->dime.size, DevLimits::kMaxAttachment));
+    self->m_attachments.push_back(std::move(buffer));
+    return self->m_attachments.back().get();
+}
+
+int DevService::attachmentWrite(struct soap*, void* handle, const char* buf, size_t len)
+{
+    auto* buffer = static_cast<std::vector<unsigned char>*>(handle);
+    if (len > DevLimits::kMaxAttachment - buffer->size())
+        return SOAP_EOM;
+    buffer->insert(buffer->end(), buf, buf + len);
+    return SOAP_OK;
+}
+
+void DevService::attachmentClose(struct soap*, void*) {}
 
 ns__Data DevService::makeData(const std::vector<unsigned char>& bytes)
 {
@@ -385,10 +409,12 @@ int DevService::GetFieldValuesBySQL(char* pSQL, char* pFieldName, LONG64 FieldTy
 int DevService::GetPayerInfo(char* pItem, char** pPayerParam)
 {
     // Request {"UserName":"..."}; answer the user's payer settings. The
-    // answer is an XML string, so its payer names are UTF-8: GB18030 bytes
-    // would not survive the XML text of a SOAP string (a UTF-8 reader turns
-    // them into other characters).
+    // client copies the payer names into its GBK fields as they arrive. With
+    // Latin-1 strings each byte of a string is one character on the wire and
+    // one byte again at the client, so the names go as GB18030 bytes. With
+    // UTF-8 strings the XML carries characters, and the names go as UTF-8.
     *pPayerParam = nullptr;
+    const bool utf8 = (soap->omode & SOAP_C_UTFSTRING) != 0;
     cJSON* request = pItem ? cJSON_Parse(pItem) : nullptr;
     const cJSON* user = cJSON_GetObjectItemCaseSensitive(request, "UserName");
     if (!cJSON_IsString(user)) {
@@ -423,7 +449,8 @@ int DevService::GetPayerInfo(char* pItem, char** pPayerParam)
     payers.bind(1, userId);
     while (payers.next()) {
         cJSON* entry = cJSON_CreateObject();
-        cJSON_AddStringToObject(entry, "PayerName", payers.text(0).c_str());
+        const std::string name = utf8 ? payers.text(0) : Utf8ToGbk(payers.text(0));
+        cJSON_AddStringToObject(entry, "PayerName", name.c_str());
         cJSON_AddNumberToObject(entry, "PayerID", static_cast<double>(payers.integer(1)));
         cJSON_AddNumberToObject(entry, "IsGroup", static_cast<double>(payers.integer(2)));
         cJSON_AddItemToArray(list, entry);

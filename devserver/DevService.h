@@ -3,6 +3,7 @@
 #include "soapOrWSService.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct DevLimits {
     static constexpr size_t kMaxReplyBytes = 4u << 20;   // field query reply
     static constexpr long long kMaxJobBytes = 1ll << 30; // stored document
     static constexpr int kMaxBlocks = 100000;            // blocks per job
+    static constexpr size_t kMaxAttachment = 16u << 20;  // one DIME attachment
 };
 
 // Result codes in the GetFieldValuesBySQL reply (offset 4).
@@ -66,13 +68,27 @@ public:
     // The kinds of job the server stores.
     enum class JobKind { Print, Mobile, Disc, Copy };
 
+    // Releases the attachments of the request just served.
+    void endRequest() { m_attachments.clear(); }
+
 private:
+    // DIME attachments are received through these callbacks: the runtime
+    // hands them over in pieces of its input buffer (its own receiving
+    // copies them byte by byte). Each is kept in memory, at most
+    // kMaxAttachment bytes, until endRequest(); the ns__Data of an
+    // attachment points at its buffer.
+    static void* attachmentOpen(struct soap* soap, const char* id, const char* type,
+                                const char* options);
+    static int attachmentWrite(struct soap* soap, void* handle, const char* buf, size_t len);
+    static void attachmentClose(struct soap* soap, void* handle);
+    std::vector<std::unique_ptr<std::vector<unsigned char>>> m_attachments;
+
     struct Bytes {
         const unsigned char* data = nullptr;
         size_t size = 0;
     };
 
-    static Bytes item(const arrayOfData* array, int index);
+    Bytes item(const arrayOfData* array, int index) const;
     ns__Data makeData(const std::vector<unsigned char>& bytes);
     int fault(const char* operation, const std::string& text);
 

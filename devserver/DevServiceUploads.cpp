@@ -80,13 +80,21 @@ static const KindInfo& info(DevService::JobKind kind)
     return kCopy; // not reached: every kind is handled above
 }
 
-DevService::Bytes DevService::item(const arrayOfData* array, int index)
+DevService::Bytes DevService::item(const arrayOfData* array, int index) const
 {
     Bytes bytes;
     if (!array || !array->__ptr || index < 0 || index >= array->__size)
         return bytes;
     const ns__Data& d = array->__ptr[index];
-    if (d.__ptr && d.__size > 0) {
+    // A DIME attachment: __ptr is the handle of its buffer.
+    for (const auto& buffer : m_attachments) {
+        if (d.__ptr == reinterpret_cast<const unsigned char*>(buffer.get())) {
+            bytes.data = buffer->empty() ? nullptr : buffer->data();
+            bytes.size = buffer->size();
+            return bytes;
+        }
+    }
+    if (d.__ptr && d.__size > 0) { // inline base64
         bytes.data = d.__ptr;
         bytes.size = static_cast<size_t>(d.__size);
     }
@@ -280,21 +288,31 @@ int DevService::saveBlock(const char* operation, JobKind kind, arrayOfData* data
     const KindInfo& k = info(kind);
     std::string error;
     std::string name;
+    // The user named by a print or mobile block's record; the first block's
+    // owns the job, and later blocks must come from the same user.
+    const std::string user =
+        !disc && record.size >= k.recordSize ? FieldText(at(record.data, 0), 50) : std::string();
     if (blockType == 0) {
         if (!disc && record.size < k.recordSize)
             return fault(operation, "the first block carries no request record");
         name = beginJob(kind, &error);
         if (name.empty())
             return fault(operation, error);
+        DevStatement owner(m_db.handle(), "UPDATE Uploads SET UserName = ? WHERE StoredName = ?");
+        owner.bind(1, user).bind(2, name);
+        if (!owner.run())
+            return fault(operation, std::string("database: ") + sqlite3_errmsg(m_db.handle()));
     } else {
         name = nameIn ? nameIn : "";
-        DevStatement q(m_db.handle(),
-                       "SELECT Finished FROM Uploads WHERE StoredName = ? AND Kind = ?");
+        DevStatement q(m_db.handle(), "SELECT Finished, UserName FROM Uploads "
+                                      "WHERE StoredName = ? AND Kind = ?");
         q.bind(1, name).bind(2, std::string(k.name));
         if (!DevStorage::isValidName(name) || !q.next())
             return fault(operation, "unknown stored name \"" + name + "\"");
         if (q.integer(0) != 0)
             return fault(operation, "the job " + name + " is already complete");
+        if (!disc && (record.size < k.recordSize || q.text(1) != user))
+            return fault(operation, "the job " + name + " belongs to another user");
     }
     const bool last = blockType == 2;
     if (!(disc && last) && !appendDocument(kind, name, block, &error))

@@ -2,11 +2,14 @@
 // the OrWS SOAP service on 127.0.0.1 from an SQLite database.
 //
 //   orws-devserver --port P --db FILE [--tls CERT KEY] [--storage DIR]
-//                  [--bind 127.0.0.1] [--parent-pid PID]
+//                  [--strings utf8|latin1] [--bind 127.0.0.1] [--parent-pid PID]
 //   orws-devserver notice --db FILE --user NAME --type N --fields "job|printer|result|audit"
+//   orws-devserver jobs --db FILE [--storage DIR]
 
 #include "DevCdExtract.h"
 #include "DevDatabase.h"
+#include "DevDiscard.h"
+#include "DevJobs.h"
 #include "DevService.h"
 #include "DevStorage.h"
 
@@ -40,9 +43,10 @@ void onSignal(int)
 void usage()
 {
     fprintf(stderr, "usage: orws-devserver --port P --db FILE [--tls CERT KEY] [--storage DIR] "
-                    "[--bind 127.0.0.1] [--parent-pid PID]\n"
+                    "[--strings utf8|latin1] [--bind 127.0.0.1] [--parent-pid PID]\n"
                     "       orws-devserver notice --db FILE --user NAME --type N "
-                    "--fields \"job|printer|result|audit\"\n");
+                    "--fields \"job|printer|result|audit\"\n"
+                    "       orws-devserver jobs --db FILE [--storage DIR]\n");
 }
 
 bool parseInt(const char* text, long min, long max, long* value)
@@ -105,6 +109,7 @@ struct Options {
     long port = -1;
     long parentPid = 0;
     std::string db, storage, cert, key;
+    std::string strings; // "utf8", "latin1" or empty: by the port
 };
 
 bool parseOptions(int argc, char** argv, Options* o)
@@ -133,6 +138,15 @@ bool parseOptions(int argc, char** argv, Options* o)
                 fprintf(stderr, "orws-devserver: bad process id %s\n", next);
                 return false;
             }
+            ++i;
+        } else if (a == "--strings" && next) {
+            // The client's string mode, which it picks by its port text:
+            // UTF-8 on "8085", one byte per Latin-1 character elsewhere.
+            if (strcmp(next, "utf8") != 0 && strcmp(next, "latin1") != 0) {
+                fprintf(stderr, "orws-devserver: --strings takes utf8 or latin1\n");
+                return false;
+            }
+            o->strings = next;
             ++i;
         } else if (a == "--bind" && next) {
             // The development server is reachable from this machine only.
@@ -175,6 +189,8 @@ int main(int argc, char** argv)
         return runNotice(argc, argv);
     if (argc > 1 && strcmp(argv[1], "cd-extract") == 0)
         return runCdExtract(argc, argv);
+    if (argc > 1 && strcmp(argv[1], "jobs") == 0)
+        return RunJobsCommand(argc, argv);
     Options o;
     if (!parseOptions(argc, argv, &o)) {
         usage();
@@ -198,6 +214,11 @@ int main(int argc, char** argv)
     }
     if (created)
         fprintf(stderr, "orws-devserver: created %s with the schema and seed data\n", o.db.c_str());
+    // Every upload block changes a row. A write-ahead log without a flush to
+    // disk per change keeps that cheap; a crash of the machine may lose the
+    // last changes, which a development database can afford.
+    if (!db.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL"))
+        fprintf(stderr, "orws-devserver: %s: %s\n", o.db.c_str(), db.error().c_str());
     DevStorage storage;
     std::string error;
     if (!storage.init(o.storage, &error)) {
@@ -212,7 +233,7 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    DevService service(db, storage, SOAP_C_UTFSTRING);
+    DevService service(db, storage, SOAP_IO_DEFAULT);
     soap* s = service.soap;
     soap_set_namespaces(s, namespaces);
     s->bind_flags = SO_REUSEADDR;
@@ -236,10 +257,17 @@ int main(int argc, char** argv)
         perror("orws-devserver: getsockname");
         return 1;
     }
+    const bool utf8 = o.strings.empty() ? ntohs(bound.sin_port) == 8085 : o.strings == "utf8";
+    if (utf8) {
+        soap_set_imode(s, SOAP_C_UTFSTRING);
+        soap_set_omode(s, SOAP_C_UTFSTRING);
+    }
+    InstallDiscardSink(s);
     printf("listening on 127.0.0.1:%d\n", ntohs(bound.sin_port));
     fflush(stdout);
-    fprintf(stderr, "orws-devserver: %s, database %s, storage %s\n", tls ? "HTTPS" : "HTTP",
-            o.db.c_str(), storage.dir().c_str());
+    fprintf(stderr, "orws-devserver: %s, %s strings, database %s, storage %s\n",
+            tls ? "HTTPS" : "HTTP", utf8 ? "UTF-8" : "Latin-1", o.db.c_str(),
+            storage.dir().c_str());
 
     while (!g_stop) {
         if (!soap_valid_socket(soap_accept(s))) {
@@ -247,12 +275,14 @@ int main(int argc, char** argv)
                 soap_print_fault(s, stderr);
             continue; // time-out, interruption or a failed accept
         }
+        // SOAP_STOP: a discarded plain POST, already answered.
         if ((!tls || soap_ssl_accept(s) == SOAP_OK) && service.serve() != SOAP_OK &&
-            s->error != SOAP_EOF)
+            s->error != SOAP_EOF && s->error != SOAP_STOP)
             soap_print_fault(s, stderr);
-        else if (tls && s->error && s->error != SOAP_EOF)
+        else if (tls && s->error && s->error != SOAP_EOF && s->error != SOAP_STOP)
             soap_print_fault(s, stderr);
         service.destroy();
+        service.endRequest();
         soap_closesock(s);
     }
     fprintf(stderr, "orws-devserver: stopped\n");

@@ -61,8 +61,10 @@ SERVER="$BUILD/devserver/orws-devserver"
 mkdir -p "$DEMO"
 rm -rf "$DEMO/server" "$DEMO/root"
 mkdir -p "$DEMO/server"
+# The client is given the server's own port, never "8085", so it speaks
+# Latin-1 strings: the server must read them the same way.
 "$SERVER" --port 0 --db "$DEMO/server/devserver.db" --storage "$DEMO/server/storage" \
-  >"$DEMO/server/stdout.log" 2>"$DEMO/server/requests.log" &
+  --strings latin1 >"$DEMO/server/stdout.log" 2>"$DEMO/server/requests.log" &
 PIDS+=($!)
 PORT=""
 for _ in $(seq 1 100); do

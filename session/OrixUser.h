@@ -73,6 +73,16 @@ public:
     // Frees the payer list.
     void FreePayers();
 
+    // Submits the job in MobileTaskInfo with the document at DocumentPath:
+    // the quota check when cost control is on (a refusal is told to the user
+    // and nothing is uploaded: 0), the upload, then the payer and project of
+    // the stored job when project or cost control is on (1). Plain and
+    // synchronous; exceptions of the RPC layer reach the caller.
+    int SaveMobileJob();
+    // The user's printer list (a block the caller releases with
+    // SysFreeString) into *printerList; the RPC client's result.
+    int GetPrinterList(const char* userName, void** printerList);
+
     CDComLayerWS* rpc() const { return RpcClient.get(); }
 
     char ServerPort[256];

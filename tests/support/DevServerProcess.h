@@ -45,6 +45,12 @@ public:
         m_tls = QStringList{"--tls", certPath, keyPath};
     }
 
+    // The server's string mode from the next start(): "utf8" for a client
+    // whose port text is "8085", "latin1" for any other (the server's own
+    // default on a port other than 8085). ORIX_TEST_DEVSERVER_STRINGS sets
+    // the mode of every server that a test does not set itself.
+    void setStrings(const QString& mode) { m_strings = mode; }
+
     // Starts the server with --port 0 and waits for its "listening" line.
     // May be called again after stop(): the same database is used again.
     bool start()
@@ -52,12 +58,16 @@ public:
         stop();
         // --parent-pid: the server ends with this process should a test
         // crash before it can stop it.
-        const QStringList args =
+        QStringList args =
             QStringList{"--port",       "0",
                         "--db",         dbPath(),
                         "--storage",    storageDir(),
                         "--parent-pid", QString::number(QCoreApplication::applicationPid())} +
             m_tls;
+        const QString strings =
+            m_strings.isEmpty() ? qEnvironmentVariable("ORIX_TEST_DEVSERVER_STRINGS") : m_strings;
+        if (!strings.isEmpty())
+            args << "--strings" << strings;
         m_process.reset(new QProcess);
         m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process->start(QStringLiteral(ORWS_DEVSERVER_PATH), args);
@@ -161,10 +171,22 @@ public:
         return ok;
     }
 
+    // The listing of "orws-devserver jobs" (UTF-8), empty when it failed.
+    QString jobs() const
+    {
+        QProcess p;
+        p.start(QStringLiteral(ORWS_DEVSERVER_PATH),
+                {"jobs", "--db", dbPath(), "--storage", storageDir()});
+        const bool ok =
+            p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        return ok ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
+    }
+
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
     QStringList m_tls;
+    QString m_strings;
     QString m_error;
 };

@@ -1,0 +1,402 @@
+#include "DComLayerWS.h"
+
+#include "SoapCall.h"
+#include "SystemPaths.h"
+#include "TavCommon.h"
+#include "TextUtil.h"
+#include "UploadFile.h"
+
+#include <QtEndian>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <unistd.h>
+
+// The uploads: print jobs, mobile print jobs (every job the session submits),
+// copy requests and disc request blocks.
+//
+// The request record, the document (or one block of it) and the print
+// job's appendix travel as DIME attachments whose __ptr names a local file
+// that the runtime streams. Each such file is an UploadFile: a unique,
+// owner-only file that is gone again when the call returns or throws. Two
+// desktop users (or two uploads of one user) never share one.
+
+namespace
+{
+
+constexpr size_t kPrintTaskSize = 664;
+constexpr size_t kMobileTaskSize = 1112;
+constexpr size_t kCopyRecordSize = 932;
+// The mobile task record's DocName (GBK), sent again as PrintFileName.
+constexpr size_t kDocNameOffset = 714;
+constexpr size_t kDocNameSize = 50;
+// The caller's stored-name buffer.
+constexpr size_t kStoredNameSize = 1024;
+constexpr size_t kReadSize = 1024;
+
+constexpr unsigned int kExchangeFailure = 0x80000000u;
+// Code of a file that cannot be opened, read or made.
+constexpr long kFileError = 12;
+// Thrown (int) when the record or data file of a mobile block cannot be made.
+constexpr int kMobileRecordFileError = 2;
+constexpr int kMobileDataFileError = 3;
+// Results of the copy and disc uploads.
+constexpr int kNoContext = 20;
+constexpr int kFileResult = 12;
+
+// The print job's files live in the working folder, the others in /var/tmp.
+const QByteArray kWorkingFolder;
+
+void attach(ns__Data& item, char* path, size_t size)
+{
+    item.__ptr = reinterpret_cast<unsigned char*>(path);
+    item.__size = static_cast<int>(size);
+    item.type = const_cast<char*>("");
+}
+
+// The mobile record's DocName with a terminator, whatever the record holds.
+QByteArray docNameOf(const void* mobileRecord)
+{
+    return BoundedText(static_cast<const char*>(mobileRecord) + kDocNameOffset, kDocNameSize);
+}
+
+// The first name of a whole-job answer, when it has one.
+void copyFirstName(const arrayOfName& names, char* storedName)
+{
+    if (names.__ptr && names.__size > 0 && names.__ptr[0])
+        CopyText(storedName, kStoredNameSize, names.__ptr[0]);
+}
+
+// The appendix record: five fields, each a 32-bit little-endian count and a
+// slot of twice that many bytes holding its text (zero-terminated, the rest
+// zero): the text (L + 1), the MAC address (M + 1), the IP address (I + 1),
+// an empty field (1) and an empty field (2) whose slot ends the record,
+// 2 * (L + M + I + 16) bytes in all.
+QByteArray appendixRecord(const QByteArray& text, const QByteArray& mac, const QByteArray& ip)
+{
+    QByteArray record(2 * (text.size() + mac.size() + ip.size() + 16), '\0');
+    int pos = 0;
+    for (const QByteArray& field : {text, mac, ip, QByteArray(), QByteArray(1, '\0')}) {
+        const int count = field.size() + 1;
+        qToLittleEndian<qint32>(count, record.data() + pos);
+        memcpy(record.data() + pos + 4, field.constData(), static_cast<size_t>(field.size()));
+        pos += 4 + 2 * count;
+    }
+    return record;
+}
+
+// Reads exactly size bytes of document into buffer, at most kReadSize at a
+// time, adding each read to *bytesSent. False when the document ends (it
+// shrank since it was sized) or cannot be read.
+bool readBlock(FILE* document, char* buffer, size_t size, unsigned long* bytesSent)
+{
+    size_t got = 0;
+    while (got < size) {
+        const size_t want = size - got < kReadSize ? size - got : kReadSize;
+        const size_t n = fread(buffer + got, 1, want, document);
+        if (n == 0)
+            return false;
+        got += n;
+        if (bytesSent)
+            *bytesSent += n;
+    }
+    return true;
+}
+
+// A stream buffer of a whole block: the 1024-byte reads of a block then
+// cost one read from the file instead of one per page.
+void readWholeBlocks(FILE* document)
+{
+    setvbuf(document, nullptr, _IOFBF, CDComLayerWS::kUploadBlockSize);
+}
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+using FileHandle = std::unique_ptr<FILE, FileCloser>;
+
+} // namespace
+
+void CDComLayerWS::FailUpload(long code)
+{
+    ErrorDescription(code);
+    throw code;
+}
+
+void CDComLayerWS::ReportProgress(unsigned long long sent, unsigned long long total) const
+{
+    if (m_UploadProgress)
+        m_UploadProgress(sent, total);
+}
+
+void CDComLayerWS::SavePrintJobAppendixInfo(char* appendixText, char* path, int& size)
+{
+    QString ip, mac;
+    GetClientIpMac(ip, mac);
+    const QByteArray record =
+        appendixRecord(QByteArray(appendixText ? appendixText : ""), mac.toLatin1(), ip.toLatin1());
+    size = 0;
+    // Never through a link; a file made by UploadFile is rewritten in place.
+    FILE* f = nullptr;
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 && !(f = fdopen(fd, "wb")))
+        close(fd);
+    const bool written = f && fwrite(record.constData(), 1, static_cast<size_t>(record.size()),
+                                     f) == static_cast<size_t>(record.size());
+    if (!f || fclose(f) != 0 || !written)
+        FailUpload(kFileError);
+    size = record.size();
+}
+
+// --- print job (664-byte record, appendix, working folder) ----------------------------
+
+int CDComLayerWS::SavePrintJob(void* taskRecord, char* appendixText, char* documentPath,
+                               char* storedName)
+{
+    UploadFile task(kWorkingFolder, "taskinfo-", ".bin");
+    if (!task.write(taskRecord, kPrintTaskSize))
+        FailUpload(kFileError);
+
+    long long size = -1;
+    const int sized = GetBigFileSize(documentPath, &size);
+    if (sized < 0)
+        FailUpload(sized);
+    const unsigned long long total = static_cast<unsigned long long>(size);
+
+    if (total > kUploadBlockSize) {
+        FileHandle document(TavFopenEx(documentPath, const_cast<char*>("rb")));
+        if (!document)
+            FailUpload(kFileError);
+        readWholeBlocks(document.get());
+        unsigned long sent = 0;
+        const unsigned long long blocks = (total + kUploadBlockSize - 1) / kUploadBlockSize;
+        SendOneBlockToServer(document.get(), 0, kUploadBlockSize, taskRecord, appendixText, &sent,
+                             storedName);
+        ReportProgress(sent, total);
+        for (unsigned long long i = 0; i + 2 < blocks; ++i) {
+            SendOneBlockToServer(document.get(), 1, kUploadBlockSize, taskRecord, appendixText,
+                                 &sent, storedName);
+            ReportProgress(sent, total);
+        }
+        SendOneBlockToServer(document.get(), 2, static_cast<unsigned long>(total - sent),
+                             taskRecord, appendixText, &sent, storedName);
+        ReportProgress(sent, total);
+        return 0;
+    }
+
+    UploadFile appendix(kWorkingFolder, "appendix-", ".bin");
+    if (!appendix.ok())
+        FailUpload(kFileError);
+    int appendixSize = 0;
+    SavePrintJobAppendixInfo(appendixText, appendix.path(), appendixSize);
+
+    SoapCall call(*this, /*upload=*/true);
+    if (!call.ok())
+        throw kExchangeFailure;
+    arrayOfData data(call.soap(), 3);
+    if (data.size() != 3)
+        throw kExchangeFailure;
+    attach(data[0], task.path(), kPrintTaskSize);
+    attach(data[1], documentPath, total);
+    attach(data[2], appendix.path(), static_cast<size_t>(appendixSize));
+    ns__SavePrintJobExResponse answer{};
+    if (call.proxy().SavePrintJobEx(call.endpoint(), nullptr, &data, answer) != SOAP_OK)
+        throw kExchangeFailure;
+    copyFirstName(answer.names, storedName);
+    ReportProgress(total, total);
+    return 0;
+}
+
+int CDComLayerWS::SendOneBlockToServer(FILE* document, long blockType, unsigned long blockSize,
+                                       void* taskRecord, char* appendixText,
+                                       unsigned long* bytesSent, char* storedName)
+{
+    SoapCall call(*this, /*upload=*/true);
+    if (!call.ok())
+        throw kExchangeFailure;
+    std::unique_ptr<char[]> block(new (std::nothrow) char[blockSize ? blockSize : 1]);
+    if (!block)
+        throw kExchangeFailure;
+    if (!readBlock(document, block.get(), blockSize, bytesSent))
+        FailUpload(kFileError);
+
+    UploadFile task(kWorkingFolder, "SendOneBlockToServerInfo-", ".bin");
+    UploadFile blockFile(kWorkingFolder, "SendOneBlockToServerData-", ".bin");
+    if (!task.write(taskRecord, kPrintTaskSize) || !blockFile.write(block.get(), blockSize))
+        FailUpload(kFileError);
+    block.reset(); // the block's bytes are in their file now
+
+    // The appendix goes with the last block only; earlier blocks send the
+    // third item empty.
+    std::unique_ptr<UploadFile> appendix;
+    int appendixSize = 0;
+    if (blockType == 2) {
+        appendix.reset(new UploadFile(kWorkingFolder, "appendix-", ".bin"));
+        if (!appendix->ok())
+            FailUpload(kFileError);
+        SavePrintJobAppendixInfo(appendixText, appendix->path(), appendixSize);
+    }
+
+    arrayOfData data(call.soap(), 3);
+    if (data.size() != 3)
+        throw kExchangeFailure;
+    attach(data[0], task.path(), kPrintTaskSize);
+    attach(data[1], blockFile.path(), blockSize);
+    if (appendix)
+        attach(data[2], appendix->path(), static_cast<size_t>(appendixSize));
+    ns__structSavePrintJobByBlock answer{};
+    if (call.proxy().SavePrintJobByBlockForLinuxClient(call.endpoint(), nullptr, &data, blockType,
+                                                       storedName, answer) != SOAP_OK)
+        throw kExchangeFailure;
+    if (blockType == 0) {
+        if (!answer.return_ || !answer.return_->SplFileNameOut)
+            throw kExchangeFailure;
+        CopyText(storedName, kStoredNameSize, answer.return_->SplFileNameOut);
+    }
+    return 0;
+}
+
+// --- mobile print job (1112-byte record, /var/tmp) --------------------------------------
+
+int CDComLayerWS::SaveMobilePrintJob(void* taskRecord, char* reserved, char* documentPath,
+                                     char* storedName)
+{
+    UploadFile task(SystemPaths::varTmp(), "taskinfo-", ".bin");
+    if (!task.write(taskRecord, kMobileTaskSize))
+        FailUpload(kFileError);
+
+    long long size = -1;
+    const int sized = GetBigFileSize(documentPath, &size);
+    if (sized < 0)
+        FailUpload(sized);
+    const unsigned long long total = static_cast<unsigned long long>(size);
+
+    if (total > kUploadBlockSize) {
+        FileHandle document(fopen(documentPath, "rb"));
+        if (!document)
+            FailUpload(kFileError);
+        readWholeBlocks(document.get());
+        unsigned long sent = 0;
+        const unsigned long long blocks = (total + kUploadBlockSize - 1) / kUploadBlockSize;
+        SendMobilePrintJobOneBlockToServer(document.get(), 0, kUploadBlockSize, taskRecord,
+                                           reserved, &sent, storedName);
+        ReportProgress(sent, total);
+        for (unsigned long long i = 0; i + 2 < blocks; ++i) {
+            SendMobilePrintJobOneBlockToServer(document.get(), 1, kUploadBlockSize, taskRecord,
+                                               reserved, &sent, storedName);
+            ReportProgress(sent, total);
+        }
+        SendMobilePrintJobOneBlockToServer(document.get(), 2,
+                                           static_cast<unsigned long>(total - sent), taskRecord,
+                                           reserved, &sent, storedName);
+        ReportProgress(sent, total);
+        return 0;
+    }
+
+    SoapCall call(*this, /*upload=*/true);
+    if (!call.ok())
+        throw kExchangeFailure;
+    arrayOfData data(call.soap(), 2);
+    if (data.size() != 2)
+        throw kExchangeFailure;
+    attach(data[0], task.path(), kMobileTaskSize);
+    attach(data[1], documentPath, total);
+    QByteArray docName = docNameOf(taskRecord);
+    ns__SaveMobilePrintJobResponse answer{};
+    if (call.proxy().SaveMobilePrintJob(call.endpoint(), nullptr, &data, docName.data(), answer) !=
+        SOAP_OK)
+        throw kExchangeFailure;
+    copyFirstName(answer.names, storedName);
+    ReportProgress(total, total);
+    return 0;
+}
+
+int CDComLayerWS::SendMobilePrintJobOneBlockToServer(FILE* document, long blockType,
+                                                     unsigned long blockSize, void* taskRecord,
+                                                     char*, unsigned long* bytesSent,
+                                                     char* storedName)
+{
+    SoapCall call(*this, /*upload=*/true);
+    if (!call.ok())
+        throw kExchangeFailure;
+    std::unique_ptr<char[]> block(new (std::nothrow) char[blockSize ? blockSize : 1]);
+    if (!block)
+        throw kExchangeFailure;
+    if (!readBlock(document, block.get(), blockSize, bytesSent))
+        FailUpload(kFileError);
+
+    UploadFile task(SystemPaths::varTmp(), "SendOneBlockToServerInfo-", ".bin");
+    if (!task.write(taskRecord, kMobileTaskSize))
+        throw kMobileRecordFileError;
+    UploadFile blockFile(SystemPaths::varTmp(), "SendOneBlockToServerData-", ".bin");
+    if (!blockFile.write(block.get(), blockSize))
+        throw kMobileDataFileError;
+    block.reset();
+
+    arrayOfData data(call.soap(), 2);
+    if (data.size() != 2)
+        throw kExchangeFailure;
+    attach(data[0], task.path(), kMobileTaskSize);
+    attach(data[1], blockFile.path(), blockSize);
+    QByteArray docName = docNameOf(taskRecord);
+    ns__structSavePrintJobByBlock answer{};
+    if (call.proxy().SaveMobilePrintJobByBlock(call.endpoint(), nullptr, docName.data(), &data,
+                                               blockType, storedName, answer) != SOAP_OK)
+        throw kExchangeFailure;
+    if (blockType == 0) {
+        if (!answer.return_ || !answer.return_->SplFileNameOut)
+            throw kExchangeFailure;
+        CopyText(storedName, kStoredNameSize, answer.return_->SplFileNameOut);
+    }
+    return 0;
+}
+
+// --- copy request and disc request blocks ------------------------------------------------
+
+int CDComLayerWS::SaveCopyJob(void* copyRecord, void*)
+{
+    UploadFile record(SystemPaths::varTmp(), "orixjob", "");
+    if (!record.write(copyRecord, kCopyRecordSize))
+        return kFileResult;
+    SoapCall call(*this);
+    if (!call.ok())
+        return kNoContext;
+    arrayOfData data(call.soap(), 1);
+    if (data.size() != 1)
+        return SOAP_EOM;
+    attach(data[0], record.path(), kCopyRecordSize);
+    arrayOfName names(call.soap(), 0);
+    // No result wanted: the request is sent and the connection closed.
+    return call.proxy().SaveCopyJobSQL(call.endpoint(), nullptr, &data, &names, nullptr);
+}
+
+int CDComLayerWS::SaveCDJobByBlock(int blockType, int size, void* data, char* storedName)
+{
+    SoapCall call(*this, /*upload=*/true);
+    if (!call.ok())
+        return kNoContext;
+    UploadFile block(SystemPaths::varTmp(), "orixcd-", ".bin");
+    if (size < 0 || (size > 0 && !data) || !block.write(data, static_cast<size_t>(size)))
+        return kFileResult;
+    arrayOfData items(call.soap(), 1);
+    if (items.size() != 1)
+        return SOAP_EOM;
+    attach(items[0], block.path(), static_cast<size_t>(size));
+    char printFileName[] = "cd.dat";
+    ns__structSavePrintJobByBlock answer{};
+    const int status = call.proxy().SaveCDRecordJobByBlock(call.endpoint(), nullptr, printFileName,
+                                                           &items, blockType, storedName, answer);
+    if (status != SOAP_OK)
+        return status;
+    if (blockType == 0) {
+        // Without the name no later block could be added to the job.
+        if (!answer.return_ || !answer.return_->SplFileNameOut)
+            return SOAP_NO_TAG;
+        CopyText(storedName, kStoredNameSize, answer.return_->SplFileNameOut);
+    }
+    return 0;
+}

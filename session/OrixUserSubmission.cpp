@@ -1,0 +1,97 @@
+// Submission of a print job: quota check, upload, payer of the stored job.
+
+#include "OrixUser.h"
+
+#include "DComLayerWS.h"
+#include "MessageBoxes.h"
+#include "TavCommon.h"
+#include "TavQuotaRequest.h"
+#include "TextUtil.h"
+
+#include <climits>
+#include <cstring>
+
+namespace
+{
+
+// Pages of one copy times copies, held inside the int range.
+int32_t totalPages(int32_t pages, int32_t copies)
+{
+    const long long total = static_cast<long long>(pages) * copies;
+    if (total > INT32_MAX)
+        return INT32_MAX;
+    if (total < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<int32_t>(total);
+}
+
+} // namespace
+
+int OrixUser::SaveMobileJob()
+{
+    char storedName[1024];
+    memset(storedName, 0, sizeof storedName);
+    TavQuotaRequest request;
+    memset(&request, 0, sizeof request);
+
+    if (IsSupportCostControl) {
+        switch (PayerType) {
+        case 1:
+        case 2:
+            request.PayerType = PayerType;
+            request.PayerID = PayerCount > 0 && Payers ? Payers[0].PayerID : 0;
+            break;
+        case 4:
+            request.PayerType = 4;
+            request.PayerID = SelectedPayer.PayerID;
+            break;
+        case 6:
+            // The chosen payer is a group's account or a personal one.
+            request.PayerType = SelectedPayerIsGroup ? 2 : 4;
+            request.PayerID = SelectedPayer.PayerID;
+            break;
+        default:
+            break;
+        }
+        const MobilePrintTaskInfo& job = MobileTaskInfo;
+        request.Kind = 'P';
+        CopyText(request.PrinterName, sizeof request.PrinterName,
+                 BoundedText(job.PrinterName, sizeof job.PrinterName).constData());
+        CopyText(request.PaperSize, sizeof request.PaperSize,
+                 BoundedText(job.PaperSize, sizeof job.PaperSize).constData());
+        request.PaperWidth = 210;
+        request.PaperHeight = 297;
+        request.Color[0] = job.ColorMode;
+        request.Duplex[0] = job.DuplexMode;
+        request.TotalPages = totalPages(job.PageCount, job.Copies);
+        if (RpcClient->QuotaVerification(reinterpret_cast<char*>(&request)) > 0) {
+            MessageBoxes::showInformation(
+                nullptr, QStringLiteral("错误"),
+                QStringLiteral("余额不足，无法提交作业！请联系管理员进行充值！"));
+            return 0;
+        }
+    } else {
+        request.PayerID = IsSupportProject ? SelectedPayer.PayerID : UserId;
+        request.PayerType = PayerType;
+    }
+
+    MobileTaskInfo.JobState = JobState;
+    char reserved[] = "";
+    char documentPath[sizeof DocumentPath];
+    CopyText(documentPath, sizeof documentPath,
+             BoundedText(DocumentPath, sizeof DocumentPath).constData());
+    RpcClient->SaveMobilePrintJob(&MobileTaskInfo, reserved, documentPath, storedName);
+
+    if (!IsSupportProject && !IsSupportCostControl)
+        return 1;
+    RpcClient->UpdateProjectIDOfPrintProcTask(&request, storedName);
+    return 1;
+}
+
+int OrixUser::GetPrinterList(const char* userName, void** printerList)
+{
+    *printerList = nullptr;
+    char name[sizeof UserName];
+    CopyText(name, sizeof name, userName);
+    return RpcClient->GetPrinterList(name, printerList);
+}
