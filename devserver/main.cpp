@@ -46,7 +46,9 @@ void usage()
                     "[--strings utf8|latin1] [--bind 127.0.0.1] [--parent-pid PID]\n"
                     "       orws-devserver notice --db FILE --user NAME --type N "
                     "--fields \"job|printer|result|audit\"\n"
-                    "       orws-devserver jobs --db FILE [--storage DIR]\n");
+                    "       orws-devserver jobs --db FILE [--storage DIR]\n"
+                    "       orws-devserver cd-extract --db FILE [--storage DIR] "
+                    "(--job NAME | --latest) --out DIR [--password P]\n");
 }
 
 bool parseInt(const char* text, long min, long max, long* value)
