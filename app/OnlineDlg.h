@@ -16,11 +16,11 @@ class OrixUser;
 class QAction;
 class QMenu;
 class QPrintJobMonitor;
-class RequestEntries;
-class RequestFlows;
 class QState;
 class QStateMachine;
 class QToolButton;
+class RequestEntries;
+class RequestFlows;
 
 namespace Ui
 {

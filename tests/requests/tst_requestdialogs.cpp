@@ -387,6 +387,7 @@ private slots:
         entries.apply(uiHide);
         entries.setOnline(true);
 
+        QCOMPARE(page.isHidden(), toolBox.indexOf(&page) < 0);
         QString seen = toolBox.indexOf(&page) == 1 ? "P" : " ";
         for (int r = 0; r < 3; ++r) {
             QAction* entry = entries.entry(RequestEntries::Request(r));
