@@ -13,6 +13,8 @@
 #include <QtTest>
 
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -30,17 +32,124 @@ QStringList operations(const QList<RawHttpServer::Request>& requests)
     return names;
 }
 
+// What stands at path, to tell whether anything was written through it:
+// type, owner, content of a file, target (and its content) of a link,
+// entries of a folder.
+QString snapshot(const QString& path)
+{
+    struct stat st;
+    const QByteArray name = QFile::encodeName(path);
+    if (lstat(name.constData(), &st) != 0)
+        return "missing";
+    QString text = QString::asprintf("%o %d ", st.st_mode & S_IFMT, int(st.st_uid));
+    QFile file(path);
+    if (S_ISLNK(st.st_mode)) {
+        const QString target = QFile::symLinkTarget(path);
+        text += target + " " + snapshot(target);
+    } else if (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly)) {
+        text += QString::fromUtf8(file.readAll());
+    } else if (S_ISDIR(st.st_mode)) {
+        for (const QString& entry : QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
+            text += entry + "=" + snapshot(path + "/" + entry) + ";";
+    }
+    return text;
+}
+
 } // namespace
 
 class TestSessionServer : public QObject
 {
     Q_OBJECT
 
+    DevServerProcess m_server;
+
 private slots:
+    void initTestCase() { QVERIFY2(m_server.start(), qPrintable(m_server.errorString())); }
+
+    void plantedObjects_data()
+    {
+        // What another user of the workstation leaves in the shared folder.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("foreign"); // owned by another user (needs root to plant)
+        QTest::addColumn<bool>("logged");
+        QTest::newRow("Last.ini: FIFO") << "Last.ini"
+                                        << "fifo" << false << true;
+        QTest::newRow("Last.ini: link to the user's file") << "Last.ini"
+                                                           << "link" << false << true;
+        QTest::newRow("Last.ini: another user's, proposing his server") << "Last.ini"
+                                                                        << "file" << true << true;
+        QTest::newRow("settings lock: FIFO") << "Last.ini.lock"
+                                             << "fifo" << false << false;
+        QTest::newRow("settings lock: another user's folder") << "Last.ini.lock"
+                                                              << "folder" << true << false;
+        QTest::newRow("per-user folder: another user's, with a FIFO")
+            << "lisi"
+            << "folder+fifo" << true << true;
+    }
+
+    void plantedObjects()
+    {
+        // The client starts, logs on, and finds the remembered logon at the next
+        // start, without ever waiting on or writing through the planted object.
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(bool, foreign);
+        QFETCH(bool, logged);
+        if (foreign && geteuid() != 0)
+            QSKIP("planting another user's object needs root (chown to nobody)");
+        TestRoot root;
+        root.writeConfig("[Debug]\nLevel=2\n");
+        const QString path = root.varTmp() + "/" + name;
+        const QByteArray at = QFile::encodeName(path);
+        QFile notes(root.home() + "/notes.txt");
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("precious") > 0);
+        notes.close();
+        if (kind == "fifo") {
+            QCOMPARE(mkfifo(at.constData(), 0666), 0);
+        } else if (kind == "link") {
+            QVERIFY(QFile::link(notes.fileName(), path));
+        } else if (kind == "file") {
+            QFile planted(path);
+            QVERIFY(planted.open(QIODevice::WriteOnly));
+            planted.write("[General]\nServerName=10.6.6.6\nUserName=lisi\nAutoLoginFlag=1\n");
+        } else {
+            QVERIFY(QDir().mkdir(path));
+            chmod(at.constData(), 0777);
+            if (kind == "folder+fifo") {
+                QCOMPARE(mkfifo(QFile::encodeName(path + "/lisi.ini").constData(), 0666), 0);
+                QCOMPARE(lchown(QFile::encodeName(path + "/lisi.ini").constData(), 65534, 65534),
+                         0);
+            }
+        }
+        if (foreign)
+            QCOMPARE(lchown(at.constData(), 65534, 65534), 0);
+        const QString before = snapshot(path);
+
+        {
+            OrixUser user;
+            QCOMPARE(QByteArray(user.ServerAddress), QByteArray("127.0.0.1"));
+            QVERIFY(!user.AutoLogon);
+            CopyText(user.RpcPort, sizeof user.RpcPort, QByteArray::number(m_server.port()));
+            CopyText(user.ServerPort, sizeof user.ServerPort, "8086");
+            CopyText(user.UserName, sizeof user.UserName, "lisi");
+            CopyText(user.Password, sizeof user.Password, kSeedPasswordDigest);
+            user.SavePassword = user.AutoLogon = true;
+            QCOMPARE(user.Logon(), 0);
+        }
+        const OrixUser next;
+        QCOMPARE(QByteArrayList({next.ServerAddress, next.UserName, next.Password}).join(' '),
+                 QByteArray("127.0.0.1 lisi ") + kSeedPasswordDigest);
+        QVERIFY(next.AutoLogon && next.SavePassword);
+        QCOMPARE(snapshot(path), before);
+        QFile log(root.programFolder() + "AppLog.txt");
+        log.open(QIODevice::ReadOnly);
+        QCOMPARE(log.readAll().contains("remembered logon: " + at), logged);
+    }
+
     void logonAndNotices()
     {
-        DevServerProcess server;
-        QVERIFY2(server.start(), qPrintable(server.errorString()));
+        DevServerProcess& server = m_server;
         TestRoot root;
         root.writeConfig("[Main%20Window]\n2015=\"会议材料;合同\"\n2014=\"x;y\"\n");
         // A relay to the server that keeps the requests it passes on.
