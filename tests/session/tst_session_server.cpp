@@ -3,6 +3,7 @@
 
 #include "DevServerProcess.h"
 #include "OrixUser.h"
+#include "PlantedObject.h"
 #include "RawHttpServer.h"
 #include "ServerMsgDlg.h"
 #include "TestRoot.h"
@@ -30,29 +31,6 @@ QStringList operations(const QList<RawHttpServer::Request>& requests)
         names << (op.match(text).captured(1) + ' ' + sql.match(text).captured(1)).trimmed();
     }
     return names;
-}
-
-// What stands at path, to tell whether anything was written through it:
-// type, owner, content of a file, target (and its content) of a link,
-// entries of a folder.
-QString snapshot(const QString& path)
-{
-    struct stat st;
-    const QByteArray name = QFile::encodeName(path);
-    if (lstat(name.constData(), &st) != 0)
-        return "missing";
-    QString text = QString::asprintf("%o %d ", st.st_mode & S_IFMT, int(st.st_uid));
-    QFile file(path);
-    if (S_ISLNK(st.st_mode)) {
-        const QString target = QFile::symLinkTarget(path);
-        text += target + " " + snapshot(target);
-    } else if (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly)) {
-        text += QString::fromUtf8(file.readAll());
-    } else if (S_ISDIR(st.st_mode)) {
-        for (const QString& entry : QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot))
-            text += entry + "=" + snapshot(path + "/" + entry) + ";";
-    }
-    return text;
 }
 
 } // namespace
@@ -105,26 +83,12 @@ private slots:
         QFile notes(root.home() + "/notes.txt");
         QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("precious") > 0);
         notes.close();
-        if (kind == "fifo") {
-            QCOMPARE(mkfifo(at.constData(), 0666), 0);
-        } else if (kind == "link") {
-            QVERIFY(QFile::link(notes.fileName(), path));
-        } else if (kind == "file") {
-            QFile planted(path);
-            QVERIFY(planted.open(QIODevice::WriteOnly));
-            planted.write("[General]\nServerName=10.6.6.6\nUserName=lisi\nAutoLoginFlag=1\n");
-        } else {
-            QVERIFY(QDir().mkdir(path));
-            chmod(at.constData(), 0777);
-            if (kind == "folder+fifo") {
-                QCOMPARE(mkfifo(QFile::encodeName(path + "/lisi.ini").constData(), 0666), 0);
-                QCOMPARE(lchown(QFile::encodeName(path + "/lisi.ini").constData(), 65534, 65534),
-                         0);
-            }
-        }
-        if (foreign)
-            QCOMPARE(lchown(at.constData(), 65534, 65534), 0);
-        const QString before = snapshot(path);
+        QVERIFY(PlantedObject::plant(
+            path, kind.section('+', 0, 0), foreign,
+            "[General]\nServerName=10.6.6.6\nUserName=lisi\nAutoLoginFlag=1\n", notes.fileName()));
+        if (kind == "folder+fifo")
+            QVERIFY(PlantedObject::plant(path + "/lisi.ini", "fifo", true));
+        const QString before = PlantedObject::snapshot(path);
 
         {
             OrixUser user;
@@ -141,7 +105,7 @@ private slots:
         QCOMPARE(QByteArrayList({next.ServerAddress, next.UserName, next.Password}).join(' '),
                  QByteArray("127.0.0.1 lisi ") + kSeedPasswordDigest);
         QVERIFY(next.AutoLogon && next.SavePassword);
-        QCOMPARE(snapshot(path), before);
+        QCOMPARE(PlantedObject::snapshot(path), before);
         QFile log(root.programFolder() + "AppLog.txt");
         log.open(QIODevice::ReadOnly);
         QCOMPARE(log.readAll().contains("remembered logon: " + at), logged);
