@@ -22,6 +22,7 @@ namespace
 {
 
 std::once_flag g_sslOnce;
+SoapCall::ContextHook g_contextHook = nullptr;
 
 // Longest attachment file name the write callback accepts.
 constexpr size_t kMaxAttachmentName = 255;
@@ -56,6 +57,8 @@ SoapCall::SoapCall(CDComLayerWS& client, bool upload) : m_client(client)
         m_soap->fdimewrite = SoapDime::Write;
         m_soap->fdimewriteclose = SoapDime::WriteClose;
     }
+    if (g_contextHook)
+        g_contextHook(m_soap);
 
     // Plain sockets are written with MSG_NOSIGNAL, but the TLS layer writes
     // with write(2): a peer that hangs up during an HTTPS exchange would
@@ -96,6 +99,11 @@ SoapCall::~SoapCall()
         }
         pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
     }
+}
+
+void SoapCall::SetContextHook(ContextHook hook)
+{
+    g_contextHook = hook;
 }
 
 OrWSProxy& SoapCall::proxy()

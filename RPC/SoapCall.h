@@ -42,6 +42,13 @@ public:
     // The client's endpoint text ("http://host:port" or "https://host:port").
     const char* endpoint() const;
 
+    // Called with every new context once it is prepared, before any call is
+    // made on it; none by default. The fuzzers put their own transport
+    // (soap->fopen, fsend, frecv, fclose) under the client's operations with
+    // it. Set it before the first SoapCall of the process.
+    using ContextHook = void (*)(struct soap*);
+    static void SetContextHook(ContextHook hook);
+
 private:
     CDComLayerWS& m_client;
     struct soap* m_soap = nullptr;
