@@ -111,6 +111,26 @@ private slots:
         QCOMPARE(log.readAll().contains("remembered logon: " + at), logged);
     }
 
+    void nothingRememberedWhenTheSequenceBreaksOff()
+    {
+        // The server accepts the logon, then the connection is lost: the query
+        // that meets it raises the RPC layer's exception, and nothing of the
+        // logon is remembered.
+        TestRoot root;
+        RawHttpServer server;
+        server.queueReply(RawHttpServer::soapResponse(
+            "<ns:UserLogonResponse><LogResult>0</LogResult></ns:UserLogonResponse>"));
+        server.closeWithoutReply();
+        OrixUser user;
+        CopyText(user.RpcPort, sizeof user.RpcPort, server.portText().constData());
+        CopyText(user.UserName, sizeof user.UserName, "lisi");
+        user.SavePassword = true;
+        QVERIFY_EXCEPTION_THROWN(user.Logon(), unsigned int);
+        QCOMPARE(QDir(root.varTmp()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+        QVERIFY(!QDir(root.home() + "/.local").exists());
+    }
+
     void logonAndNotices()
     {
         DevServerProcess& server = m_server;
