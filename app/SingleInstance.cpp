@@ -16,24 +16,21 @@ namespace
 
 // The shared folder may be ours or, when it is sticky like /var/tmp, any
 // user's: a sticky folder keeps others from renaming or removing our file.
+// One of ours (made now, or by an earlier start of ours) is made writable by
+// every user's client and sticky, whatever the umask was.
 bool signalFolderUsable(const QByteArray& folder)
 {
-    if (mkdir(folder.constData(), 0777) == 0) {
-        // Ours: writable by every user's client, sticky whatever the umask.
-        const int fd = open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) {
-            fchmod(fd, 01777);
-            close(fd);
-        }
-    }
+    mkdir(folder.constData(), 0777);
+    const int fd = open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
-    if (lstat(folder.constData(), &st) != 0) {
-        LogEvent(2, "signal folder %s cannot be made, no signal\n", folder.constData());
-        return false;
-    }
+    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 07777) != 01777)
+        fchmod(fd, 01777);
+    if (fd >= 0)
+        close(fd);
     const SafeFile::Check check = SafeFile::Inspect(folder.constData(), true);
     if (check == SafeFile::Check::Ok ||
-        (check == SafeFile::Check::Foreign && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)))
+        (check == SafeFile::Check::Foreign && lstat(folder.constData(), &st) == 0 &&
+         S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)))
         return true;
     LogEvent(2, "signal folder %s is %s, no signal\n", folder.constData(),
              SafeFile::Describe(check));
