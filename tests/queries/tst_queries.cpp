@@ -445,6 +445,11 @@ void TestQueries::auditFlowFailures_data()
         << item + level + QByteArrayList{refused} << 6 << 9 << "1 机密 n:,,";
     QTest::newRow("auditors refused at level 3")
         << item + level + level + QByteArrayList{refused} << 6 << 9 << "1 机密 n:,,";
+    // A count of approval levels beyond any flow is cut to 16 levels.
+    QByteArrayList huge = item;
+    huge[2] = field(1, 0, le32(1000000000));
+    QTest::newRow("approval levels beyond any flow")
+        << huge << 13 << 9 << "1 机密 n:" + QString(15, ',');
     QTest::newRow("error code in a later item step")
         << item.mid(0, 4) + QByteArrayList{field(0, 7, {})} << 7 << 9 << "";
     // Own flow 0: the group decides; a group answer with an error keeps 0,
