@@ -6,6 +6,8 @@
 #include "MessageBoxes.h"
 #include "OrixUser.h"
 #include "QPrintJobMonitor.h"
+#include "RequestEntries.h"
+#include "RequestFlows.h"
 #include "SafeFile.h"
 #include "SingleInstance.h"
 #include "SystemPaths.h"
@@ -101,9 +103,8 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
     // 9. The state machine (runs once the event loop does) and the monitor.
     InitStateMachine();
 
-    // 10. The request page is not offered.
-    Ui->pageNewTask->hide();
-    Ui->toolBox->removeItem(1);
+    // 10. The requests: the page's buttons and the tray entries.
+    setupRequests();
 
     // 11. The interface plug-in.
     loadPlugin();
@@ -179,6 +180,19 @@ void OnlineDlg::setupButtons()
     CloseButton->setToolTip(QStringLiteral("关闭"));
     CloseButton->setGeometry(width() - 5 - 20, 5, 20, 20);
     connect(CloseButton, &QToolButton::clicked, this, &OnlineDlg::hideUI);
+}
+
+void OnlineDlg::setupRequests()
+{
+    Flows = new RequestFlows(this);
+    Requests = new RequestEntries(Ui->toolBox, Ui->pageNewTask, TrayMenu, LogoutAction, this);
+    Requests->add(RequestEntries::MobilePrint, Ui->btnMobilePrintJob, this,
+                  &OnlineDlg::btnMobilePrintJob_clicked);
+    Requests->add(RequestEntries::Copy, Ui->btnCopyTask, this, &OnlineDlg::btnCopyTask_clicked);
+    // The disc request has no control until its dialog exists; then:
+    // Requests->add(RequestEntries::Disc, Ui->btnCDTask, this, &OnlineDlg::btnCDTask_clicked);
+    Ui->btnCDTask->hide();
+    connect(Flows, &RequestFlows::busyChanged, Requests, &RequestEntries::setBusy);
 }
 
 void OnlineDlg::createActions()
@@ -299,6 +313,8 @@ void OnlineDlg::sslotEnterOffline()
 
     TrayIcon->setIcon(OfflineIcon);
     TrayIcon->setVisible(true);
+    Requests->setOnline(false);
+    Requests->apply(User->Config.UiHide);
 
     // With the plug-in the user is logged on by its timer.
     if (SyncCheckLogin)
@@ -344,6 +360,7 @@ void OnlineDlg::sslotEnterOnline()
     TrayIcon->setIcon(OnlineIcon);
     TrayIcon->setVisible(true);
     Online = true;
+    Requests->setOnline(true);
 }
 
 void OnlineDlg::sslotAutoLogon()
@@ -366,17 +383,9 @@ void OnlineDlg::SetUser(OrixUser* user)
     Ui->label_AutoLogon->setText(yesNo(user->AutoLogon));
     Ui->label_SavePW->setText(yesNo(user->SavePassword));
 
-    const int hide = user->Config.UiHide;
-    if (hide & 1) {
-        // The request page is normally gone already; this keeps it gone.
-        if (Ui->toolBox->indexOf(Ui->pageNewTask) >= 0)
-            Ui->toolBox->removeItem(Ui->toolBox->indexOf(Ui->pageNewTask));
-        Ui->pageNewTask->hide();
-    }
-    if (hide & 2)
-        Ui->btnCopyTask->hide();
-    if (hide & 4)
-        Ui->btnCDTask->hide();
+    // UIHide: bit 0 the request page (every request), bit 1 the copy
+    // request, bit 2 the disc request; their tray entries go with them.
+    Requests->apply(user->Config.UiHide);
 }
 
 // --- timers ---------------------------------------------------------------------
@@ -603,10 +612,19 @@ void OnlineDlg::toolBoxbtnAbout_clicked()
     btnAbout_clicked();
 }
 
-// The three requests have no control in this window; their dialogs arrive
-// with the request work and are reached from here then.
-void OnlineDlg::btnMobilePrintJob_clicked() {}
+// --- requests ----------------------------------------------------------------------------
 
-void OnlineDlg::btnCopyTask_clicked() {}
+void OnlineDlg::btnMobilePrintJob_clicked()
+{
+    if (User && Online)
+        Flows->runMobilePrintJob(User.get());
+}
 
+void OnlineDlg::btnCopyTask_clicked()
+{
+    if (User && Online)
+        Flows->runCopyRequest(User.get());
+}
+
+// Reached once the disc request dialog is added to the request entries.
 void OnlineDlg::btnCDTask_clicked() {}

@@ -19,6 +19,8 @@ class QPrintJobMonitor;
 class QState;
 class QStateMachine;
 class QToolButton;
+class RequestEntries;
+class RequestFlows;
 
 namespace Ui
 {
@@ -72,6 +74,7 @@ public:
     QPrintJobMonitor* monitor() const { return Monitor.get(); }
     LogonPWDlg* logonDialog() const { return LogonDialog; }
     QSystemTrayIcon* trayIcon() const { return TrayIcon; }
+    RequestEntries* requestEntries() const { return Requests; }
 
 signals:
     void ssInitOK();
@@ -115,6 +118,7 @@ private:
     using SyncHandleFn = int (*)(void*, const char*);
 
     void applyStyles();
+    void setupRequests();
     void setupButtons();
     void loadPlugin();
     void checkPluginLogon();
@@ -155,6 +159,11 @@ private:
     LogonPWDlg* LogonDialog = nullptr;
 
     FramelessDrag Drag;
+
+    // The request page's buttons and the tray's request entries, and the
+    // requests they start.
+    RequestEntries* Requests = nullptr;
+    RequestFlows* Flows = nullptr;
 
     void* PluginHandle = nullptr;
     SyncInitFn SyncInit = nullptr;

@@ -79,6 +79,14 @@ public:
     // the stored job when project or cost control is on (1). Plain and
     // synchronous; exceptions of the RPC layer reach the caller.
     int SaveMobileJob();
+    // The same for a job record and document path of the caller's own, so
+    // that a submission running off the GUI thread is not disturbed by the
+    // next job written into MobileTaskInfo meanwhile. JobState is set in job.
+    int SaveMobileJob(MobilePrintTaskInfo& job, const char* documentPath);
+    // Runs the mobile print job dialog on this session; true when the user
+    // accepted it, which has written MobileTaskInfo and DocumentPath.
+    // Defined with the dialog in the requests layer, which its callers link.
+    bool GetMobileJobParam();
     // The user's printer list (a block the caller releases with
     // SysFreeString) into *printerList; the RPC client's result.
     int GetPrinterList(const char* userName, void** printerList);

@@ -29,6 +29,14 @@ int32_t totalPages(int32_t pages, int32_t copies)
 
 int OrixUser::SaveMobileJob()
 {
+    char documentPath[sizeof DocumentPath];
+    CopyText(documentPath, sizeof documentPath,
+             BoundedText(DocumentPath, sizeof DocumentPath).constData());
+    return SaveMobileJob(MobileTaskInfo, documentPath);
+}
+
+int OrixUser::SaveMobileJob(MobilePrintTaskInfo& job, const char* documentPath)
+{
     char storedName[1024];
     memset(storedName, 0, sizeof storedName);
     TavQuotaRequest request;
@@ -53,7 +61,6 @@ int OrixUser::SaveMobileJob()
         default:
             break;
         }
-        const MobilePrintTaskInfo& job = MobileTaskInfo;
         request.Kind = 'P';
         CopyText(request.PrinterName, sizeof request.PrinterName,
                  BoundedText(job.PrinterName, sizeof job.PrinterName).constData());
@@ -75,12 +82,11 @@ int OrixUser::SaveMobileJob()
         request.PayerType = PayerType;
     }
 
-    MobileTaskInfo.JobState = JobState;
+    job.JobState = JobState;
     char reserved[] = "";
-    char documentPath[sizeof DocumentPath];
-    CopyText(documentPath, sizeof documentPath,
-             BoundedText(DocumentPath, sizeof DocumentPath).constData());
-    RpcClient->SaveMobilePrintJob(&MobileTaskInfo, reserved, documentPath, storedName);
+    char path[sizeof DocumentPath];
+    CopyText(path, sizeof path, documentPath);
+    RpcClient->SaveMobilePrintJob(&job, reserved, path, storedName);
 
     if (!IsSupportProject && !IsSupportCostControl)
         return 1;

@@ -1,0 +1,27 @@
+#pragma once
+
+// The expected bytes of a request record, written field by field at their
+// offsets into a zero-filled block, so that a test states the wire layout
+// independently of the structures that the client fills.
+
+#include <QByteArray>
+#include <QList>
+#include <QtEndian>
+
+struct RecordBytes {
+    QByteArray data;
+    explicit RecordBytes(int size) : data(size, '\0') {}
+    RecordBytes& text(int offset, const QByteArray& value)
+    {
+        data.replace(offset, value.size(), value);
+        return *this;
+    }
+    // Little-endian int32 values one after another.
+    RecordBytes& numbers(int offset, const QList<int>& values)
+    {
+        for (int i = 0; i < values.size(); ++i)
+            qToLittleEndian<qint32>(values[i], data.data() + offset + 4 * i);
+        return *this;
+    }
+    RecordBytes& number(int offset, int value) { return numbers(offset, {value}); }
+};
