@@ -24,6 +24,10 @@ namespace
 
 constexpr int kOutOfMemory = 11;
 constexpr int kQueryFailed = 13;
+// Most approval levels of one secret level that are loaded. The dialogs
+// offer three; the number comes from the server, and one answer must not
+// make the logon allocate and query level after level without end.
+constexpr int kMaxApprovalLevels = 16;
 
 // The outcome of one query of an audit operation: 0 with the answer in
 // *result, or the operation's result code.
@@ -318,6 +322,8 @@ int CDComLayerWS::GetAuditFlow(void* auditFlow, void* userRecord)
         memcpy(secret.SecretLevelNote, item.SecretLevelNote, sizeof secret.SecretLevelNote);
         if (secret.AuditLevel < 0)
             continue;
+        if (secret.AuditLevel > kMaxApprovalLevels)
+            secret.AuditLevel = kMaxApprovalLevels;
 
         if (secret.AuditLevel > 0) {
             secret.Auditors =

@@ -1,6 +1,7 @@
 #include "SoapCall.h"
 
 #include "DComLayerWS.h"
+#include "SafeFile.h"
 
 #include <cerrno>
 #include <csignal>
@@ -8,10 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <mutex>
 #include <new>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 extern SOAP_NMAC struct Namespace namespaces[];
 
@@ -19,9 +22,12 @@ namespace
 {
 
 std::once_flag g_sslOnce;
+SoapCall::ContextHook g_contextHook = nullptr;
 
 // Longest attachment file name the write callback accepts.
 constexpr size_t kMaxAttachmentName = 255;
+// Version bits of a DIME record header's first byte.
+constexpr unsigned char kDimeVersion = 0x08;
 
 } // namespace
 
@@ -51,6 +57,8 @@ SoapCall::SoapCall(CDComLayerWS& client, bool upload) : m_client(client)
         m_soap->fdimewrite = SoapDime::Write;
         m_soap->fdimewriteclose = SoapDime::WriteClose;
     }
+    if (g_contextHook)
+        g_contextHook(m_soap);
 
     // Plain sockets are written with MSG_NOSIGNAL, but the TLS layer writes
     // with write(2): a peer that hangs up during an HTTPS exchange would
@@ -91,6 +99,11 @@ SoapCall::~SoapCall()
         }
         pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
     }
+}
+
+void SoapCall::SetContextHook(ContextHook hook)
+{
+    g_contextHook = hook;
 }
 
 OrWSProxy& SoapCall::proxy()
@@ -145,33 +158,99 @@ void SoapDime::ReadClose(struct soap*, void* handle)
     fclose(static_cast<FILE*>(handle));
 }
 
+bool SoapDime::AttachmentName(const char* options, size_t length, std::string* name)
+{
+    // One option element: 2 bytes type, 2 bytes big-endian length, the data.
+    if (!options || length < 4)
+        return false;
+    const auto byte = [options](size_t i) { return static_cast<unsigned char>(options[i]); };
+    const size_t declared = (static_cast<size_t>(byte(2)) << 8) | byte(3);
+    if (declared == 0 || declared > kMaxAttachmentName || declared > length - 4)
+        return false;
+    name->assign(options + 4, declared);
+
+    // Only a plain file name of a document: letters, digits, '-', '_' and
+    // '.', not beginning with a dot (no hidden files, no "." or ".."), never a
+    // path. Never a name the program or its plug-ins load or write in the
+    // working folder: no library (".so" anywhere among the name's parts,
+    // "ifclient.so", "x.so.1"), no settings file (".ini"), not the event log.
+    if ((*name)[0] == '.')
+        return false;
+    for (char c : *name) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+        if (!plain)
+            return false;
+    }
+    std::string lower(*name);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    size_t begin = lower.find('.');
+    while (begin != std::string::npos) {
+        const size_t end = lower.find('.', begin + 1);
+        const std::string part =
+            lower.substr(begin + 1, end == std::string::npos ? std::string::npos : end - begin - 1);
+        if (part == "so" || part == "ini")
+            return false;
+        begin = end;
+    }
+    return lower != "applog.txt" && lower != "background.bmp" &&
+           lower.compare(0, 13, "orixclientapp") != 0;
+}
+
+size_t SoapDime::ReceivedOptionsLength(const struct soap* soap, const char* options)
+{
+    // The runtime hands the options over without their length (it only adds
+    // a terminator, and the option's type bytes are often zero, so the
+    // terminator does not tell the length either). The record header that
+    // gave the length has just been read from the receive buffer: it sits
+    // right before the three padded fields (options, id, type) that end at
+    // the read position. The nearest place where a header fits that
+    // describes exactly what was handed over is taken: a place nearer than
+    // the true header lies inside the options and so describes fewer bytes
+    // than they hold, never more. When none is found (the header straddled
+    // a buffer refill, say) the result is 0 and the attachment is refused.
+    if (!soap || !options)
+        return 0;
+    const auto padded = [](size_t n) { return (n + 3) & ~size_t(3); };
+    const size_t idLength = soap->dime.id ? strlen(soap->dime.id) : 0;
+    const size_t typeLength = soap->dime.type ? strlen(soap->dime.type) : 0;
+    const size_t end = soap->bufidx;
+    if (end > sizeof soap->buf)
+        return 0;
+    const size_t tail = padded(idLength) + padded(typeLength) + 12;
+    const auto field = [](const unsigned char* at) { return (size_t(at[0]) << 8) | at[1]; };
+    for (size_t optionsPadded = 4; optionsPadded + tail <= end; optionsPadded += 4) {
+        const unsigned char* header =
+            reinterpret_cast<const unsigned char*>(soap->buf) + end - tail - optionsPadded;
+        const size_t length = field(header + 2);
+        if (padded(length) == optionsPadded && length > 0 && (header[0] & 0xF8) == kDimeVersion &&
+            field(header + 4) == idLength && field(header + 6) == typeLength &&
+            memcmp(header + 12, options, length) == 0)
+            return length;
+    }
+    return 0;
+}
+
 void* SoapDime::WriteOpen(struct soap* soap, const char*, const char*, const char* options)
 {
-    // DIME options: 2 bytes option type, 2 bytes big-endian length, then the
-    // file name. The runtime terminates the options block, so the name is
-    // also bounded by its terminator.
-    if (!options) {
+    std::string name;
+    if (!AttachmentName(options, ReceivedOptionsLength(soap, options), &name)) {
         soap->error = soap_sender_fault(
             soap, "Cannot save to file, because no file name was present in attachment", nullptr);
         return nullptr;
     }
-    const size_t declared =
-        (static_cast<unsigned char>(options[2]) << 8) | static_cast<unsigned char>(options[3]);
-    const size_t len =
-        strnlen(options + 4, declared < kMaxAttachmentName ? declared : kMaxAttachmentName);
-    char name[kMaxAttachmentName + 1];
-    memcpy(name, options + 4, len);
-    name[len] = '\0';
-    // The name comes from the server: only a plain file name in the working
-    // folder is accepted, never a path.
-    if (len == 0 || strchr(name, '/') || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
-        soap->error = soap_sender_fault(
-            soap, "Cannot save to file, because no file name was present in attachment", nullptr);
-        return nullptr;
-    }
-    FILE* f = fopen(name, "wb");
+    // A new file of ours: never written through a link or someone else's
+    // file that has the name already.
+    SafeFile::Check check;
+    const int fd =
+        SafeFile::OpenOwnedFile(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600, &check);
+    FILE* f = fd >= 0 ? fdopen(fd, "wb") : nullptr;
     if (!f) {
-        soap->errnum = errno;
+        soap->errnum = fd >= 0 ? errno : (check == SafeFile::Check::Failed ? errno : EPERM);
+        if (fd >= 0)
+            close(fd);
         soap->error = SOAP_EOF;
     }
     return f;

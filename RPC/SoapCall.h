@@ -2,6 +2,9 @@
 
 #include "soapOrWSProxy.h"
 
+#include <cstddef>
+#include <string>
+
 class CDComLayerWS;
 
 // The runtime context of one server operation. Every operation of
@@ -39,6 +42,13 @@ public:
     // The client's endpoint text ("http://host:port" or "https://host:port").
     const char* endpoint() const;
 
+    // Called with every new context once it is prepared, before any call is
+    // made on it; none by default. The fuzzers put their own transport
+    // (soap->fopen, fsend, frecv, fclose) under the client's operations with
+    // it. Set it before the first SoapCall of the process.
+    using ContextHook = void (*)(struct soap*);
+    static void SetContextHook(ContextHook hook);
+
 private:
     CDComLayerWS& m_client;
     struct soap* m_soap = nullptr;
@@ -58,6 +68,18 @@ void* ReadOpen(struct soap* soap, void* handle, const char* id, const char* type
 size_t Read(struct soap* soap, void* handle, char* buf, size_t len);
 void ReadClose(struct soap* soap, void* handle);
 void* WriteOpen(struct soap* soap, const char* id, const char* type, const char* options);
+
+// The parts of WriteOpen. The name of a file to save an attachment to, from
+// the first element of its options (length bytes at options). False when
+// the options are malformed (shorter than their element, no name) or the
+// name is not one the server is expected to send: only letters, digits,
+// '-', '_' and '.', 1 to 255 bytes, no leading dot, and never a library or
+// settings file (".so" or ".ini" among its dot-separated parts) or another
+// file the program keeps in its working folder.
+bool AttachmentName(const char* options, size_t length, std::string* name);
+// Length of the options the runtime has just handed to WriteOpen, from the
+// record header in its receive buffer; 0 when it cannot be established.
+size_t ReceivedOptionsLength(const struct soap* soap, const char* options);
 int Write(struct soap* soap, void* handle, const char* buf, size_t len);
 void WriteClose(struct soap* soap, void* handle);
 } // namespace SoapDime

@@ -6,6 +6,8 @@
 #include "MessageBoxes.h"
 #include "OrixUser.h"
 #include "QPrintJobMonitor.h"
+#include "SafeFile.h"
+#include "SingleInstance.h"
 #include "SystemPaths.h"
 #include "TextUtil.h"
 #include "aboutdlg.h"
@@ -89,8 +91,12 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
     for (QPushButton* button :
          {Ui->pushButton, Ui->pushButton_2, Ui->pushButton_3, Ui->pushButton_4, Ui->pushButton_5})
         button->hide();
-    Watcher.addPath(QString::fromUtf8(SystemPaths::signalFolder()));
-    connect(&Watcher, &QFileSystemWatcher::directoryChanged, this, &OnlineDlg::directoryChanged);
+    // Only this user's own file in the shared folder is watched: a start of
+    // another user touches his own file, not ours.
+    const QByteArray signalFile = prepareSignalFile();
+    if (!signalFile.isEmpty())
+        Watcher.addPath(QFile::decodeName(signalFile));
+    connect(&Watcher, &QFileSystemWatcher::fileChanged, this, &OnlineDlg::directoryChanged);
 
     // 9. The state machine (runs once the event loop does) and the monitor.
     InitStateMachine();
@@ -525,7 +531,11 @@ void OnlineDlg::iconActivated(QSystemTrayIcon::ActivationReason reason)
 
 void OnlineDlg::directoryChanged(QString path)
 {
-    Q_UNUSED(path);
+    // A change that leaves no file of ours there (removed or replaced by the
+    // folder's owner) is no signal.
+    const QByteArray name = QFile::encodeName(path);
+    if (name == signalFilePath() && SafeFile::Inspect(name.constData()) != SafeFile::Check::Ok)
+        return;
     if (!Online)
         return;
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);

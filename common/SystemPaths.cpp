@@ -38,4 +38,14 @@ QByteArray signalFolder()
     return varTmp() + "/Tavlockfilepath";
 }
 
+QByteArray privateFolder()
+{
+    QByteArray home = qgetenv("HOME");
+    while (home.size() > 1 && home.endsWith('/'))
+        home.chop(1);
+    if (home.isEmpty())
+        return QByteArray();
+    return home + "/.local/share/OrixClient";
+}
+
 } // namespace SystemPaths

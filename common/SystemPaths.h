@@ -39,4 +39,10 @@ QByteArray lockFileBase();
 // running instance brings its window forward.
 QByteArray signalFolder();
 
+// The user's own folder of this client, "$HOME/.local/share/OrixClient"
+// (owner-only): where what the client keeps for the user goes when its
+// place in a shared folder is taken by another user's object. Empty when
+// HOME is not set.
+QByteArray privateFolder();
+
 } // namespace SystemPaths

@@ -40,9 +40,8 @@ QByteArray BoundedText(const char* p, size_t n)
     return QByteArray(p, static_cast<int>(strnlen(p, n)));
 }
 
-QString get_localmachine_ip()
+QString ChooseLocalIp(const QList<QHostAddress>& addresses)
 {
-    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
     for (const QHostAddress& address : addresses) {
         if (address == QHostAddress(QHostAddress::LocalHost))
             continue;
@@ -55,16 +54,28 @@ QString get_localmachine_ip()
     return QHostAddress(QHostAddress::LocalHost).toString();
 }
 
-QString get_localmachine_mac()
+QString ChooseLocalMac(const QList<HostInterface>& interfaces)
 {
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface& iface : interfaces) {
-        const auto flags = iface.flags();
-        if ((flags & QNetworkInterface::IsUp) && (flags & QNetworkInterface::IsRunning) &&
-            !(flags & QNetworkInterface::IsLoopBack))
-            return iface.hardwareAddress();
+    for (const HostInterface& iface : interfaces) {
+        if ((iface.flags & QNetworkInterface::IsUp) &&
+            (iface.flags & QNetworkInterface::IsRunning) &&
+            !(iface.flags & QNetworkInterface::IsLoopBack))
+            return iface.hardwareAddress;
     }
     return QString();
+}
+
+QString get_localmachine_ip()
+{
+    return ChooseLocalIp(QNetworkInterface::allAddresses());
+}
+
+QString get_localmachine_mac()
+{
+    QList<HostInterface> interfaces;
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces())
+        interfaces.append({iface.flags(), iface.hardwareAddress()});
+    return ChooseLocalMac(interfaces);
 }
 
 int getIPMAC(char* ip, char* mac, size_t ipSize, size_t macSize)

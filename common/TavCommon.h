@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QNetworkInterface>
 #include <QString>
 #include <cstddef>
 
@@ -24,6 +27,18 @@ size_t CopyGbkAsUtf8Text(char* dst, size_t dstSize, const char* gbk);
 // text without its terminator ends where the n bytes end. Null p gives an
 // empty text.
 QByteArray BoundedText(const char* p, size_t n);
+
+// The choice rules of the host identity over lists in the platform's order.
+// The first IPv4 address that is neither 127.0.0.1 nor 0.0.0.0; "127.0.0.1"
+// when there is none.
+QString ChooseLocalIp(const QList<QHostAddress>& addresses);
+// The hardware address of the first interface that is up and running and not
+// a loop-back; empty when there is none.
+struct HostInterface {
+    QNetworkInterface::InterfaceFlags flags;
+    QString hardwareAddress;
+};
+QString ChooseLocalMac(const QList<HostInterface>& interfaces);
 
 // First IPv4 address of the host that is neither 127.0.0.1 nor 0.0.0.0, in
 // the order the platform lists them; "127.0.0.1" when there is none.

@@ -4,10 +4,11 @@
 // file (see README.md in this folder). Plain C++ on purpose: the library is
 // loaded into the client with dlopen and must not bring its own Qt.
 
+#include "SafeFile.h"
 #include "TextUtil.h"
 
+#include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -29,13 +30,18 @@ std::string defaultStatePath()
     const char* explicitPath = getenv("ORIX_SIGNON_STATE");
     if (explicitPath && *explicitPath)
         return explicitPath;
-    // Same relocation rule as the client's fixed paths.
+    // Same relocation rule as the client's fixed paths. One file per
+    // desktop user (named like the client's lock file, after the last part
+    // of the home folder), which only that user may write.
     std::string prefix;
     if (const char* root = getenv("ORIX_ROOT_PREFIX"))
         prefix = root;
     while (!prefix.empty() && prefix.back() == '/')
         prefix.pop_back();
-    return prefix + "/var/tmp/ifclient-signon";
+    std::string home;
+    if (const char* value = getenv("HOME"))
+        home = value;
+    return prefix + "/var/tmp/ifclient-signon-" + home.substr(home.rfind('/') + 1);
 }
 
 // The path of the state file as SyncInit saw it, so that SyncCheckLogin,
@@ -54,17 +60,17 @@ std::string trim(const std::string& text)
 }
 
 // First line of the state file, at most 4 KiB; false when it cannot be read.
+// The file counts only when it is the user's own regular file that no other
+// user may write: it is opened without following a link and without waiting
+// on a FIFO, and another user's file is ignored.
 bool readStateLine(const std::string& path, std::string* line)
 {
-    FILE* f = fopen(path.c_str(), "r");
-    if (!f)
+    std::string content;
+    if (SafeFile::ReadOwnedFile(path.c_str(), &content, 64 * 1024) != SafeFile::Check::Ok)
         return false;
-    char buffer[4096];
-    const bool ok = fgets(buffer, sizeof buffer, f) != nullptr;
-    fclose(f);
-    if (ok)
-        *line = trim(buffer);
-    return ok;
+    const size_t end = content.find_first_of(std::string("\n\0", 2));
+    *line = trim(content.substr(0, std::min<size_t>(end, 4095)));
+    return !content.empty();
 }
 
 // Copies name into the client's 256-byte buffer, cut at 255 bytes without

@@ -6,5 +6,6 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORIX_WERROR=ON
 cmake --build build -j"$(nproc)"
-cd build
-ctest --output-on-failure --timeout 600
+(cd build && ctest --output-on-failure --timeout 600)
+# A few seconds of every fuzz target (scripts/fuzz.sh runs them for long).
+bash scripts/fuzz.sh --smoke

@@ -20,6 +20,7 @@ PACKAGES=(
   xvfb xauth x11-utils xdotool
   imagemagick trayer
   openssl ca-certificates
+  clang libclang-rt-14-dev
 )
 
 missing=()

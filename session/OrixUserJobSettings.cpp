@@ -4,6 +4,7 @@
 #include "OrixUser.h"
 
 #include "DComLayerWS.h"
+#include "PayerReply.h"
 #include "TextUtil.h"
 
 #include <QByteArray>
@@ -52,8 +53,20 @@ int OrixUser::GetUserPayerInfo()
         return queryResult;
     }
 
-    cJSON* root = reply ? cJSON_Parse(reply) : nullptr;
+    PayerReply parsed;
+    const int result = ParsePayerReply(reply, &parsed);
     free(reply);
+    IsSupportCostControl = parsed.IsSupportCostControl;
+    IsSupportProject = parsed.IsSupportProject;
+    PayerType = parsed.PayerType;
+    Payers = parsed.Payers;
+    PayerCount = parsed.PayerCount;
+    return result;
+}
+
+int ParsePayerReply(const char* reply, PayerReply* out)
+{
+    cJSON* root = reply ? cJSON_Parse(reply) : nullptr;
     if (!root)
         return 2;
 
@@ -69,20 +82,21 @@ int OrixUser::GetUserPayerInfo()
         // One entry per element that the reply really holds.
         const int count = cJSON_GetArraySize(payerInfo);
         if (count > 0) {
-            Payers = static_cast<TavPayer*>(calloc(static_cast<size_t>(count), sizeof(TavPayer)));
-            if (!Payers) {
+            out->Payers =
+                static_cast<TavPayer*>(calloc(static_cast<size_t>(count), sizeof(TavPayer)));
+            if (!out->Payers) {
                 cJSON_Delete(root);
                 return 2;
             }
-            PayerCount = count;
+            out->PayerCount = count;
         }
         int index = 0;
         const cJSON* element = nullptr;
         cJSON_ArrayForEach(element, payerInfo)
         {
-            if (index >= PayerCount)
+            if (index >= out->PayerCount)
                 break;
-            TavPayer& payer = Payers[index++];
+            TavPayer& payer = out->Payers[index++];
             const cJSON* payerName = cJSON_GetObjectItemCaseSensitive(element, "PayerName");
             const cJSON* payerId = cJSON_GetObjectItemCaseSensitive(element, "PayerID");
             const cJSON* isGroup = cJSON_GetObjectItemCaseSensitive(element, "IsGroup");
@@ -98,9 +112,9 @@ int OrixUser::GetUserPayerInfo()
     }
 
     if (project && costControl && payerType) {
-        IsSupportCostControl = costControl->valueint != 0;
-        IsSupportProject = project->valueint != 0;
-        PayerType = payerType->valueint;
+        out->IsSupportCostControl = costControl->valueint != 0;
+        out->IsSupportProject = project->valueint != 0;
+        out->PayerType = payerType->valueint;
     } else {
         result = 2;
     }

@@ -23,6 +23,8 @@ private slots:
     void lengthPrefixedBlock();
     void boundedCopies();
     void hostIdentityIsCutToBuffers();
+    void hostIdentityChoice_data();
+    void hostIdentityChoice();
 };
 
 void TestTavCommon::gbkRoundTrip_data()
@@ -202,6 +204,45 @@ void TestTavCommon::hostIdentityIsCutToBuffers()
     QCOMPARE(QByteArray(small.guard2, 4), QByteArray("GGGG"));
     QVERIFY(memchr(small.ip, 0, sizeof small.ip));
     QVERIFY(memchr(small.mac, 0, sizeof small.mac));
+}
+
+void TestTavCommon::hostIdentityChoice_data()
+{
+    QTest::addColumn<QStringList>("addresses"); // in the platform's order
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QStringList>("interfaces"); // flags (u up, r running, l loop-back):address
+    QTest::addColumn<QString>("mac");
+    QTest::newRow("IPv6 and loop-back first")
+        << QStringList{"::1", "fe80::1", "127.0.0.1", "0.0.0.0", "10.0.0.5", "192.168.1.2"}
+        << "10.0.0.5"
+        << QStringList{"url:00:00:00:00:00:00", "u:AA:00:00:00:00:01", "ur:AA:00:00:00:00:02",
+                       "ur:AA:00:00:00:00:03"}
+        << "AA:00:00:00:00:02";
+    QTest::newRow("only loop-back") << QStringList{"127.0.0.1", "::1"} << "127.0.0.1"
+                                    << QStringList{"url:00:00:00:00:00:00"} << "";
+    QTest::newRow("another loop-back address counts")
+        << QStringList{"127.0.0.2"} << "127.0.0.2" << QStringList{"r:AA:00:00:00:00:04"} << "";
+    QTest::newRow("nothing") << QStringList() << "127.0.0.1" << QStringList() << "";
+}
+
+void TestTavCommon::hostIdentityChoice()
+{
+    QFETCH(QStringList, addresses);
+    QFETCH(QStringList, interfaces);
+    QList<QHostAddress> hostAddresses;
+    for (const QString& a : addresses)
+        hostAddresses << QHostAddress(a);
+    QList<HostInterface> hostInterfaces;
+    for (const QString& i : interfaces) {
+        const QString flags = i.section(':', 0, 0);
+        QNetworkInterface::InterfaceFlags f;
+        f.setFlag(QNetworkInterface::IsUp, flags.contains('u'));
+        f.setFlag(QNetworkInterface::IsRunning, flags.contains('r'));
+        f.setFlag(QNetworkInterface::IsLoopBack, flags.contains('l'));
+        hostInterfaces.append({f, i.section(':', 1)});
+    }
+    QTEST(ChooseLocalIp(hostAddresses), "ip");
+    QTEST(ChooseLocalMac(hostInterfaces), "mac");
 }
 
 QTEST_GUILESS_MAIN(TestTavCommon)

@@ -11,6 +11,8 @@
 
 #include <QtTest>
 
+#include <functional>
+
 #include <cstring>
 
 // The queries and the audit model against the development server (it runs
@@ -33,6 +35,9 @@ private slots:
     void auditFlow();
     void brokenAnswers_data();
     void brokenAnswers();
+    void exchangeFailuresThrow();
+    void auditFlowFailures_data();
+    void auditFlowFailures();
     void flowItemsFieldByField();
     void quotaRequestText();
     void notices_data();
@@ -386,6 +391,87 @@ void TestQueries::brokenAnswers()
     QTEST(call(m_rawClient, op, "alice", &result), "out");
     QTEST(result, "result");
     QCOMPARE(m_past[0], '\0');
+}
+
+void TestQueries::exchangeFailuresThrow()
+{
+    // The exception types and value the logon's callers rely on.
+    const auto thrown = [](const std::function<void()>& query) -> QString {
+        try {
+            query();
+        } catch (unsigned int e) {
+            return QString::asprintf("unsigned %x", e);
+        } catch (int e) {
+            return QString::asprintf("int %x", unsigned(e));
+        } catch (...) {
+            return "other";
+        }
+        return "nothing";
+    };
+    char name[] = "zhangsan";
+    char text[256] = "";
+    void* list = nullptr;
+    const QStringList caught = {
+        thrown([&] { m_offline.GetUserInfo(name, &m_user); }),
+        thrown([&] { m_offline.GetUserInfoEx(name, &m_user); }),
+        thrown([&] { m_offline.GetPrinterList(name, &list); }),
+        thrown([&] { m_offline.GetWebsiteIP(text, name); }),
+    };
+    QCOMPARE(caught, QStringList({"unsigned 80000000", "unsigned 80000000", "unsigned 80000000",
+                                  "int 80000000"}));
+    QVERIFY(!list);
+}
+
+void TestQueries::auditFlowFailures_data()
+{
+    // The answers in the order the loading asks (user 12 of secret level 1):
+    // his flow, its one item, the item's five fields, then per approval level
+    // the auditor numbers and each auditor's name. A missing answer is a
+    // Fault.
+    QTest::addColumn<QByteArrayList>("answers");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("flow");
+    QTest::addColumn<QString>("secrets");
+    const QByteArrayList item = {field(1, 0, le32(9)), field(1, 0, le32(41)),
+                                 field(1, 0, le32(3)), field(1, 0, le32(301)),
+                                 field(1, 0, le32(1)), field(1, 0, UTF82GBK("机密") + '\0'),
+                                 field(1, 0, "n\0")};
+    const QByteArrayList level = {field(1, 0, le32(7)), field(1, 0, UTF82GBK("徐明") + '\0')};
+    const QByteArray refused = field(0, 6, {});
+    QTest::newRow("all three levels")
+        << item + level + level + level << 0 << 9 << "1 机密 n:7徐明,7徐明,7徐明";
+    // A level whose auditors fail leaves the secret level without auditor lists.
+    QTest::newRow("auditors refused at level 2")
+        << item + level + QByteArrayList{refused} << 6 << 9 << "1 机密 n:,,";
+    QTest::newRow("auditors refused at level 3")
+        << item + level + level + QByteArrayList{refused} << 6 << 9 << "1 机密 n:,,";
+    // A count of approval levels beyond any flow is cut to 16 levels.
+    QByteArrayList huge = item;
+    huge[2] = field(1, 0, le32(1000000000));
+    QTest::newRow("approval levels beyond any flow")
+        << huge << 13 << 9 << "1 机密 n:" + QString(15, ',');
+    QTest::newRow("error code in a later item step")
+        << item.mid(0, 4) + QByteArrayList{field(0, 7, {})} << 7 << 9 << "";
+    // Own flow 0: the group decides; a group answer with an error keeps 0,
+    // a failed group query ends with 13.
+    QTest::newRow("group lookup refused")
+        << QByteArrayList{field(1, 0, le32(0)), field(0, 4, {}), field(0, 0, {})} << 0 << 0 << "";
+    QTest::newRow("group lookup fails") << QByteArrayList{field(1, 0, le32(0))} << 13 << 0 << "";
+}
+
+void TestQueries::auditFlowFailures()
+{
+    QFETCH(QByteArrayList, answers);
+    for (const QByteArray& bytes : answers)
+        m_raw.queueReply(answer(bytes));
+    m_raw.setReply(answer(QByteArray()));
+    TavUserRecord record{};
+    record.UserId = 12;
+    record.SecretLevel = 1;
+    TavAuditFlow flow;
+    QTEST(m_rawClient.GetAuditFlow(&flow, &record), "result");
+    QTEST(flow.FlowID, "flow");
+    QTEST(describe(flow), "secrets");
 }
 
 void TestQueries::flowItemsFieldByField()

@@ -205,38 +205,84 @@ void TstSoapWire::noHostNoStdio()
     QCOMPARE(out.size(), qint64(0));
 }
 
+namespace
+{
+
+// One DIME record (first/last flags, padding to four bytes).
+QByteArray dimeRecord(unsigned char flags, unsigned char typeFormat, const QByteArray& options,
+                      const QByteArray& type, const QByteArray& data)
+{
+    const auto pad = [](QByteArray b) { return b.append(QByteArray((4 - b.size() % 4) % 4, 0)); };
+    QByteArray r;
+    r += char(0x08 | flags);
+    r += char(typeFormat);
+    for (int n : {int(options.size()), 0, int(type.size())})
+        r += char(n >> 8), r += char(n & 0xff);
+    for (int shift : {24, 16, 8, 0})
+        r += char(data.size() >> shift);
+    return r + pad(options) + pad(type) + pad(data);
+}
+
+} // namespace
+
 void TstSoapWire::savedAttachmentNames_data()
 {
-    QTest::addColumn<QByteArray>("options");
-    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QByteArray>("options"); // of the attachment record
+    QTest::addColumn<QString>("saved");      // null: refused, the call fails
     auto option = [](const QByteArray& name, int declared) {
         return QByteArray("\0\0", 2) + char(declared >> 8) + char(declared & 0xff) + name;
     };
-    QTest::newRow("plain name") << option("saved.bin", 9) << true;
-    QTest::newRow("declared longer than sent") << option("saved.bin", 4000) << true;
-    QTest::newRow("no options") << QByteArray() << false;
-    QTest::newRow("parent folder") << option("../escaped.bin", 14) << false;
+    QTest::newRow("plain name") << option("scan-01_a.pdf", 13) << "scan-01_a.pdf";
+    QTest::newRow("declared longer than sent") << option("saved.bin", 4000) << QString();
+    QTest::newRow("no options") << QByteArray() << QString();
+    QTest::newRow("options of 2 bytes") << QByteArray("\0\0", 2) << QString();
+    QTest::newRow("options of 3 bytes") << QByteArray("\0\0\0", 3) << QString();
+    QTest::newRow("empty name") << option("", 0) << QString();
+    QTest::newRow("parent folder") << option("../escaped.bin", 14) << QString();
+    QTest::newRow("plug-in") << option("ifclient.so", 11) << QString();
+    QTest::newRow("versioned library") << option("libx.SO.1", 9) << QString();
+    QTest::newRow("settings") << option("Last.ini", 8) << QString();
+    QTest::newRow("dot file") << option(".profile", 8) << QString();
+    QTest::newRow("blank") << option("a b.pdf", 7) << QString();
 }
 
 void TstSoapWire::savedAttachmentNames()
 {
-    // An attachment is saved under the name the server gives, but only as a
-    // plain file of the working folder.
+    // An attachment of a reply is saved under the name its options give,
+    // only when that is a plain document name of the working folder.
     QFETCH(QByteArray, options);
-    QFETCH(bool, accepted);
-    QVERIFY(QDir(m_dir.path()).mkpath("work"));
+    QFETCH(QString, saved);
+    const QString work = m_dir.filePath(QTest::currentDataTag());
+    QVERIFY(QDir().mkpath(work));
     const QString oldCwd = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir.filePath("work")));
+    QVERIFY(QDir::setCurrent(work));
+    RawHttpServer server;
+    const QByteArray envelope =
+        RawHttpServer::soapEnvelope("<ns:GetSecretLevelResponse><SercretLevel>3</SercretLevel>"
+                                    "</ns:GetSecretLevelResponse>");
+    const QByteArray body =
+        dimeRecord(0x04, 0x20, {}, "http://schemas.xmlsoap.org/soap/envelope/", envelope) +
+        dimeRecord(0x02, 0x10, options, "application/pdf", "%PDF-1.4 attachment");
+    server.setReply("HTTP/1.1 200 OK\r\nContent-Type: application/dime\r\nContent-Length: " +
+                    QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     CDComLayerWS client;
-    SoapCall call(client, true);
-    const QByteArray terminated = options + '\0'; // as the runtime hands it over
-    void* file = SoapDime::WriteOpen(call.soap(), "id1", "",
-                                     options.isNull() ? nullptr : terminated.constData());
-    if (file)
-        SoapDime::WriteClose(call.soap(), file);
+    QVERIFY(RpcTestClient::connect(client, server));
+    int status = -1;
+    {
+        SoapCall call(client, true);
+        char user[] = "alice";
+        LONG64 level = 0;
+        status = call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
+    }
     QDir::setCurrent(oldCwd);
-    QCOMPARE(file != nullptr, accepted);
-    QCOMPARE(QFile::remove(m_dir.filePath("work/saved.bin")), accepted);
+    QCOMPARE(status == SOAP_OK, !saved.isNull());
+    const QStringList files = QDir(work).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(files, saved.isNull() ? QStringList() : QStringList{saved});
+    if (!saved.isNull()) {
+        QFile file(work + "/" + saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("%PDF-1.4 attachment"));
+    }
     QVERIFY(!QFile::exists(m_dir.filePath("escaped.bin")));
 }
 

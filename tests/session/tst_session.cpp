@@ -5,6 +5,7 @@
 #include "LogonPWDlg.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
+#include "PortalPage.h"
 #include "SeedAccounts.h"
 #include "ServerMsgDlg.h"
 #include "TavUserRecord.h"
@@ -87,6 +88,7 @@ public:
     {
         QDesktopServices::setUrlHandler("http", this, "open");
         QDesktopServices::setUrlHandler("https", this, "open");
+        QDesktopServices::setUrlHandler("file", this, "open");
         user.RpcClient.reset(fake);
         CopyText(user.ServerAddress, sizeof user.ServerAddress, "10.0.0.1");
         CopyText(user.UserName, sizeof user.UserName, "alice");
@@ -109,11 +111,27 @@ public:
     FakeRpcClient* fake = new FakeRpcClient;
     OrixUser user;
     QByteArrayList urls;
+    QStringList pages; // the forwarding pages opened, each with its mode
     QStringList boxes;
     bool answer = false;
 
 public slots:
-    void open(const QUrl& url) { urls << url.toEncoded(); }
+    // A local page is followed to the address it forwards to, as the browser
+    // would.
+    void open(const QUrl& url)
+    {
+        if (!url.isLocalFile()) {
+            urls << url.toEncoded();
+            return;
+        }
+        QFile page(url.toLocalFile());
+        page.open(QIODevice::ReadOnly);
+        const QByteArray html = page.readAll();
+        const int start = html.indexOf("href=\"") + 6;
+        urls << html.mid(start, html.indexOf('"', start) - start).replace("&amp;", "&");
+        pages << page.fileName() + QString::asprintf(" %o %o", modeOf(page.fileName()),
+                                                     modeOf(QFileInfo(page).path()));
+    }
 };
 
 class TestSession : public QObject
@@ -408,8 +426,20 @@ private slots:
         CopyText(f.user.UserName, sizeof f.user.UserName, "li & wang");
         CopyText(f.user.Password, sizeof f.user.Password, "a=b#c");
         CopyText(f.user.WebsiteAddress, sizeof f.user.WebsiteAddress, "10.1.2.3:81");
+        PortalPage::SetLifetime(300);
         QCOMPARE(f.user.LogWebSite(redirect.constData()), 0);
         QCOMPARE(f.urls, QByteArrayList{url});
+        // The address with the password digest reached the browser through an
+        // owner-only page in the user's own folder, which goes away again.
+        if (url.contains("value=")) {
+            QCOMPARE(f.pages.size(), 1);
+            const QString page = f.pages[0].section(' ', 0, 0);
+            QCOMPARE(page.section('/', 0, -2), f.root.home() + "/.local/share/OrixClient");
+            QCOMPARE(f.pages[0].section(' ', 1), QString("600 700"));
+            QTRY_VERIFY(!QFile::exists(page));
+        } else {
+            QCOMPARE(f.pages, QStringList());
+        }
     }
 
     void popUps()

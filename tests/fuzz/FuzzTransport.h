@@ -1,0 +1,87 @@
+#pragma once
+
+// A transport for the SOAP runtime that answers every connection of the
+// client with the same bytes: the fuzz input, as if a server had sent it.
+// Requests are discarded; nothing touches the network.
+
+#include "DComLayerWS.h"
+#include "SoapCall.h"
+#include "TavUserRecord.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+
+namespace FuzzTransport
+{
+
+struct Reply {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    size_t position = 0;
+};
+inline Reply g_reply;
+// A descriptor that stands for the connection: the runtime only passes it
+// back to the functions below.
+inline int g_connection = -1;
+
+inline SOAP_SOCKET Open(struct soap*, const char*, const char*, int)
+{
+    g_reply.position = 0; // every connection reads the reply from its start
+    return g_connection;
+}
+inline int Send(struct soap*, const char*, size_t)
+{
+    return SOAP_OK;
+}
+inline size_t Receive(struct soap*, char* buffer, size_t length)
+{
+    const size_t n = std::min(length, g_reply.size - g_reply.position);
+    if (n > 0)
+        memcpy(buffer, g_reply.data + g_reply.position, n);
+    g_reply.position += n;
+    return n;
+}
+inline int Close(struct soap*)
+{
+    return SOAP_OK;
+}
+inline int CloseSocket(struct soap*, SOAP_SOCKET)
+{
+    return SOAP_OK;
+}
+inline int ShutdownSocket(struct soap*, SOAP_SOCKET, int)
+{
+    return SOAP_OK;
+}
+
+inline void Install(struct soap* soap)
+{
+    soap->fopen = Open;
+    soap->fsend = Send;
+    soap->frecv = Receive;
+    soap->fclose = Close;
+    soap->fclosesocket = CloseSocket;
+    soap->fshutdownsocket = ShutdownSocket;
+}
+
+// Puts the transport under every later operation of the client and gives
+// client its endpoint (port 8085: strings in UTF-8 mode, as on the server's
+// main port).
+inline void Init(CDComLayerWS& client)
+{
+    g_connection = open("/dev/null", O_RDWR | O_CLOEXEC);
+    SoapCall::SetContextHook(Install);
+    client.SetPort("8085");
+    TavUserRecord record{};
+    strcpy(record.ServerAddress, "127.0.0.1");
+    client.LogOn(&record); // builds the endpoint; the empty reply fails the call
+}
+
+inline void Serve(const uint8_t* data, size_t size)
+{
+    g_reply = {data, size, 0};
+}
+
+} // namespace FuzzTransport
