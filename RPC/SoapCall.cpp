@@ -23,6 +23,8 @@ std::once_flag g_sslOnce;
 // Longest attachment file name the write callback accepts.
 constexpr size_t kMaxAttachmentName = 255;
 
+constexpr int kUploadTransferTimeoutSeconds = 3600;
+
 } // namespace
 
 SoapCall::SoapCall(CDComLayerWS& client, bool upload) : m_client(client)
@@ -47,6 +49,9 @@ SoapCall::SoapCall(CDComLayerWS& client, bool upload) : m_client(client)
 
     if (upload) {
         m_soap->connect_timeout = 10;
+        // A whole document may go in one call: its limit allows a large file
+        // over a slow line, and still ends a server that never finishes.
+        m_soap->transfer_timeout = kUploadTransferTimeoutSeconds;
         m_soap->fdimewriteopen = SoapDime::WriteOpen;
         m_soap->fdimewrite = SoapDime::Write;
         m_soap->fdimewriteclose = SoapDime::WriteClose;
@@ -104,7 +109,7 @@ OrWSProxy& SoapCall::proxy()
 
 const char* SoapCall::endpoint() const
 {
-    return m_client.Endpoint();
+    return m_proxy ? m_proxy->soap_endpoint : m_client.Endpoint();
 }
 
 // --- DIME attachment callbacks ----------------------------------------------
