@@ -14,8 +14,6 @@ int main(int argc, char* argv[])
     if (!glChosen)
         qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication* app = new QApplication(argc, argv);
-    if (!glChosen)
-        qunsetenv("QT_XCB_GL_INTEGRATION");
     // The client lives on in the tray when its window is hidden or closed.
     app->setQuitOnLastWindowClosed(false);
 
@@ -28,6 +26,9 @@ int main(int argc, char* argv[])
     StallProbe::startFromEnvironment(app);
     OnlineDlg* window = new OnlineDlg;
     window->show();
+    // The platform reads the variable with its first window (now shown).
+    if (!glChosen)
+        qunsetenv("QT_XCB_GL_INTEGRATION");
     int result = app->exec();
     delete window;
     delete app;
