@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 #include <new>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -17,8 +16,6 @@ extern SOAP_NMAC struct Namespace namespaces[];
 
 namespace
 {
-
-std::once_flag g_sslOnce;
 
 // Longest attachment file name the write callback accepts.
 constexpr size_t kMaxAttachmentName = 255;
@@ -29,9 +26,7 @@ constexpr int kUploadTransferTimeoutSeconds = 3600;
 
 SoapCall::SoapCall(CDComLayerWS& client, bool upload) : m_client(client)
 {
-    // The TLS library is set up once per process, before the first context.
-    std::call_once(g_sslOnce, [] { soap_ssl_init(); });
-
+    // (The TLS library is set up by the first HTTPS call, SoapTransport.)
     m_soap = soap_new();
     if (!m_soap)
         return;

@@ -135,6 +135,10 @@ int SoapTransport::UseClientTls(struct soap* soap)
 {
     SharedTls& tls = sharedTls();
     std::lock_guard<std::mutex> lock(tls.mutex);
+    // The TLS library is set up once, by the first HTTPS call: a client
+    // that speaks plain HTTP never pays for it.
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { soap_ssl_init(); });
     if (!tls.shared)
         return perCallTls(soap);
 
