@@ -18,6 +18,7 @@ PACKAGES=(
   xvfb xauth x11-utils
   imagemagick trayer
   openssl ca-certificates
+  python3
 )
 
 missing=()
