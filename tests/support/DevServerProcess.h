@@ -45,15 +45,16 @@ public:
         m_tls = QStringList{"--tls", certPath, keyPath};
     }
 
-    // Starts the server with --port 0 and waits for its "listening" line.
-    // May be called again after stop(): the same database is used again.
-    bool start()
+    // Starts the server on port (0: a free one) and waits for its
+    // "listening" line. May be called again after stop(): the same database
+    // is used again.
+    bool start(quint16 port = 0)
     {
         stop();
         // --parent-pid: the server ends with this process should a test
         // crash before it can stop it.
         const QStringList args =
-            QStringList{"--port",       "0",
+            QStringList{"--port",       QString::number(port),
                         "--db",         dbPath(),
                         "--storage",    storageDir(),
                         "--parent-pid", QString::number(QCoreApplication::applicationPid())} +
