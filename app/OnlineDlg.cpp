@@ -315,10 +315,13 @@ void OnlineDlg::sslotEnterOffline()
             // background while the dialog waits for the user.
             if (outcome.unreachable())
                 LogonDialog->StartReconnect(Opt.reconnectFirstMs, Opt.reconnectLongestMs);
-            // Shown over the dialog, not waited for: the reconnect goes on.
+            // Shown over the dialog once it is up, not waited for: the
+            // reconnect goes on meanwhile.
             if (outcome.threw)
-                MessageBoxes::openInformation(LogonDialog, QStringLiteral("错误"),
-                                              QStringLiteral("无法连接服务器！"));
+                QTimer::singleShot(0, LogonDialog, [dialog = LogonDialog] {
+                    MessageBoxes::openInformation(dialog, QStringLiteral("错误"),
+                                                  QStringLiteral("无法连接服务器！"));
+                });
             LogonDialog->exec();
         }
     } else {
