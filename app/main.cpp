@@ -3,6 +3,7 @@
 #include "StallProbe.h"
 
 #include <QApplication>
+#include <QOpenGLContext>
 
 int main(int argc, char* argv[])
 {
@@ -14,6 +15,12 @@ int main(int argc, char* argv[])
     if (!glChosen)
         qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication* app = new QApplication(argc, argv);
+    if (!glChosen) {
+        // The platform settles its GL integration when first asked (here),
+        // before other threads of ours run.
+        QOpenGLContext::supportsThreadedOpenGL();
+        qunsetenv("QT_XCB_GL_INTEGRATION");
+    }
     // The client lives on in the tray when its window is hidden or closed.
     app->setQuitOnLastWindowClosed(false);
 
@@ -26,9 +33,6 @@ int main(int argc, char* argv[])
     StallProbe::startFromEnvironment(app);
     OnlineDlg* window = new OnlineDlg;
     window->show();
-    // The platform reads the variable with its first window (now shown).
-    if (!glChosen)
-        qunsetenv("QT_XCB_GL_INTEGRATION");
     int result = app->exec();
     delete window;
     delete app;
