@@ -1,12 +1,14 @@
 #include "DComLayerWS.h"
 
 #include "SoapCall.h"
+#include "SoapTransport.h"
 #include "TavCommon.h"
 #include "TavUserRecord.h"
 #include "TextUtil.h"
 
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <sys/socket.h>
 
 // Connection, logon and the runtime settings every operation starts from.
@@ -15,6 +17,19 @@ namespace
 {
 
 constexpr int kTimeoutSeconds = 30;
+
+// The longest a call may spend sending its request and receiving the answer,
+// however the server trickles it (an upload sets its own, SoapCall).
+constexpr int kTransferTimeoutSeconds = 60;
+
+// Guards the endpoint, the port text and the HTTPS flag of every client: a
+// logon rewrites them while calls on other threads (a poll, an upload) take
+// their copy.
+std::mutex& connectionMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
 
 } // namespace
 
@@ -35,6 +50,7 @@ int CDComLayerWS::InitDCOM()
 
 int CDComLayerWS::InitServerPort()
 {
+    std::lock_guard<std::mutex> lock(connectionMutex());
     memset(m_Port, 0, sizeof m_Port);
     CopyText(m_Port, sizeof m_Port, "8085");
     return 0;
@@ -47,12 +63,24 @@ int CDComLayerWS::UninitDCom()
 
 void CDComLayerWS::SetPort(const char* port)
 {
+    std::lock_guard<std::mutex> lock(connectionMutex());
     CopyText(m_Port, sizeof m_Port, port);
 }
 
 int CDComLayerWS::InitSoap(OrWSProxy& proxy)
 {
     struct soap* soap = proxy.soap;
+
+    // The call works on its own copy of the connection settings.
+    char endpoint[sizeof m_Endpoint];
+    bool utf8;
+    bool https;
+    {
+        std::lock_guard<std::mutex> lock(connectionMutex());
+        memcpy(endpoint, m_Endpoint, sizeof endpoint);
+        utf8 = strcmp(m_Port, "8085") == 0;
+        https = m_UseHttps != 0;
+    }
 
     // Chunked HTTP both ways; the request size need not be known in advance,
     // so attachments stream straight from their files.
@@ -66,10 +94,14 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
     soap->recv_timeout = kTimeoutSeconds;
     soap->send_timeout = kTimeoutSeconds;
     soap->connect_timeout = kTimeoutSeconds;
+    soap->transfer_timeout = kTransferTimeoutSeconds;
     // A peer that hangs up must fail the call, not end the process.
     soap->socket_flags = MSG_NOSIGNAL;
+    // Name lookups of the server are bounded too.
+    SoapTransport::BoundNameResolution(soap);
 
-    proxy.soap_endpoint = m_Endpoint;
+    // Lives in the context, as long as the call.
+    proxy.soap_endpoint = soap_strdup(soap, endpoint);
     // Without a host in the endpoint (never logged on, empty server address)
     // the runtime would talk through standard output and standard input.
     // With no descriptors to fall back on, such a call fails at once.
@@ -78,7 +110,7 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
 
     // Port 8085 is the server's UTF-8 service; the others speak Latin-1
     // strings, byte for byte.
-    if (strcmp(m_Port, "8085") == 0) {
+    if (utf8) {
         soap_set_imode(soap, SOAP_C_UTFSTRING);
         soap_set_omode(soap, SOAP_C_UTFSTRING);
     } else {
@@ -86,13 +118,12 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
         soap_clr_omode(soap, SOAP_C_UTFSTRING);
     }
 
-    if (m_UseHttps) {
+    if (https) {
         // The server's certificate must chain to a certificate authority of
         // the system store (default verify paths: an administrator adds a
         // private authority there) and name the endpoint's host. A failure
         // to set this up stays in soap->error and fails the call.
-        soap_ssl_client_context(soap, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION, nullptr, nullptr,
-                                nullptr, nullptr, nullptr);
+        SoapTransport::UseClientTls(soap);
     }
     return 0;
 }
@@ -123,10 +154,13 @@ static int ReceiveLogResult(struct soap* soap, LONG64* logResult)
 int CDComLayerWS::LogOn(void* logonRecord)
 {
     const TavUserRecord* record = static_cast<const TavUserRecord*>(logonRecord);
-    m_UseHttps = record->UseSsl;
-    // Built before the context so that InitSoap sees the scheme it prepares.
-    FormatText(m_Endpoint, sizeof m_Endpoint, m_UseHttps ? "https://%s:%s" : "http://%s:%s",
-               record->ServerAddress, m_Port);
+    {
+        // Built before the context so that InitSoap sees the scheme it prepares.
+        std::lock_guard<std::mutex> lock(connectionMutex());
+        m_UseHttps = record->UseSsl;
+        FormatText(m_Endpoint, sizeof m_Endpoint, m_UseHttps ? "https://%s:%s" : "http://%s:%s",
+                   record->ServerAddress, m_Port);
+    }
 
     SoapCall call(*this);
     if (!call.ok())

@@ -19,7 +19,8 @@ struct TavServerMessage {
 // The SOAP implementation of the RPC client. Every operation builds a fresh
 // runtime context, makes its call and releases the context before it
 // returns; only the endpoint, the port text and the HTTPS flag live between
-// calls (set by LogOn).
+// calls (set by LogOn). Operations may run on several threads at once (a
+// poll, an upload, a logon): each call takes its own copy of these settings.
 class CDComLayerWS : public TavRpcClientBase
 {
 public:
@@ -31,8 +32,10 @@ public:
     int InitServerPort();
     int UninitDCom() override;
     // Prepares the context of a fresh proxy: chunked HTTP both ways, DIME
-    // read callbacks, 30 s time-outs, the endpoint, UTF-8 strings when the
-    // port text is "8085". Returns 0.
+    // read callbacks, 30 s time-outs and a 60 s limit for the whole
+    // exchange, a bounded name lookup, the endpoint (copied into the
+    // context), UTF-8 strings when the port text is "8085", the shared TLS
+    // context for HTTPS. Returns 0.
     int InitSoap(OrWSProxy& proxy);
     // logonRecord is a TavUserRecord. 0 accepted, > 0 the server's refusal
     // code, < 0 the negated runtime error, -20 without a runtime context.
@@ -43,6 +46,7 @@ public:
 
     // Port text used by the next LogOn (at most 19 characters, cut to fit).
     void SetPort(const char* port);
+    // Not for use while a logon may run on another thread.
     const char* Port() const { return m_Port; }
     const char* Endpoint() const { return m_Endpoint; }
 

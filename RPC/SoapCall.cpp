@@ -10,7 +10,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <mutex>
 #include <new>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -21,7 +20,6 @@ extern SOAP_NMAC struct Namespace namespaces[];
 namespace
 {
 
-std::once_flag g_sslOnce;
 SoapCall::ContextHook g_contextHook = nullptr;
 
 // Longest attachment file name the write callback accepts.
@@ -29,13 +27,13 @@ constexpr size_t kMaxAttachmentName = 255;
 // Version bits of a DIME record header's first byte.
 constexpr unsigned char kDimeVersion = 0x08;
 
+constexpr int kUploadTransferTimeoutSeconds = 3600;
+
 } // namespace
 
 SoapCall::SoapCall(CDComLayerWS& client, bool upload) : m_client(client)
 {
-    // The TLS library is set up once per process, before the first context.
-    std::call_once(g_sslOnce, [] { soap_ssl_init(); });
-
+    // (The TLS library is set up by the first HTTPS call, SoapTransport.)
     m_soap = soap_new();
     if (!m_soap)
         return;
@@ -53,6 +51,9 @@ SoapCall::SoapCall(CDComLayerWS& client, bool upload) : m_client(client)
 
     if (upload) {
         m_soap->connect_timeout = 10;
+        // A whole document may go in one call: its limit allows a large file
+        // over a slow line, and still ends a server that never finishes.
+        m_soap->transfer_timeout = kUploadTransferTimeoutSeconds;
         m_soap->fdimewriteopen = SoapDime::WriteOpen;
         m_soap->fdimewrite = SoapDime::Write;
         m_soap->fdimewriteclose = SoapDime::WriteClose;
@@ -117,7 +118,7 @@ OrWSProxy& SoapCall::proxy()
 
 const char* SoapCall::endpoint() const
 {
-    return m_client.Endpoint();
+    return m_proxy ? m_proxy->soap_endpoint : m_client.Endpoint();
 }
 
 // --- DIME attachment callbacks ----------------------------------------------

@@ -39,7 +39,8 @@ public:
     bool ok() const { return m_soap != nullptr; }
     OrWSProxy& proxy();
     struct soap* soap() const { return m_soap; }
-    // The client's endpoint text ("http://host:port" or "https://host:port").
+    // The client's endpoint text ("http://host:port" or "https://host:port"),
+    // as this call's copy.
     const char* endpoint() const;
 
     // Called with every new context once it is prepared, before any call is

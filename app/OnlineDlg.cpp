@@ -1,7 +1,9 @@
 #include "OnlineDlg.h"
 
+#include "DComLayerWS.h"
 #include "EventLog.h"
 #include "FramelessWindow.h"
+#include "LogonAttempt.h"
 #include "LogonPWDlg.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
@@ -9,6 +11,7 @@
 #include "RequestEntries.h"
 #include "RequestFlows.h"
 #include "SafeFile.h"
+#include "ServerMsgDlg.h"
 #include "SingleInstance.h"
 #include "SystemPaths.h"
 #include "TextUtil.h"
@@ -126,6 +129,8 @@ OnlineDlg::~OnlineDlg()
     Monitor.reset();
     if (Machine)
         Machine->stop();
+    // A poll on its way still uses the session.
+    Polls.waitAll();
     User.reset();
 }
 
@@ -299,6 +304,7 @@ void OnlineDlg::sslotInitUser()
 
 void OnlineDlg::sslotEnterOffline()
 {
+    ++StateEpoch;
     Online = false;
     if (!FirstOffline)
         hide();
@@ -323,16 +329,28 @@ void OnlineDlg::sslotEnterOffline()
     LogonDialog = new LogonPWDlg(this);
     LogonDialog->SetUser(User.get());
 
-    MessageBoxes::reportUnreachable(this, [this] {
-        if (User->AutoLogon && !ManualLogon) {
-            LogonDialog->Logon(false);
-            if (LogonDialog->GetLastResult() != 0)
-                LogonDialog->exec();
-        } else {
-            LogonDialog->setWindowModality(Qt::WindowModal);
+    if (User->AutoLogon && !ManualLogon) {
+        LogonDialog->Logon(false);
+        const LogonOutcome outcome = LogonDialog->GetLastOutcome();
+        if (outcome.kind != LogonOutcome::Accepted) {
+            // A server that cannot be reached is tried again in the
+            // background while the dialog waits for the user.
+            if (outcome.unreachable())
+                LogonDialog->StartReconnect(Opt.reconnectFirstMs, Opt.reconnectLongestMs);
+            // Shown over the dialog once it is up, not waited for: the
+            // reconnect goes on meanwhile.
+            if (outcome.threw)
+                QTimer::singleShot(0, LogonDialog, [dialog = LogonDialog] {
+                    MessageBoxes::openInformation(dialog, QStringLiteral("错误"),
+                                                  QStringLiteral("无法连接服务器！"));
+                });
             LogonDialog->exec();
         }
-    });
+    } else {
+        LogonDialog->setWindowModality(Qt::WindowModal);
+        LogonDialog->exec();
+    }
+    LogonDialog->StopReconnect();
 
     if (LogonDialog->GetLastResult() == 0)
         emit ssLogonSuccess(); // the transition runs once this entry has returned
@@ -345,6 +363,7 @@ void OnlineDlg::sslotEnterOffline()
 
 void OnlineDlg::sslotEnterOnline()
 {
+    ++StateEpoch;
     hideUI();
     showNormal();
 
@@ -400,8 +419,16 @@ void OnlineDlg::timerEvent(QTimerEvent* event)
 
     LogEvent(5, "tmid=%d, online=%d\n", id, Online ? 1 : 0);
 
-    if (id == PluginTimerId && SyncCheckLogin)
+    // A tick that comes while the previous plug-in tick is still being
+    // handled (its logon runs, its box is up) is left out.
+    if (PluginBusy)
+        return;
+
+    if (id == PluginTimerId && SyncCheckLogin) {
+        PluginBusy = true;
         checkPluginLogon();
+        PluginBusy = false;
+    }
 
     pollServerMessage();
 }
@@ -451,45 +478,69 @@ void OnlineDlg::pluginLogon(const char* userName)
     CopyUtf8Text(User->UserName, sizeof User->UserName, userName);
     User->LogonMode = 1;
 
-    bool unreachable = false;
-    const int result = runLogon(&unreachable);
-    LogEvent(4, "login-user:%s, %d\n", userName, result);
-    if (result == 0) {
+    const LogonOutcome outcome = RunLogon(*User);
+    LogEvent(4, "login-user:%s, %d\n", userName, outcome.result);
+    if (outcome.kind == LogonOutcome::Accepted)
         emit ssLogonSuccess();
-        return;
-    }
-    // A server that could not be reached has been reported already.
-    if (!unreachable)
+    else if (outcome.threw)
+        MessageBoxes::showServerUnreachable(this);
+    else
         MessageBoxes::showInformation(
             this, QStringLiteral("错误"),
             QStringLiteral("Logon fail:%1 ret=%2")
-                .arg(QString::fromUtf8(userName), QString::number(result)));
-}
-
-int OnlineDlg::runLogon(bool* unreachable)
-{
-    int result = -1;
-    if (MessageBoxes::reportUnreachable(this, [this, &result] { result = User->Logon(); })) {
-        if (unreachable)
-            *unreachable = true;
-        return -1;
-    }
-    return result;
+                .arg(QString::fromUtf8(userName), QString::number(outcome.result)));
 }
 
 void OnlineDlg::pollServerMessage()
 {
-    if (!User)
+    // One poll at a time: a tick while one is on its way is left out.
+    if (!User || PollRunning)
         return;
-    int result;
+    const QByteArray userName(User->UserName);
+    CDComLayerWS* rpc = User->rpc();
+    const int epoch = StateEpoch;
+    struct Answer {
+        int result = -2;
+        QByteArray headline;
+    };
+    PollRunning = true;
     try {
-        result = User->GetUserMessage(this);
+        Polls.run(
+            this,
+            [rpc, userName] {
+                Answer answer;
+                try {
+                    TavServerMessage message;
+                    memset(&message, 0, sizeof message);
+                    answer.result = rpc->ReadMessage(userName.constData(), &message);
+                    message.Headline[sizeof message.Headline - 1] = '\0';
+                    answer.headline = message.Headline;
+                } catch (...) {
+                    // Nothing of the notice path should throw; a failure
+                    // counts as an unreachable server.
+                    answer.result = -2;
+                }
+                return answer;
+            },
+            [this, epoch](const Answer& answer) {
+                pollFinished(answer.result, answer.headline, epoch);
+            });
     } catch (...) {
-        // Nothing of the notice path should throw; a connection failure of
-        // the RPC layer counts as an unreachable server.
-        result = -2;
+        PollRunning = false; // no thread to spare: the next tick tries again
     }
-    if (result == -2) {
+}
+
+void OnlineDlg::pollFinished(int result, const QByteArray& headline, int epoch)
+{
+    PollRunning = false;
+    if (result == 0) {
+        // The server has handed the notice over: show it whatever happened
+        // meanwhile.
+        ServerMsgDlg::ShowNotice(User.get(), headline.constData());
+        return;
+    }
+    // A poll from before a logout or a new logon speaks of a past session.
+    if (result == -2 && epoch == StateEpoch) {
         ManualLogon = false;
         emit ssLogout();
     }

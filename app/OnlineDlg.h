@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Background.h"
 #include "FramelessWindow.h"
 
 #include <QDialog>
@@ -47,6 +48,10 @@ public:
     static constexpr int kAutoLogonRetryMs = 5000; // new logon after a failed one
     static constexpr int kTrayRetryMs = 2000;      // re-show the tray icon
     static constexpr int kHideDelayMs = 100;       // hide the window after start
+    // Background logon while the server cannot be reached: first wait, and
+    // the longest after doubling.
+    static constexpr int kReconnectFirstMs = 5000;
+    static constexpr int kReconnectLongestMs = 60000;
 
     // What a test may change; the program uses the defaults.
     struct Options {
@@ -56,6 +61,8 @@ public:
         int autoLogonRetryMs = kAutoLogonRetryMs;
         int trayRetryMs = kTrayRetryMs;
         int hideDelayMs = kHideDelayMs;
+        int reconnectFirstMs = kReconnectFirstMs;
+        int reconnectLongestMs = kReconnectLongestMs;
     };
 
     explicit OnlineDlg(QWidget* parent = nullptr);
@@ -123,10 +130,10 @@ private:
     void loadPlugin();
     void checkPluginLogon();
     void pluginLogon(const char* userName);
-    // Runs the session's logon; an RPC connection failure becomes the box
-    // "无法连接服务器！" and the result -1.
-    int runLogon(bool* unreachable = nullptr);
+    // Asks the server for one notice off the GUI thread; the answer is
+    // applied by pollFinished.
     void pollServerMessage();
+    void pollFinished(int result, const QByteArray& headline, int epoch);
 
     Options Opt;
     std::unique_ptr<Ui::OnlineDlg> Ui;
@@ -151,6 +158,9 @@ private:
     bool Online = false;
     bool ManualLogon = false;
     bool FirstOffline = true;
+    bool PollRunning = false; // a notice poll is on its way
+    bool PluginBusy = false;  // a plug-in tick (its logon, its box) is being handled
+    int StateEpoch = 0;       // counts the entries into offline and online
     int OnlineTimerId = 0;
     int PluginTimerId = 0;
     QTimer AutoLogonTimer;
@@ -172,4 +182,7 @@ private:
     SyncHandleFn SyncHandleMsg = nullptr;
     SyncHandleFn SyncHandleJob = nullptr;
     void* PluginContext = nullptr;
+
+    // The notice polls; waited for before the session goes.
+    Background::TaskGroup Polls;
 };

@@ -21,6 +21,7 @@ PACKAGES=(
   imagemagick trayer
   openssl ca-certificates
   clang libclang-rt-14-dev
+  python3
 )
 
 missing=()

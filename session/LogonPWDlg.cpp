@@ -2,6 +2,7 @@
 #include "ui_LogonPWDlg.h"
 
 #include "FramelessWindow.h"
+#include "LogonAttempt.h"
 #include "LogonForm.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
@@ -48,6 +49,8 @@ LogonPWDlg::LogonPWDlg(QWidget* parent)
     applyBackground();
     applyStyles();
     centreOnScreen(this);
+    ReconnectTimer.setSingleShot(true);
+    connect(&ReconnectTimer, &QTimer::timeout, this, &LogonPWDlg::reconnectAttempt);
 }
 
 LogonPWDlg::~LogonPWDlg()
@@ -101,6 +104,9 @@ void LogonPWDlg::SetUser(OrixUser* user)
 
 int LogonPWDlg::Logon(bool interactive)
 {
+    if (isLogonRunning())
+        return LastResult;
+
     LogonFormInput input;
     input.ServerText = Ui->comboBoxServerName->currentText();
     input.UserText = Ui->comboBoxUserName->currentText();
@@ -121,37 +127,130 @@ int LogonPWDlg::Logon(bool interactive)
 
     ApplyLogonForm(input, *User);
 
-    int result;
+    // The logon runs on a worker; the window stays live, its buttons off.
+    setBusy(true);
     {
         WaitCursor wait;
-        result = User->Logon();
+        LastOutcome = RunLogon(*User);
     }
-    LastResult = result;
+    setBusy(false);
+    LastResult = LastOutcome.result;
 
-    if (result == 0) {
+    if (LastOutcome.kind == LogonOutcome::Accepted) {
         accept();
-        return result;
+        return LastResult;
     }
     if (!interactive)
-        return result;
+        return LastResult;
 
-    const QString message = LogonFailureMessage(result);
-    if (result != kLogonPasswordExpired) {
+    // Nothing that went wrong inside the logon crosses the event loop.
+    if (LastOutcome.threw) {
+        MessageBoxes::showServerUnreachable(this);
+        return LastResult;
+    }
+    const QString message = LogonFailureMessage(LastResult);
+    if (LastResult != kLogonPasswordExpired) {
         MessageBoxes::showInformation(nullptr, QStringLiteral("错误"), message);
-        return result;
+        return LastResult;
     }
     if (MessageBoxes::askYesNo(this, QStringLiteral("警告"), message)) {
         char url[1024];
         FormatText(url, sizeof url, "http://%s/OrixPrint/UserLogin.jsp", User->ServerAddress);
         QDesktopServices::openUrl(QUrl(QString::fromUtf8(url), QUrl::TolerantMode));
     }
-    return result;
+    return LastResult;
+}
+
+void LogonPWDlg::setBusy(bool busy)
+{
+    Busy = busy;
+    const bool enabled = !Busy && !ClickWaiting;
+    Ui->Logon->setEnabled(enabled);
+    Ui->Cacel->setEnabled(enabled);
+}
+
+void LogonPWDlg::reject()
+{
+    if (Busy)
+        return;
+    ClickWaiting = false;
+    setBusy(false);
+    QDialog::reject();
+}
+
+void LogonPWDlg::StartReconnect(int firstMs, int longestMs)
+{
+    Backoff = ReconnectBackoff(firstMs, longestMs);
+    Reconnecting = true;
+    ReconnectTimer.start(Backoff.next());
+}
+
+void LogonPWDlg::StopReconnect()
+{
+    Reconnecting = false;
+    ClickWaiting = false;
+    ReconnectTimer.stop();
+    if (AttemptRunning) {
+        Background::RunResponsive([this] { Attempts.waitAll(); });
+        // Its outcome may still wait in the queue.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
+    setBusy(Busy);
+}
+
+void LogonPWDlg::reconnectAttempt()
+{
+    if (!Reconnecting || !User || isLogonRunning())
+        return;
+    AttemptRunning = true;
+    OrixUser* user = User;
+    try {
+        Attempts.run(
+            this, [user] { return TryLogon(*user); },
+            [this](LogonOutcome outcome) { reconnectFinished(outcome); });
+    } catch (...) {
+        // No thread to spare now: try again later.
+        AttemptRunning = false;
+        ReconnectTimer.start(Backoff.next());
+    }
+}
+
+void LogonPWDlg::reconnectFinished(const LogonOutcome& outcome)
+{
+    AttemptRunning = false;
+    if (outcome.kind == LogonOutcome::Accepted) {
+        Reconnecting = false;
+        ClickWaiting = false;
+        setBusy(false);
+        LastOutcome = outcome;
+        LastResult = outcome.result;
+        accept();
+        return;
+    }
+    if (ClickWaiting) {
+        // The user clicked meanwhile: now it is the user's logon.
+        ClickWaiting = false;
+        setBusy(false);
+        Logon(true);
+        return;
+    }
+    if (Reconnecting && outcome.unreachable())
+        ReconnectTimer.start(Backoff.next());
+    else
+        Reconnecting = false; // a refusal or another failure is left to the user
 }
 
 void LogonPWDlg::on_Logon_clicked()
 {
-    // An exception must not cross the event loop that delivered the click.
-    MessageBoxes::reportUnreachable(this, [this] { Logon(true); });
+    // The user takes over from the background attempts.
+    Reconnecting = false;
+    ReconnectTimer.stop();
+    if (AttemptRunning) {
+        ClickWaiting = true;
+        setBusy(Busy);
+        return;
+    }
+    Logon(true);
 }
 
 void LogonPWDlg::on_Cacel_clicked()

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "Background.h"
 #include "FramelessWindow.h"
+#include "LogonAttempt.h"
 
 #include <QDialog>
+#include <QTimer>
 
 class OrixUser;
 namespace Ui
@@ -11,9 +14,16 @@ class LogonPWDlg;
 }
 
 // The logon dialog: server, user name, password and the logon options. It
-// writes the user's choices into the session, runs the session's logon,
-// reports a refusal and closes itself (accept) once the user is logged on.
-// Cancel only minimises it.
+// writes the user's choices into the session, runs the session's logon off
+// the GUI thread (its buttons are disabled meanwhile), reports a refusal and
+// closes itself (accept) once the user is logged on. Cancel only minimises
+// it.
+//
+// After an automatic logon that could not reach the server, the dialog can
+// keep trying in the background with what the session already holds
+// (StartReconnect) and closes itself as soon as the server answers. A user
+// who clicks the logon button takes over: background attempts stop, and a
+// click during one waits for its end.
 class LogonPWDlg : public QDialog
 {
     Q_OBJECT
@@ -27,13 +37,31 @@ public:
 
     // One logon attempt with what the form holds. With interactive false no
     // result message is shown (the two validation messages are shown
-    // either way). Returns the logon's result (0 = logged on), or the
-    // previous result when the form was refused before a logon was tried.
-    // Exceptions of the RPC layer pass through to the caller.
+    // either way; an exception is left to the caller to report, see
+    // GetLastOutcome). Returns the logon's result (0 = logged on), or the
+    // previous result when the form was refused before a logon was tried
+    // or another logon is running. Never throws.
     int Logon(bool interactive);
 
     // Result of the last logon attempt; non-zero until one succeeded.
     int GetLastResult() const { return LastResult; }
+    // How the last attempt ended (Failed with result -1 before any attempt).
+    const LogonOutcome& GetLastOutcome() const { return LastOutcome; }
+
+    // Tries the logon again in the background, after firstMs and then
+    // doubling waits up to longestMs, while the server cannot be reached.
+    // Stops on success (the dialog accepts), on a refusal or any other
+    // failure, and when the user starts a logon.
+    void StartReconnect(int firstMs = ReconnectBackoff::kFirstMs,
+                        int longestMs = ReconnectBackoff::kLongestMs);
+    // Stops trying; an attempt still running is waited for (events keep
+    // flowing) and its success still counts.
+    void StopReconnect();
+    bool isLogonRunning() const { return Busy || AttemptRunning; }
+
+public slots:
+    // Escape and the window's close button are ignored while a logon runs.
+    void reject() override;
 
 private slots:
     void on_Logon_clicked();
@@ -52,11 +80,23 @@ protected:
 private:
     void applyBackground();
     void applyStyles();
+    void setBusy(bool busy);
+    void reconnectAttempt();
+    void reconnectFinished(const LogonOutcome& outcome);
 
     Ui::LogonPWDlg* Ui;
     OrixUser* User;
     int LastResult;
+    LogonOutcome LastOutcome;
     bool PasswordTyped;
     int PasswordChanges;
     FramelessDrag Drag;
+
+    bool Busy = false;           // the dialog's own logon runs
+    bool AttemptRunning = false; // a background attempt runs
+    bool ClickWaiting = false;   // the user clicked during a background attempt
+    bool Reconnecting = false;
+    QTimer ReconnectTimer;
+    ReconnectBackoff Backoff;
+    Background::TaskGroup Attempts; // last member: waits for its work before the rest goes
 };

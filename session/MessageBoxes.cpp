@@ -54,6 +54,18 @@ void showServerUnreachable(QWidget* parent)
     showInformation(parent, QStringLiteral("错误"), QStringLiteral("无法连接服务器！"));
 }
 
+void openInformation(QWidget* parent, const QString& title, const QString& text)
+{
+    if (informationHook()) {
+        informationHook()(parent, title, text);
+        return;
+    }
+    QMessageBox* box =
+        new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
 void setInformationHook(InformationHook hook)
 {
     informationHook() = std::move(hook);

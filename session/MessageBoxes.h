@@ -23,21 +23,10 @@ bool askYesNo(QWidget* parent, const QString& title, const QString& text);
 // The box "无法连接服务器！" (title "错误") for a server that cannot be reached.
 void showServerUnreachable(QWidget* parent);
 
-// Runs work; a connection failure of the RPC layer (thrown as unsigned int,
-// int or long) is reported with showServerUnreachable. True when that
-// happened.
-template <typename Work> bool reportUnreachable(QWidget* parent, Work&& work)
-{
-    try {
-        work();
-        return false;
-    } catch (unsigned int) {
-    } catch (int) {
-    } catch (long) {
-    }
-    showServerUnreachable(parent);
-    return true;
-}
+// Information box over parent (window-modal to it) that is not waited for:
+// the caller goes on, and the box goes when the user closes it or with
+// parent. GUI thread only.
+void openInformation(QWidget* parent, const QString& title, const QString& text);
 
 using InformationHook = std::function<void(QWidget*, const QString&, const QString&)>;
 using YesNoHook = std::function<bool(QWidget*, const QString&, const QString&)>;

@@ -170,12 +170,6 @@ int OrixUser::GetUserMessage(QWidget* parent)
     if (result != 0)
         return result;
     message.Headline[sizeof message.Headline - 1] = '\0';
-
-    ServerMsgDlg* dialog = new ServerMsgDlg(nullptr);
-    dialog->setModal(false);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->SetUser(this);
-    dialog->SetMsg(message.Headline);
-    dialog->show();
+    ServerMsgDlg::ShowNotice(this, message.Headline);
     return 0;
 }

@@ -12,8 +12,21 @@ ServerMsgDlg::ServerMsgDlg(QWidget* parent)
     : QDialog(parent), Ui(new ::Ui::ServerMsgDlg), User(nullptr), TimerId(0)
 {
     Ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                   Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
     connect(Ui->labelMsg, &label::clicked, this, &ServerMsgDlg::handlelabelclicked);
+}
+
+ServerMsgDlg* ServerMsgDlg::ShowNotice(OrixUser* user, const char* headline)
+{
+    ServerMsgDlg* dialog = new ServerMsgDlg(nullptr);
+    dialog->setModal(false);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->SetUser(user);
+    dialog->SetMsg(headline);
+    dialog->show();
+    return dialog;
 }
 
 ServerMsgDlg::~ServerMsgDlg()

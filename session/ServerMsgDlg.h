@@ -11,7 +11,8 @@ class ServerMsgDlg;
 // The pop-up of one server notice in the bottom-right corner of the screen.
 // It closes itself after three seconds, except for a request for approval,
 // which stays until the user clicks it; that click opens the approval page
-// of the web portal.
+// of the web portal. It never takes the keyboard from the window the user
+// types in: a tool window shown without being activated, still clickable.
 class ServerMsgDlg : public QDialog
 {
     Q_OBJECT
@@ -22,6 +23,10 @@ public:
 
     // Time a notice stays on the screen unless it asks for approval.
     static constexpr int kShowMilliseconds = 3000;
+
+    // Pops up a notice on its own (no parent, deleted when it closes) for
+    // the session user, with headline (UTF-8).
+    static ServerMsgDlg* ShowNotice(OrixUser* user, const char* headline);
 
     void SetUser(OrixUser* user);
     // Shows the headline (UTF-8), moves to the corner and, unless the notice

@@ -19,7 +19,9 @@ BUILD="${ORIX_BUILD_DIR:-$ROOT/build}"
 RUNS="${RUNS:-20}"
 
 die() { printf 'capture-latency bench: %s\n' "$*" >&2; exit 1; }
-[ -f "$BUILD/CMakeCache.txt" ] || cmake -S "$ROOT" -B "$BUILD" >/dev/null
+if ! grep -qs '^ORIX_BUILD_BENCH:BOOL=ON' "$BUILD/CMakeCache.txt"; then
+  cmake -S "$ROOT" -B "$BUILD" -DORIX_BUILD_BENCH=ON >/dev/null || die "cmake failed"
+fi
 cmake --build "$BUILD" -j2 --target orix-capture-bench >/dev/null
 BENCH="$BUILD/scripts/bench/orix-capture-bench"
 

@@ -25,8 +25,8 @@ SIZES="${ORIX_BENCH_SIZES:-1 100 1024}"
 die() { printf 'upload.sh: %s\n' "$*" >&2; exit 1; }
 
 command -v curl >/dev/null || die "curl is missing"
-if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-  cmake -S "$ROOT" -B "$BUILD" -DORIX_BUILD_TESTS=OFF >/dev/null
+if ! grep -qs '^ORIX_BUILD_BENCH:BOOL=ON' "$BUILD/CMakeCache.txt"; then
+  cmake -S "$ROOT" -B "$BUILD" -DORIX_BUILD_BENCH=ON >/dev/null || die "cmake failed"
 fi
 cmake --build "$BUILD" -j2 --target orws-devserver orix-upload-bench >/dev/null ||
   die "the build failed"

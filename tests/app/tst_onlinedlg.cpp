@@ -1,7 +1,9 @@
-// The main window against the development server: the logon paths of the state machine, the
-// sign-on plug-in (stand-in and broken builds), UIHide, the signal folder and hiding to the tray.
+// The main window against the development server through a relay that counts and delays requests:
+// the logon paths, one whole life online (the logon's calls in order, the notice pop-up, logout,
+// an outage that ends by itself), the sign-on plug-in (stand-in and broken builds), the defaults.
 
 #include "DevServerProcess.h"
+#include "LogonAttempt.h"
 #include "LogonPWDlg.h"
 #include "MessageBoxes.h"
 #include "OnlineDlg.h"
@@ -15,44 +17,96 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QToolBox>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
+
+namespace
+{
+
+// The operation of each request in arrival order; for a field query, the operation, a blank and
+// the SQL.
+QStringList operations(const QList<RawHttpServer::Request>& requests)
+{
+    static const QRegularExpression op("<ns:(\\w+)"), sql("<pSQL>([^<]*)</pSQL>");
+    QStringList names;
+    for (const RawHttpServer::Request& request : requests) {
+        const QString text = QString::fromUtf8(request.body).replace("&apos;", "'");
+        names << (op.match(text).captured(1) + ' ' + sql.match(text).captured(1)).trimmed();
+    }
+    return names;
+}
+
+// The longest the event loop of this thread has kept a 10 ms timer waiting.
+struct StallMeter {
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 worst = 0;
+    StallMeter()
+    {
+        QObject::connect(&timer, &QTimer::timeout,
+                         [this] { worst = qMax(worst, clock.restart() - 10); });
+        clock.start();
+        timer.start(10);
+    }
+};
+
+} // namespace
 
 class TestOnlineDlg : public QObject
 {
     Q_OBJECT
 
     DevServerProcess m_server;
+    RawHttpServer m_relay; // to m_server
     std::unique_ptr<TestRoot> m_root;
     std::unique_ptr<OnlineDlg> m_window;
     QStringList m_boxes;
-    // Each logon dialog the window opens is closed with Escape or logged on with the password.
+    // Each logon dialog the window opens is closed with Escape, left open, or logged on with the
+    // password once it has been up for actAfterMs. The window runs it in a loop of its own, so
+    // what a test does meanwhile goes through the driver (onShown).
     struct {
         QString password;
+        bool leaveOpen = false;
+        int actAfterMs = 0;
+        std::function<void()> onShown;
         QPointer<LogonPWDlg> last;
+        QElapsedTimer shownFor; // invalid once acted on
         int seen = 0;
         Qt::WindowModality firstModality = Qt::NonModal;
     } m_dialogs;
     QTimer m_driver;
 
     // Writes the configuration and, unless digest is empty, the remembered automatic logon of
-    // zhaoliu; then opens the window with short intervals.
+    // user at the relay; then opens the window with short intervals.
     void start(const QString& address, const QByteArray& digest = {}, quint16 port = 0,
-               const QString& plugin = {}, const QString& extra = {})
+               const QString& plugin = {}, const QString& extra = {},
+               const QByteArray& user = "zhaoliu")
     {
         m_root->writeConfig(("[Main%20Window]\n2002=" + address + "\n" + extra).toUtf8());
         if (!digest.isEmpty())
-            QVERIFY(m_root->writeRememberedLogon("zhaoliu", port ? port : m_server.port(), digest));
-        // Short polls and logon retry; the start-up window hides before anything else happens.
-        m_window.reset(new OnlineDlg({plugin.isEmpty() ? m_root->path() + "/no-plugin.so" : plugin,
-                                      200, 200, 300, 2000, 0}));
+            QVERIFY(m_root->writeRememberedLogon(user, port ? port : m_relay.port(), digest));
+        OnlineDlg::Options o;
+        o.pluginPath = plugin.isEmpty() ? m_root->path() + "/no-plugin.so" : plugin;
+        o.onlinePollMs = o.pluginPollMs = 200;
+        o.autoLogonRetryMs = 300;
+        o.hideDelayMs = 0; // hidden before anything else happens
+        o.reconnectFirstMs = 200;
+        o.reconnectLongestMs = 400;
+        m_window.reset(new OnlineDlg(o));
     }
 
-    bool waitOnline()
+    bool waitOnline(bool online = true)
     {
-        return QTest::qWaitFor([this] { return m_window->isOnline(); }, 20000);
+        return QTest::qWaitFor([&] { return m_window->isOnline() == online; }, 20000);
+    }
+
+    int requestsFor(const QString& operation) const
+    {
+        return operations(m_relay.requests()).filter(QRegularExpression("^" + operation)).size();
     }
 
     void writeSignOn(const QByteArray& line)
@@ -65,11 +119,20 @@ class TestOnlineDlg : public QObject
     void driveLogonDialog()
     {
         LogonPWDlg* dialog = m_window ? m_window->logonDialog() : nullptr;
-        if (!dialog || dialog == m_dialogs.last || !dialog->isVisible())
+        if (!dialog || !dialog->isVisible())
             return;
-        m_dialogs.last = dialog;
-        if (++m_dialogs.seen == 1)
-            m_dialogs.firstModality = dialog->windowModality();
+        if (dialog != m_dialogs.last) {
+            m_dialogs.last = dialog;
+            m_dialogs.shownFor.start();
+            if (++m_dialogs.seen == 1)
+                m_dialogs.firstModality = dialog->windowModality();
+            if (m_dialogs.onShown)
+                m_dialogs.onShown();
+        }
+        if (!m_dialogs.shownFor.isValid() || m_dialogs.leaveOpen ||
+            m_dialogs.shownFor.elapsed() < m_dialogs.actAfterMs)
+            return;
+        m_dialogs.shownFor.invalidate();
         if (m_dialogs.password.isEmpty()) {
             QTest::keyClick(dialog, Qt::Key_Escape);
             return;
@@ -82,6 +145,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+        m_relay.forwardTo(m_server.port());
         connect(&m_driver, &QTimer::timeout, this, &TestOnlineDlg::driveLogonDialog);
         MessageBoxes::setInformationHook(
             [this](QWidget*, QString title, QString text) { m_boxes << title + "|" + text; });
@@ -91,6 +155,7 @@ private slots:
     {
         m_root.reset(new TestRoot(QStringLiteral("zhaoliu")));
         m_boxes.clear();
+        m_relay.clearRequests();
         qputenv("ORIX_SIGNON_STATE", QFile::encodeName(m_root->path() + "/signon-state"));
         activateExistentProcess(); // the signal folder exists before the window watches it
         m_dialogs = {};
@@ -104,23 +169,33 @@ private slots:
         m_root.reset();
     }
 
+    void defaults()
+    {
+        const OnlineDlg::Options o;
+        QCOMPARE((QVector<int>{o.onlinePollMs, o.pluginPollMs, o.autoLogonRetryMs, o.trayRetryMs,
+                               o.hideDelayMs}),
+                 (QVector<int>{5000, 2000, 5000, 2000, 100}));
+        ReconnectBackoff b(o.reconnectFirstMs, o.reconnectLongestMs);
+        QCOMPARE((QVector<int>{b.next(), b.next(), b.next(), b.next(), b.next(), b.next()}),
+                 (QVector<int>{5000, 10000, 20000, 40000, 60000, 60000}));
+    }
+
     void logonAtStart_data()
     {
         QTest::addColumn<QByteArray>("digest"); // of the remembered automatic logon
         QTest::addColumn<bool>("dropAfterLogon");
-        QTest::addColumn<QString>("password"); // typed into the dialog
+        QTest::addColumn<QString>("password"); // typed into the dialog after a second
         QTest::addColumn<int>("dialogs");
-        QTest::addColumn<bool>("online");
+        QTest::addColumn<int>("logons"); // UserLogon requests that reach the server
         QTest::addColumn<QString>("boxes");
         // Closed with Escape: a new dialog after the retry interval.
-        QTest::newRow("nothing remembered") << QByteArray() << false << "" << 2 << false << "";
-        QTest::newRow("automatic logon")
-            << QByteArray(kSeedPasswordDigest) << false << "" << 0 << true << "";
+        QTest::newRow("nothing remembered") << QByteArray() << false << "" << 2 << 0 << "";
+        // No background retry (every 200 ms) while the dialog waits: the second is the user's.
         QTest::newRow("automatic logon refused")
-            << QByteArray(32, '0') << false << "123456" << 1 << true << "";
-        // The user query after the logon meets a broken connection.
-        QTest::newRow("connection lost") << QByteArray(kSeedPasswordDigest) << true << "" << 2
-                                         << false << QStringLiteral("错误|无法连接服务器！");
+            << QByteArray(32, '0') << false << "123456" << 1 << 2 << "";
+        // The user query after the logon meets a broken connection: the box over the dialog.
+        QTest::newRow("connection lost") << QByteArray(kSeedPasswordDigest) << true << "" << 2 << 0
+                                         << QStringLiteral("错误|无法连接服务器！");
     }
 
     void logonAtStart()
@@ -129,21 +204,23 @@ private slots:
         QFETCH(bool, dropAfterLogon);
         QFETCH(QString, password);
         QFETCH(int, dialogs);
-        QFETCH(bool, online);
+        QFETCH(int, logons);
         QFETCH(QString, boxes);
         RawHttpServer dropping;
         dropping.queueReply(RawHttpServer::soapResponse(
             "<ns:UserLogonResponse><LogResult>0</LogResult></ns:UserLogonResponse>"));
         dropping.closeWithoutReply();
         m_dialogs.password = password;
+        m_dialogs.actAfterMs = password.isEmpty() ? 0 : 1000;
         start("127.0.0.1", digest, dropAfterLogon ? dropping.port() : 0);
 
+        const bool online = !password.isEmpty();
         if (online)
             QVERIFY(waitOnline());
         else
             QTRY_COMPARE_WITH_TIMEOUT(m_dialogs.seen, dialogs, 20000);
         QCOMPARE(m_dialogs.seen, dialogs);
-        QCOMPARE(m_window->isOnline(), online);
+        QCOMPARE(requestsFor("UserLogon"), logons);
         QCOMPARE(m_window->monitor()->isRunning(), online);
         QCOMPARE(m_boxes.join('\n'), boxes);
         // Only the dialog that no automatic attempt preceded is window-modal.
@@ -153,125 +230,156 @@ private slots:
                  QIcon(":/icon/images/" + icon).pixmap(32).toImage());
     }
 
-    void logoutAndLostServer()
+    void lifeOnline()
     {
-        DevServerProcess server;
-        QVERIFY2(server.start(), qPrintable(server.errorString()));
-        start("127.0.0.1", kSeedPasswordDigest, server.port());
+        // lisi, whose one notice waits on the server. His logon is answered late: the window
+        // stays live meanwhile.
+        StallMeter meter;
+        m_relay.delayNext("<ns:UserLogon", 1500);
+        start("127.0.0.1", kSeedPasswordDigest, 0, {}, "[OPTION]\nUIHide=6\n", "lisi");
         QVERIFY(waitOnline());
+        QVERIFY2(meter.worst < 1000, qPrintable(QString::number(meter.worst)));
+        QCOMPARE(m_dialogs.seen, 0);
+        QVERIFY(m_window->findChild<QWidget*>("btnCopyTask")->isHidden());
+        QVERIFY(m_window->findChild<QWidget*>("btnCDTask")->isHidden());
+        // Bits 1 and 2 hide the copy and disc requests; the page stays for the mobile job.
+        QCOMPARE(m_window->findChild<QToolBox*>("toolBox")->count(), 2);
 
-        // Logout from the tray: the dialog, though the automatic logon would succeed.
-        for (QAction* action : m_window->trayIcon()->contextMenu()->actions())
-            if (action->text() == QStringLiteral("注销"))
-                action->trigger();
-        QTRY_COMPARE(m_dialogs.seen, 1);
-        QVERIFY(!m_window->isOnline());
-        QVERIFY(!m_window->monitor()->isRunning());
+        // (A notice popping up: tests/app/tst_clientsmoke.)
+        QTRY_VERIFY(requestsFor("GetUserMessage") > 0);
+        // What the logon filled in, and in which order it asked (the first poll came right after).
+        const OrixUser* user = m_window->user();
+        QCOMPARE(QStringList({user->FullName, user->GroupName, user->WebsiteAddress}),
+                 QStringList({"李四", "财务部", "127.0.0.1:8080"}));
+        QCOMPARE((QVector<int>{user->UserId, user->GroupId, user->SecretLevel, user->PrintWay,
+                               user->JobState, user->AuditFlow.FlowID, user->PayerCount}),
+                 (QVector<int>{2, 2, 2, 2, 20, 1, 1}));
+        QVERIFY(QFile::exists(m_root->varTmp() + "/lisi/lisi.ini"));
+        const QStringList calls = operations(m_relay.requests());
+        const QStringList expected = {
+            "UserLogon",
+            "GetFieldValuesBySQL SELECT SettingValue FROM SysSettings WHERE SettingName = "
+            "'LinuxPrintStateNew'",
+            "GetUserInfo",
+            "GetUserInfoEx",
+            "GetFieldValuesBySQL SELECT GroupID FROM Users WHERE UserName = 'lisi'",
+            "GetFieldValuesBySQL SELECT GroupName FROM Groups WHERE GroupID = 2",
+            "GetFieldValuesBySQL SELECT WebsiteIP FROM Servers WHERE ServerIP='127.0.0.1' AND "
+            "IsMonitored='Y' AND  IsDeleted='N'",
+            "GetSecretLevel",
+            "GetFieldValuesBySQL SELECT PrintWay FROM Users WHERE UserName = 'lisi'",
+            "GetFieldValuesBySQL SELECT AuditFlowID FROM Users WHERE UserID=2",
+        };
+        QCOMPARE(calls.mid(0, expected.size()), expected);
+        // The payers come last, after the audit flow's queries.
+        QCOMPARE(calls.value(calls.indexOf("GetPayerInfo") + 1), QString("GetUserMessage"));
+
+        // A poll answered late: the window stays live and skips the ticks meanwhile.
+        meter.worst = 0;
+        m_relay.clearRequests();
+        m_relay.delayNext("<ns:GetUserMessage", 1500);
+        QTest::qWait(2000);
+        QVERIFY2(meter.worst < 1000, qPrintable(QString::number(meter.worst)));
+        QVERIFY2(requestsFor("GetUserMessage") <= 4,
+                 qPrintable(operations(m_relay.requests()).join(',')));
+        QVERIFY(m_window->isOnline());
+
+        // A second start brings the window to the front; minimising hides it.
+        m_window->hideUI();
+        activateExistentProcess();
+        QTRY_VERIFY(m_window->isVisible());
+        QVERIFY(m_window->windowFlags() & Qt::WindowStaysOnTopHint);
+        m_window->setWindowState(Qt::WindowMinimized);
+        QVERIFY(!m_window->isVisible());
+
+        // Logout from the tray: the dialog without an automatic logon before it, though one would
+        // succeed; the user logs on in it.
+        m_relay.clearRequests();
+        int logonsBefore = -1;
+        bool monitorStopped = false;
+        m_dialogs.onShown = [&] {
+            logonsBefore = requestsFor("UserLogon");
+            monitorStopped = !m_window->monitor()->isRunning();
+        };
         m_dialogs.password = QStringLiteral("123456");
+        m_dialogs.actAfterMs = 300;
+        m_window->trayIcon()->contextMenu()->actions().last()->trigger(); // "注销"
         QVERIFY(waitOnline());
+        QCOMPARE(m_dialogs.seen, 1);
+        QCOMPARE(logonsBefore, 0);
+        QVERIFY(monitorStopped);
 
-        // A poll that cannot reach the server: offline, and the automatic logon
-        // fails silently until the server is back (at a new port).
-        m_dialogs.password.clear();
-        const int dialogsBefore = m_dialogs.seen;
-        server.stop();
-        QTRY_VERIFY(!m_window->isOnline());
-        QVERIFY(!m_window->monitor()->isRunning());
-        QTRY_VERIFY(m_dialogs.seen > dialogsBefore);
+        // The server goes away: offline at the next poll, the dialog waits with nobody at it;
+        // the server comes back at its port (after a few attempts in vain) and the client is
+        // online again by itself.
+        m_dialogs.leaveOpen = true;
+        const quint16 port = m_server.port();
+        bool serverBack = false;
+        QElapsedTimer backFor;
+        m_dialogs.onShown = [&] {
+            monitorStopped = !m_window->monitor()->isRunning();
+            QTimer::singleShot(800, [&] {
+                serverBack = m_server.start(port);
+                backFor.start();
+            });
+            // Should the client not come back, the test fails instead of waiting for ever.
+            QTimer::singleShot(10000, m_window->logonDialog(), &LogonPWDlg::reject);
+        };
+        monitorStopped = false;
+        m_server.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(m_dialogs.seen, 2, 20000);
+        QVERIFY(waitOnline());
+        QVERIFY2(serverBack, qPrintable(m_server.errorString()));
+        QVERIFY2(backFor.elapsed() < 5000, qPrintable(QString::number(backFor.elapsed())));
+        QVERIFY(monitorStopped);
+        QCOMPARE(m_window->logonDialog(), nullptr);
         QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join('\n')));
-        QVERIFY2(server.start(), qPrintable(server.errorString()));
-        const QByteArray port = QByteArray::number(server.port());
-        qstrncpy(m_window->user()->ServerPort, port, sizeof m_window->user()->ServerPort);
-        qstrncpy(m_window->user()->RpcPort, port, sizeof m_window->user()->RpcPort);
-        QVERIFY(waitOnline());
     }
 
-    void pluginLogsOnAndOff_data()
+    void pluginSignOn_data()
     {
-        QTest::addColumn<bool>("withPort");
-        QTest::newRow("host:port") << true;
-        QTest::newRow("host") << false;
+        QTest::addColumn<QString>("plugin");
+        QTest::addColumn<bool>("withPort"); // without: only the refused logon
+        QTest::newRow("host:port") << ORIX_IFCLIENT_PATH << true;
+        QTest::newRow("host") << ORIX_IFCLIENT_PATH << false;
+        // Broken builds: offline without a dialog, neither the sign-on nor the automatic
+        // logon acts.
+        QTest::newRow("SyncInit fails") << ORIX_IFCLIENT_INITFAIL_PATH << true;
+        QTest::newRow("SyncHandleJob missing") << ORIX_IFCLIENT_NOJOB_PATH << true;
     }
 
-    void pluginLogsOnAndOff()
+    void pluginSignOn()
     {
+        QFETCH(QString, plugin);
         QFETCH(bool, withPort);
-        const QByteArray port = QByteArray::number(m_server.port());
-        start(withPort ? "127.0.0.1:" + port : "127.0.0.1", kSeedPasswordDigest, 0,
-              ORIX_IFCLIENT_PATH);
+        const QByteArray port = m_relay.portText();
+        start(withPort ? "127.0.0.1:" + port : "127.0.0.1", kSeedPasswordDigest, 0, plugin);
         QTRY_VERIFY(m_window->user());
         OrixUser* user = m_window->user();
         if (!withPort) // the logon then goes to the session's own port
             qstrncpy(user->RpcPort, port, sizeof user->RpcPort);
-
         writeSignOn("login nosuchuser");
+        if (plugin != ORIX_IFCLIENT_PATH) {
+            QTest::qWait(1000); // five plug-in intervals
+            QCOMPARE(m_relay.requestCount(), 0);
+            QVERIFY(!m_window->isOnline() && m_boxes.isEmpty() && m_dialogs.seen == 0);
+            return;
+        }
         QTRY_VERIFY(!m_boxes.isEmpty());
         QCOMPARE(m_boxes.first(), QStringLiteral("错误|Logon fail:nosuchuser ret=2"));
+        QCOMPARE(QByteArray(user->ServerPort), withPort ? port : QByteArray("8085"));
+        QCOMPARE(QByteArray(user->RpcPort), port);
+        if (!withPort)
+            return;
 
         writeSignOn("login zhaoliu");
         QVERIFY(waitOnline());
         QCOMPARE(user->LogonMode, 1);
         QCOMPARE(QByteArray(user->ServerAddress), QByteArray("127.0.0.1"));
-        QCOMPARE(QByteArray(user->ServerPort), withPort ? port : QByteArray("8085"));
-        QCOMPARE(QByteArray(user->RpcPort), port);
-
         writeSignOn("logout zhaoliu");
-        QTRY_VERIFY(!m_window->isOnline());
+        QVERIFY(waitOnline(false));
         QVERIFY(!m_window->monitor()->isRunning());
         QCOMPARE(m_dialogs.seen, 0); // the plug-in replaces the dialog
-    }
-
-    void windowOnlineAndOffline_data()
-    {
-        QTest::addColumn<QString>("plugin"); // offline, without a dialog, when one is named
-        QTest::addColumn<int>("uiHide");
-        QTest::newRow("online, UIHide 6") << "" << 6;
-        QTest::newRow("online, UIHide 0") << "" << 0;
-        QTest::newRow("plug-in's SyncInit fails") << ORIX_IFCLIENT_INITFAIL_PATH << 0;
-        QTest::newRow("plug-in lacks SyncHandleJob") << ORIX_IFCLIENT_NOJOB_PATH << 0;
-    }
-
-    void windowOnlineAndOffline()
-    {
-        QFETCH(QString, plugin);
-        QFETCH(int, uiHide);
-        const bool online = plugin.isEmpty();
-        // A broken plug-in acts neither on the sign-on nor on the remembered automatic logon.
-        writeSignOn("login zhaoliu");
-        start(QStringLiteral("127.0.0.1:%1").arg(m_server.port()), kSeedPasswordDigest, 0, plugin,
-              QStringLiteral("[OPTION]\nUIHide=%1\n").arg(uiHide));
-        if (online) {
-            QVERIFY(waitOnline());
-            QCOMPARE(m_window->findChild<QWidget*>("btnCopyTask")->isHidden(), (uiHide & 2) != 0);
-            QVERIFY(m_window->findChild<QWidget*>("btnCDTask")->isHidden()); // no disc request yet
-            QCOMPARE(m_window->findChild<QToolBox*>("toolBox")->count(), 2); // the request page
-            QStringList entries;
-            for (QAction* action : m_window->trayIcon()->contextMenu()->actions())
-                if (action->isVisible() && action->isEnabled() && !action->isSeparator())
-                    entries << action->text();
-            QCOMPARE(
-                entries.join(' '),
-                QString("隐藏界面 显示界面 移动打印%1 注销").arg(uiHide & 2 ? "" : " 复印申请"));
-        } else {
-            QTest::qWait(1000); // five plug-in intervals
-        }
-
-        m_window->hideUI();
-        m_window->directoryChanged(QString::fromUtf8(SystemPaths::signalFolder()));
-        QCOMPARE(m_window->isVisible(), online);
-        if (online) {
-            QVERIFY(m_window->windowFlags() & Qt::WindowStaysOnTopHint);
-            m_window->hideUI();
-            activateExistentProcess(); // what a second start does
-            QTRY_VERIFY(m_window->isVisible());
-        }
-
-        m_window->show();
-        m_window->setWindowState(Qt::WindowMinimized);
-        QVERIFY(!m_window->isVisible());
-        QCOMPARE(m_window->isOnline(), online);
-        QCOMPARE(m_dialogs.seen, 0);
-        QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join('\n')));
     }
 };
 

@@ -102,31 +102,6 @@ private slots:
         QCOMPARE(server.scalar("SELECT count(*) FROM Users").toLongLong(), users - 1);
     }
 
-    void userLogon_data()
-    {
-        QTest::addColumn<QByteArray>("user");
-        QTest::addColumn<QByteArray>("password");
-        QTest::addColumn<int>("result");
-        const QByteArray md5(kSeedPasswordDigest);
-        QTest::newRow("active") << QByteArray("zhangsan") << md5 << 0;
-        QTest::newRow("wrong password") << QByteArray("zhangsan") << QByteArray("0") << 2;
-        QTest::newRow("not activated") << QByteArray("zhouba") << md5 << 9;
-        QTest::newRow("state only after password") << QByteArray("zhouba") << QByteArray("0") << 2;
-        QTest::newRow("locked") << QByteArray("wujiu") << md5 << 16;
-        QTest::newRow("password expired") << QByteArray("zhengshi") << md5 << 19;
-    }
-
-    void userLogon()
-    {
-        QFETCH(QByteArray, user);
-        QFETCH(QByteArray, password);
-        LONG64 result = -1;
-        QCOMPARE(makeProxy()->UserLogon(m_server.endpoint().constData(), nullptr, user.data(),
-                                        password.data(), 0, &result),
-                 SOAP_OK);
-        QTEST(int(result), "result");
-    }
-
     void fieldValues_data()
     {
         QTest::addColumn<QByteArray>("sql");

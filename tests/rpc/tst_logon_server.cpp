@@ -1,4 +1,4 @@
-// LogOn against the development server over HTTP and HTTPS.
+// LogOn against the development server over HTTP (its accounts' states, a host name) and HTTPS.
 #include "DevServerProcess.h"
 #include "RpcTestClient.h"
 #include "TestPki.h"
@@ -14,6 +14,7 @@ private slots:
     void initTestCase();
     void logOn_data();
     void logOn();
+    void byName();
 
 private:
     QByteArray pki(const QString& name) const { return QFile::encodeName(m_pki.filePath(name)); }
@@ -38,10 +39,11 @@ void TstLogonServer::logOn_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("expected"); // -1: any negative result
-    QTest::newRow("accepted, 8086") << "" << 8086 << "zhangsan" << kSeedPasswordDigest << 0;
-    QTest::newRow("accepted, 8085") << "" << 8085 << "zhangsan" << kSeedPasswordDigest << 0;
-    QTest::newRow("wrong password") << "" << 8086 << "zhangsan" << QString(32, '0') << 2;
-    QTest::newRow("unknown user") << "" << 8086 << "nobody" << kSeedPasswordDigest << 2;
+    // The development server's accounts in their states; the state only after the password.
+    QTest::newRow("wrong password") << "" << 8086 << "zhouba" << QString(32, '0') << 2;
+    QTest::newRow("not activated") << "" << 8086 << "zhouba" << kSeedPasswordDigest << 9;
+    QTest::newRow("locked") << "" << 8086 << "wujiu" << kSeedPasswordDigest << 16;
+    QTest::newRow("password expired") << "" << 8086 << "zhengshi" << kSeedPasswordDigest << 19;
     QTest::newRow("https, test authority, then a hang-up")
         << "loopback" << 8086 << "zhangsan" << kSeedPasswordDigest << 0;
     QTest::newRow("https, authority not trusted")
@@ -84,6 +86,15 @@ void TstLogonServer::logOn()
     QVERIFY(!sigismember(&set, SIGPIPE));
     sigpending(&set);
     QVERIFY(!sigismember(&set, SIGPIPE));
+}
+
+void TstLogonServer::byName()
+{
+    // A name is looked up (with a deadline) before the runtime connects to it.
+    CDComLayerWS client;
+    QCOMPARE(RpcTestClient::logOn(client, "localhost:" + QByteArray::number(m_server.port()) + "/",
+                                  "8086", "zhangsan", kSeedPasswordDigest),
+             0);
 }
 
 QTEST_GUILESS_MAIN(TstLogonServer)

@@ -1,6 +1,7 @@
 // The session without a server: remembered logon, job settings, logon
 // dialog, web portal link and notice pop-up.
 
+#include "Background.h"
 #include "DComLayerWS.h"
 #include "LogonPWDlg.h"
 #include "MessageBoxes.h"
@@ -23,6 +24,7 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <new>
 #include <sys/stat.h>
 
 namespace
@@ -30,6 +32,7 @@ namespace
 
 const QByteArray kDigest(kSeedPasswordDigest); // of "123456"
 const int kUnreachable = -999;                 // the fake's logon throws as the RPC layer does
+const int kOutOfMemory = -998;                 // the fake's logon throws std::bad_alloc
 
 // An RPC client that answers the logon and the payer query itself and keeps
 // what the session handed it.
@@ -39,12 +42,21 @@ public:
     int logOnResult = 2;
     TavUserRecord logOnRecord{};
     QByteArray portAtLogOn, payerRequest;
-    QByteArray payerReply; // null: the server sent no text
+    QByteArray payerReply;     // null: the server sent no text
+    QWidget* button = nullptr; // the dialog's logon button, looked at during the logon
+    bool buttonEnabled = true; // ... as it was then
+    bool onGuiThread = true;
 
     int LogOn(void* record) override
     {
+        onGuiThread = Background::OnApplicationThread();
+        if (button)
+            Background::OnApplicationThreadBlocking(
+                [this] { buttonEnabled = button->isEnabled(); });
         if (logOnResult == kUnreachable)
             throw 0x80000000u;
+        if (logOnResult == kOutOfMemory)
+            throw std::bad_alloc();
         memcpy(&logOnRecord, record, sizeof logOnRecord);
         portAtLogOn = Port();
         return logOnResult;
@@ -62,16 +74,6 @@ int modeOf(const QString& path)
 {
     struct stat st;
     return stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
-
-ServerMsgDlg* popUp(OrixUser* user, const char* text)
-{
-    ServerMsgDlg* dialog = new ServerMsgDlg;
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->SetUser(user);
-    dialog->SetMsg(text);
-    dialog->show();
-    return dialog;
 }
 
 } // namespace
@@ -369,9 +371,11 @@ private slots:
         QTest::newRow("19, yes") << 19 << true << expired
                                  << QByteArrayList{"http://10.0.0.1/OrixPrint/UserLogin.jsp"};
         QTest::newRow("19, no") << 19 << false << expired << QByteArrayList();
-        // The client's exception must not cross the event loop: the click reports it.
+        // No exception crosses the event loop: the click reports it.
         QTest::newRow("no connection")
             << kUnreachable << false << "错误|无法连接服务器！" << QByteArrayList();
+        QTest::newRow("out of memory")
+            << kOutOfMemory << false << "错误|无法连接服务器！" << QByteArrayList();
     }
 
     void logonMessages()
@@ -385,7 +389,10 @@ private slots:
         f.answer = answer;
         LogonPWDlg dialog;
         dialog.SetUser(&f.user);
-        QTest::mouseClick(dialog.findChild<QPushButton*>("Logon"), Qt::LeftButton);
+        f.fake->button = dialog.findChild<QPushButton*>("Logon");
+        QTest::mouseClick(f.fake->button, Qt::LeftButton);
+        // The logon ran on a worker, the button off meanwhile.
+        QVERIFY(!f.fake->onGuiThread && !f.fake->buttonEnabled && f.fake->button->isEnabled());
         QCOMPARE(f.boxes, QStringList{box});
         QCOMPARE(f.urls, urls);
         QVERIFY(dialog.GetLastResult() != 0);
@@ -446,8 +453,8 @@ private slots:
     {
         Fixture f;
         const char hostile[] = "<a href=\"file:///etc/passwd\">等待审批!";
-        QPointer<ServerMsgDlg> approval = popUp(&f.user, hostile);
-        QPointer<ServerMsgDlg> other = popUp(&f.user, "<report.pdf>审批通过!");
+        QPointer<ServerMsgDlg> approval = ServerMsgDlg::ShowNotice(&f.user, hostile);
+        QPointer<ServerMsgDlg> other = ServerMsgDlg::ShowNotice(&f.user, "<report.pdf>审批通过!");
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         QCOMPARE(QRect(other->pos(), other->size()),
                  QRect(area.x() + area.width() - 318, area.y() + area.height() - 227, 318, 227));

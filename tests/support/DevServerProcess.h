@@ -51,15 +51,16 @@ public:
     // the mode of every server that a test does not set itself.
     void setStrings(const QString& mode) { m_strings = mode; }
 
-    // Starts the server with --port 0 and waits for its "listening" line.
-    // May be called again after stop(): the same database is used again.
-    bool start()
+    // Starts the server on port (0: a free one) and waits for its
+    // "listening" line. May be called again after stop(): the same database
+    // is used again.
+    bool start(quint16 port = 0)
     {
         stop();
         // --parent-pid: the server ends with this process should a test
         // crash before it can stop it.
         QStringList args =
-            QStringList{"--port",       "0",
+            QStringList{"--port",       QString::number(port),
                         "--db",         dbPath(),
                         "--storage",    storageDir(),
                         "--parent-pid", QString::number(QCoreApplication::applicationPid())} +

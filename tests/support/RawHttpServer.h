@@ -5,7 +5,7 @@
 // another by a thread) and answers with canned bytes (status line and headers
 // included; none: it closes without a word), taken from a queue (queueReply),
 // else the default (setReply) - or relays each request to a server on another
-// loopback port and its answer back (forwardTo).
+// loopback port and its answer back (forwardTo), if asked late (delayNext).
 
 #include <QByteArray>
 #include <QList>
@@ -62,6 +62,14 @@ public:
     // Passes each request on to 127.0.0.1:port and the answer back, until
     // the server there closes the connection; replies are not used then.
     void forwardTo(quint16 port) { m_forwardPort = port; }
+    // Holds the answer to the next request whose body contains marker for
+    // ms milliseconds (a late server).
+    void delayNext(const QByteArray& marker, int ms)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_delayMarker = marker;
+        m_delayMs = ms;
+    }
     void queueReply(const QByteArray& reply)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -126,7 +134,12 @@ private:
             readRequest(fd, req);
             lock.lock();
             m_requests.append(req);
+            const bool late = !m_delayMarker.isEmpty() && req.body.contains(m_delayMarker);
+            if (late)
+                m_delayMarker.clear();
             lock.unlock();
+            pollfd stop = {m_listen, 0, 0}; // wakes when the server stops
+            ::poll(&stop, 1, late ? m_delayMs : 0);
             if (m_forwardPort)
                 forward(fd, req.raw);
             else
@@ -189,6 +202,8 @@ private:
     std::thread m_thread;
     mutable std::mutex m_mutex;
     QByteArray m_default;
+    QByteArray m_delayMarker;
+    int m_delayMs = 0;
     QList<QByteArray> m_queue;
     QList<Request> m_requests;
 };

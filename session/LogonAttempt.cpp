@@ -1,0 +1,39 @@
+#include "LogonAttempt.h"
+
+#include "Background.h"
+#include "OrixUser.h"
+
+LogonOutcome TryLogon(OrixUser& user)
+{
+    LogonOutcome outcome;
+    try {
+        outcome.result = user.Logon();
+        outcome.kind = outcome.result == 0  ? LogonOutcome::Accepted
+                       : outcome.result > 0 ? LogonOutcome::Refused
+                                            : LogonOutcome::Unreachable;
+        return outcome;
+    } catch (unsigned int) {
+        outcome.kind = LogonOutcome::Unreachable;
+    } catch (int) {
+        outcome.kind = LogonOutcome::Unreachable;
+    } catch (long) {
+        outcome.kind = LogonOutcome::Unreachable;
+    } catch (...) {
+        outcome.kind = LogonOutcome::Failed;
+    }
+    outcome.result = -1;
+    outcome.threw = true;
+    return outcome;
+}
+
+LogonOutcome RunLogon(OrixUser& user)
+{
+    try {
+        return Background::RunResponsive([&user] { return TryLogon(user); });
+    } catch (...) {
+        // No thread could be started for it.
+        LogonOutcome outcome;
+        outcome.threw = true;
+        return outcome;
+    }
+}

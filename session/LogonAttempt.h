@@ -1,0 +1,56 @@
+#pragma once
+
+class OrixUser;
+
+// How one run of the session's logon ended.
+struct LogonOutcome {
+    enum Kind {
+        Accepted,    // logged on (result 0)
+        Refused,     // the server said no (result > 0): wrong password, locked account, ...
+        Unreachable, // no answer: LogOn < 0, or the RPC layer raised its connection failure
+        Failed,      // anything else went wrong (another exception, or no attempt was made)
+    };
+    Kind kind = Failed;
+    int result = -1; // the logon's result; -1 when an exception ended it
+    bool threw = false;
+
+    // Worth trying again by itself later: the server could not be reached.
+    bool unreachable() const { return kind == Unreachable; }
+};
+
+// Runs user.Logon() on this thread. Never throws: an exception becomes an
+// outcome with threw set (Unreachable for the RPC layer's unsigned int, int
+// and long, Failed for anything else).
+LogonOutcome TryLogon(OrixUser& user);
+
+// The same on a thread of its own while this thread's events keep flowing
+// (Background::RunResponsive). The caller keeps the user's controls from
+// starting another logon meanwhile.
+LogonOutcome RunLogon(OrixUser& user);
+
+// The waits of the background reconnect: the first, then doubled after
+// every attempt up to the longest.
+class ReconnectBackoff
+{
+public:
+    static constexpr int kFirstMs = 5000;
+    static constexpr int kLongestMs = 60000;
+
+    explicit ReconnectBackoff(int firstMs = kFirstMs, int longestMs = kLongestMs)
+        : m_first(firstMs), m_longest(longestMs), m_next(firstMs)
+    {
+    }
+    // The wait before the next attempt.
+    int next()
+    {
+        const int wait = m_next;
+        m_next = m_next > m_longest / 2 ? m_longest : m_next * 2;
+        return wait;
+    }
+    void reset() { m_next = m_first; }
+
+private:
+    int m_first;
+    int m_longest;
+    int m_next;
+};
