@@ -76,7 +76,7 @@ public:
         QByteArray Options;         // "" or "password=...;"
         bool PasswordProtected = false;
         qint64 SelectedTotal = 0; // bytes of the listed files: the compression's progress base
-        CDTaskInfo Record;        // sent as the last block
+        CDTaskInfo Record{};      // sent as the last block
     };
 
     CDTaskProcessing();
