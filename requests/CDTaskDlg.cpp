@@ -41,6 +41,7 @@ CDTaskDlg::CDTaskDlg(QWidget* parent) : QDialog(parent), Ui(new ::Ui::CDTaskDlg)
     Ui->treeViewFiles->setRootIsDecorated(false);
     Ui->treeViewFiles->header()->setStretchLastSection(false);
     Ui->treeViewFiles->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    Ui->treeViewFiles->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
 
     connect(this, &CDTaskDlg::processSignal, this, &CDTaskDlg::processSlot);
 }
