@@ -1,16 +1,243 @@
 #include "QPrintJobMonitor.h"
 
-QPrintJobMonitor::QPrintJobMonitor(QWidget* parent) : QMainWindow(parent) {}
+#include "FramelessWindow.h"
+#include "MessageBoxes.h"
+#include "PrintSettingDlg.h"
+#include "SystemPaths.h"
+#include "TavCommon.h"
 
-QPrintJobMonitor::~QPrintJobMonitor() = default;
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QStringList>
+#include <QTimer>
+
+std::atomic<int> m_nMonitorFolderState{0};
+
+namespace
+{
+
+constexpr int kRemoveTimeoutMs = 30000;
+
+SpoolWatch::Outcome watchOutcome(int value)
+{
+    return static_cast<SpoolWatch::Outcome>(value);
+}
+
+} // namespace
+
+QPrintJobMonitor::QPrintJobMonitor(QWidget* parent) : QPrintJobMonitor(Options(), parent) {}
+
+QPrintJobMonitor::QPrintJobMonitor(const Options& options, QWidget* parent)
+    : QMainWindow(parent), m_Options(options)
+{
+    const QString user = getUserName();
+    m_strMonitorPath = QString::fromUtf8(SystemPaths::spoolRoot()) + user;
+    m_Watch.reset(new SpoolWatch(m_strMonitorPath, QFile::encodeName(user), m_Options.Watch));
+
+    // The signals come from the worker; the slots run queued in the GUI
+    // thread, where the monitor lives.
+    connect(this, &QPrintJobMonitor::mysignal, this, &QPrintJobMonitor::myslot);
+    connect(this, &QPrintJobMonitor::pdSignalPerform, this, &QPrintJobMonitor::pdSlotPerform);
+    connect(this, &QPrintJobMonitor::pdSignalcanceled, this, &QPrintJobMonitor::pdSlotCancel);
+    pdInit();
+}
+
+QPrintJobMonitor::~QPrintJobMonitor()
+{
+    StopMonitor();
+    if (m_Thread.joinable())
+        m_Thread.join();
+}
 
 void QPrintJobMonitor::StartMonitor()
 {
+    if (!m_pProgress)
+        pdInit();
+    unsigned generation;
+    {
+        std::lock_guard<std::mutex> lock(m_WakeMutex);
+        generation = ++m_Generation;
+    }
+    m_Wake.notify_all();
+    // A worker of an earlier start ends at once: its generation is over.
+    if (m_Thread.joinable())
+        m_Thread.join();
+    m_Watch->retryAllNow();
+    m_Thread = std::thread([this, generation] { ThreadProcMonitorFolder(generation); });
     m_nThreadResult = 0;
 }
 
 void QPrintJobMonitor::StopMonitor()
 {
-    m_bRunning = false;
+    {
+        std::lock_guard<std::mutex> lock(m_WakeMutex);
+        m_bRunning = false;
+        ++m_Generation;
+    }
+    m_Wake.notify_all();
     m_nThreadResult = -1;
+    pdRelease();
+}
+
+bool QPrintJobMonitor::waitPoll(unsigned generation, int ms)
+{
+    std::unique_lock<std::mutex> lock(m_WakeMutex);
+    return !m_Wake.wait_for(lock, std::chrono::milliseconds(ms),
+                            [&] { return !m_bRunning || m_Generation != generation; });
+}
+
+void QPrintJobMonitor::ThreadProcMonitorFolder(unsigned generation)
+{
+    using Clock = SpoolWatch::Clock;
+    while (m_bRunning && m_Generation == generation) {
+        const int state = m_nMonitorFolderState.load(std::memory_order_acquire);
+        if (state == 0 && !m_Watch->handedOver().isEmpty())
+            m_Watch->jobDone(watchOutcome(m_LastOutcome.load()), Clock::now());
+
+        const SpoolWatch::Step step = m_Watch->poll(state, Clock::now());
+        if (step.ResetProgress)
+            m_nProgressValue = 0;
+        if (step.Cancel)
+            emit pdSignalcanceled();
+        if (step.Perform)
+            emit pdSignalPerform();
+        if (!step.HandOver.isEmpty()) {
+            // The paths first, then the state, then the signal: the GUI
+            // thread reads the paths once it sees 2, and sets 0 only after
+            // it has handled the job.
+            m_strJobFolder = m_strMonitorPath + '/' + step.HandOver;
+            m_strJobDocument = m_strJobFolder + QStringLiteral("/job.pdf");
+            m_strJobOptions = m_strJobFolder + QStringLiteral("/options");
+            m_nMonitorFolderState.store(2, std::memory_order_release);
+            emit mysignal();
+        } else if (step.State != state) {
+            m_nMonitorFolderState.store(step.State, std::memory_order_release);
+        }
+        if (!waitPoll(generation, m_Options.PollMs))
+            break;
+    }
+}
+
+bool QPrintJobMonitor::keepFolders() const
+{
+    if (m_Options.KeepFolders)
+        return *m_Options.KeepFolders;
+    const QStringList args = QCoreApplication::arguments();
+    return args.size() > 1 && args.at(1) == QLatin1String("1");
+}
+
+void QPrintJobMonitor::myslot()
+{
+    if (m_nMonitorFolderState.load(std::memory_order_acquire) != 2)
+        return;
+    const bool keep = keepFolders();
+    const QString folder = m_strJobFolder;
+    const QString document = m_strJobDocument;
+    const QString options = m_strJobOptions;
+
+    JobOutcome outcome;
+    try {
+        outcome = m_Options.Handler ? m_Options.Handler(m_pUser, document, options)
+                                    : RunSettingsDialog(m_pUser, document, options);
+    } catch (...) {
+        MessageBoxes::showInformation(nullptr, QStringLiteral("错误"),
+                                      QStringLiteral("save printjob failed.\n") +
+                                          QString::fromUtf8(kKeptJobNote));
+        outcome = JobOutcome::Failed;
+    }
+
+    // A failed job stays where it is for a later try; every other one is
+    // removed unless the folders are kept.
+    const bool failed = outcome == JobOutcome::Failed;
+    if (!keep && !failed)
+        RemoveJobFolder(folder);
+    const SpoolWatch::Outcome done = failed ? SpoolWatch::Outcome::Failed
+                                     : keep ? SpoolWatch::Outcome::Kept
+                                            : SpoolWatch::Outcome::Removed;
+    m_LastOutcome = static_cast<int>(done);
+    m_nMonitorFolderState.store(0, std::memory_order_release);
+}
+
+QPrintJobMonitor::JobOutcome
+QPrintJobMonitor::RunSettingsDialog(OrixUser* user, const QString& document, const QString& options)
+{
+    if (!user)
+        return JobOutcome::Failed;
+    PrintSettingDlg dialog;
+    dialog.setUser(user);
+    dialog.setJobPaths(document, options);
+    if (dialog.displayDialog() == 0)
+        return JobOutcome::Dropped;
+    dialog.exec();
+    switch (dialog.submitResult()) {
+    case PrintSettingDlg::SubmitResult::Submitted:
+        return JobOutcome::Submitted;
+    case PrintSettingDlg::SubmitResult::Refused:
+        return JobOutcome::Refused;
+    case PrintSettingDlg::SubmitResult::Failed:
+        return JobOutcome::Failed;
+    case PrintSettingDlg::SubmitResult::NotSubmitted:
+        break;
+    }
+    return JobOutcome::Cancelled;
+}
+
+void QPrintJobMonitor::RemoveJobFolder(const QString& folder)
+{
+    QProcess rm;
+    QEventLoop loop;
+    connect(&rm, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop,
+            &QEventLoop::quit);
+    connect(&rm, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kRemoveTimeoutMs, &loop, &QEventLoop::quit);
+    rm.start(QStringLiteral("rm"), {QStringLiteral("-rf"), folder});
+    if (rm.state() != QProcess::NotRunning)
+        loop.exec();
+}
+
+// --- progress dialog ------------------------------------------------------------------
+
+void QPrintJobMonitor::pdInit()
+{
+    m_pProgress = new QProgressDialog(this);
+    m_pProgress->setRange(0, 100);
+    m_pProgress->setWindowTitle(QStringLiteral("请等待"));
+    m_pProgress->setLabelText(QStringLiteral("正在处理......      "));
+    m_pProgress->setCancelButtonText(QStringLiteral("隐藏"));
+    m_pProgress->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint |
+                                Qt::WindowStaysOnTopHint);
+    connect(m_pProgress, &QProgressDialog::canceled, this, &QPrintJobMonitor::pdSlotCancel);
+    m_pProgress->setValue(0);
+    m_pProgress->cancel();
+}
+
+void QPrintJobMonitor::pdRelease()
+{
+    m_nProgressValue = 0;
+    if (!m_pProgress)
+        return;
+    m_pProgress->hide();
+    delete m_pProgress;
+    m_pProgress = nullptr;
+}
+
+void QPrintJobMonitor::pdSlotPerform()
+{
+    if (m_pProgress && m_pProgress->isHidden()) {
+        m_pProgress->show();
+        centreOnScreen(m_pProgress);
+    }
+    const int value = m_nProgressValue;
+    if (m_pProgress)
+        m_pProgress->setValue(value);
+    m_nProgressValue = value < 80 ? value + 4 : std::min(value + 1, 99);
+}
+
+void QPrintJobMonitor::pdSlotCancel()
+{
+    if (m_pProgress && m_pProgress->isVisible())
+        m_pProgress->hide();
 }

@@ -1,8 +1,27 @@
 #pragma once
 
+#include "SpoolWatch.h"
+
 #include <QMainWindow>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 class OrixUser;
+class QProgressDialog;
+
+// The handshake between the spool folder's worker and the GUI thread:
+// 0 idle, 1 a job folder is being written, 2 a job is with the GUI thread.
+// The worker writes the job's paths before it stores 2; the GUI thread
+// writes the job's outcome before it stores 0.
+extern std::atomic<int> m_nMonitorFolderState;
 
 // Watches the user's spool folder of the PDF printer while the session is
 // online and hands each finished job to the print settings dialog. The main
@@ -10,19 +29,48 @@ class OrixUser;
 // flag and the session, then calls StartMonitor when going online, and calls
 // StopMonitor when going offline.
 //
-// For now only the start/stop protocol exists; the worker thread, the
-// progress dialog and the job handling hook in at StartMonitor/StopMonitor.
+// A worker thread looks at the folder every 500 ms (SpoolWatch decides) and
+// signals the GUI thread: the progress dialog "请等待" while a job is being
+// written, mysignal when a job is complete. myslot runs the settings dialog
+// and the submission in the GUI thread, then removes the job folder ("rm
+// -rf") and sets the handshake back to 0. A job whose submission failed is
+// kept and offered again later; the first argument "1" keeps every job
+// folder.
 class QPrintJobMonitor : public QMainWindow
 {
     Q_OBJECT
 
 public:
+    // What became of a job handed to the GUI thread.
+    enum class JobOutcome {
+        Submitted, // handed to the server
+        Cancelled, // the user cancelled the dialog
+        Refused,   // the quota check refused it
+        Dropped,   // the dialog was not shown (no printer, no project)
+        Failed,    // the submission failed: the job stays for a later try
+    };
+    // Handles one job in the GUI thread: the settings dialog and the
+    // submission. May throw; that counts as Failed.
+    using JobHandler =
+        std::function<JobOutcome(OrixUser* user, const QString& document, const QString& options)>;
+
+    // What a test may change; the program uses the defaults.
+    struct Options {
+        int PollMs = 500;
+        SpoolWatch::Options Watch;
+        JobHandler Handler;              // empty: the print settings dialog
+        std::optional<bool> KeepFolders; // empty: the first argument is "1"
+    };
+
     explicit QPrintJobMonitor(QWidget* parent = nullptr);
+    explicit QPrintJobMonitor(const Options& options, QWidget* parent = nullptr);
     ~QPrintJobMonitor() override;
 
-    // Starts watching. The caller has set the running flag and the session.
+    // Starts the worker. The caller has set the running flag and the session.
     void StartMonitor();
-    // Stops watching: clears the running flag.
+    // Stops the worker (it ends within one poll; it is not waited for) and
+    // releases the progress dialog. A job with the GUI thread is finished
+    // normally.
     void StopMonitor();
 
     bool isRunning() const { return m_bRunning; }
@@ -30,8 +78,50 @@ public:
     OrixUser* user() const { return m_pUser; }
     void setUser(OrixUser* user) { m_pUser = user; }
 
+    QString spoolFolder() const { return m_strMonitorPath; }
+    QProgressDialog* progressDialog() const { return m_pProgress; }
+
+    // The settings dialog for one job (the default handler).
+    static JobOutcome RunSettingsDialog(OrixUser* user, const QString& document,
+                                        const QString& options);
+
+signals:
+    void mysignal();
+    void pdSignalPerform();
+    void pdSignalcanceled();
+
+public slots:
+    void myslot();
+    void pdSlotPerform();
+    void pdSlotCancel();
+
 private:
+    void pdInit();
+    void pdRelease();
+    void ThreadProcMonitorFolder(unsigned generation);
+    // Waits ms or until the worker of generation is told to end; false then.
+    bool waitPoll(unsigned generation, int ms);
+    bool keepFolders() const;
+    // "rm -rf <folder>", waited for up to 30 s while events are served.
+    static void RemoveJobFolder(const QString& folder);
+
+    Options m_Options;
     int m_nThreadResult = -1;
-    bool m_bRunning = false;
+    std::thread m_Thread;
+    std::atomic<bool> m_bRunning{false};
+    QString m_strMonitorPath;
     OrixUser* m_pUser = nullptr;
+    QString m_strJobFolder;
+    QString m_strJobDocument;
+    QString m_strJobOptions;
+    QProgressDialog* m_pProgress = nullptr;
+    std::atomic<int> m_nProgressValue{0};
+
+    // Worker bookkeeping: each start begins a new generation; a worker ends
+    // as soon as its generation is no longer the current one.
+    std::atomic<unsigned> m_Generation{0};
+    std::mutex m_WakeMutex;
+    std::condition_variable m_Wake;
+    std::unique_ptr<SpoolWatch> m_Watch; // used by the worker only
+    std::atomic<int> m_LastOutcome{0};   // a SpoolWatch::Outcome, see the handshake
 };

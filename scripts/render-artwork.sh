@@ -19,7 +19,7 @@ SIZES="
 online 320 560
 logon 430 330
 helpback 400 184
-printbackground 620 520
+printbackground 560 590
 PrintParams 620 520
 userinfo 300 380
 MessageInfo 318 227
@@ -40,6 +40,9 @@ Web_down 40 40
 about 40 40
 about_on 40 40
 about_down 40 40
+button 100 30
+button_on 100 30
+button_down 100 30
 arrowdown 12 12
 arrowdown_on 12 12
 arrowdown_down 12 12

@@ -9,15 +9,27 @@
 #   3. writes a relocated program folder (ORIX_ROOT_PREFIX=<demo>/root) with
 #      an OrixClientAPP.ini for 127.0.0.1 and a remembered logon that holds
 #      the server's port;
-#   4. starts OrixClientAPP from that folder (the notice texts and the
+#   4. starts a private CUPS server with the PDF printer's queue TavPDF
+#      (cups/private-cupsd.sh; needs root, see below), whose backend writes
+#      the jobs into the relocated spool folder the client watches;
+#   5. starts OrixClientAPP from that folder (the notice texts and the
 #      optional sign-on plug-in are looked up in the working directory).
 #
 # With a desktop ($DISPLAY set) the logon dialog comes up; log on with the
-# account printed below. Ctrl-C ends the client and the server.
+# account printed below and print with the lp command printed below: the
+# settings dialog comes up, and after "确定" the job is on the server.
+# Ctrl-C ends the client, the CUPS server and the development server.
 #
 # Without a desktop the client runs on a private Xvfb display (with a tray
-# when trayer is installed), logs on by itself with the remembered password,
-# and a screenshot is saved; then everything is stopped again.
+# when trayer is installed) and logs on by itself with the remembered
+# password; the script then prints a sample document, confirms the settings
+# dialog with a key press (xdotool), waits for the job on the development
+# server and its notice, lists the server's jobs and saves screenshots; then
+# everything is stopped again.
+#
+# The PDF printer needs root: cupsd runs the backend as root so that it can
+# create each user's spool folder. Without root the client runs without it
+# (the script says so); start the script with sudo to print to the client.
 #
 # Environment: ORIX_DEMO_DIR (default build/demo), ORIX_BUILD_DIR (default
 # build), ORIX_DEMO_USER / ORIX_DEMO_PASSWORD (default zhangsan / 123456).
@@ -30,6 +42,7 @@ DEMO_USER="${ORIX_DEMO_USER:-zhangsan}"
 DEMO_PASSWORD="${ORIX_DEMO_PASSWORD:-123456}"
 
 PIDS=()
+CUPS_DIR=""
 cleanup() {
   local pid
   for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
@@ -39,6 +52,10 @@ cleanup() {
       wait "$pid" 2>/dev/null || true
     fi
   done
+  if [ -n "$CUPS_DIR" ]; then
+    bash "$ROOT/cups/private-cupsd.sh" stop "$CUPS_DIR" || true
+    rm -rf "$CUPS_DIR"
+  fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -51,7 +68,7 @@ bash "$ROOT/scripts/setup.sh"
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S "$ROOT" -B "$BUILD" >/dev/null
 fi
-cmake --build "$BUILD" -j2 --target OrixClientAPP orws-devserver disc_minizip disc_codec
+cmake --build "$BUILD" -j2 --target OrixClientAPP orws-devserver tavpdf disc_minizip disc_codec
 APP="$BUILD/app/OrixClientAPP"
 SERVER="$BUILD/devserver/orws-devserver"
 [ -x "$APP" ] || die "no program at $APP"
@@ -122,15 +139,50 @@ SaveDomainAgintLogFlag=0
 ServerPort=$PORT
 EOF
 
+# --- 4. the PDF printer ------------------------------------------------------------------
+# Jobs land in <spool root>/<job owner>; the client watches <spool root>/<last
+# component of $HOME>. The jobs are printed by this script's user, so the
+# client gets a home folder of that name when $HOME has another one.
+PRINT_USER="$(id -un)"
+CLIENT_HOME="$HOME"
+if [ "${HOME##*/}" != "$PRINT_USER" ]; then
+  CLIENT_HOME="$DEMO/home/$PRINT_USER"
+  mkdir -p "$CLIENT_HOME"
+fi
+CUPS_SOCK=""
+if [ "$(id -u)" -eq 0 ]; then
+  # Under /tmp: the filters (user lp) must reach the job files.
+  CUPS_DIR="$(mktemp -d /tmp/orix-demo-cupsd-XXXXXX)"
+  if CUPS_OUT="$(bash "$ROOT/cups/private-cupsd.sh" start "$CUPS_DIR" "$BUILD/cups/tavpdf" \
+      2>"$DEMO/cupsd.err")"; then
+    CUPS_SOCK="$(sed -n 's/^CUPS_SERVER=//p' <<<"$CUPS_OUT")"
+  else
+    say "PDF printer: not started: $(cat "$DEMO/cupsd.err")"
+  fi
+else
+  say "PDF printer: not started: the private CUPS server needs root (cupsd runs the"
+  say "  printer's backend as root so that it can create each user's spool folder)."
+  say "  Start this script with sudo to print to the client."
+fi
+
 say "Development server: http://127.0.0.1:$PORT (requests logged to $DEMO/server/requests.log)"
 say "Log on with: server 127.0.0.1:$PORT, user $DEMO_USER, password $DEMO_PASSWORD"
 say "Other seeded accounts: devserver/README.md"
 say "Program folder: $PROGRAM_FOLDER"
+if [ -n "$CUPS_SOCK" ]; then
+  if [ "$headless" = 0 ]; then
+    LP="CUPS_SERVER=$CUPS_SOCK lp -d TavPDF <file>"
+    [ -n "${SUDO_USER:-}" ] && LP="sudo env $LP"
+    say "Print to the client (any PDF, text or PostScript file):"
+    say "  $LP"
+  fi
+  say "Jobs are spooled to $ORIX_ROOT_PREFIX/var/spool/cups-pdf/$PRINT_USER"
+fi
 
-# --- 4. the client -----------------------------------------------------------------------
+# --- 5. the client -----------------------------------------------------------------------
 cd "$PROGRAM_FOLDER"
 if [ "$headless" = 0 ]; then
-  "$APP" "$@" &
+  HOME="$CLIENT_HOME" "$APP" "$@" &
   PIDS+=($!)
   wait "${PIDS[-1]}"
   exit $?
@@ -155,7 +207,7 @@ if command -v trayer >/dev/null; then
   PIDS+=($!)
 fi
 
-QT_QPA_PLATFORM=xcb "$APP" "$@" >"$DEMO/client.log" 2>&1 &
+HOME="$CLIENT_HOME" QT_QPA_PLATFORM=xcb "$APP" "$@" >"$DEMO/client.log" 2>&1 &
 CLIENT=$!
 PIDS+=($CLIENT)
 
@@ -170,9 +222,56 @@ for _ in $(seq 1 600); do
   sleep 0.1
 done
 [ "$online" = 1 ] || die "the client did not go online; see $DEMO/client.log"
+
+# The main job: a document printed to TavPDF comes up in the settings dialog;
+# "确定" (the default button: a Return key press) sends it to the server.
+JOB_SUMMARY=""
+if [ -n "$CUPS_SOCK" ]; then
+  command -v xdotool >/dev/null || die "xdotool is missing (scripts/setup.sh installs it)"
+  SAMPLE="$CUPS_DIR/sample.txt"
+  printf '示例文档\n\n本文档由 run-client.sh 打印到 TavPDF。\nA sample document printed by run-client.sh.\n' \
+    >"$SAMPLE"
+  chmod 0644 "$SAMPLE"
+  start_ms=$(($(date +%s%N) / 1000000))
+  CUPS_SERVER="$CUPS_SOCK" lp -d TavPDF -t "示例文档.txt" "$SAMPLE" >/dev/null
+  DIALOG=""
+  for _ in $(seq 1 300); do
+    DIALOG="$(xdotool search --name '^打印任务$' 2>/dev/null | head -n1 || true)"
+    [ -n "$DIALOG" ] && break
+    sleep 0.05
+  done
+  [ -n "$DIALOG" ] || die "no settings dialog came up; see $DEMO/client.log"
+  shown_ms=$(($(date +%s%N) / 1000000 - start_ms))
+  say "Printed a sample document; the settings dialog came up after $shown_ms ms"
+  sleep 0.5
+  import -window root "$DEMO/settings-dialog.png" 2>/dev/null || true
+  xdotool windowfocus --sync "$DIALOG" key Return
+  arrived=0
+  for _ in $(seq 1 300); do
+    if "$SERVER" jobs --db "$DEMO/server/devserver.db" --storage "$DEMO/server/storage" \
+        2>/dev/null | grep -q "示例文档"; then
+      arrived=1
+      break
+    fi
+    sleep 0.1
+  done
+  [ "$arrived" = 1 ] || die "the job did not reach the development server; see $DEMO/client.log"
+  JOB_SUMMARY="$("$SERVER" jobs --db "$DEMO/server/devserver.db" --storage "$DEMO/server/storage")"
+  # The server files a notice for the stored job; the client's polls (one
+  # notice each 5 s, the seeded ones first) pop it up.
+  for _ in $(seq 1 400); do
+    delivered="$(sqlite3 "$DEMO/server/devserver.db" \
+      "SELECT count(*) FROM Notices WHERE FieldText LIKE '示例文档%' AND Delivered = 1" \
+      2>/dev/null || echo 0)"
+    [ "$delivered" = 1 ] && break
+    sleep 0.1
+  done
+  sleep 0.5
+fi
+
 # The window hid itself after start; a second start of the program brings
 # the running (online) client's window to the front and exits at once.
-QT_QPA_PLATFORM=xcb "$APP" >>"$DEMO/second-start.log" 2>&1 || true
+HOME="$CLIENT_HOME" QT_QPA_PLATFORM=xcb "$APP" >>"$DEMO/second-start.log" 2>&1 || true
 sleep 1
 
 SHOT="$DEMO/screenshot.png"
@@ -184,4 +283,9 @@ else
   die "no screenshot tool (imagemagick's import)"
 fi
 say "Logged on as $DEMO_USER; screenshot: $SHOT"
+if [ -n "$JOB_SUMMARY" ]; then
+  say "The printed job arrived on the development server (orws-devserver jobs):"
+  say "$JOB_SUMMARY"
+  say "Settings dialog as it came up: $DEMO/settings-dialog.png"
+fi
 say "Client output: $DEMO/client.log"

@@ -1,29 +1,19 @@
 // The printer list: the reply of GetPrinterList through the SOAP runtime
-// into the length-prefixed block that the print settings dialog reads.
+// into the length-prefixed block, then the settings dialog's parser of the
+// block and the list it fills.
 #include "FuzzTransport.h"
+#include "PrintSettingModel.h"
 #include "TavCommon.h"
 
 #include <cstdint>
-
-namespace
-{
-
-// The print settings dialog's parser of the block plugs in here once it
-// exists: parse block (SysStringLen(block) * 2 bytes and a terminator).
-// Until then every byte the block claims to hold is read.
-void parsePrinterList(const char* block)
-{
-    volatile unsigned sink = 0;
-    const size_t bytes = size_t(SysStringLen(block)) * 2 + 1;
-    for (size_t i = 0; i < bytes; ++i)
-        sink = sink + static_cast<unsigned char>(block[i]);
-    (void)sink;
-}
-
-} // namespace
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    // The parser on the raw bytes, exactly size of them on the heap.
+    const std::vector<char> raw(data, data + size);
+    BuildPrinterChoices(ParsePrinterList(raw.data(), raw.size()), 1);
+
     static CDComLayerWS client;
     static const bool ready = (FuzzTransport::Init(client), true);
     (void)ready;
@@ -31,8 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     char user[] = "alice";
     void* block = nullptr;
     try {
-        if (client.GetPrinterList(user, &block) == 0)
-            parsePrinterList(static_cast<const char*>(block));
+        if (client.GetPrinterList(user, &block) == 0 && block) {
+            const PrinterListReply reply =
+                ParsePrinterList(static_cast<const char*>(block), PrinterListBlockLength(block));
+            BuildPrinterChoices(reply, 1);
+            BuildPrinterChoices(reply, 2);
+        }
     } catch (unsigned int) {
     }
     SysFreeString(block);

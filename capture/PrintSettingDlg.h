@@ -1,0 +1,98 @@
+#pragma once
+
+#include "FramelessWindow.h"
+#include "PrintSettingModel.h"
+
+#include <QDialog>
+#include <QPixmap>
+#include <QString>
+
+class OrixUser;
+class QComboBox;
+struct TavAuditorArray;
+struct TavSecret;
+struct _TAV_PRINT_TASK_INFO_;
+
+namespace Ui
+{
+class PrintSettingDlg;
+}
+
+// The settings dialog shown for every captured print job: printer (or
+// card-swipe release), secret level, purpose, one auditor per approval level
+// and, where the server bills projects, the project. On "确定" it fills the
+// task records and submits the job; "取消" drops it. The monitor creates
+// one per job, prepares it with displayDialog and runs it modally.
+class PrintSettingDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // What the dialog did with the job.
+    enum class SubmitResult {
+        NotSubmitted, // cancelled (or never confirmed)
+        Submitted,    // handed to the server
+        Refused,      // the quota check refused it (the user was told)
+        Failed,       // the submission failed (the user was told)
+    };
+
+    explicit PrintSettingDlg(QWidget* parent = nullptr);
+    ~PrintSettingDlg() override;
+
+    void setUser(OrixUser* user);
+    void setJobPaths(const QString& document, const QString& options);
+
+    // Fills every list. 0 when the dialog must not be shown (no printer for
+    // the user, or project billing without a project: the user has been
+    // told), else non-zero. Exceptions of the RPC layer reach the caller.
+    int displayDialog();
+
+    // The dialog's record from the current choices; 1 when an auditor is
+    // missing, else 0.
+    int FillTaskInfo(_TAV_PRINT_TASK_INFO_& task);
+    void GetSelectedAuditors();
+
+    SubmitResult submitResult() const { return Result; }
+
+public slots:
+    // Ignored while the job is being sent.
+    void reject() override;
+
+private slots:
+    void on_comboBoxSecretLevel_currentIndexChanged(int index);
+    void on_Btn_OK_Print_clicked();
+    void on_Btn_Cancel_Print_clicked();
+    void on_CheckProjectPrint_clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    int InitPrintsList();
+    int IniProjectNameCtrl();
+    void InitSecretLevelList();
+    void InitPurpose();
+    void ShowAuditorsBySecretLevel();
+    void ShowOneSecret(const TavSecret* secret);
+    void ShowAuditor(QComboBox* list, const TavAuditorArray& auditors);
+    void ResizeDialog(int levels);
+    void applyStyles();
+    void applyPlacement(const SettingPlacement& placement, bool projectShown);
+    // Runs the submission off the GUI thread with a progress dialog of the
+    // bytes sent; the session's result (1 handed over, 0 refused).
+    int submitJob();
+
+    Ui::PrintSettingDlg* Ui;
+    FramelessDrag Drag;
+    ChosenAuditors Chosen;
+    SettingLayout Layout;
+    OrixUser* User = nullptr;
+    QString DocumentPath;
+    QString OptionsPath;
+    bool Submitting = false;
+    SubmitResult Result = SubmitResult::NotSubmitted;
+    QPixmap Background;
+};

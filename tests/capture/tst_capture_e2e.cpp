@@ -1,0 +1,157 @@
+// The product's main road, end to end: the main window logs on by itself
+// to the development server, a document printed with lp as the desktop user
+// "nobody" goes through a private CUPS server and the PDF printer's backend
+// into the user's spool folder, the monitor brings up the settings dialog,
+// and after "确定" the document and its MobilePrintTaskInfo are on the
+// server and the job folder is gone. Needs root for cupsd; skips without.
+
+#include "DevServerProcess.h"
+#include "MessageBoxes.h"
+#include "OnlineDlg.h"
+#include "PdfPages.h"
+#include "PrintSettingDlg.h"
+#include "PrivateCupsd.h"
+#include "QPrintJobMonitor.h"
+#include "SamplePdf.h"
+#include "TavCommon.h"
+#include "TestRoot.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QtTest>
+
+#include <pwd.h>
+#include <sys/stat.h>
+
+class TestCaptureEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    TestRoot m_root{QStringLiteral("nobody")};
+    DevServerProcess m_server;
+    PrivateCupsd m_cups;
+    QString m_skip;
+    QStringList m_boxes;
+    std::unique_ptr<OnlineDlg> m_window;
+
+    QString spoolFolder() const { return QString::fromUtf8(SystemPaths::spoolRoot()) + "nobody"; }
+
+private slots:
+    void initTestCase()
+    {
+        chmod(QFile::encodeName(m_root.path()).constData(), 0755);
+        if (!m_cups.start(m_root.path())) {
+            if (!m_cups.cannotRun())
+                QFAIL(qPrintable(m_cups.errorString()));
+            m_skip = "cupsd cannot run here: " + m_cups.errorString();
+            return;
+        }
+        MessageBoxes::setInformationHook(
+            [this](QWidget*, const QString& title, const QString& text) {
+                m_boxes << title + '|' + text;
+            });
+        QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+        m_root.writeConfig("[Main%20Window]\n2002=127.0.0.1\n");
+        QVERIFY(m_root.writeRememberedLogon("zhangsan", m_server.port(), kSeedPasswordDigest));
+        // The user's folder as the printer makes it for its first job.
+        const passwd* nobody = getpwnam("nobody");
+        QVERIFY(nobody);
+        const QByteArray folder = QFile::encodeName(spoolFolder());
+        QVERIFY(QDir().mkpath(spoolFolder()));
+        QCOMPARE(chown(folder.constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        QCOMPARE(chmod(folder.constData(), 0700), 0);
+
+        // One automatic logon for the whole road.
+        OnlineDlg::Options options;
+        options.pluginPath = m_root.path() + "/no-plugin.so";
+        options.onlinePollMs = 3600 * 1000;
+        m_window.reset(new OnlineDlg(options));
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->isOnline(), 20000);
+        QVERIFY(m_window->monitor()->isRunning());
+    }
+
+    void cleanupTestCase()
+    {
+        m_window.reset();
+        MessageBoxes::setInformationHook({});
+    }
+
+    void printedDocumentReachesServer()
+    {
+        if (!m_skip.isEmpty())
+            QSKIP(qPrintable(m_skip));
+        const QString document = m_cups.folder() + "/report.pdf";
+        QFile file(document);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(SamplePdf(3)) > 0);
+        file.close();
+        file.setPermissions(file.permissions() | QFile::ReadOther);
+        const qlonglong before = m_server.scalar("SELECT count(*) FROM Uploads").toLongLong();
+
+        // The user at the dialog: secret level 秘密 (two approval levels),
+        // the printer 一楼复印机, "确定". The job's document is kept aside
+        // while the dialog is up, to compare with what the server stored.
+        QElapsedTimer sincePrint;
+        qint64 shownAfter = -1;
+        QByteArray captured;
+        QTimer user;
+        connect(&user, &QTimer::timeout, this, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<PrintSettingDlg*>(w);
+                if (!dialog || !dialog->isVisible() || shownAfter >= 0)
+                    continue;
+                shownAfter = sincePrint.elapsed();
+                const QStringList jobs =
+                    QDir(spoolFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+                QFile pdf(spoolFolder() + '/' + jobs.value(0) + "/job.pdf");
+                if (pdf.open(QIODevice::ReadOnly))
+                    captured = pdf.readAll();
+                dialog->findChild<QComboBox*>("comboBoxSecretLevel")->setCurrentIndex(2);
+                dialog->findChild<QComboBox*>("comboBoxPrintersList")->setCurrentIndex(2);
+                QTimer::singleShot(0, dialog->findChild<QPushButton*>("Btn_OK_Print"),
+                                   &QPushButton::click);
+            }
+        });
+        user.start(20);
+
+        sincePrint.start();
+        const int job = m_cups.print({"-t", "季度报告.pdf", "-n", "2", "-o",
+                                      "sides=two-sided-long-edge", "-o", "media=A5", document},
+                                     "nobody");
+        QVERIFY2(job > 0, qPrintable(m_cups.errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_server.scalar("SELECT count(*) FROM Uploads").toLongLong() == before + 1, 30000);
+        QTRY_COMPARE(QDir(spoolFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+                     QStringList());
+        QTRY_COMPARE(m_nMonitorFolderState.load(), 0);
+        QVERIFY(shownAfter >= 0);
+        qInfo("lp to the settings dialog: %lld ms", static_cast<long long>(shownAfter));
+        QCOMPARE(m_boxes, QStringList());
+
+        const QVariantList upload =
+            m_server.query("SELECT RecordPath, DataPath FROM Uploads ORDER BY UploadID DESC")
+                .value(0);
+        QFile record(upload.value(0).toString()), data(upload.value(1).toString());
+        QVERIFY(record.open(QIODevice::ReadOnly) && data.open(QIODevice::ReadOnly));
+        QVERIFY(captured.startsWith("%PDF-"));
+        QVERIFY(data.readAll() == captured);
+        QCOMPARE(GetPdfPageCount(QFile::encodeName(data.fileName()).constData()), 3);
+        const QByteArray bytes = record.readAll();
+        QCOMPARE(bytes.size(), int(sizeof(MobilePrintTaskInfo)));
+        MobilePrintTaskInfo r;
+        memcpy(&r, bytes.constData(), sizeof r);
+        QStringList fields;
+        fields << r.UserName << QString::number(r.UserID) << GBK2UTF8(r.UserFullName)
+               << GBK2UTF8(r.DocName) << GBK2UTF8(r.SecretLevel) << GBK2UTF8(r.Purpose)
+               << GBK2UTF8(r.PrinterName) << QString::number(r.AuditorCount)
+               << QString("%1,%2,%3").arg(r.AuditorIDs[0]).arg(r.AuditorIDs[1]).arg(r.AuditorIDs[2])
+               << QString::number(r.Copies) << QString::number(r.PageCount) << r.PaperSize
+               << QString(r.DuplexMode) + r.ColorMode + r.Orientation << QString::number(r.JobState)
+               << r.DocType << r.PageRange << QString(r.JobFileName).section('.', 1);
+        QCOMPARE(fields.join('|'), QString("zhangsan|1|张三|季度报告.pdf|秘密(秘密级文件)|不归还|"
+                                           "一楼复印机|2|10,12,0|2|3|A5|VMP|20|pdf|-1|tavprint"));
+    }
+};
+
+QTEST_MAIN(TestCaptureEndToEnd)
+#include "tst_capture_e2e.moc"

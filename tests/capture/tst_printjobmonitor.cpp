@@ -1,0 +1,316 @@
+// The spool folder: which job folder is handed over and when (the two-file
+// rule, name order, links, folders set aside after the grace period, failed
+// jobs offered again later, unsafe spool folders), then the monitor's worker
+// and GUI thread with a recording job handler: the order of dialog, removal
+// and handshake, the outcomes, the keep flag, a stop while the dialog is
+// open and the progress dialog.
+
+#include "MessageBoxes.h"
+#include "QPrintJobMonitor.h"
+#include "TestRoot.h"
+
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using Outcome = QPrintJobMonitor::JobOutcome;
+
+class TestPrintJobMonitor : public QObject
+{
+    Q_OBJECT
+
+    TestRoot m_root;
+    const QString m_spool = QString::fromUtf8(SystemPaths::spoolRoot()) + "alice";
+    const SpoolWatch::Clock::time_point m_t0 = SpoolWatch::Clock::now();
+
+    // <spool>/<name> with the files listed; "@file" is a link to a file
+    // elsewhere, a name "@name" a link to a complete folder elsewhere.
+    void makeJob(const QString& name, const QString& files = "job.pdf,options")
+    {
+        QString folder = m_spool + '/' + name;
+        if (name.startsWith('@')) {
+            folder = m_root.path() + "/elsewhere";
+            QFile::link(folder, m_spool + '/' + name.mid(1));
+        }
+        QDir().mkpath(folder);
+        for (const QString& file : files.split(',', Qt::SkipEmptyParts)) {
+            QFile f(file.startsWith('@') ? m_root.path() + "/linked" : folder + '/' + file);
+            f.open(QIODevice::WriteOnly | QIODevice::Append);
+            f.write("x");
+            if (file.startsWith('@'))
+                QFile::link(f.fileName(), folder + '/' + file.mid(1));
+        }
+    }
+    SpoolWatch watch() const
+    {
+        SpoolWatch::Options o;
+        o.Grace = 10s;
+        o.RetryFirst = 60s;
+        o.RetryMax = 150s;
+        return SpoolWatch(m_spool, "alice", o);
+    }
+    SpoolWatch::Step poll(SpoolWatch& watch, int state, std::chrono::milliseconds at) const
+    {
+        return watch.poll(state, m_t0 + at);
+    }
+    // A started monitor whose jobs go to handler, polling every 50 ms.
+    std::unique_ptr<QPrintJobMonitor> monitor(QPrintJobMonitor::JobHandler handler,
+                                              bool keep = false)
+    {
+        QPrintJobMonitor::Options options;
+        options.PollMs = 50;
+        options.Watch.RetryFirst = 1500ms;
+        options.Handler = std::move(handler);
+        options.KeepFolders = keep;
+        auto m = std::make_unique<QPrintJobMonitor>(options);
+        m->setRunning(true);
+        m->StartMonitor();
+        return m;
+    }
+
+private slots:
+    void init()
+    {
+        QDir(m_spool).removeRecursively();
+        QDir().mkpath(m_spool);
+        chmod(QFile::encodeName(m_spool).constData(), 0700);
+        m_nMonitorFolderState = 0;
+    }
+    void cleanupTestCase() { MessageBoxes::setInformationHook({}); }
+
+    void twoFileRule_data()
+    {
+        QTest::addColumn<QStringList>("jobs"); // name:files
+        QTest::addColumn<QString>("handed");   // "" none
+        QTest::addColumn<int>("state");
+        QTest::newRow("empty") << QStringList() << "" << 0;
+        QTest::newRow("complete") << QStringList{"j:job.pdf,options"} << "j" << 2;
+        QTest::newRow("document only") << QStringList{"j:job.pdf"} << "" << 1;
+        QTest::newRow("three files") << QStringList{"j:job.pdf,options,x"} << "" << 1;
+        QTest::newRow("two other files") << QStringList{"j:job.pdf,x"} << "" << 1;
+        QTest::newRow("name order ignoring case")
+            << QStringList{"b:job.pdf,options", "A:job.pdf,options"} << "A" << 2;
+        QTest::newRow("the first one decides")
+            << QStringList{"a:job.pdf", "b:job.pdf,options"} << "" << 1;
+        QTest::newRow("hidden folder and file")
+            << QStringList{".a:job.pdf,options", "b:job.pdf,options,.x"} << "b" << 2;
+        QTest::newRow("link to a folder") << QStringList{"@a:job.pdf,options"} << "" << 0;
+        QTest::newRow("document is a link") << QStringList{"a:@job.pdf,options"} << "" << 1;
+    }
+
+    void twoFileRule()
+    {
+        QFETCH(QStringList, jobs);
+        QFETCH(int, state);
+        for (const QString& job : jobs)
+            makeJob(job.section(':', 0, 0), job.section(':', 1));
+        SpoolWatch w = watch();
+        SpoolWatch::Step step = poll(w, 0, 0ms);
+        QTEST(step.HandOver, "handed");
+        QCOMPARE(step.State, state);
+        QCOMPARE(step.Perform && step.ResetProgress, state == 1);
+        // Still being written: the progress goes on, nothing is handed over.
+        for (int i = 1; state == 1 && i < 4; ++i) {
+            step = poll(w, 1, i * 1s);
+            QVERIFY(step.State == 1 && step.Perform && !step.ResetProgress);
+        }
+    }
+
+    void gracePeriod()
+    {
+        makeJob("a", "job.pdf");
+        makeJob("b");
+        SpoolWatch w = watch();
+        QCOMPARE(poll(w, 0, 0ms).State, 1);
+        QCOMPARE(poll(w, 1, 9s).State, 1);
+        makeJob("a", "job.pdf"); // a change starts the period again
+        QCOMPARE(poll(w, 1, 11s).State, 1);
+        QCOMPARE(poll(w, 1, 20s).State, 1);
+        QCOMPARE(poll(w, 1, 21s).State, 0);
+        QVERIFY(QFileInfo::exists(m_spool + "/.incomplete-a/job.pdf")); // set aside, kept
+        QCOMPARE(poll(w, 0, 22s).HandOver, QString("b"));
+    }
+
+    void failedJobComesBackLater()
+    {
+        makeJob("a");
+        makeJob("b");
+        SpoolWatch w = watch();
+        QCOMPARE(poll(w, 0, 0ms).HandOver, QString("a"));
+        w.jobDone(SpoolWatch::Outcome::Failed, m_t0 + 1s);
+        QCOMPARE(poll(w, 0, 1s).HandOver, QString("b")); // the next job goes on
+        QDir(m_spool + "/b").removeRecursively();
+        w.jobDone(SpoolWatch::Outcome::Removed, m_t0 + 2s);
+        QCOMPARE(poll(w, 0, 60s).State, 0);
+        QCOMPARE(poll(w, 0, 61s).HandOver, QString("a"));
+        w.jobDone(SpoolWatch::Outcome::Failed, m_t0 + 62s); // again: twice as long
+        QCOMPARE(poll(w, 0, 181s).State, 0);
+        QCOMPARE(poll(w, 0, 182s).HandOver, QString("a"));
+        w.jobDone(SpoolWatch::Outcome::Failed, m_t0 + 183s);
+        w.retryAllNow(); // a new online session
+        QCOMPARE(poll(w, 0, 184s).HandOver, QString("a"));
+    }
+
+    void unsafeSpoolFolder_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("a link") << "link";
+        QTest::newRow("writable by others") << "open";
+        QTest::newRow("another user's") << "foreign";
+    }
+
+    void unsafeSpoolFolder()
+    {
+        QFETCH(QString, kind);
+        makeJob("j");
+        const QByteArray path = QFile::encodeName(m_spool);
+        if (kind == "link") {
+            QVERIFY(QDir().rename(m_spool, m_root.path() + "/planted"));
+            QVERIFY(QFile::link(m_root.path() + "/planted", m_spool));
+        } else if (kind == "open") {
+            QCOMPARE(chmod(path.constData(), 0777), 0);
+        } else if (geteuid() != 0) {
+            QSKIP("needs root to give the folder away");
+        } else {
+            QCOMPARE(chown(path.constData(), 65534, 65534), 0); // nobody, not alice
+        }
+        SpoolWatch w = watch();
+        QCOMPARE(poll(w, 0, 0ms).State, 0);
+        QFile::remove(m_spool);
+    }
+
+    void missingFolderIsMade()
+    {
+        QDir(m_spool).removeRecursively();
+        SpoolWatch w = watch();
+        poll(w, 0, 0ms);
+        QVERIFY(!QFileInfo::exists(m_spool));
+        poll(w, 0, 2s);
+        struct stat st;
+        QCOMPARE(lstat(QFile::encodeName(m_spool).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0700));
+    }
+
+    // --- the monitor -----------------------------------------------------------------
+
+    // Dialog, submission, removal, state 0: then the next job in name order.
+    void order()
+    {
+        makeJob("b");
+        makeJob("A");
+        QStringList seen;
+        auto m = monitor([&](OrixUser*, const QString& document, const QString&) {
+            seen << QFileInfo(document).dir().dirName() + QString::number(m_nMonitorFolderState) +
+                        (QFileInfo::exists(m_spool + "/A") ? " A here" : " A gone");
+            return Outcome::Submitted;
+        });
+        QTRY_COMPARE(seen, (QStringList{"A2 A here", "b2 A gone"}));
+        QTRY_VERIFY(!QFileInfo::exists(m_spool + "/b"));
+        QTRY_COMPARE(m_nMonitorFolderState.load(), 0);
+    }
+
+    void outcomes_data()
+    {
+        QTest::addColumn<int>("outcome"); // -1: the handler throws
+        QTest::addColumn<bool>("keep");
+        QTest::addColumn<int>("againAfterMs"); // -1: not again (folder removed)
+        QTest::addColumn<QString>("box");
+        QTest::newRow("submitted") << int(Outcome::Submitted) << false << -1 << "";
+        QTest::newRow("cancelled") << int(Outcome::Cancelled) << false << -1 << "";
+        QTest::newRow("quota refused") << int(Outcome::Refused) << false << -1 << "";
+        QTest::newRow("no printer") << int(Outcome::Dropped) << false << -1 << "";
+        QTest::newRow("upload failed") << int(Outcome::Failed) << false << 1500 << "";
+        QTest::newRow("exception") << -1 << false << 1500 << "错误|save printjob failed.";
+        QTest::newRow("keep flag") << int(Outcome::Submitted) << true << 0 << "";
+    }
+
+    void outcomes()
+    {
+        QFETCH(int, outcome);
+        QFETCH(int, againAfterMs);
+        QFETCH(bool, keep);
+        QStringList boxes;
+        MessageBoxes::setInformationHook([&](QWidget*, const QString& title, const QString& text) {
+            boxes << title + '|' + text.section('\n', 0, 0);
+        });
+        makeJob("j");
+        QList<qint64> calls;
+        QElapsedTimer clock;
+        clock.start();
+        auto handler = [&](OrixUser*, const QString&, const QString&) {
+            calls << clock.elapsed();
+            if (outcome < 0)
+                throw 0x80000000u;
+            return Outcome(outcome);
+        };
+        auto m = monitor(handler, keep);
+        QTRY_COMPARE(calls.size(), 1);
+        QTRY_COMPARE(m_nMonitorFolderState.load(), 0);
+        QCOMPARE(QFileInfo::exists(m_spool + "/j"), againAfterMs >= 0);
+        QTEST(boxes.value(0, ""), "box");
+        if (againAfterMs < 0) {
+            QTest::qWait(300);
+            QCOMPARE(calls.size(), 1);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(calls.size(), 2, 5000);
+        QVERIFY(calls[1] - calls[0] >= againAfterMs);
+    }
+
+    void stopWhileDialogOpen()
+    {
+        makeJob("a");
+        QStringList seen;
+        std::unique_ptr<QPrintJobMonitor> m;
+        m = monitor([&](OrixUser*, const QString& document, const QString&) {
+            seen << QFileInfo(document).dir().dirName();
+            if (seen.size() == 1) { // offline while the dialog is open; a job arrives
+                m->StopMonitor();
+                makeJob("b");
+                QTest::qWait(200);
+            }
+            return Outcome::Submitted;
+        });
+        QTRY_COMPARE(m_nMonitorFolderState.load(), 0);
+        QTRY_VERIFY(!QFileInfo::exists(m_spool + "/a"));
+        QTest::qWait(300);
+        QCOMPARE(seen, QStringList{"a"}); // nothing looked at while stopped
+        m->setRunning(true);
+        m->StartMonitor();
+        QTRY_COMPARE(seen, (QStringList{"a", "b"}));
+    }
+
+    // A job being written: the progress dialog comes up and advances by 4 up
+    // to 80, then by 1; it goes when the job is complete.
+    void progressWhileWritten()
+    {
+        makeJob("p", "job.pdf");
+        int calls = 0;
+        auto m = monitor([&](OrixUser*, const QString&, const QString&) {
+            ++calls;
+            return Outcome::Submitted;
+        });
+        QProgressDialog* progress = m->progressDialog();
+        QList<int> values;
+        connect(progress->findChild<QProgressBar*>(), &QProgressBar::valueChanged, this,
+                [&](int v) { values << v; });
+        QTRY_VERIFY(progress->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(values.size() >= 25, 5000);
+        QList<int> expected;
+        for (int v = 0; v <= 84; v += v < 80 ? 4 : 1)
+            expected << v;
+        QCOMPARE(values.mid(0, expected.size()), expected);
+        makeJob("p", "options");
+        QTRY_COMPARE(calls, 1);
+        QVERIFY(!progress->isVisible());
+        m->StopMonitor();
+        QVERIFY(!m->progressDialog());
+    }
+};
+
+QTEST_MAIN(TestPrintJobMonitor)
+#include "tst_printjobmonitor.moc"

@@ -1,0 +1,347 @@
+// The print settings dialog: the printer list reply and the secret level
+// table as the server sends them, then the dialog for zhaoliu logged on to
+// the development server (four secret levels with 0 to 3 approval levels,
+// two printers of the server's five) through a relay that can fail the
+// upload: lists, resizing, project printing, refusals and what "确定" stores.
+
+#include "DevServerProcess.h"
+#include "MessageBoxes.h"
+#include "OrixUser.h"
+#include "PrintSettingDlg.h"
+#include "RawHttpServer.h"
+#include "TavAuditFlow.h"
+#include "TavCommon.h"
+#include "TestRoot.h"
+#include "TextUtil.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace
+{
+
+QStringList items(const QComboBox* box)
+{
+    QStringList list;
+    for (int i = 0; i < box->count(); ++i)
+        list << box->itemText(i);
+    return list;
+}
+
+// The form's numbers: the audit group's top once the purpose line is gone,
+// the row height, the project group's and the dialog's heights.
+constexpr int kAuditTop = 244, kRow = 30, kProject = 56, kDialog = 590;
+
+enum Result { NotSubmitted, Submitted, Refused, Failed };
+
+// The current test row's value of a column (QFETCH without a variable).
+template <typename T> T fetch(const char* column)
+{
+    return *static_cast<T*>(QTest::qData(column, qMetaTypeId<T>()));
+}
+
+} // namespace
+
+class TestPrintSetting : public QObject
+{
+    Q_OBJECT
+
+    TestRoot m_root;
+    DevServerProcess m_server;
+    RawHttpServer m_relay;
+    std::unique_ptr<OrixUser> m_user;
+    std::unique_ptr<PrintSettingDlg> m_dialog;
+    QStringList m_boxes;
+
+    // A prepared dialog (shown when displayDialog allowed it); its result.
+    int open()
+    {
+        m_boxes.clear();
+        m_dialog.reset(new PrintSettingDlg);
+        m_dialog->setUser(m_user.get());
+        m_dialog->setJobPaths(m_root.path() + "/job.pdf", m_root.path() + "/options");
+        const int shown = m_dialog->displayDialog();
+        if (shown)
+            m_dialog->show();
+        return shown;
+    }
+    template <typename T = QComboBox> T* w(const char* name) const
+    {
+        T* widget = m_dialog->findChild<T*>(name);
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        MessageBoxes::setInformationHook(
+            [this](QWidget*, const QString& title, const QString& text) {
+                m_boxes << title + '|' + text;
+            });
+        QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+        m_user.reset(new OrixUser);
+        CopyText(m_user->ServerAddress, sizeof m_user->ServerAddress, "127.0.0.1");
+        CopyText(m_user->RpcPort, sizeof m_user->RpcPort, m_relay.portText().constData());
+        CopyText(m_user->UserName, sizeof m_user->UserName, "zhaoliu");
+        CopyText(m_user->Password, sizeof m_user->Password, kSeedPasswordDigest);
+        m_relay.forwardTo(m_server.port());
+        QCOMPARE(m_user->Logon(), 0);
+        // A document of two upload blocks and the options the printer writes.
+        QFile document(m_root.path() + "/job.pdf"), options(m_root.path() + "/options");
+        QVERIFY(document.open(QIODevice::WriteOnly) && options.open(QIODevice::WriteOnly));
+        document.write("%PDF-1.4\n" + QByteArray(150000, 'd'));
+        options.write("copies=4 job-impressions=12 PageSize=A3 Duplex=DuplexTumble "
+                      "ColorModel=RGB title=\"报告 2024.docx\"\n");
+    }
+    void cleanupTestCase() { MessageBoxes::setInformationHook({}); }
+
+    void init()
+    {
+        m_user->PrintWay = 1;
+        m_user->IsSupportCostControl = false;
+        m_user->IsSupportProject = false;
+        m_user->PayerType = 1;
+        m_relay.forwardTo(m_server.port());
+    }
+
+    void printerList_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("printWay");
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<bool>("enabled");
+        const QString swipe = "刷卡打印";
+        QTest::newRow("two of five")
+            << QByteArray("5\0A\0B\0\0", 7) << 1 << QStringList{swipe, "A", "B"} << true;
+        QTest::newRow("print way 2")
+            << QByteArray("5\0A\0B\0\0", 7) << 2 << QStringList{"A", "B"} << true;
+        QTest::newRow("every printer")
+            << QByteArray("2\0A\0B\0\0", 7) << 1 << QStringList{swipe} << false;
+        QTest::newRow("no name") << QByteArray("3\0\0", 3) << 1 << QStringList{swipe} << false;
+        QTest::newRow("GBK name up to the end")
+            << QByteArray("5\0", 2) + UTF82GBK("3楼") << 1 << QStringList{swipe, "3楼"} << true;
+        QTest::newRow("one byte left is no name")
+            << QByteArray("5\0A\0B", 5) << 1 << QStringList{swipe, "A"} << true;
+        QTest::newRow("total not a number")
+            << QByteArray("x\0A\0\0", 5) << 1 << QStringList{swipe} << false;
+    }
+
+    void printerList()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, printWay);
+        // Exactly the reply's bytes on the heap: the sanitizer build catches
+        // a read past them.
+        std::vector<char> bytes(reply.begin(), reply.end());
+        const PrinterChoices choices =
+            BuildPrinterChoices(ParsePrinterList(bytes.data(), bytes.size()), printWay);
+        QTEST(choices.Items, "items");
+        QTEST(choices.Enabled, "enabled");
+    }
+
+    void secretLevels_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("secretLevel");
+        QTest::addColumn<QStringList>("items");
+        QTest::newRow("cut at the user's level") << 3 << 1 << QStringList{"公开"};
+        QTest::newRow("empty name left out") << 3 << 3 << QStringList{"公开", "内部(项目)"};
+        QTest::newRow("count beyond the block") << 1000 << 99 << QStringList{"公开", "内部(项目)"};
+    }
+
+    void secretLevels()
+    {
+        QFETCH(int, count);
+        QFETCH(int, secretLevel);
+        // Entries 公开, 内部 with a second text, an empty one; eleven fit.
+        std::vector<unsigned char> block(TavUserRecord::kUserInfoExSize, 0);
+        memcpy(block.data(), &count, 4);
+        char* entries = reinterpret_cast<char*>(block.data()) + 4;
+        CopyText(entries, 50, UTF82GBK("公开").constData());
+        CopyText(entries + 364, 50, UTF82GBK("内部").constData());
+        CopyText(entries + 364 + 50, 50, UTF82GBK("项目").constData());
+        QTEST(SecretLevelItems(block.data(), block.size(), secretLevel), "items");
+    }
+
+    // Secret levels with 0 to 3 approval levels: the rows shown, the dialog
+    // shrunk by the rows not needed (no project group).
+    void levels_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("levelText");
+        QTest::addColumn<QStringList>("auditors"); // one "a,b" per list shown
+        QTest::newRow("公开") << 0 << "无需审批" << QStringList();
+        QTest::newRow("内部") << 1 << "一级审批" << QStringList{"钱审批,冯主任"};
+        // zhaoliu is not offered, zhangsan is; 黄退休 is inactive: no name.
+        QTest::newRow("秘密") << 2 << "二级审批" << QStringList{"钱审批,张三", "刘经理"};
+        QTest::newRow("机密") << 3 << "三级审批" << QStringList{"钱审批", "冯主任", "刘经理,"};
+    }
+
+    void levels()
+    {
+        QFETCH(int, index);
+        QFETCH(QStringList, auditors);
+        QVERIFY(open());
+        QCOMPARE(items(w("comboBoxPrintersList")),
+                 (QStringList{"刷卡打印", "研发部彩色打印机", "一楼复印机"}));
+        QCOMPARE(items(w("comboBoxSecretLevel")).size(), 4);
+        QCOMPARE(items(w("comboBoxUseTo")), (QStringList{"不归还", "归还"}));
+        w("comboBoxSecretLevel")->setCurrentIndex(index);
+        QTEST(w("comboBoxAuditLevel")->currentText(), "levelText");
+        QStringList shown;
+        for (const char* name : {"comboBoxAuditor1", "comboBoxAuditor2", "comboBoxAuditor3"})
+            if (w(name)->isVisible())
+                shown << items(w(name)).join(',');
+        QCOMPARE(shown, auditors);
+        const int b = (auditors.size() + 2) * kRow + kAuditTop;
+        QCOMPARE(w<QPushButton>("Btn_OK_Print")->y(), b + 60);
+        QCOMPARE(m_dialog->height(), kDialog - kRow * (3 - int(auditors.size())) - kProject);
+        QVERIFY(w<QGroupBox>("groupBoxProjectSetting")->isHidden());
+    }
+
+    void notShown_data()
+    {
+        QTest::addColumn<QString>("sql"); // run before, undone after
+        QTest::addColumn<QString>("undo");
+        QTest::addColumn<int>("payerType");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("no printer") << "UPDATE UserPrinters SET UserID = -4 WHERE UserID = 4"
+                                    << "UPDATE UserPrinters SET UserID = 4 WHERE UserID = -4" << 1
+                                    << "错误|用户没有可以使用的打印机";
+        QTest::newRow("project billing without a project")
+            << "UPDATE UserPayers SET UserID = -4 WHERE UserID = 4"
+            << "UPDATE UserPayers SET UserID = 4 WHERE UserID = -4" << 4
+            << "错误|用户未配置项目名称,请配置好再提交作业";
+    }
+
+    void notShown()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, undo);
+        QFETCH(int, payerType);
+        m_server.query(sql);
+        const int payers = m_user->PayerCount;
+        if (payerType == 4)
+            m_user->PayerCount = 0; // what the logon loads without payers
+        m_user->PayerType = payerType;
+        const int shown = open();
+        m_user->PayerCount = payers;
+        m_server.query(undo);
+        QCOMPARE(shown, 0);
+        QCOMPARE(m_boxes, QStringList{fetch<QString>("box")});
+    }
+
+    void projectPrinting()
+    {
+        m_user->IsSupportProject = true;
+        m_user->PayerType = 4;
+        QVERIFY(open());
+        QGroupBox* project = w<QGroupBox>("groupBoxProjectSetting");
+        QCheckBox* check = w<QCheckBox>("CheckProjectPrint");
+        QCOMPARE(items(w("comboBoxProjectName")), (QStringList{"研发部公用", "赵六个人账户"}));
+        QVERIFY(project->isVisible() && check->isChecked());
+        QCOMPARE(m_dialog->height(), kDialog - 3 * kRow); // no approval: three rows fewer
+        check->click();
+        QVERIFY(!project->isVisible() && !m_user->IsSupportProject);
+        QCOMPARE(m_dialog->height(), kDialog - 3 * kRow - kProject);
+        check->click();
+        QVERIFY(project->isVisible() && m_user->IsSupportProject);
+        QCOMPARE(m_dialog->height(), kDialog - 3 * kRow);
+        // Under cost control the projects are listed without the check box,
+        // the buttons below them.
+        m_user->IsSupportCostControl = true;
+        QVERIFY(open());
+        QVERIFY(w<QCheckBox>("CheckProjectPrint")->isHidden());
+        QVERIFY(w<QPushButton>("Btn_OK_Print")->y() >
+                w<QGroupBox>("groupBoxProjectSetting")->geometry().bottom());
+    }
+
+    // "确定" with the choices of a row; the box shown and the job stored.
+    void submit_data()
+    {
+        QTest::addColumn<int>("secret");
+        QTest::addColumn<int>("printer");
+        QTest::addColumn<QList<int>>("picks"); // index chosen in each auditor list
+        QTest::addColumn<int>("printWay");
+        QTest::addColumn<int>("project"); // under cost control (1 yuan for 202); -1 none
+        QTest::addColumn<bool>("emptySecondList");
+        QTest::addColumn<bool>("uploadFails");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("box"); // start of the one box shown
+        QTest::addColumn<QString>("stored");
+        const QString rest = "|报告 2024.docx|4|3|A3|C|H|20";
+        QTest::newRow("no approval, card swipe")
+            << 0 << 0 << QList<int>() << 1 << -1 << false << false << int(Submitted) << ""
+            << "|公开(可对外公开)|0|" + rest;
+        QTest::newRow("three levels, a printer")
+            << 3 << 2 << QList<int>{0, 0, 1} << 1 << -1 << false << false << int(Submitted) << ""
+            << "一楼复印机|机密(机密级文件)|3|10,11,13" + rest;
+        QTest::newRow("print way 2: the first printer names none")
+            << 1 << 0 << QList<int>{1} << 2 << -1 << false << false << int(Submitted) << ""
+            << "|内部(仅限内部使用)|1|11" + rest;
+        QTest::newRow("missing auditor: the dialog stays")
+            << 2 << 0 << QList<int>() << 1 << -1 << true << false << int(NotSubmitted)
+            << "错误|审批人不能为空！"
+            << "";
+        QTest::newRow("quota refused: 12 pages on 1 yuan")
+            << 0 << 0 << QList<int>() << 1 << 1 << false << false << int(Refused)
+            << "错误|余额不足，无法提交作业！请联系管理员进行充值！"
+            << "";
+        QTest::newRow("upload fails") << 0 << 0 << QList<int>() << 1 << -1 << false << true
+                                      << int(Failed) << "错误|提交作业失败\n"
+                                      << "";
+    }
+
+    void submit()
+    {
+        QFETCH(int, secret);
+        QFETCH(QList<int>, picks);
+        QFETCH(int, project);
+        QFETCH(bool, emptySecondList);
+        QFETCH(int, result);
+        QFETCH(QString, box);
+        m_user->PrintWay = fetch<int>("printWay");
+        m_user->IsSupportCostControl = m_user->IsSupportProject = project >= 0;
+        m_user->PayerType = project >= 0 ? 4 : 1;
+        TavAuditorArray& second = m_user->AuditFlow.Secrets[2].Auditors[1];
+        const int secondCount = second.Count;
+        if (emptySecondList)
+            second.Count = 0;
+        QVERIFY(open());
+        w("comboBoxSecretLevel")->setCurrentIndex(secret);
+        w("comboBoxPrintersList")->setCurrentIndex(fetch<int>("printer"));
+        if (project >= 0)
+            w("comboBoxProjectName")->setCurrentIndex(project);
+        const char* lists[] = {"comboBoxAuditor1", "comboBoxAuditor2", "comboBoxAuditor3"};
+        for (int i = 0; i < picks.size(); ++i)
+            w(lists[i])->setCurrentIndex(picks[i]);
+        if (fetch<bool>("uploadFails"))
+            m_relay.forwardTo(0); // connections closed without an answer
+        const QString last = "SELECT PrinterName || '|' || SecretLevel || '|' || AuditorCount "
+                             "|| '|' || AuditorIDs || '|' || DocName || '|' || Copies || '|' || "
+                             "PageCount || '|' || PaperSize || '|' || ColorMode || '|' || "
+                             "DuplexMode || '|' || JobState FROM PrintProcTask "
+                             "ORDER BY TaskID DESC LIMIT 1";
+        const QString before = m_server.scalar(last).toString();
+        w<QPushButton>("Btn_OK_Print")->click();
+        second.Count = secondCount;
+
+        QCOMPARE(int(m_dialog->submitResult()), result);
+        QCOMPARE(m_dialog->isVisible(), result == NotSubmitted);
+        QCOMPARE(m_boxes.size(), box.isEmpty() ? 0 : 1);
+        QVERIFY2(m_boxes.value(0, "").startsWith(box), qPrintable(m_boxes.value(0)));
+        const QString after = m_server.scalar(last).toString();
+        QCOMPARE(after == before ? QString() : after, fetch<QString>("stored"));
+    }
+};
+
+QTEST_MAIN(TestPrintSetting)
+#include "tst_printsetting.moc"
