@@ -194,9 +194,7 @@ void OnlineDlg::setupRequests()
     Requests->add(RequestEntries::MobilePrint, Ui->btnMobilePrintJob, this,
                   &OnlineDlg::btnMobilePrintJob_clicked);
     Requests->add(RequestEntries::Copy, Ui->btnCopyTask, this, &OnlineDlg::btnCopyTask_clicked);
-    // The disc request has no control until its dialog exists; then:
-    // Requests->add(RequestEntries::Disc, Ui->btnCDTask, this, &OnlineDlg::btnCDTask_clicked);
-    Ui->btnCDTask->hide();
+    Requests->add(RequestEntries::Disc, Ui->btnCDTask, this, &OnlineDlg::btnCDTask_clicked);
     connect(Flows, &RequestFlows::busyChanged, Requests, &RequestEntries::setBusy);
 }
 
@@ -677,5 +675,8 @@ void OnlineDlg::btnCopyTask_clicked()
         Flows->runCopyRequest(User.get());
 }
 
-// Reached once the disc request dialog is added to the request entries.
-void OnlineDlg::btnCDTask_clicked() {}
+void OnlineDlg::btnCDTask_clicked()
+{
+    if (User && Online)
+        Flows->runDiscRequest(User.get());
+}

@@ -1,6 +1,7 @@
 #include "RequestFlows.h"
 
 #include "Background.h"
+#include "CDTaskDlg.h"
 #include "DComLayerWS.h"
 #include "EventLog.h"
 #include "MessageBoxes.h"
@@ -51,6 +52,7 @@ private:
 RequestFlows::RequestFlows(QObject* parent) : QObject(parent)
 {
     memset(&CopyTask, 0, sizeof CopyTask);
+    memset(&DiscTask, 0, sizeof DiscTask);
 }
 
 bool RequestFlows::runMobilePrintJob(OrixUser* user)
@@ -140,4 +142,23 @@ bool RequestFlows::runCopyRequest(OrixUser* user)
         MessageBoxes::showInformation(nullptr, QStringLiteral("错误"),
                                       QStringLiteral("复印申请提交失败，请重新提交。"));
     }
+}
+
+bool RequestFlows::runDiscRequest(OrixUser* user)
+{
+    if (Busy || !user)
+        return false;
+    BusyScope busy(*this);
+    memset(&DiscTask, 0, sizeof DiscTask);
+    bool accepted = false;
+    {
+        // The dialog waits for its worker before it goes.
+        CDTaskDlg dialog(nullptr);
+        dialog.SetTask(&DiscTask);
+        dialog.SetUser(user);
+        accepted = dialog.exec() == QDialog::Accepted;
+    }
+    if (accepted)
+        MessageBoxes::showInformation(nullptr, QStringLiteral("cd-submit"), QStringLiteral("task"));
+    return accepted;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CDTaskInfo.h"
 #include "CopyJobParamDlg.h"
 #include "CopyTaskInfo.h"
 
@@ -8,8 +9,8 @@
 
 class OrixUser;
 
-// The mobile print job and the copy request, from the user's click to the
-// server. The dialogs run on the GUI thread; the page counting and the
+// The mobile print job, the copy request and the disc-burning request, from
+// the user's click to the server. The dialogs run on the GUI thread; the page counting and the
 // uploads run off it (the window stays responsive meanwhile), and a
 // failure is told to the user. One request at a time: busyChanged tells
 // the controls to wait.
@@ -31,9 +32,16 @@ public:
     // request until one is sent. True when a request was sent.
     bool runCopyRequest(OrixUser* user);
 
+    // The disc-burning request dialog, which packs, encrypts and uploads the
+    // chosen files itself; when it went through, the box "cd-submit"
+    // ("task"). True when it went through.
+    bool runDiscRequest(OrixUser* user);
+
     bool busy() const { return Busy; }
     // The record of the last copy request the dialog accepted.
     const CopyTaskInfo& copyTask() const { return CopyTask; }
+    // The record of the last disc request.
+    const CDTaskInfo& discTask() const { return DiscTask; }
 
 signals:
     void busyChanged(bool busy);
@@ -43,5 +51,6 @@ private:
 
     bool Busy = false;
     CopyTaskInfo CopyTask;
+    CDTaskInfo DiscTask;
     std::optional<CopyJobParamDlg::Choices> UnsentCopy;
 };

@@ -68,7 +68,7 @@ bash "$ROOT/scripts/setup.sh"
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S "$ROOT" -B "$BUILD" >/dev/null
 fi
-cmake --build "$BUILD" -j2 --target OrixClientAPP orws-devserver tavpdf
+cmake --build "$BUILD" -j2 --target OrixClientAPP orws-devserver tavpdf disc_minizip disc_codec
 APP="$BUILD/app/OrixClientAPP"
 SERVER="$BUILD/devserver/orws-devserver"
 [ -x "$APP" ] || die "no program at $APP"
@@ -96,6 +96,8 @@ done
 export ORIX_ROOT_PREFIX="$DEMO/root"
 PROGRAM_FOLDER="$ORIX_ROOT_PREFIX/Library/Application Support/TavPrint Driver"
 mkdir -p "$PROGRAM_FOLDER" "$ORIX_ROOT_PREFIX/var/tmp" "$ORIX_ROOT_PREFIX/var/spool/cups-pdf"
+# The disc-burning libraries, loaded from the program folder.
+cp "$BUILD/plugins/libminizip.so" "$BUILD/plugins/revududir.so" "$PROGRAM_FOLDER/"
 
 headless=0
 [ -z "${DISPLAY:-}" ] && headless=1
@@ -109,6 +111,9 @@ cat >"$PROGRAM_FOLDER/OrixClientAPP.ini" <<EOF
 [Main%20Window]
 2002=127.0.0.1
 2006=$DEMO_USER
+
+[OPTION]
+CDPassword=1
 
 [Debug]
 Level=$LEVEL

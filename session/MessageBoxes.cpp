@@ -22,6 +22,18 @@ YesNoHook& yesNoHook()
     return hook;
 }
 
+InformationHook& warningHook()
+{
+    static InformationHook hook;
+    return hook;
+}
+
+YesNoHook& okCancelHook()
+{
+    static YesNoHook hook;
+    return hook;
+}
+
 } // namespace
 
 // A box asked for by work on a worker thread is shown by the GUI thread;
@@ -49,6 +61,29 @@ bool askYesNo(QWidget* parent, const QString& title, const QString& text)
     return yes;
 }
 
+void showWarning(QWidget* parent, const QString& title, const QString& text)
+{
+    Background::OnApplicationThreadBlocking([&] {
+        if (warningHook())
+            warningHook()(parent, title, text);
+        else
+            QMessageBox::warning(parent, title, text);
+    });
+}
+
+bool askOkCancel(QWidget* parent, const QString& title, const QString& text)
+{
+    bool ok = false;
+    Background::OnApplicationThreadBlocking([&] {
+        if (okCancelHook())
+            ok = okCancelHook()(parent, title, text);
+        else
+            ok = QMessageBox::warning(parent, title, text, QMessageBox::Ok | QMessageBox::Cancel,
+                                      QMessageBox::Ok) == QMessageBox::Ok;
+    });
+    return ok;
+}
+
 void showServerUnreachable(QWidget* parent)
 {
     showInformation(parent, QStringLiteral("错误"), QStringLiteral("无法连接服务器！"));
@@ -74,6 +109,16 @@ void setInformationHook(InformationHook hook)
 void setYesNoHook(YesNoHook hook)
 {
     yesNoHook() = std::move(hook);
+}
+
+void setWarningHook(InformationHook hook)
+{
+    warningHook() = std::move(hook);
+}
+
+void setOkCancelHook(YesNoHook hook)
+{
+    okCancelHook() = std::move(hook);
 }
 
 } // namespace MessageBoxes

@@ -20,6 +20,13 @@ void showInformation(QWidget* parent, const QString& title, const QString& text)
 // the user chose Yes.
 bool askYesNo(QWidget* parent, const QString& title, const QString& text);
 
+// Warning box with an OK button.
+void showWarning(QWidget* parent, const QString& title, const QString& text);
+
+// Warning box with the buttons OK and Cancel, OK being the default. True
+// when the user chose OK.
+bool askOkCancel(QWidget* parent, const QString& title, const QString& text);
+
 // The box "无法连接服务器！" (title "错误") for a server that cannot be reached.
 void showServerUnreachable(QWidget* parent);
 
@@ -34,5 +41,7 @@ using YesNoHook = std::function<bool(QWidget*, const QString&, const QString&)>;
 // Replace the real boxes; an empty function puts the real box back.
 void setInformationHook(InformationHook hook);
 void setYesNoHook(YesNoHook hook);
+void setWarningHook(InformationHook hook);
+void setOkCancelHook(YesNoHook hook);
 
 } // namespace MessageBoxes
