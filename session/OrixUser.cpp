@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace
 {
@@ -100,6 +101,7 @@ int OrixUser::GetComputerName()
 
 int OrixUser::Logon()
 {
+    const std::unique_lock<std::shared_mutex> exclusive(SessionLock);
     UseSsl = Config.UseSsl;
     if (RpcPort[0] == '\0')
         CopyText(RpcPort, sizeof RpcPort, "8086");

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <cstdint>
 #include <memory>
+#include <shared_mutex>
 
 class CDComLayerWS;
 class QWidget;
@@ -38,7 +39,8 @@ public:
 
     // Logon sequence; returns the server's logon result (0 = logged on).
     // Only a successful logon fills the session and rewrites the remembered
-    // logon. Exceptions of the RPC layer pass through to the caller.
+    // logon. Exceptions of the RPC layer pass through to the caller. Waits
+    // for the job submissions under way (SessionLock).
     int Logon();
 
     // Remembered logon: "Last.ini" in INIPATH and the per-user copy
@@ -117,6 +119,12 @@ public:
     int32_t JobState; // server setting "LinuxPrintStateNew", default 20
 
     std::unique_ptr<CDComLayerWS> RpcClient;
+
+    // Logons and job submissions run on worker threads, and a logon rewrites
+    // what a submission reads (payer list and settings): a logon waits for
+    // the submissions under way (exclusive), a submission for a logon under
+    // way (shared).
+    std::shared_mutex SessionLock;
     char RpcPort[20];
     bool SavePassword;
     bool AutoLogon;

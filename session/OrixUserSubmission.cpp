@@ -37,6 +37,8 @@ int OrixUser::SaveMobileJob()
 
 int OrixUser::SaveMobileJob(MobilePrintTaskInfo& job, const char* documentPath)
 {
+    // A logon that starts meanwhile waits until this job is on the server.
+    const std::shared_lock<std::shared_mutex> shared(SessionLock);
     char storedName[1024];
     memset(storedName, 0, sizeof storedName);
     TavQuotaRequest request;

@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 namespace
 {
@@ -166,6 +167,32 @@ private slots:
                        "PrintProcTask ORDER BY TaskID DESC LIMIT 1")
                 .value(0);
         QCOMPARE(row, (QVariantList{stored, "zhaoliu", 20LL, qlonglong(pages * copies)}));
+    }
+
+    void logonWaitsForTheJobUnderWay()
+    {
+        // A logon (after an outage, say) rewrites the payer list that a job
+        // being submitted reads: it starts only once the job is on the server.
+        OrixUser& user = *m_zhaoliu;
+        user.IsSupportCostControl = false;
+        user.IsSupportProject = true;
+        user.PayerType = 4;
+        user.SelectedPayer.PayerID = 102;
+        prepareJob(user, 1, 1);
+        m_relay.clearRequests();
+        m_relay.delayNext("<ns:SaveMobilePrintJob", 800);
+        int submitted = -1;
+        int logon = -1;
+        std::thread job([&] { submitted = user.SaveMobileJob(); });
+        QTest::qWait(200);
+        std::thread relogon([&] { logon = user.Logon(); });
+        job.join();
+        relogon.join();
+        QCOMPARE(submitted, 1);
+        QCOMPARE(logon, 0);
+        const QStringList made = calls(m_relay.requests());
+        QVERIFY2(made.indexOf("UserLogon") > made.indexOf(QRegularExpression("ExcuteSQL UPDATE.*")),
+                 qPrintable(made.join('\n')));
     }
 
     void chineseUser_data()
