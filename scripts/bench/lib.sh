@@ -87,6 +87,21 @@ start_xvfb() {
   export DISPLAY=":$number"
 }
 
+# start_session_bus: a private D-Bus session bus, as every desktop session
+# has one (sets DBUS_SESSION_BUS_ADDRESS). Without it, a Qt program on X
+# tries to launch a bus of its own when it first asks for one (accessibility,
+# tray), which no desktop user ever sees.
+start_session_bus() {
+  command -v dbus-daemon >/dev/null || die "dbus-daemon is missing (scripts/setup.sh installs it)"
+  dbus-daemon --session --nofork --nopidfile --print-address=1 >"$BENCH_DIR/dbus.address" \
+    2>"$BENCH_DIR/dbus.log" &
+  PIDS+=($!)
+  local address
+  address="$(wait_for_line "$BENCH_DIR/dbus.address" '1p')"
+  [ -n "$address" ] || die "the session bus did not start"
+  export DBUS_SESSION_BUS_ADDRESS="$address"
+}
+
 # make_root NAME PORT [SSL]: a relocated root with the configuration and the
 # remembered automatic logon of zhangsan at 127.0.0.1:PORT; sets
 # ORIX_ROOT_PREFIX, PROGRAM_FOLDER and HOME.
