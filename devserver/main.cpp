@@ -245,6 +245,11 @@ int main(int argc, char** argv)
     s->send_timeout = 30;
     s->transfer_timeout = 300;
     s->recv_maxlength = 64u << 20; // a request is at most one block plus its records
+    // The kernel sizes the connections' buffers itself (the runtime would fix
+    // them at 64 KiB): a block's request then reaches the server in one go
+    // and the client is done sending before the server has read it.
+    s->rcvbuf = 0;
+    s->sndbuf = 0;
     const bool tls = !o.cert.empty();
     if (tls && !setUpTls(s, o))
         return 1;
@@ -275,7 +280,9 @@ int main(int argc, char** argv)
         if (!soap_valid_socket(soap_accept(s))) {
             if (s->errnum != 0 && !g_stop)
                 soap_print_fault(s, stderr);
-            continue; // time-out, interruption or a failed accept
+            else
+                service.saveJobCounts(); // a second without requests
+            continue;                    // time-out, interruption or a failed accept
         }
         // SOAP_STOP: a discarded plain POST, already answered.
         if ((!tls || soap_ssl_accept(s) == SOAP_OK) && service.serve() != SOAP_OK &&
@@ -287,6 +294,7 @@ int main(int argc, char** argv)
         service.endRequest();
         soap_closesock(s);
     }
+    service.saveJobCounts();
     fprintf(stderr, "orws-devserver: stopped\n");
     return 0;
 }

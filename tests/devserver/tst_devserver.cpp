@@ -222,6 +222,30 @@ private slots:
         QVERIFY(saveBlock({record, "x"}, 1, name) != SOAP_OK); // finished: no more blocks
     }
 
+    void uploadAcrossRestart()
+    {
+        // The counts of a job under way reach its row when the server stops; after a restart
+        // the job goes on from its row and file. Refused blocks leave no bytes behind.
+        const QByteArray record = QByteArray("wangwu").leftJustified(664, '\0');
+        const QByteArray other = QByteArray("lisi").leftJustified(664, '\0');
+        const QByteArray document = QByteArray("0123456").repeated(40000);
+        const QString row = "Uploads WHERE StoredName = '%1' AND Finished = %2 AND Blocks = %3 "
+                            "AND Bytes = %4";
+        QByteArray name;
+        QCOMPARE(saveBlock({record, document.left(102400)}, 0, name), SOAP_OK);
+        QVERIFY(saveBlock({other, document.mid(102400, 102400)}, 1, name) != SOAP_OK);
+        QCOMPARE(saveBlock({record, document.mid(102400, 102400)}, 1, name), SOAP_OK);
+        m_server.stop();
+        QCOMPARE(count(row.arg(QString(name)).arg(0).arg(2).arg(204800)), 1LL);
+        QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+        QVERIFY(saveBlock({other, document.mid(204800)}, 2, name) != SOAP_OK);
+        QCOMPARE(saveBlock({record, document.mid(204800)}, 2, name), SOAP_OK);
+        QCOMPARE(count(row.arg(QString(name)).arg(1).arg(3).arg(document.size())), 1LL);
+        QFile doc(m_server.storageDir() + "/" + name + "/document.dat");
+        QVERIFY(doc.open(QIODevice::ReadOnly));
+        QVERIFY(doc.readAll() == document);
+    }
+
     void uploadRefused_data()
     {
         QTest::addColumn<qint64>("type");
