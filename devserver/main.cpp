@@ -245,11 +245,6 @@ int main(int argc, char** argv)
     s->send_timeout = 30;
     s->transfer_timeout = 300;
     s->recv_maxlength = 64u << 20; // a request is at most one block plus its records
-    // The kernel sizes the connections' buffers itself (the runtime would fix
-    // them at 64 KiB): a block's request then reaches the server in one go
-    // and the client is done sending before the server has read it.
-    s->rcvbuf = 0;
-    s->sndbuf = 0;
     const bool tls = !o.cert.empty();
     if (tls && !setUpTls(s, o))
         return 1;
