@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -508,6 +509,12 @@ private slots:
 
         const QString out = in + "-out";
         QByteArray listing;
+        if (!password.isEmpty()) { // the archive opens with its password only
+            QCOMPARE(extract(out, QString(), &listing), 1);
+            QCOMPARE(extract(out, "wrong", &listing), 1);
+            QVERIFY(!QDirIterator(out, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories)
+                         .hasNext());
+        }
         QCOMPARE(extract(out, password, &listing), 0);
         for (const auto& [path, data] : files) {
             QCOMPARE(readFile(out + path), data); // entries keep the path without its "/"
