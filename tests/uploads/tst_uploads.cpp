@@ -1,16 +1,21 @@
-// The uploads of the RPC client against the development server (through a
-// relay that keeps the requests) and against listeners that fail: block
-// arithmetic checked on what the server reassembled, the appendix, copy and
-// disc requests, failures with their exceptions, two uploads at once, and no
-// temporary file left behind on any path.
+// Print jobs on their way to the server: the options file as the PDF printer writes it, the
+// RPC client's uploads (block arithmetic checked on what the development server reassembled,
+// the appendix, failures with their exceptions and no temporary file left, two users at once),
+// and the session's submission (quota, payers, project, a logon waiting for it, a Chinese user
+// in both string modes), through a relay that keeps the requests.
 
 #include "DComLayerWS.h"
 #include "DevServerProcess.h"
 #include "DimeReader.h"
+#include "JobOptions.h"
 #include "RawHttpServer.h"
 #include "RpcTestClient.h"
+#include "SessionTestKit.h"
+#include "TavCommon.h"
+#include "TestFiles.h"
 #include "TestRoot.h"
 
+#include <QRegularExpression>
 #include <QtEndian>
 #include <QtTest>
 
@@ -20,14 +25,6 @@
 
 namespace
 {
-
-QByteArray pattern(int size, int seed) // differs from block to block
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7919 + seed) >> 3);
-    return bytes;
-}
 
 // A record of size bytes: text put at its offsets.
 QByteArray record(int size, const QList<QPair<int, QByteArray>>& fields)
@@ -41,18 +38,6 @@ QByteArray record(int size, const QList<QPair<int, QByteArray>>& fields)
 QByteArray mobile(const QByteArray& user)
 {
     return record(1112, {{0, user}, {714, "doc.pdf"}});
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 QByteArray le32(qint32 v)
@@ -77,6 +62,20 @@ QString outcome(const std::function<void()>& upload)
     }
 }
 
+// Each request as its operation, followed by the quota request or the SQL of an ExcuteSQL.
+QStringList calls(const QList<RawHttpServer::Request>& requests)
+{
+    static const QRegularExpression op("<ns:(\\w+)"), detail("<(?:pJsonJobParam|strSQL)>([^<]*)<");
+    QStringList list;
+    for (const RawHttpServer::Request& r : requests) {
+        const QString body = QString::fromUtf8(r.body.constData(), r.body.size())
+                                 .replace("&quot;", "\"")
+                                 .replace("&apos;", "'");
+        list << (op.match(body).captured(1) + ' ' + detail.match(body).captured(1)).trimmed();
+    }
+    return list;
+}
+
 } // namespace
 
 class TestUploads : public QObject
@@ -85,21 +84,41 @@ class TestUploads : public QObject
 
     TestRoot m_root;
     QTemporaryDir m_work; // the working folder: the print job's files
+    BoxRecorder m_boxes;
     DevServerProcess m_server;
-    RawHttpServer m_relay; // to the development server, keeping the requests
-    CDComLayerWS m_client; // through the relay
+    RawHttpServer m_relay;               // to the development server, keeping the requests
+    CDComLayerWS m_client;               // zhangsan, through the relay
+    std::unique_ptr<OrixUser> m_zhaoliu; // payers 201 (a group's) and 202 (his own)
     char m_reserved[1] = {};
 
     QByteArray stored(const char* name, const char* file) const
     {
         return readFile(m_server.storageDir() + "/" + name + "/" + file);
     }
-    // What /var/tmp and the working folder hold: every upload must leave
-    // them as it found them.
+    // What /var/tmp (but zhaoliu's logon files) and the working folder hold: every upload
+    // leaves them as it found them.
     QStringList leftovers() const
     {
         const auto all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System;
-        return QDir(m_root.varTmp()).entryList(all) + QDir(m_work.path()).entryList(all);
+        return QDir(m_root.varTmp())
+                   .entryList(all)
+                   .filter(QRegularExpression("^(?!Last.ini$|zhaoliu$)")) +
+               QDir(m_work.path()).entryList(all);
+    }
+    // A job of pages x copies with a small document, ready to submit.
+    void prepareJob(OrixUser& user, int pages, int copies)
+    {
+        MobilePrintTaskInfo& job = user.MobileTaskInfo;
+        memset(&job, 0, sizeof job);
+        strcpy(job.UserName, user.UserName);
+        strcpy(job.DocName, "job.pdf");
+        strcpy(job.PaperSize, "A3");
+        job.ColorMode = 'M';
+        job.DuplexMode = 'S';
+        job.PageCount = pages;
+        job.Copies = copies;
+        QVERIFY(writeFile(m_root.path() + "/job.pdf", QByteArray(1000, 'j')));
+        strcpy(user.DocumentPath, QFile::encodeName(m_root.path() + "/job.pdf").constData());
     }
 
 private slots:
@@ -111,6 +130,73 @@ private slots:
         QCOMPARE(RpcTestClient::logOn(m_client, "127.0.0.1", m_relay.portText(), "zhangsan",
                                       kSeedPasswordDigest),
                  0);
+        m_zhaoliu.reset(new OrixUser);
+        seedUser(*m_zhaoliu, "zhaoliu", m_relay.portText());
+        QCOMPARE(m_zhaoliu->Logon(), 0);
+        QCOMPARE(m_zhaoliu->PayerCount, 2);
+    }
+
+    // GetJobInfo on options files as the backend writes them: one line of name=value pairs,
+    // values with blanks quoted.
+    void jobOptions_data()
+    {
+        QTest::addColumn<QByteArray>("options"); // null: no options file
+        QTest::addColumn<QString>("doc");        // DocName, stored in GBK
+        QTest::addColumn<QString>("fields");     // DuplexMode ColorMode, copies, pages, paper
+        const auto row = [](const char* name, const QByteArray& options, const QString& doc,
+                            const char* fields) {
+            QTest::newRow(name) << options << doc << QString(fields);
+        };
+        row("only copies, impressions, size", "copies=3 job-impressions=12 PageSize=A3\n",
+            "TEST.pdf", "SM 3 4 A3");
+        row("no options file", QByteArray(), "TEST.pdf", "SM 1 1 A4");
+        row("a full job line",
+            "job-uuid=urn:uuid:0c1f-77 job-originating-host-name=localhost number-up=1 "
+            "PageSize=A4 Duplex=DuplexNoTumble ColorModel=RGB job-impressions=6 copies=2 "
+            "title='Microsoft Word - 季度 报告.docx'\n",
+            "季度 报告.docx", "VC 2 3 A4");
+        row("short edge, CMYK", "Duplex=DuplexTumble ColorModel=CMYK", "TEST.pdf", "HC 1 1 A4");
+        row("Duplex None, Gray", "Duplex=None ColorModel=Gray", "TEST.pdf", "SM 1 1 A4");
+        row("colour is exact", "ColorModel=rgb", "TEST.pdf", "SM 1 1 A4");
+        row("RGBW is no colour", "ColorModel=RGBW", "TEST.pdf", "SM 1 1 A4");
+        row("quoted with escapes", "title=\"say \\\"hi\\\".pdf\"", "say \"hi\".pdf", "SM 1 1 A4");
+        row("title that is a path", "title=/home/u/a/b.txt", "b.txt", "SM 1 1 A4");
+        row("prefixes anywhere", "title=\"Microsoft Excel - a - Microsoft PowerPoint - b\"",
+            "a - b", "SM 1 1 A4");
+        row("empty after the last slash",
+            "title=/tmp/dir/ document-name-supplied='Microsoft PowerPoint - 方案/终稿.pptx'",
+            "方案/终稿.pptx", "SM 1 1 A4");
+        row("copies 0 never divides", "copies=0 job-impressions=7", "TEST.pdf", "SM 0 7 A4");
+        row("not a number", "copies=abc job-impressions=5", "TEST.pdf", "SM 0 5 A4");
+        // 30 characters, 60 GBK bytes: cut after 24 characters, NUL in byte 48.
+        row("over-long title", "title=" + QByteArray("文").repeated(30), QString(24, u'文'),
+            "SM 1 1 A4");
+    }
+
+    void jobOptions()
+    {
+        QFETCH(QByteArray, options);
+        QTemporaryDir dir;
+        QVERIFY(options.isNull() || writeFile(dir.filePath("options"), options));
+        MobilePrintTaskInfo info;
+        memset(&info, 0x55, sizeof info); // what GetJobInfo does not fill stays
+        memset(info.DocName, 0, sizeof info.DocName);
+        strcpy(info.DocName, "TEST.pdf");
+        GetJobInfo(&info, dir.filePath("options"));
+
+        QByteArray expected = UTF82GBK(fetch<QString>("doc").toUtf8().constData());
+        expected.append(QByteArray(int(sizeof info.DocName) - expected.size(), '\0'));
+        QCOMPARE(QByteArray(info.DocName, sizeof info.DocName), expected);
+        QTEST(QString("%1%2 %3 %4 %5")
+                  .arg(info.DuplexMode)
+                  .arg(info.ColorMode)
+                  .arg(info.Copies)
+                  .arg(info.PageCount)
+                  .arg(info.PaperSize),
+              "fields");
+        QCOMPARE(info.PaperSize[sizeof info.PaperSize - 1], '\0');
+        QCOMPARE(info.JobState, 0x55555555);
+        QCOMPARE(info.Orientation, '\x55');
     }
 
     void blocks_data()
@@ -131,7 +217,7 @@ private slots:
         QFETCH(int, size);
         QFETCH(QList<int>, blocks);
         QByteArray task = print ? record(664, {{0, "zhangsan"}}) : mobile("zhangsan");
-        const QByteArray document = pattern(size, size);
+        const QByteArray document = pseudoRandom(size, size);
         const QString path = m_root.path() + "/job.pdf";
         QVERIFY(writeFile(path, document));
         QByteArray file = QFile::encodeName(path);
@@ -208,7 +294,7 @@ private slots:
         const QByteArray answer = "<ns:SaveMobilePrintJobByBlockResponse><return>%1</return>"
                                   "</ns:SaveMobilePrintJobByBlockResponse>";
         const QString path = m_root.path() + "/job.pdf";
-        QVERIFY(writeFile(path, pattern(250000, 7)));
+        QVERIFY(writeFile(path, pseudoRandom(250000, 7)));
         QByteArray file = QFile::encodeName(scenario == 5 ? path + ".gone" : path);
         QByteArray task = mobile("zhangsan"), lisi = mobile("lisi");
         char name[1024] = {};
@@ -277,7 +363,7 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             Upload& u = uploads[i];
             u.user = i ? "lisi" : "zhangsan";
-            u.document = pattern(250000, 100 + i);
+            u.document = pseudoRandom(250000, 100 + i);
             QVERIFY(writeFile(m_root.path() + "/" + u.user, u.document));
             QCOMPARE(RpcTestClient::logOn(u.client, "127.0.0.1",
                                           QByteArray::number(m_server.port()), u.user.constData(),
@@ -308,60 +394,186 @@ private slots:
             QFile::remove(m_root.varTmp() + "/" + name);
     }
 
-    void copyAndDiscRequests()
-    {
-        // Copy: 932 bytes, user at 0, document at 714. Disc: the data in
-        // blocks (an empty one too), then the 1024-byte record, user at 34,
-        // document at 750.
-        QByteArray copy = record(932, {{0, "zhangsan"}, {714, "合同.pdf"}});
-        QByteArray disc = record(1024, {{34, "zhangsan"}, {750, "光盘A"}});
-        QCOMPARE(m_client.SaveCopyJob(copy.data(), nullptr), 0);
-        QByteArray data = pattern(70000, 3);
-        char name[1024] = {};
-        QCOMPARE(m_client.SaveCDJobByBlock(0, 65536, data.data(), name), 0);
-        QCOMPARE(m_client.SaveCDJobByBlock(1, 4464, data.data() + 65536, name), 0);
-        QCOMPARE(m_client.SaveCDJobByBlock(1, 0, nullptr, name), 0);
-        QCOMPARE(m_client.SaveCDJobByBlock(2, 1024, disc.data(), name), 0);
-        QCOMPARE(stored(name, "cd.dat"), data);
-        QCOMPARE(stored(name, "task.bin"), disc);
-        const QString jobs = m_server.jobs();
-        QVERIFY2(jobs.contains(" copy ") && jobs.contains("  document: 合同.pdf\n") &&
-                     jobs.contains(QString(name) + " cd ") && jobs.contains("  document: 光盘A\n"),
-                 qPrintable(jobs));
-
-        // A copy request counts as made once it is sent, whatever the answer.
-        RawHttpServer raw;
-        CDComLayerWS rawClient;
-        QVERIFY(RpcTestClient::connect(rawClient, raw));
-        raw.setReply(RawHttpServer::soapFault("refused"));
-        QCOMPARE(rawClient.SaveCopyJob(copy.data(), nullptr), 0);
-        QTRY_COMPARE(raw.requestCount(), 1); // sent without waiting for the listener
-        QCOMPARE(parseDime(raw.request(0).body).value(1).data, copy);
-        QCOMPARE(leftovers(), QStringList());
-    }
-
     void clampedAnswers()
     {
         // 2^32 narrowed to int would read 0: a refusal taken for acceptance.
         RawHttpServer raw;
         CDComLayerWS client;
         QVERIFY(RpcTestClient::connect(client, raw));
-        const auto reply = [&](const QByteArray& op, const QByteArray& content) {
-            raw.setReply(RawHttpServer::soapResponse("<ns:" + op + "Response>" + content +
-                                                     "</ns:" + op + "Response>"));
-        };
-        char user[] = "zhangsan", quota[352] = {};
-        reply("GetSecretLevel", "<SercretLevel>4294967296</SercretLevel>");
-        QCOMPARE(client.GetSecretLevel(user), INT_MAX);
-        reply("QuotaVerification", "<pRet>4294967296</pRet>");
+        char quota[352] = {}, user[] = "zhangsan";
+        raw.setReply(RawHttpServer::soapResponse("<ns:QuotaVerificationResponse><pRet>4294967296</"
+                                                 "pRet></ns:QuotaVerificationResponse>"));
         QCOMPARE(client.QuotaVerification(quota), INT_MAX);
-        reply("GetSpecialAuditOfUser", "<return><pSpecialAudit>-4294967296</pSpecialAudit><pRet>"
-                                       "4294967296</pRet></return>");
+        raw.setReply(RawHttpServer::soapResponse(
+            "<ns:GetSpecialAuditOfUserResponse><return><pSpecialAudit>-4294967296</pSpecialAudit>"
+            "<pRet>0</pRet></return></ns:GetSpecialAuditOfUserResponse>"));
         int special = 0;
-        QCOMPARE(client.GetSpecialAudit(user, &special), INT_MAX);
+        QCOMPARE(client.GetSpecialAudit(user, &special), 0);
         QCOMPARE(special, INT_MIN);
+    }
+
+    void payers_data()
+    {
+        QTest::addColumn<bool>("costControl");
+        QTest::addColumn<bool>("project");
+        QTest::addColumn<int>("payerType");
+        QTest::addColumn<int>("payer"); // the payer chosen in the dialog
+        QTest::addColumn<bool>("group");
+        QTest::addColumn<int>("pages");  // of one copy
+        QTest::addColumn<int>("copies"); // 0: refused, nothing uploaded
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QString>("stored"); // PayerID PayerType ProjectID
+        const QString quota =
+            "QuotaVerification {\"PayerType\":%1,\"PayerID\":%2,\"TotalPages\":%3,"
+            "\"PaperWidth\":210,\"PaperHeight\":297,\"TaskID\":0,\"PrinterName\":"
+            "\"\",\"Color\":\"M\",\"Duplex\":\"S\",\"PaperSize\":\"A3\"}";
+        const QString update = "ExcuteSQL UPDATE PrintProcTask SET PayerID=%1,PayerType=%2,"
+                               "ProjectID = %3 WHERE SPLFileName='";
+        QTest::newRow("type 6, group payer")
+            << true << false << 6 << 201 << true << 4 << 3
+            << QStringList{quota.arg(2).arg(201).arg(12), "SaveMobilePrintJob",
+                           update.arg(201).arg(2).arg(0)}
+            << "201 2 0";
+        QTest::newRow("type 6, own payer: 10 pages of 1 yuan")
+            << true << false << 6 << 202 << false << 5 << 2
+            << QStringList{quota.arg(4).arg(202).arg(10), "SaveMobilePrintJob",
+                           update.arg(202).arg(4).arg(202)}
+            << "202 4 202";
+        QTest::newRow("type 6, own payer: 12 pages refused")
+            << true << false << 6 << 202 << false << 4 << 3
+            << QStringList{quota.arg(4).arg(202).arg(12)} << "";
+        QTest::newRow("type 2: the first payer of the list, check box cleared")
+            << true << false << 2 << 202 << false << 1 << 1
+            << QStringList{quota.arg(2).arg(201).arg(1), "SaveMobilePrintJob",
+                           update.arg(201).arg(2).arg(0)}
+            << "201 2 0";
+        QTest::newRow("project payer, no cost control")
+            << false << true << 4 << 102 << false << 1 << 1
+            << QStringList{"SaveMobilePrintJob", update.arg(102).arg(4).arg(102)} << "102 4 102";
+        QTest::newRow("check box cleared, no cost control: no project update")
+            << false << false << 4 << 102 << false << 1 << 1 << QStringList{"SaveMobilePrintJob"}
+            << "0 0 0";
+    }
+
+    void payers()
+    {
+        QFETCH(bool, costControl);
+        QFETCH(bool, project);
+        QFETCH(int, payerType);
+        QFETCH(int, payer);
+        QFETCH(bool, group);
+        QFETCH(int, pages);
+        QFETCH(int, copies);
+        OrixUser& user = *m_zhaoliu;
+        user.IsSupportCostControl = costControl;
+        user.IsSupportProject = project;
+        user.PayerType = payerType;
+        user.SelectedPayer.PayerID = payer;
+        user.SelectedPayerIsGroup = group;
+        prepareJob(user, pages, copies);
+        const qlonglong before = m_server.scalar("SELECT count(*) FROM Uploads").toLongLong();
+        m_relay.clearRequests();
+        m_boxes.boxes.clear();
+
+        QFETCH(QString, stored);
+        QCOMPARE(user.SaveMobileJob(), stored.isEmpty() ? 0 : 1);
+        QStringList made = calls(m_relay.requests());
+        if (!made.isEmpty() && made.last().startsWith("ExcuteSQL"))
+            made.last() = made.last().section('\'', 0, 0) + '\''; // without the stored name
+        QTEST(made, "calls");
+        if (stored.isEmpty()) {
+            QCOMPARE(m_boxes.boxes,
+                     QStringList{"错误|余额不足，无法提交作业！请联系管理员进行充值！"});
+            QCOMPARE(m_server.scalar("SELECT count(*) FROM Uploads").toLongLong(), before);
+            return;
+        }
+        QVERIFY(m_boxes.boxes.isEmpty());
+        const QVariantList row =
+            m_server
+                .query("SELECT PayerID || ' ' || PayerType || ' ' || ProjectID, "
+                       "UserName, JobState, PageCount * Copies FROM "
+                       "PrintProcTask ORDER BY TaskID DESC LIMIT 1")
+                .value(0);
+        QCOMPARE(row, (QVariantList{stored, "zhaoliu", 20LL, qlonglong(pages * copies)}));
+    }
+
+    void logonWaitsForTheJobUnderWay()
+    {
+        // A logon (after an outage, say) rewrites the payer list that a job
+        // being submitted reads: it starts only once the job is on the server.
+        OrixUser& user = *m_zhaoliu;
+        user.IsSupportCostControl = false;
+        user.IsSupportProject = true;
+        user.PayerType = 4;
+        user.SelectedPayer.PayerID = 102;
+        prepareJob(user, 1, 1);
+        m_relay.clearRequests();
+        m_relay.delayNext("<ns:SaveMobilePrintJob", 800);
+        int submitted = -1;
+        int logon = -1;
+        std::thread job([&] { submitted = user.SaveMobileJob(); });
+        QTest::qWait(200);
+        std::thread relogon([&] { logon = user.Logon(); });
+        job.join();
+        relogon.join();
+        QCOMPARE(submitted, 1);
+        QCOMPARE(logon, 0);
+        const QStringList made = calls(m_relay.requests());
+        QVERIFY2(made.indexOf("UserLogon") > made.indexOf(QRegularExpression("ExcuteSQL UPDATE.*")),
+                 qPrintable(made.join('\n')));
+    }
+
+    void chineseUser_data()
+    {
+        QTest::addColumn<QString>("strings");
+        QTest::newRow("Latin-1 strings (any port but 8085)") << "latin1";
+        QTest::newRow("UTF-8 strings (port 8085)") << "utf8";
+    }
+
+    void chineseUser()
+    {
+        // The logon name, the SQL texts and the payer query carry Chinese in
+        // the client's string mode; the server must read them the same way.
+        QFETCH(QString, strings);
+        DevServerProcess server;
+        server.setStrings(strings);
+        QVERIFY2(server.start(), qPrintable(server.errorString()));
+        const bool utf8 = strings == "utf8";
+        OrixUser user;
+        // Port text "8085" switches the client to UTF-8; the path part of
+        // the endpoint then carries it while the real port is the server's.
+        const QByteArray address =
+            "127.0.0.1" + (utf8 ? ":" + QByteArray::number(server.port()) + "/" : QByteArray());
+        CopyText(user.ServerAddress, sizeof user.ServerAddress, address.constData());
+        CopyText(user.RpcPort, sizeof user.RpcPort,
+                 utf8 ? "8085" : QByteArray::number(server.port()).constData());
+        CopyText(user.UserName, sizeof user.UserName, "陈小明");
+        CopyText(user.Password, sizeof user.Password, kSeedPasswordDigest);
+        QCOMPARE(user.Logon(), 0);
+        QCOMPARE(QString::fromUtf8(user.FullName), QString("陈小明"));
+        QCOMPARE(user.UserId, 201);
+        QVERIFY(user.IsSupportCostControl);
+        QCOMPARE(user.PayerCount, 2);
+        // Payer names: GB18030 bytes with Latin-1 strings, characters (held
+        // as UTF-8) with UTF-8 strings.
+        const QString own = "陈小明个人账户";
+        QCOMPARE(QByteArray(user.Payers[1].PayerName),
+                 utf8 ? own.toUtf8() : UTF82GBK(own.toUtf8().constData()));
+
+        user.SelectedPayer = user.Payers[1];
+        user.SelectedPayerIsGroup = user.Payers[1].IsGroup;
+        prepareJob(user, 2, 1);
+        QCOMPARE(user.SaveMobileJob(), 1);
+        QCOMPARE(server
+                     .query("SELECT UserName, PayerID, ProjectID FROM PrintProcTask "
+                            "WHERE UserID = 201")
+                     .value(0),
+                 (QVariantList{"陈小明", 302LL, 302LL}));
+        const QString jobs = server.jobs();
+        QVERIFY2(jobs.contains("  user: 陈小明\n") && jobs.contains("  payer: 302 (type 4)\n"),
+                 qPrintable(jobs));
     }
 };
 
-QTEST_GUILESS_MAIN(TestUploads)
+QTEST_MAIN(TestUploads)
 #include "tst_uploads.moc"
