@@ -1,18 +1,15 @@
-// The print settings dialog: the printer list reply and the secret level
-// table as the server sends them, then the dialog for zhaoliu logged on to
-// the development server (four secret levels with 0 to 3 approval levels,
-// two printers of the server's five) through a relay that can fail the
-// upload: lists, resizing, project printing, refusals and what "确定" stores.
+// The print settings dialog: the printer list reply and the secret level table as the server
+// sends them, then the dialog for zhaoliu logged on to the development server (four secret
+// levels with 0 to 3 approval levels, two printers of the server's five) through a relay that
+// can fail the upload: lists, resizing, project printing, refusals and what "确定" stores.
 
 #include "DevServerProcess.h"
-#include "MessageBoxes.h"
-#include "OrixUser.h"
 #include "PrintSettingDlg.h"
 #include "RawHttpServer.h"
+#include "SessionTestKit.h"
 #include "TavAuditFlow.h"
 #include "TavCommon.h"
 #include "TestRoot.h"
-#include "TextUtil.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -40,12 +37,6 @@ constexpr int kAuditTop = 244, kRow = 30, kProject = 56, kDialog = 590;
 
 enum Result { NotSubmitted, Submitted, Refused, Failed };
 
-// The current test row's value of a column (QFETCH without a variable).
-template <typename T> T fetch(const char* column)
-{
-    return *static_cast<T*>(QTest::qData(column, qMetaTypeId<T>()));
-}
-
 } // namespace
 
 class TestPrintSetting : public QObject
@@ -57,12 +48,12 @@ class TestPrintSetting : public QObject
     RawHttpServer m_relay;
     std::unique_ptr<OrixUser> m_user;
     std::unique_ptr<PrintSettingDlg> m_dialog;
-    QStringList m_boxes;
+    BoxRecorder m_boxes;
 
     // A prepared dialog (shown when displayDialog allowed it); its result.
     int open()
     {
-        m_boxes.clear();
+        m_boxes.boxes.clear();
         m_dialog.reset(new PrintSettingDlg);
         m_dialog->setUser(m_user.get());
         m_dialog->setJobPaths(m_root.path() + "/job.pdf", m_root.path() + "/options");
@@ -73,25 +64,15 @@ class TestPrintSetting : public QObject
     }
     template <typename T = QComboBox> T* w(const char* name) const
     {
-        T* widget = m_dialog->findChild<T*>(name);
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
+        return child<T>(m_dialog.get(), name);
     }
 
 private slots:
     void initTestCase()
     {
-        MessageBoxes::setInformationHook(
-            [this](QWidget*, const QString& title, const QString& text) {
-                m_boxes << title + '|' + text;
-            });
         QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
         m_user.reset(new OrixUser);
-        CopyText(m_user->ServerAddress, sizeof m_user->ServerAddress, "127.0.0.1");
-        CopyText(m_user->RpcPort, sizeof m_user->RpcPort, m_relay.portText().constData());
-        CopyText(m_user->UserName, sizeof m_user->UserName, "zhaoliu");
-        CopyText(m_user->Password, sizeof m_user->Password, kSeedPasswordDigest);
+        seedUser(*m_user, "zhaoliu", m_relay.portText());
         m_relay.forwardTo(m_server.port());
         QCOMPARE(m_user->Logon(), 0);
         // A document of two upload blocks and the options the printer writes.
@@ -101,8 +82,6 @@ private slots:
         options.write("copies=4 job-impressions=12 PageSize=A3 Duplex=DuplexTumble "
                       "ColorModel=RGB title=\"报告 2024.docx\"\n");
     }
-    void cleanupTestCase() { MessageBoxes::setInformationHook({}); }
-
     void init()
     {
         m_user->PrintWay = 1;
@@ -116,35 +95,31 @@ private slots:
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("printWay");
-        QTest::addColumn<QStringList>("items");
-        QTest::addColumn<bool>("enabled");
-        const QString swipe = "刷卡打印";
-        QTest::newRow("two of five")
-            << QByteArray("5\0A\0B\0\0", 7) << 1 << QStringList{swipe, "A", "B"} << true;
-        QTest::newRow("print way 2")
-            << QByteArray("5\0A\0B\0\0", 7) << 2 << QStringList{"A", "B"} << true;
-        QTest::newRow("every printer")
-            << QByteArray("2\0A\0B\0\0", 7) << 1 << QStringList{swipe} << false;
-        QTest::newRow("no name") << QByteArray("3\0\0", 3) << 1 << QStringList{swipe} << false;
-        QTest::newRow("GBK name up to the end")
-            << QByteArray("5\0", 2) + UTF82GBK("3楼") << 1 << QStringList{swipe, "3楼"} << true;
-        QTest::newRow("one byte left is no name")
-            << QByteArray("5\0A\0B", 5) << 1 << QStringList{swipe, "A"} << true;
-        QTest::newRow("total not a number")
-            << QByteArray("x\0A\0\0", 5) << 1 << QStringList{swipe} << false;
+        QTest::addColumn<QStringList>("items"); // enabled unless card swipe is all
+        const auto row = [](const char* name, const QByteArray& reply, int way,
+                            const QStringList& items) {
+            QTest::newRow(name) << reply << way << items;
+        };
+        row("two of five", QByteArray("5\0A\0B\0\0", 7), 1, {"刷卡打印", "A", "B"});
+        row("print way 2", QByteArray("5\0A\0B\0\0", 7), 2, {"A", "B"});
+        row("every printer", QByteArray("2\0A\0B\0\0", 7), 1, {"刷卡打印"});
+        row("no name", QByteArray("3\0\0", 3), 1, {"刷卡打印"});
+        row("GBK name up to the end", QByteArray("5\0", 2) + UTF82GBK("3楼"), 1,
+            {"刷卡打印", "3楼"});
+        row("one byte left is no name", QByteArray("5\0A\0B", 5), 1, {"刷卡打印", "A"});
+        row("total not a number", QByteArray("x\0A\0\0", 5), 1, {"刷卡打印"});
     }
 
     void printerList()
     {
         QFETCH(QByteArray, reply);
-        QFETCH(int, printWay);
-        // Exactly the reply's bytes on the heap: the sanitizer build catches
-        // a read past them.
+        QFETCH(QStringList, items);
+        // Exactly the reply's bytes on the heap: the sanitizer build catches a read past them.
         std::vector<char> bytes(reply.begin(), reply.end());
-        const PrinterChoices choices =
-            BuildPrinterChoices(ParsePrinterList(bytes.data(), bytes.size()), printWay);
-        QTEST(choices.Items, "items");
-        QTEST(choices.Enabled, "enabled");
+        const PrinterChoices choices = BuildPrinterChoices(
+            ParsePrinterList(bytes.data(), bytes.size()), fetch<int>("printWay"));
+        QCOMPARE(choices.Items, items);
+        QCOMPARE(choices.Enabled, items != QStringList{"刷卡打印"});
     }
 
     void secretLevels_data()
@@ -207,36 +182,31 @@ private slots:
         QVERIFY(w<QGroupBox>("groupBoxProjectSetting")->isHidden());
     }
 
+    // Without a printer, or project billing without a project, only a box comes up.
     void notShown_data()
     {
-        QTest::addColumn<QString>("sql"); // run before, undone after
-        QTest::addColumn<QString>("undo");
+        QTest::addColumn<QString>("table"); // zhaoliu's rows taken away while the dialog opens
         QTest::addColumn<int>("payerType");
         QTest::addColumn<QString>("box");
-        QTest::newRow("no printer") << "UPDATE UserPrinters SET UserID = -4 WHERE UserID = 4"
-                                    << "UPDATE UserPrinters SET UserID = 4 WHERE UserID = -4" << 1
-                                    << "错误|用户没有可以使用的打印机";
+        QTest::newRow("no printer") << "UserPrinters" << 1 << "错误|用户没有可以使用的打印机";
         QTest::newRow("project billing without a project")
-            << "UPDATE UserPayers SET UserID = -4 WHERE UserID = 4"
-            << "UPDATE UserPayers SET UserID = 4 WHERE UserID = -4" << 4
-            << "错误|用户未配置项目名称,请配置好再提交作业";
+            << "UserPayers" << 4 << "错误|用户未配置项目名称,请配置好再提交作业";
     }
 
     void notShown()
     {
-        QFETCH(QString, sql);
-        QFETCH(QString, undo);
-        QFETCH(int, payerType);
-        m_server.query(sql);
+        QFETCH(QString, table);
+        const QString move = "UPDATE " + table + " SET UserID = %1 WHERE UserID = %2";
+        m_server.query(move.arg(-4).arg(4));
         const int payers = m_user->PayerCount;
-        if (payerType == 4)
+        m_user->PayerType = fetch<int>("payerType");
+        if (m_user->PayerType == 4)
             m_user->PayerCount = 0; // what the logon loads without payers
-        m_user->PayerType = payerType;
         const int shown = open();
         m_user->PayerCount = payers;
-        m_server.query(undo);
+        m_server.query(move.arg(4).arg(-4));
         QCOMPARE(shown, 0);
-        QCOMPARE(m_boxes, QStringList{fetch<QString>("box")});
+        QCOMPARE(m_boxes.boxes, QStringList{fetch<QString>("box")});
     }
 
     void projectPrinting()
@@ -267,63 +237,56 @@ private slots:
     // "确定" with the choices of a row; the box shown and the job stored.
     void submit_data()
     {
-        QTest::addColumn<int>("secret");
-        QTest::addColumn<int>("printer");
-        QTest::addColumn<QList<int>>("picks"); // index chosen in each auditor list
-        QTest::addColumn<int>("printWay");
-        QTest::addColumn<int>("project"); // under cost control (1 yuan for 202); -1 none
-        QTest::addColumn<bool>("emptySecondList");
-        QTest::addColumn<bool>("uploadFails");
+        QTest::addColumn<QList<int>>("choices"); // secret level, printer, print way, project
+        QTest::addColumn<QList<int>>("picks");   // index chosen in each auditor list
+        QTest::addColumn<QString>("fault");      // "no auditor" (second list) or "no answer"
         QTest::addColumn<int>("result");
         QTest::addColumn<QString>("box"); // start of the one box shown
         QTest::addColumn<QString>("stored");
+        const auto row = [](const char* name, const QList<int>& choices, const QList<int>& picks,
+                            const char* fault, int result, const char* box, const QString& stored) {
+            QTest::newRow(name) << choices << picks << QString(fault) << result << QString(box)
+                                << stored;
+        };
+        // Projects under cost control: 1 yuan for 202, -1: none.
         const QString rest = "|报告 2024.docx|4|3|A3|C|H|20";
-        QTest::newRow("no approval, card swipe")
-            << 0 << 0 << QList<int>() << 1 << -1 << false << false << int(Submitted) << ""
-            << "|公开(可对外公开)|0|" + rest;
-        QTest::newRow("three levels, a printer")
-            << 3 << 2 << QList<int>{0, 0, 1} << 1 << -1 << false << false << int(Submitted) << ""
-            << "一楼复印机|机密(机密级文件)|3|10,11,13" + rest;
-        QTest::newRow("print way 2: the first printer names none")
-            << 1 << 0 << QList<int>{1} << 2 << -1 << false << false << int(Submitted) << ""
-            << "|内部(仅限内部使用)|1|11" + rest;
-        QTest::newRow("missing auditor: the dialog stays")
-            << 2 << 0 << QList<int>() << 1 << -1 << true << false << int(NotSubmitted)
-            << "错误|审批人不能为空！"
-            << "";
-        QTest::newRow("quota refused: 12 pages on 1 yuan")
-            << 0 << 0 << QList<int>() << 1 << 1 << false << false << int(Refused)
-            << "错误|余额不足，无法提交作业！请联系管理员进行充值！"
-            << "";
-        QTest::newRow("upload fails") << 0 << 0 << QList<int>() << 1 << -1 << false << true
-                                      << int(Failed) << "错误|提交作业失败\n"
-                                      << "";
+        row("no approval, card swipe", {0, 0, 1, -1}, {}, "", Submitted, "",
+            "|公开(可对外公开)|0|" + rest);
+        row("three levels, a printer", {3, 2, 1, -1}, {0, 0, 1}, "", Submitted, "",
+            "一楼复印机|机密(机密级文件)|3|10,11,13" + rest);
+        row("print way 2: the first printer names none", {1, 0, 2, -1}, {1}, "", Submitted, "",
+            "|内部(仅限内部使用)|1|11" + rest);
+        row("missing auditor: the dialog stays", {2, 0, 1, -1}, {}, "no auditor", NotSubmitted,
+            "错误|审批人不能为空！", "");
+        row("quota refused: 12 pages on 1 yuan", {0, 0, 1, 1}, {}, "", Refused,
+            "错误|余额不足，无法提交作业！请联系管理员进行充值！", "");
+        row("upload fails", {0, 0, 1, -1}, {}, "no answer", Failed, "错误|提交作业失败\n", "");
     }
 
     void submit()
     {
-        QFETCH(int, secret);
+        QFETCH(QList<int>, choices);
         QFETCH(QList<int>, picks);
-        QFETCH(int, project);
-        QFETCH(bool, emptySecondList);
+        QFETCH(QString, fault);
         QFETCH(int, result);
         QFETCH(QString, box);
-        m_user->PrintWay = fetch<int>("printWay");
+        const int project = choices[3];
+        m_user->PrintWay = choices[2];
         m_user->IsSupportCostControl = m_user->IsSupportProject = project >= 0;
         m_user->PayerType = project >= 0 ? 4 : 1;
         TavAuditorArray& second = m_user->AuditFlow.Secrets[2].Auditors[1];
         const int secondCount = second.Count;
-        if (emptySecondList)
+        if (fault == "no auditor")
             second.Count = 0;
         QVERIFY(open());
-        w("comboBoxSecretLevel")->setCurrentIndex(secret);
-        w("comboBoxPrintersList")->setCurrentIndex(fetch<int>("printer"));
+        w("comboBoxSecretLevel")->setCurrentIndex(choices[0]);
+        w("comboBoxPrintersList")->setCurrentIndex(choices[1]);
         if (project >= 0)
             w("comboBoxProjectName")->setCurrentIndex(project);
         const char* lists[] = {"comboBoxAuditor1", "comboBoxAuditor2", "comboBoxAuditor3"};
         for (int i = 0; i < picks.size(); ++i)
             w(lists[i])->setCurrentIndex(picks[i]);
-        if (fetch<bool>("uploadFails"))
+        if (fault == "no answer")
             m_relay.forwardTo(0); // connections closed without an answer
         const QString last = "SELECT PrinterName || '|' || SecretLevel || '|' || AuditorCount "
                              "|| '|' || AuditorIDs || '|' || DocName || '|' || Copies || '|' || "
@@ -336,8 +299,8 @@ private slots:
 
         QCOMPARE(int(m_dialog->submitResult()), result);
         QCOMPARE(m_dialog->isVisible(), result == NotSubmitted);
-        QCOMPARE(m_boxes.size(), box.isEmpty() ? 0 : 1);
-        QVERIFY2(m_boxes.value(0, "").startsWith(box), qPrintable(m_boxes.value(0)));
+        QCOMPARE(m_boxes.boxes.size(), box.isEmpty() ? 0 : 1);
+        QVERIFY2(m_boxes.boxes.value(0, "").startsWith(box), qPrintable(m_boxes.boxes.value(0)));
         const QString after = m_server.scalar(last).toString();
         QCOMPARE(after == before ? QString() : after, fetch<QString>("stored"));
     }
