@@ -16,9 +16,6 @@
 #include "TestFiles.h"
 #include "TestRoot.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QPushButton>
 #include <QtTest>
 
 #include <pwd.h>

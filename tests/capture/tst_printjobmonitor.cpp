@@ -8,8 +8,6 @@
 #include "SessionTestKit.h"
 #include "TestRoot.h"
 
-#include <QProgressBar>
-#include <QProgressDialog>
 #include <QtTest>
 
 #include <sys/stat.h>

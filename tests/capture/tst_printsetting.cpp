@@ -11,10 +11,6 @@
 #include "TavCommon.h"
 #include "TestRoot.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QPushButton>
 #include <QtTest>
 
 #include <memory>

@@ -20,16 +20,6 @@
 #include "TestFiles.h"
 #include "TestRoot.h"
 
-#include <QComboBox>
-#include <QDirIterator>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
-#include <QStandardItemModel>
-#include <QToolBox>
-#include <QToolButton>
-#include <QTreeView>
 #include <QtTest>
 
 #include <cstdlib>

@@ -1,19 +1,16 @@
 #pragma once
 
-// Tests of the session's dialogs: widgets by name, message boxes recorded in place of being
-// shown, modal dialogs worked as they come up, a seed user of the development server, and the
-// current test row's value of a column (QFETCH without a variable).
+// Tests of the session's dialogs (every widget class at hand): widgets by name, message boxes
+// recorded in place of being shown, modal dialogs worked as they come up, a seed user of the
+// development server, and the current row's value of a column (QFETCH without a variable).
 
 #include "MessageBoxes.h"
 #include "OrixUser.h"
 #include "SeedAccounts.h"
 #include "TextUtil.h"
 
-#include <QApplication>
-#include <QDialog>
-#include <QStringList>
 #include <QTest>
-#include <QTimer>
+#include <QtWidgets>
 
 #include <functional>
 
