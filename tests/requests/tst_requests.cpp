@@ -16,13 +16,13 @@
 #include "RequestFlows.h"
 #include "SamplePdf.h"
 #include "SessionTestKit.h"
+#include "TavAuditFlow.h"
 #include "TavCommon.h"
 #include "TestFiles.h"
 #include "TestRoot.h"
 
 #include <QtTest>
 
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
@@ -31,27 +31,6 @@ using namespace std::chrono_literals;
 
 namespace
 {
-
-// A secret level with its auditors per approval level (calloc'ed: the flow frees them).
-TavSecret makeSecret(const char* name, int level, const QList<QList<int>>& auditors)
-{
-    TavSecret secret;
-    memset(&secret, 0, sizeof secret);
-    CopyText(secret.SecretLevelName, sizeof secret.SecretLevelName, name);
-    secret.AuditLevel = level;
-    if (level > 0)
-        secret.Auditors = static_cast<TavAuditorArray*>(calloc(level, sizeof(TavAuditorArray)));
-    for (int l = 0; l < auditors.size(); ++l) {
-        TavAuditorArray& array = secret.Auditors[l];
-        array.Count = auditors[l].size();
-        array.Entries = static_cast<TavAuditor*>(calloc(array.Count + 1, sizeof(TavAuditor)));
-        for (int i = 0; i < array.Count; ++i) {
-            array.Entries[i].AuditorID = auditors[l][i];
-            snprintf(array.Entries[i].AuditorName, 64, "审批人%d", auditors[l][i]);
-        }
-    }
-    return secret;
-}
 
 int modeOf(const QString& path)
 {
@@ -101,9 +80,8 @@ class TestRequests : public QObject
     TestRoot m_root;
     DevServerProcess m_server;
     std::unique_ptr<RawHttpServer> m_relay; // to m_server, or silent
-    // Made once the configuration is written: zhangsan logged on (secret levels 公开, 内部,
-    // 秘密), and as the dialogs see him with a table and a flow as a server may send them.
-    std::unique_ptr<OrixUser> m_user, m_local;
+    std::unique_ptr<OrixUser> m_user; // zhangsan (secret levels 公开, 内部, 秘密), made once
+                                      // the configuration is written
     RequestFlows m_flows;
     BoxRecorder m_boxes;
     ModalDriver m_driver;
@@ -133,8 +111,9 @@ class TestRequests : public QObject
     }
     int uploads() const { return m_server.scalar("SELECT count(*) FROM Uploads").toInt(); }
     // The fields that every record takes from the session, at their offsets.
-    static RecordBytes sessionFields(const OrixUser& user, int size, bool gbk)
+    RecordBytes sessionFields(int size, bool gbk) const
     {
+        const OrixUser& user = *m_user;
         return RecordBytes(size).number(100, 1).texts(
             {{0, "zhangsan"},
              {50, gbk ? UTF82GBK("张三") : QByteArray("张三")},
@@ -173,28 +152,6 @@ private slots:
         relay();
         QCOMPARE(m_user->AuditFlow.Secrets.size(), 3);
 
-        m_local.reset(new OrixUser);
-        OrixUser& user = *m_local;
-        CopyText(user.UserName, sizeof user.UserName, "zhangsan");
-        CopyText(user.FullName, sizeof user.FullName, "张三");
-        user.UserId = 1;
-        // The table (GB18030) with a count beyond the block and entry 2 without text (left
-        // out); the user's level is above every entry.
-        qToLittleEndian<qint32>(1000, user.UserInfoEx);
-        user.SecretLevel = 1000;
-        const char* table[][2] = {
-            {"公开", ""}, {"内部", "仅限内部使用"}, {"", ""}, {"机密", ""}, {"绝密", ""}};
-        for (int i = 0; i < 5; ++i) {
-            unsigned char* entry = user.UserInfoEx + 4 + i * TavUserRecord::kUserInfoExEntrySize;
-            const QByteArray name = UTF82GBK(table[i][0]), note = UTF82GBK(table[i][1]);
-            memcpy(entry, name.constData(), name.size());
-            memcpy(entry + 50, note.constData(), note.size());
-        }
-        user.AuditFlow.FlowID = 1;
-        user.AuditFlow.Secrets << makeSecret("公开", 0, {}) << makeSecret("内部", 1, {{10, 11}})
-                               << makeSecret("秘密", 2, {{10}, {12, 13}})
-                               << makeSecret("机密", 5, {{10}, {11}, {12}});
-        user.GetDocPurpose();
         FileDialogs::setHook(
             [this](QWidget*, const QString& caption, const QString& folder, const QString& filter) {
                 m_fileDialogs << caption + '|' + folder + '|' + filter;
@@ -210,85 +167,20 @@ private slots:
         m_driver.seen.clear();
     }
 
-    void copyRecord_data()
+    void choicesFromUntrustedTables()
     {
-        QTest::addColumn<QString>("docName");
-        QTest::addColumn<QStringList>("numbers"); // pages, copies
-        QTest::addColumn<int>("choice");          // colour and orientation
-        QTest::addColumn<int>("secret");          // index in the list
-        QTest::addColumn<QList<int>>("useTo");    // purposes chosen one after another
-        QTest::addColumn<QList<int>>("auditors"); // one per approval level
-        QTest::addColumn<QString>("texts");       // secret level and purpose stored
-        const auto row = [](const char* name, const char* docName, const QStringList& numbers,
-                            int choice, int secret, const QList<int>& useTo,
-                            const QList<int>& auditors, const char* texts) {
-            QTest::newRow(name) << QString(docName) << numbers << choice << secret << useTo
-                                << auditors << QString(texts);
-        };
-        row("defaults", "合同", {"1", "1"}, 0, 0, {}, {}, "公开|工作资料");
-        row("colour, landscape, level 1, no numbers", "合同", {"", "abc"}, 1, 1, {1}, {11},
-            "内部(仅限内部使用)|会议材料");
-        // The table's entry 2 is left out: the third item is entry 3, with three levels.
-        row("other purpose kept after another is chosen", "会议记录", {"12", "3"}, 0, 2, {2, 0},
-            {10, 11, 12}, "机密|工作资料:评审");
-        row("no document name", "", {"1", "1"}, 0, 0, {}, {}, "");
-    }
-
-    void copyRecord()
-    {
-        QFETCH(QString, docName);
-        QFETCH(QStringList, numbers);
-        QFETCH(int, choice);
-        QFETCH(QList<int>, auditors);
-        CopyTaskInfo record;
-        memset(&record, 0, sizeof record);
-        CopyJobParamDlg dialog;
-        dialog.SetTask(&record);
-        dialog.SetUser(m_local.get());
-        dialog.show();
-        QCOMPARE(child<QComboBox>(&dialog, "cbUseTo")->count(), 3);
-        QCOMPARE(child<QComboBox>(&dialog, "cbSecretLevel")->count(), 4); // within the block
-        child<QLineEdit>(&dialog, "lineEditDocName")->setText(docName);
-        child<QLineEdit>(&dialog, "lineEditPages")->setText(numbers[0]);
-        child<QLineEdit>(&dialog, "lineEditCopies")->setText(numbers[1]);
-        child<QComboBox>(&dialog, "cbColor")->setCurrentIndex(choice);
-        child<QComboBox>(&dialog, "cbOrient")->setCurrentIndex(choice);
-        child<QComboBox>(&dialog, "cbSecretLevel")->setCurrentIndex(fetch<int>("secret"));
-        QLineEdit* other = child<QLineEdit>(&dialog, "lineEditOtherPurpose");
-        for (int index : fetch<QList<int>>("useTo")) {
-            child<QComboBox>(&dialog, "cbUseTo")->setCurrentIndex(index);
-            QCOMPARE(other->isVisible(), index == 2);
-            other->setText(index == 2 ? "评审" : other->text());
-        }
-        const int level = auditors.size();
-        for (int l = 1; l <= 3; ++l) {
-            auto* box = child<QComboBox>(&dialog, QString("cbAuditor%1").arg(l));
-            box->setCurrentIndex(box->count() - 1);
-            QCOMPARE(box->isVisible(), l <= level);
-        }
-        // The dialog fits the rows of the level: 35 pixels a row.
-        const int missing = (3 - level) * 35;
-        QCOMPARE(dialog.size(), QSize(420, 510 - missing));
-        QCOMPARE(child(&dialog, "groupAuditSetting")->height(), 170 - missing);
-        QCOMPARE(child(&dialog, "btnOK")->y(), 276 + (level + 1) * 35 + 50);
-
-        child<QPushButton>(&dialog, "btnOK")->click();
-        QCOMPARE(dialog.isVisible(), docName.isEmpty());
-        QCOMPARE(m_boxes.boxes,
-                 docName.isEmpty() ? QStringList{"警告|请输入文档名称。"} : QStringList());
-        const QStringList texts = fetch<QString>("texts").split('|');
-        const RecordBytes expected =
-            sessionFields(*m_local, 932, false)
-                .texts({{152, texts.value(0).toUtf8()},
-                        {202, texts.value(1).toUtf8()},
-                        {714, docName.toUtf8()},
-                        {864, choice ? "LCS" : "PMS"},
-                        {880, "A4"}})
-                .numbers(104, {level, 0})
-                .numbers(112, auditors)
-                .numbers(868, {640, numbers[0].toInt(), numbers[1].toInt()});
-        QCOMPARE(QByteArray(reinterpret_cast<char*>(&record), 932),
-                 docName.isEmpty() ? QByteArray(932, '\0') : expected.data);
+        // A secret level table whose count is beyond its block, with one named entry, and a
+        // secret level of five approval levels: the lists stay within the block and at three.
+        TavUserRecord user{};
+        qToLittleEndian<qint32>(1000, user.UserInfoEx);
+        user.SecretLevel = 1000;
+        memcpy(user.UserInfoEx + 4 + 2 * TavUserRecord::kUserInfoExEntrySize, "x", 1);
+        QCOMPARE(RequestChoices::SecretLevelOptions(user).size(), 1);
+        TavAuditFlow flow;
+        flow.FlowID = 1;
+        flow.Secrets << TavSecret{};
+        flow.Secrets[0].AuditLevel = 5;
+        QCOMPARE(RequestChoices::AuditOptionsFor(flow, 0).Level, 3);
     }
 
     void entries_data()
@@ -398,7 +290,7 @@ private slots:
         big.close();
         CDTaskInfo record{};
         CDTaskDlg dialog;
-        dialog.SetUser(m_local.get());
+        dialog.SetUser(m_user.get());
         dialog.SetTask(&record);
         dialog.show();
         m_fileAnswers = QStringList{in};
@@ -480,7 +372,7 @@ private slots:
         CDTaskInfo task{};
         CDTaskDlg dialog;
         dialog.SetBlockSender(log.sender());
-        dialog.SetUser(m_local.get());
+        dialog.SetUser(m_user.get());
         dialog.SetTask(&task);
         dialog.show();
         dialog.AddFileIntoTree(file);
@@ -618,7 +510,7 @@ private slots:
         QCOMPARE(document, content);
         const char* levels[] = {"公开", "内部", "秘密"};
         const RecordBytes expected =
-            sessionFields(*m_user, 1112, true)
+            sessionFields(1112, true)
                 .texts({{152, UTF82GBK(levels[choices[0]])},
                         {202, UTF82GBK("工作资料")},
                         {714, UTF82GBK((typed[1].isEmpty() ? file : typed[1]).toUtf8())},
@@ -634,21 +526,43 @@ private slots:
 
     void copyRequest()
     {
-        // The server is gone when the request is sent: the user is told, and the dialog comes up
-        // again with what was entered, also after it was closed; once the server is back the
-        // request goes out as entered.
+        // The dialog: purposes without the empty one, no document name refused, the approval
+        // rows of each level (35 pixels a row), the other purpose kept when another is chosen.
+        // The server is gone when the request is sent: the user is told, and the dialog comes
+        // up again with what was entered, also after it was closed; once the server is back
+        // the request goes out as entered.
         int attempt = 0;
-        m_driver.act = [&attempt](QDialog* dialog) {
+        QStringList layout;
+        m_driver.act = [&](QDialog* dialog) {
             QLineEdit* docName = child<QLineEdit>(dialog, "lineEditDocName");
+            QComboBox* useTo = child<QComboBox>(dialog, "cbUseTo");
             if (attempt++ == 0) {
+                layout << QString::number(useTo->count());
+                child<QPushButton>(dialog, "btnOK")->click();
+                layout << QString::number(dialog->isVisible());
+                for (int secret = 0; secret < 3; ++secret) {
+                    child<QComboBox>(dialog, "cbSecretLevel")->setCurrentIndex(secret);
+                    QString rows;
+                    for (int l = 1; l <= 3; ++l) {
+                        auto* box = child<QComboBox>(dialog, QString("cbAuditor%1").arg(l));
+                        box->setCurrentIndex(box->count() - 1);
+                        rows += box->isVisible() ? '+' : '-';
+                    }
+                    layout << QString("%1 %2 %3 %4")
+                                  .arg(rows)
+                                  .arg(dialog->height())
+                                  .arg(child(dialog, "groupAuditSetting")->height())
+                                  .arg(child(dialog, "btnOK")->y());
+                }
                 docName->setText("合同草案");
                 child<QLineEdit>(dialog, "lineEditPages")->setText("12");
-                child<QLineEdit>(dialog, "lineEditCopies")->setText("3");
+                child<QLineEdit>(dialog, "lineEditCopies")->setText("abc");
                 child<QComboBox>(dialog, "cbColor")->setCurrentIndex(1);
                 child<QComboBox>(dialog, "cbOrient")->setCurrentIndex(1);
-                child<QComboBox>(dialog, "cbSecretLevel")->setCurrentIndex(2);
-                child<QComboBox>(dialog, "cbUseTo")->setCurrentIndex(2);
+                useTo->setCurrentIndex(2);
                 child<QLineEdit>(dialog, "lineEditOtherPurpose")->setText("评审");
+                useTo->setCurrentIndex(0);
+                layout << QString::number(child(dialog, "lineEditOtherPurpose")->isVisible());
             } else if (docName->text() != "合同草案") {
                 dialog->reject(); // not as entered: the test fails below
                 return;
@@ -658,22 +572,25 @@ private slots:
         m_relay.reset(); // nothing listens at the session's port any more
         const int before = uploads();
         QVERIFY(!m_flows.runCopyRequest(m_user.get()));
-        QCOMPARE(m_boxes.boxes, QStringList{"错误|复印申请提交失败，请重新提交。"});
+        QCOMPARE(layout, QStringList({"3", "1", "--- 405 65 361", "+-- 440 100 396",
+                                      "++- 475 135 431", "0"}));
+        QCOMPARE(m_boxes.boxes,
+                 QStringList({"警告|请输入文档名称。", "错误|复印申请提交失败，请重新提交。"}));
         QCOMPARE(m_driver.seen, QStringList({"CopyJobParamDlg", "CopyJobParamDlg"}));
         QCOMPARE(uploads(), before);
 
         relay();
         QVERIFY(m_flows.runCopyRequest(m_user.get()));
         QCOMPARE(m_driver.seen.size(), 3);
-        QCOMPARE(m_boxes.boxes.size(), 1);
-        const RecordBytes expected = sessionFields(*m_user, 932, false)
+        QCOMPARE(m_boxes.boxes.size(), 2);
+        const RecordBytes expected = sessionFields(932, false)
                                          .texts({{152, "秘密(秘密级文件)"},
-                                                 {202, "其他:评审"},
+                                                 {202, "工作资料:评审"},
                                                  {714, "合同草案"},
                                                  {864, "LCS"},
                                                  {880, "A4"}})
                                          .numbers(104, {2, 0, 10, 12})
-                                         .numbers(868, {640, 12, 3});
+                                         .numbers(868, {640, 12, 0}); // copies "abc"
         // The request is sent without waiting for the server's answer.
         QTRY_COMPARE(lastUpload("copy"), expected.data);
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(&m_flows.copyTask()), 932),
