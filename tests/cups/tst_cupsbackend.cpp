@@ -5,7 +5,6 @@
 #include "PdfPages.h"
 #include "PrivateCupsd.h"
 #include "SamplePdf.h"
-#include "SystemPaths.h"
 #include "TestFiles.h"
 
 #include <QtTest>
@@ -63,23 +62,6 @@ private slots:
         m_spool = m_root.path() + "/var/spool/cups-pdf/";
         if (!m_cups.start(m_root.path()) && !m_cups.cannotRun())
             QFAIL(qPrintable(m_cups.errorString()));
-    }
-
-    void spoolRootAsTheClientSeesIt_data()
-    {
-        QTest::addColumn<QByteArray>("prefix");
-        for (const char* prefix : {"", "/", "/tmp/demo", "/tmp/demo//"})
-            QTest::newRow(*prefix ? prefix : "production") << QByteArray(prefix);
-    }
-
-    void spoolRootAsTheClientSeesIt()
-    {
-        QFETCH(QByteArray, prefix);
-        const QByteArray saved = qgetenv(SystemPaths::kRootPrefixVariable);
-        qputenv(SystemPaths::kRootPrefixVariable, prefix);
-        const QByteArray client = SystemPaths::spoolRoot();
-        qputenv(SystemPaths::kRootPrefixVariable, saved);
-        QCOMPARE(QByteArray::fromStdString(JobSpool::SpoolRoot(prefix.constData())), client);
     }
 
     void optionTextReadsBack_data()
@@ -176,9 +158,6 @@ private slots:
                                                      "Duplex=None",
                                                      "ColorModel=Gray",
                                                      "document-name-supplied=说明.txt"};
-        QTest::newRow("postscript")
-            << QStringList{"two.ps"} << QStringList{"-n", "2", "-o", "media=na_letter_8.5x11in"}
-            << QList<int>{2} << QStringList{"copies=2", "job-impressions=4", "PageSize=Letter"};
         QTest::newRow("two documents, in order")
             << QStringList{"first.pdf", "second.pdf"} << QStringList() << QList<int>{2, 5}
             << QStringList();
@@ -191,15 +170,9 @@ private slots:
         QFETCH(QList<int>, pages);
         if (m_cups.cannotRun())
             QSKIP(qPrintable("no private CUPS server: " + m_cups.errorString()));
-        const QByteArray ps =
-            "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n%%Page: 1 1\n"
-            "/Helvetica findfont 24 scalefont setfont 72 700 moveto (one) show "
-            "showpage\n%%Page: 2 2\n/Helvetica findfont 24 scalefont setfont 72 700 "
-            "moveto (two) show showpage\n%%EOF\n";
         for (int i = 0; i < files.size(); ++i) {
-            const QByteArray content = files[i].endsWith(".ps")    ? ps
-                                       : files[i].endsWith(".txt") ? "打印测试：中文文本\n"
-                                                                   : SamplePdf(pages[i]);
+            const QByteArray content =
+                files[i].endsWith(".txt") ? "打印测试：中文文本\n" : SamplePdf(pages[i]);
             lpArgs << m_cups.folder() + '/' + files[i];
             QVERIFY(writeFile(lpArgs.last(), content));
         }
