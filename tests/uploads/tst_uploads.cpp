@@ -414,63 +414,46 @@ private slots:
 
     void payers_data()
     {
-        QTest::addColumn<bool>("costControl");
-        QTest::addColumn<bool>("project");
-        QTest::addColumn<int>("payerType");
-        QTest::addColumn<int>("payer"); // the payer chosen in the dialog
-        QTest::addColumn<bool>("group");
-        QTest::addColumn<int>("pages");  // of one copy
-        QTest::addColumn<int>("copies"); // 0: refused, nothing uploaded
+        // Cost control, project, payer type, the payer chosen in the dialog, a group's, pages of
+        // one copy, copies.
+        QTest::addColumn<QList<int>>("job");
         QTest::addColumn<QStringList>("calls");
-        QTest::addColumn<QString>("stored"); // PayerID PayerType ProjectID
+        QTest::addColumn<QString>("stored"); // PayerID PayerType ProjectID; "": refused
         const QString quota =
             "QuotaVerification {\"PayerType\":%1,\"PayerID\":%2,\"TotalPages\":%3,"
             "\"PaperWidth\":210,\"PaperHeight\":297,\"TaskID\":0,\"PrinterName\":"
             "\"\",\"Color\":\"M\",\"Duplex\":\"S\",\"PaperSize\":\"A3\"}";
+        const QString save = "SaveMobilePrintJob";
         const QString update = "ExcuteSQL UPDATE PrintProcTask SET PayerID=%1,PayerType=%2,"
                                "ProjectID = %3 WHERE SPLFileName='";
-        QTest::newRow("type 6, group payer")
-            << true << false << 6 << 201 << true << 4 << 3
-            << QStringList{quota.arg(2).arg(201).arg(12), "SaveMobilePrintJob",
-                           update.arg(201).arg(2).arg(0)}
-            << "201 2 0";
-        QTest::newRow("type 6, own payer: 10 pages of 1 yuan")
-            << true << false << 6 << 202 << false << 5 << 2
-            << QStringList{quota.arg(4).arg(202).arg(10), "SaveMobilePrintJob",
-                           update.arg(202).arg(4).arg(202)}
-            << "202 4 202";
-        QTest::newRow("type 6, own payer: 12 pages refused")
-            << true << false << 6 << 202 << false << 4 << 3
-            << QStringList{quota.arg(4).arg(202).arg(12)} << "";
-        QTest::newRow("type 2: the first payer of the list, check box cleared")
-            << true << false << 2 << 202 << false << 1 << 1
-            << QStringList{quota.arg(2).arg(201).arg(1), "SaveMobilePrintJob",
-                           update.arg(201).arg(2).arg(0)}
-            << "201 2 0";
-        QTest::newRow("project payer, no cost control")
-            << false << true << 4 << 102 << false << 1 << 1
-            << QStringList{"SaveMobilePrintJob", update.arg(102).arg(4).arg(102)} << "102 4 102";
-        QTest::newRow("check box cleared, no cost control: no project update")
-            << false << false << 4 << 102 << false << 1 << 1 << QStringList{"SaveMobilePrintJob"}
-            << "0 0 0";
+        const auto row = [](const char* name, const QList<int>& job, const QStringList& calls,
+                            const char* stored) {
+            QTest::newRow(name) << job << calls << QString(stored);
+        };
+        row("type 6, group payer", {1, 0, 6, 201, 1, 4, 3},
+            {quota.arg(2).arg(201).arg(12), save, update.arg(201).arg(2).arg(0)}, "201 2 0");
+        row("type 6, own payer: 10 pages of 1 yuan", {1, 0, 6, 202, 0, 5, 2},
+            {quota.arg(4).arg(202).arg(10), save, update.arg(202).arg(4).arg(202)}, "202 4 202");
+        row("type 6, own payer: 12 pages refused", {1, 0, 6, 202, 0, 4, 3},
+            {quota.arg(4).arg(202).arg(12)}, "");
+        row("type 2: the first payer of the list, check box cleared", {1, 0, 2, 202, 0, 1, 1},
+            {quota.arg(2).arg(201).arg(1), save, update.arg(201).arg(2).arg(0)}, "201 2 0");
+        row("project payer, no cost control", {0, 1, 4, 102, 0, 1, 1},
+            {save, update.arg(102).arg(4).arg(102)}, "102 4 102");
+        row("check box cleared, no cost control: no project update", {0, 0, 4, 102, 0, 1, 1},
+            {save}, "0 0 0");
     }
 
     void payers()
     {
-        QFETCH(bool, costControl);
-        QFETCH(bool, project);
-        QFETCH(int, payerType);
-        QFETCH(int, payer);
-        QFETCH(bool, group);
-        QFETCH(int, pages);
-        QFETCH(int, copies);
+        QFETCH(QList<int>, job);
         OrixUser& user = *m_zhaoliu;
-        user.IsSupportCostControl = costControl;
-        user.IsSupportProject = project;
-        user.PayerType = payerType;
-        user.SelectedPayer.PayerID = payer;
-        user.SelectedPayerIsGroup = group;
-        prepareJob(user, pages, copies);
+        user.IsSupportCostControl = job[0];
+        user.IsSupportProject = job[1];
+        user.PayerType = job[2];
+        user.SelectedPayer.PayerID = job[3];
+        user.SelectedPayerIsGroup = job[4];
+        prepareJob(user, job[5], job[6]);
         const qlonglong before = m_server.scalar("SELECT count(*) FROM Uploads").toLongLong();
         m_relay.clearRequests();
         m_boxes.boxes.clear();
@@ -494,7 +477,7 @@ private slots:
                        "UserName, JobState, PageCount * Copies FROM "
                        "PrintProcTask ORDER BY TaskID DESC LIMIT 1")
                 .value(0);
-        QCOMPARE(row, (QVariantList{stored, "zhaoliu", 20LL, qlonglong(pages * copies)}));
+        QCOMPARE(row, (QVariantList{stored, "zhaoliu", 20LL, qlonglong(job[5] * job[6])}));
     }
 
     void logonWaitsForTheJobUnderWay()
