@@ -133,42 +133,6 @@ private slots:
         QCOMPARE(SecretLevelItems(block.data(), block.size(), 1), QStringList{"公开"});
     }
 
-    // Secret levels with 0 to 3 approval levels: the rows shown, the dialog
-    // shrunk by the rows not needed (no project group).
-    void levels_data()
-    {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("levelText");
-        QTest::addColumn<QStringList>("auditors"); // one "a,b" per list shown
-        QTest::newRow("公开") << 0 << "无需审批" << QStringList();
-        QTest::newRow("内部") << 1 << "一级审批" << QStringList{"钱审批,冯主任"};
-        // zhaoliu is not offered, zhangsan is; 黄退休 is inactive: no name.
-        QTest::newRow("秘密") << 2 << "二级审批" << QStringList{"钱审批,张三", "刘经理"};
-        QTest::newRow("机密") << 3 << "三级审批" << QStringList{"钱审批", "冯主任", "刘经理,"};
-    }
-
-    void levels()
-    {
-        QFETCH(int, index);
-        QFETCH(QStringList, auditors);
-        QVERIFY(open());
-        QCOMPARE(items(w("comboBoxPrintersList")),
-                 (QStringList{"刷卡打印", "研发部彩色打印机", "一楼复印机"}));
-        QCOMPARE(items(w("comboBoxSecretLevel")).size(), 4);
-        QCOMPARE(items(w("comboBoxUseTo")), (QStringList{"不归还", "归还"}));
-        w("comboBoxSecretLevel")->setCurrentIndex(index);
-        QTEST(w("comboBoxAuditLevel")->currentText(), "levelText");
-        QStringList shown;
-        for (const char* name : {"comboBoxAuditor1", "comboBoxAuditor2", "comboBoxAuditor3"})
-            if (w(name)->isVisible())
-                shown << items(w(name)).join(',');
-        QCOMPARE(shown, auditors);
-        const int b = (auditors.size() + 2) * kRow + kAuditTop;
-        QCOMPARE(w<QPushButton>("Btn_OK_Print")->y(), b + 60);
-        QCOMPARE(m_dialog->height(), kDialog - kRow * (3 - int(auditors.size())) - kProject);
-        QVERIFY(w<QGroupBox>("groupBoxProjectSetting")->isHidden());
-    }
-
     // Without a printer, or project billing without a project, only a box comes up.
     void notShown_data()
     {
@@ -221,38 +185,43 @@ private slots:
                 w<QGroupBox>("groupBoxProjectSetting")->geometry().bottom());
     }
 
-    // "确定" with the choices of a row; the box shown and the job stored.
+    // "确定" with the choices of a row: the auditor lists shown for the secret level (the dialog
+    // shrunk by the rows not needed), the box shown and the job stored.
     void submit_data()
     {
-        QTest::addColumn<QList<int>>("choices"); // secret level, printer, print way, project
-        QTest::addColumn<QList<int>>("picks");   // index chosen in each auditor list
-        QTest::addColumn<QString>("fault");      // "no auditor" (second list) or "no answer"
+        QTest::addColumn<QList<int>>("choices");   // secret level, printer, print way, project
+        QTest::addColumn<QStringList>("auditors"); // one "a,b" per list shown
+        QTest::addColumn<QList<int>>("picks");     // index chosen in each auditor list
+        QTest::addColumn<QString>("fault");        // "no auditor" (second list) or "no answer"
         QTest::addColumn<int>("result");
         QTest::addColumn<QString>("box"); // start of the one box shown
         QTest::addColumn<QString>("stored");
-        const auto row = [](const char* name, const QList<int>& choices, const QList<int>& picks,
-                            const char* fault, int result, const char* box, const QString& stored) {
-            QTest::newRow(name) << choices << picks << QString(fault) << result << QString(box)
-                                << stored;
+        const auto row = [](const char* name, const QList<int>& choices,
+                            const QStringList& auditors, const QList<int>& picks, const char* fault,
+                            int result, const char* box, const QString& stored) {
+            QTest::newRow(name) << choices << auditors << picks << QString(fault) << result
+                                << QString(box) << stored;
         };
-        // Projects under cost control: 1 yuan for 202, -1: none.
+        // Projects under cost control: 1 yuan for 202, -1: none. zhaoliu is no auditor of his
+        // own, zhangsan is; 黄退休 is inactive: no name.
         const QString rest = "|报告 2024.docx|4|3|A3|C|H|20";
-        row("no approval, card swipe", {0, 0, 1, -1}, {}, "", Submitted, "",
+        row("no approval, card swipe", {0, 0, 1, -1}, {}, {}, "", Submitted, "",
             "|公开(可对外公开)|0|" + rest);
-        row("three levels, a printer", {3, 2, 1, -1}, {0, 0, 1}, "", Submitted, "",
-            "一楼复印机|机密(机密级文件)|3|10,11,13" + rest);
-        row("print way 2: the first printer names none", {1, 0, 2, -1}, {1}, "", Submitted, "",
-            "|内部(仅限内部使用)|1|11" + rest);
-        row("missing auditor: the dialog stays", {2, 0, 1, -1}, {}, "no auditor", NotSubmitted,
-            "错误|审批人不能为空！", "");
-        row("quota refused: 12 pages on 1 yuan", {0, 0, 1, 1}, {}, "", Refused,
+        row("three levels, a printer", {3, 2, 1, -1}, {"钱审批", "冯主任", "刘经理,"}, {0, 0, 1},
+            "", Submitted, "", "一楼复印机|机密(机密级文件)|3|10,11,13" + rest);
+        row("print way 2: the first printer names none", {1, 0, 2, -1}, {"钱审批,冯主任"}, {1}, "",
+            Submitted, "", "|内部(仅限内部使用)|1|11" + rest);
+        row("missing auditor: the dialog stays", {2, 0, 1, -1}, {"钱审批,张三", ""}, {},
+            "no auditor", NotSubmitted, "错误|审批人不能为空！", "");
+        row("quota refused: 12 pages on 1 yuan", {0, 0, 1, 1}, {}, {}, "", Refused,
             "错误|余额不足，无法提交作业！请联系管理员进行充值！", "");
-        row("upload fails", {0, 0, 1, -1}, {}, "no answer", Failed, "错误|提交作业失败\n", "");
+        row("upload fails", {0, 0, 1, -1}, {}, {}, "no answer", Failed, "错误|提交作业失败\n", "");
     }
 
     void submit()
     {
         QFETCH(QList<int>, choices);
+        QFETCH(QStringList, auditors);
         QFETCH(QList<int>, picks);
         QFETCH(QString, fault);
         QFETCH(int, result);
@@ -270,9 +239,25 @@ private slots:
         w("comboBoxPrintersList")->setCurrentIndex(choices[1]);
         if (project >= 0)
             w("comboBoxProjectName")->setCurrentIndex(project);
+        QCOMPARE(items(w("comboBoxSecretLevel")).size(), 4);
+        QCOMPARE(items(w("comboBoxUseTo")), (QStringList{"不归还", "归还"}));
+        const char* levels[] = {"无需审批", "一级审批", "二级审批", "三级审批"};
+        QCOMPARE(w("comboBoxAuditLevel")->currentText(), QString(levels[auditors.size()]));
         const char* lists[] = {"comboBoxAuditor1", "comboBoxAuditor2", "comboBoxAuditor3"};
-        for (int i = 0; i < picks.size(); ++i)
-            w(lists[i])->setCurrentIndex(picks[i]);
+        QStringList shown;
+        for (int l = 0; l < 3; ++l) {
+            if (w(lists[l])->isVisible())
+                shown << items(w(lists[l])).join(',');
+            if (l < picks.size())
+                w(lists[l])->setCurrentIndex(picks[l]);
+        }
+        QCOMPARE(shown, auditors);
+        if (project < 0) {
+            QCOMPARE(w<QPushButton>("Btn_OK_Print")->y(),
+                     (shown.size() + 2) * kRow + kAuditTop + 60);
+            QCOMPARE(m_dialog->height(), kDialog - kRow * (3 - int(shown.size())) - kProject);
+            QVERIFY(w<QGroupBox>("groupBoxProjectSetting")->isHidden());
+        }
         if (fault == "no answer")
             m_relay.forwardTo(0); // connections closed without an answer
         const QString last = "SELECT PrinterName || '|' || SecretLevel || '|' || AuditorCount "
