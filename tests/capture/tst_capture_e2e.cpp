@@ -1,8 +1,5 @@
-// The main road, end to end: the main window logs on by itself to the development server, a
-// document printed with lp as the desktop user "nobody" goes through a private CUPS server and
-// the PDF printer's backend into the user's spool folder, the monitor brings up the settings
-// dialog, and after "确定" the document and its record are on the server and the job folder is
-// gone. Needs root for cupsd; skips without.
+// End to end: lp as "nobody" through a private CUPS server (needs root, else skipped) into the
+// spool folder, the settings dialog, "确定": document and record on the server, folder gone.
 
 #include "DevServerProcess.h"
 #include "OnlineDlg.h"
@@ -75,9 +72,7 @@ private slots:
         QFile(document).setPermissions(QFile(document).permissions() | QFile::ReadOther);
         const qlonglong before = m_server.scalar("SELECT count(*) FROM Uploads").toLongLong();
 
-        // The user at the dialog: secret level 秘密 (two approval levels), the printer
-        // 一楼复印机, "确定". The job's document is kept aside while the dialog is up, to
-        // compare with what the server stored.
+        // At the dialog: 秘密 (two approval levels), 一楼复印机, "确定"; the document kept aside.
         QByteArray captured;
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {

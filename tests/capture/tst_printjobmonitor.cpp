@@ -1,8 +1,5 @@
-// The spool folder: which job folder is handed over and when (the two-file rule, name order,
-// links, folders set aside after the grace period, failed jobs offered again later, unsafe or
-// missing spool folders), then the monitor with a recording job handler: the order of dialog,
-// removal and handshake, the outcomes, the keep flag, a stop while the dialog is open and the
-// progress dialog.
+// The spool folder's watch (which job folder is handed over and when), then the monitor with a
+// recording job handler.
 
 #include "QPrintJobMonitor.h"
 #include "SessionTestKit.h"
@@ -24,8 +21,7 @@ class TestPrintJobMonitor : public QObject
     const QString m_spool = QString::fromUtf8(SystemPaths::spoolRoot()) + "alice";
     const SpoolWatch::Clock::time_point m_t0 = SpoolWatch::Clock::now();
 
-    // <spool>/<name> with the files listed; "@file" is a link to a file
-    // elsewhere, a name "@name" a link to a complete folder elsewhere.
+    // <spool>/<name> with the files listed; "@": a link to a file or folder elsewhere.
     void makeJob(const QString& name, const QString& files = "job.pdf,options")
     {
         QString folder = m_spool + '/' + name;
@@ -151,8 +147,7 @@ private slots:
         QCOMPARE(poll(w, 0, 184s).HandOver, QString("a"));
     }
 
-    // Nothing is looked at in a spool folder another user could have put or changed; a
-    // missing one is made, the user's only, at the poll after.
+    // Nothing is taken from a folder another user could have changed; a missing one is made.
     void unsafeSpoolFolder_data()
     {
         QTest::addColumn<QString>("kind");
@@ -188,8 +183,6 @@ private slots:
                                       (st.st_mode & 07777) == 0700 && S_ISDIR(st.st_mode)));
         QFile::remove(m_spool);
     }
-
-    // --- the monitor -----------------------------------------------------------------
 
     void outcomes_data()
     {
@@ -259,9 +252,7 @@ private slots:
         QTRY_COMPARE(seen, (QStringList{"a", "b"}));
     }
 
-    // The first job in name order is being written: the progress dialog comes up and
-    // advances by 4 up to 80, then by 1, and goes when the job is complete. Then dialog,
-    // submission, removal, state 0, and the next job.
+    // Progress by 4 up to 80, then by 1, while the first job is written; then the jobs in order.
     void orderAndProgress()
     {
         makeJob("A", "job.pdf");

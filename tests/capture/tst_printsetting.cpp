@@ -1,7 +1,5 @@
-// The print settings dialog: the printer list reply and the secret level table as the server
-// sends them, then the dialog for zhaoliu logged on to the development server (four secret
-// levels with 0 to 3 approval levels, two printers of the server's five) through a relay that
-// can fail the upload: lists, resizing, project printing, refusals and what "确定" stores.
+// The print settings dialog: the server's printer list and secret level table, then the dialog
+// for zhaoliu logged on to the development server through a relay that can fail the upload.
 
 #include "DevServerProcess.h"
 #include "PrintSettingDlg.h"
@@ -27,8 +25,7 @@ QStringList items(const QComboBox* box)
     return list;
 }
 
-// The form's numbers: the audit group's top once the purpose line is gone,
-// the row height, the project group's and the dialog's heights.
+// The audit group's top without the purpose line, a row, the project group, the dialog.
 constexpr int kAuditTop = 244, kRow = 30, kProject = 56, kDialog = 590;
 
 enum Result { NotSubmitted, Submitted, Refused, Failed };
@@ -120,8 +117,7 @@ private slots:
 
     void secretLevels()
     {
-        // Entries 公开, 内部 with a second text, then empty ones, the count beyond the block: the
-        // list stays within the block, without empty names, up to the user's level.
+        // 公开, 内部 with a note, empty names, a count beyond the block; cut at the user's level.
         std::vector<unsigned char> block(TavUserRecord::kUserInfoExSize, 0);
         qToLittleEndian<qint32>(1000, block.data());
         char* entries = reinterpret_cast<char*>(block.data()) + 4;
@@ -176,8 +172,7 @@ private slots:
         check->click();
         QVERIFY(project->isVisible() && m_user->IsSupportProject);
         QCOMPARE(m_dialog->height(), kDialog - 3 * kRow);
-        // Under cost control the projects are listed without the check box,
-        // the buttons below them.
+        // Under cost control: no check box, the buttons below the projects.
         m_user->IsSupportCostControl = true;
         QVERIFY(open());
         QVERIFY(w<QCheckBox>("CheckProjectPrint")->isHidden());
@@ -185,8 +180,7 @@ private slots:
                 w<QGroupBox>("groupBoxProjectSetting")->geometry().bottom());
     }
 
-    // "确定" with the choices of a row: the auditor lists shown for the secret level (the dialog
-    // shrunk by the rows not needed), the box shown and the job stored.
+    // The auditor lists of a level (the dialog shrunk by the rows not needed), then "确定".
     void submit_data()
     {
         QTest::addColumn<QList<int>>("choices");   // secret level, printer, print way, project

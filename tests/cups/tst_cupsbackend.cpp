@@ -180,8 +180,7 @@ private slots:
         QVERIFY(nobody);
         const QString userFolder = m_spool + "nobody";
 
-        // Nothing visible is ever created in the user's folder (watched once it exists): a job
-        // folder is renamed into place complete.
+        // Nothing visible is created in the user's folder: a job folder is renamed into place.
         const int events = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         const bool watched =
             inotify_add_watch(events, QFile::encodeName(userFolder).constData(), IN_CREATE) >= 0;

@@ -36,8 +36,7 @@ struct Library {
     }
 };
 
-// What one run reported; on its first progress report the callback sends firstState (when not
-// 0) from the working thread, so a pause or cancel lands mid-work however fast the work is.
+// What one run reported; firstState is sent at the first report, from the working thread.
 struct Run {
     std::atomic<qint64> bytes{0};
     std::atomic<int> reports{0};

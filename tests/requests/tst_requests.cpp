@@ -1,8 +1,5 @@
-// The requests: the mobile print job's and the copy request's dialogs and records, the entries
-// under each UIHide mask, the disc request's rules, dialog and worker with the disc libraries in
-// the program folder; then each request from its dialog to the development server, through a
-// relay that can stop answering: the records as stored, byte for byte, the disc request
-// unpacked by cd-extract, and failures told with nothing lost.
+// The requests' entries, the disc request's rules, dialog and worker, then each request from
+// its dialog to the development server through a relay that can stop answering.
 
 #include "CDTaskDlg.h"
 #include "CDTaskRules.h"
@@ -38,8 +35,7 @@ int modeOf(const QString& path)
     return lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
-// A block sender that keeps the blocks as "type:size" words and their bytes, and answers
-// failCode to the blocks of failType.
+// Keeps the blocks as "type:size" words and their bytes; answers failCode to failType.
 struct BlockLog {
     std::mutex mutex;
     QStringList blocks;
@@ -80,8 +76,7 @@ class TestRequests : public QObject
     TestRoot m_root;
     DevServerProcess m_server;
     std::unique_ptr<RawHttpServer> m_relay; // to m_server, or silent
-    std::unique_ptr<OrixUser> m_user; // zhangsan (secret levels 公开, 内部, 秘密), made once
-                                      // the configuration is written
+    std::unique_ptr<OrixUser> m_user;       // zhangsan: secret levels 公开, 内部, 秘密
     RequestFlows m_flows;
     BoxRecorder m_boxes;
     ModalDriver m_driver;
@@ -169,8 +164,7 @@ private slots:
 
     void choicesFromUntrustedTables()
     {
-        // A secret level table whose count is beyond its block, with one named entry, and a
-        // secret level of five approval levels: the lists stay within the block and at three.
+        // A table's count beyond its block; five approval levels: kept to the block, to three.
         TavUserRecord user{};
         qToLittleEndian<qint32>(1000, user.UserInfoEx);
         user.SecretLevel = 1000;
@@ -362,8 +356,7 @@ private slots:
 
     void discDialogRun()
     {
-        // Without the compression library the box tells the loader's message and the dialog
-        // stays open, idle, nothing left behind.
+        // Without the compression library: the loader's message, the dialog open and idle.
         const QString library = m_root.programFolder() + "libminizip.so";
         QVERIFY(QFile::rename(library, library + ".away"));
         const QString file = m_root.path() + "/pause/data.bin";
@@ -393,8 +386,7 @@ private slots:
         QCOMPARE(log.count(), 0);
         QCOMPARE(leftInTmp(), QStringList());
 
-        // With it, OK starts again: the upload's file in a private folder, every block held
-        // while paused, and a cancel rejects the dialog (-25) before the record is sent.
+        // With it: a private work folder, every block held while paused, cancel gives -25.
         QVERIFY(QFile::rename(library + ".away", library));
         CDTaskProcessing::SetInterval(50ms);
         ok->click();
@@ -424,8 +416,7 @@ private slots:
         QVERIFY(!log.blocks.join(' ').contains("2:"));
         QCOMPARE(leftInTmp(), QStringList());
     }
-    // The job from the dialog to the server: refused without a file, a cancelled browse drops
-    // the file chosen before; a failure is told and leaves no upload.
+    // Refused without a file, a cancelled browse drops the file; a failure leaves no upload.
     void mobilePrintJob_data()
     {
         QTest::addColumn<QString>("file");
@@ -526,11 +517,8 @@ private slots:
 
     void copyRequest()
     {
-        // The dialog: purposes without the empty one, no document name refused, the approval
-        // rows of each level (35 pixels a row), the other purpose kept when another is chosen.
-        // The server is gone when the request is sent: the user is told, and the dialog comes
-        // up again with what was entered, also after it was closed; once the server is back
-        // the request goes out as entered.
+        // The dialog's rules, then the server gone: the dialog comes up again as entered, also
+        // after it was closed, until the request goes out.
         int attempt = 0;
         QStringList layout;
         m_driver.act = [&](QDialog* dialog) {

@@ -1,8 +1,5 @@
-// Print jobs on their way to the server: the options file as the PDF printer writes it, the
-// RPC client's uploads (block arithmetic checked on what the development server reassembled,
-// the appendix, failures with their exceptions and no temporary file left, two users at once),
-// and the session's submission (quota, payers, project, a logon waiting for it, a Chinese user
-// in both string modes), through a relay that keeps the requests.
+// Print jobs on their way to the development server: the options file, the RPC client's
+// uploads and the session's submission, through a relay that keeps the requests.
 
 #include "DComLayerWS.h"
 #include "DevServerProcess.h"
@@ -95,8 +92,7 @@ class TestUploads : public QObject
     {
         return readFile(m_server.storageDir() + "/" + name + "/" + file);
     }
-    // What /var/tmp (but zhaoliu's logon files) and the working folder hold: every upload
-    // leaves them as it found them.
+    // What /var/tmp (but zhaoliu's logon files) and the working folder hold.
     QStringList leftovers() const
     {
         const auto all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System;
@@ -136,8 +132,7 @@ private slots:
         QCOMPARE(m_zhaoliu->PayerCount, 2);
     }
 
-    // GetJobInfo on options files as the backend writes them: one line of name=value pairs,
-    // values with blanks quoted.
+    // GetJobInfo on options files as the backend writes them.
     void jobOptions_data()
     {
         QTest::addColumn<QByteArray>("options"); // null: no options file
@@ -232,8 +227,7 @@ private slots:
             m_client.SaveMobilePrintJob(task.data(), m_reserved, file.data(), name);
         m_client.SetUploadProgress({});
 
-        // One request per block with its type: the record, the block and,
-        // for a print job, the appendix with the last block only.
+        // Per block: the record, the block, for a print job's last the appendix.
         const QList<RawHttpServer::Request> requests = m_relay.requests();
         QCOMPARE(requests.size(), qMax(1, blocks.size()));
         QList<qulonglong> expectedProgress;
@@ -345,9 +339,7 @@ private slots:
 
     void twoUsersAtOnce()
     {
-        // Two users upload at the same time, past links planted under the
-        // names that every upload once shared: nothing meets, nothing is
-        // written through a link.
+        // Two users at once, past links planted under names uploads once shared.
         const QString victim = m_root.path() + "/victim";
         QVERIFY(writeFile(victim, "keep"));
         QStringList planted = {"SendOneBlockToServerData.bin", "SendOneBlockToServerInfo.bin",
@@ -414,8 +406,7 @@ private slots:
 
     void payers_data()
     {
-        // Cost control, project, payer type, the payer chosen in the dialog, a group's, pages of
-        // one copy, copies.
+        // Cost control, project, payer type, payer chosen, a group's, pages, copies.
         QTest::addColumn<QList<int>>("job");
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<QString>("stored"); // PayerID PayerType ProjectID; "": refused
@@ -482,8 +473,7 @@ private slots:
 
     void logonWaitsForTheJobUnderWay()
     {
-        // A logon (after an outage, say) rewrites the payer list that a job
-        // being submitted reads: it starts only once the job is on the server.
+        // A logon rewrites the payer list a submission reads: it waits for the job.
         OrixUser& user = *m_zhaoliu;
         user.IsSupportCostControl = false;
         user.IsSupportProject = true;
@@ -515,16 +505,14 @@ private slots:
 
     void chineseUser()
     {
-        // The logon name, the SQL texts and the payer query carry Chinese in
-        // the client's string mode; the server must read them the same way.
+        // Logon name, SQL texts and payer query carry Chinese in the client's string mode.
         QFETCH(QString, strings);
         DevServerProcess server;
         server.setStrings(strings);
         QVERIFY2(server.start(), qPrintable(server.errorString()));
         const bool utf8 = strings == "utf8";
         OrixUser user;
-        // Port text "8085" switches the client to UTF-8; the path part of
-        // the endpoint then carries it while the real port is the server's.
+        // Port text "8085" (UTF-8) in the endpoint's path, the real port the server's.
         const QByteArray address =
             "127.0.0.1" + (utf8 ? ":" + QByteArray::number(server.port()) + "/" : QByteArray());
         CopyText(user.ServerAddress, sizeof user.ServerAddress, address.constData());
@@ -537,8 +525,7 @@ private slots:
         QCOMPARE(user.UserId, 201);
         QVERIFY(user.IsSupportCostControl);
         QCOMPARE(user.PayerCount, 2);
-        // Payer names: GB18030 bytes with Latin-1 strings, characters (held
-        // as UTF-8) with UTF-8 strings.
+        // Payer names: GB18030 bytes with Latin-1 strings, UTF-8 with UTF-8 strings.
         const QString own = "陈小明个人账户";
         QCOMPARE(QByteArray(user.Payers[1].PayerName),
                  utf8 ? own.toUtf8() : UTF82GBK(own.toUtf8().constData()));
