@@ -1,0 +1,206 @@
+// The files a client shares with the other users of the workstation, with
+// real processes of the built program: one client per desktop user (a second
+// start signals the first and exits 0), whatever another user planted in
+// place of the lock file or the signal folder; and the stand-in sign-on
+// plug-in, which reads only the user's own state file.
+#include "PlantedObject.h"
+#include "TestRoot.h"
+
+#include <QtTest>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <memory>
+#include <vector>
+
+class TestSharedFiles : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestRoot> m_root;
+    std::vector<std::unique_ptr<QProcess>> m_clients;
+
+    QProcess* startClient(const QString& user)
+    {
+        m_clients.emplace_back(new QProcess);
+        QProcess* p = m_clients.back().get();
+        QProcessEnvironment env = m_root->processEnvironment(user);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p->setProcessEnvironment(env);
+        p->setWorkingDirectory(m_root->path()); // no plug-in, no configuration
+        p->start(QStringLiteral(ORIX_CLIENT_APP_PATH), QStringList());
+        return p;
+    }
+
+    // Whether another process holds the lock in the user's own folder. Never
+    // waits: a planted FIFO is not opened for writing without a reader.
+    bool waitForLock(const QString& user)
+    {
+        const QByteArray own = QFile::encodeName(m_root->path() + "/home/" + user +
+                                                 "/.local/share/OrixClient/lockfile");
+        return QTest::qWaitFor(
+            [&] {
+                const int fd = open(own.constData(), O_WRONLY | O_NONBLOCK);
+                const bool held = fd >= 0 && lockf(fd, F_TEST, 0) < 0;
+                if (fd >= 0)
+                    close(fd);
+                return held;
+            },
+            15000);
+    }
+
+    void expectRefusedStart(const QString& user)
+    {
+        QProcess* second = startClient(user);
+        QVERIFY(second->waitForFinished(15000));
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), 0);
+        QVERIFY(second->readAllStandardError().contains("lock file error/n"));
+    }
+
+private slots:
+    void init()
+    {
+        m_root.reset(new TestRoot);
+        // Like /var/tmp: every user may create files there, none may remove another's.
+        chmod(QFile::encodeName(m_root->path()).constData(), 0755);
+        chmod(QFile::encodeName(m_root->path() + "/var").constData(), 0755);
+        chmod(QFile::encodeName(m_root->varTmp()).constData(), 01777);
+    }
+
+    void cleanup()
+    {
+        for (const auto& p : m_clients) {
+            p->kill();
+            p->waitForFinished(5000);
+        }
+        m_clients.clear();
+        m_root.reset();
+    }
+
+    void secondStartSignalsTheFirst()
+    {
+        // The signal folder is made sticky and open to every user, with each
+        // user's own signal file; a second start touches only its user's.
+        const QString folder = m_root->varTmp() + "/Tavlockfilepath";
+        QProcess* alice = startClient("alice");
+        QVERIFY(waitForLock("alice"));
+        QProcess* bob = startClient("bob");
+        QVERIFY(waitForLock("bob"));
+        QCOMPARE(QFileInfo(folder).permissions() & QFileDevice::WriteOther,
+                 QFileDevice::WriteOther);
+        struct stat st;
+        QVERIFY(stat(QFile::encodeName(folder).constData(), &st) == 0 && (st.st_mode & S_ISVTX));
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"1-alice", "1-bob"}));
+
+        QFileSystemWatcher watcher({folder + "/1-alice", folder + "/1-bob"});
+        QSignalSpy changed(&watcher, &QFileSystemWatcher::fileChanged);
+        expectRefusedStart("alice");
+        QTRY_VERIFY(!changed.isEmpty());
+        QTest::qWait(200);
+        for (const QList<QVariant>& change : changed)
+            QCOMPARE(change.value(0).toString(), folder + "/1-alice");
+        QVERIFY(alice->state() == QProcess::Running && bob->state() == QProcess::Running);
+        QVERIFY(QFile::exists(m_root->varTmp() + "/lockfile-alice") &&
+                QFile::exists(m_root->varTmp() + "/lockfile-bob"));
+    }
+
+    void plantedObjects_data()
+    {
+        // None of it may hold up the start, be written through, or let a
+        // second start of the user run.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("foreign");
+        const auto row = [](const char* tag, const char* name, const char* kind, bool foreign) {
+            QTest::newRow(tag) << QString(name) << QString(kind) << foreign;
+        };
+        row("signal folder: FIFO", "Tavlockfilepath", "fifo", false);
+        row("signal folder: another user's file", "Tavlockfilepath", "file", true);
+        row("signal folder: link to the user's folder", "Tavlockfilepath", "link", false);
+        row("signal file: another user's FIFO", "Tavlockfilepath/1", "fifo", true);
+        row("lock file: FIFO", "lockfile-alice", "fifo", false);
+        row("lock file: another user's, locked", "lockfile-alice", "file", true);
+    }
+
+    void plantedObjects()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(bool, foreign);
+        if (foreign && geteuid() != 0)
+            QSKIP("planting another user's object needs root (chown to nobody)");
+        const QString path = m_root->varTmp() + "/" + name;
+        const QString linked = m_root->path() + "/home/alice/linked";
+        QVERIFY(QDir().mkpath(linked));
+        if (name.contains('/')) {
+            QVERIFY(QDir().mkdir(QFileInfo(path).path()));
+            chmod(QFile::encodeName(QFileInfo(path).path()).constData(), 01777);
+        }
+        QVERIFY(PlantedObject::plant(path, kind, foreign, "1\n", linked));
+        // A lock held by a process of the other user.
+        const int held = kind == "file" && name.startsWith("lockfile")
+                             ? open(QFile::encodeName(path).constData(), O_WRONLY)
+                             : -1;
+        if (held >= 0)
+            QCOMPARE(lockf(held, F_TLOCK, 0), 0);
+        const QString before = PlantedObject::snapshot(path);
+
+        QProcess* first = startClient("alice");
+        QVERIFY(waitForLock("alice"));
+        expectRefusedStart("alice");
+        QCOMPARE(first->state(), QProcess::Running);
+        QCOMPARE(PlantedObject::snapshot(path), before);
+        if (held >= 0)
+            close(held);
+    }
+
+    void signOnStateFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("foreign");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("answer"); // result and name
+        QTest::newRow("the user's own file") << "file" << false << 0600 << "0 bob";
+        QTest::newRow("writable by all") << "file" << false << 0666 << "2 ";
+        QTest::newRow("another user's file") << "file" << true << 0644 << "2 ";
+        QTest::newRow("FIFO") << "fifo" << false << 0666 << "2 ";
+        QTest::newRow("link to the user's file") << "link" << false << 0600 << "2 ";
+    }
+
+    void signOnStateFile()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, foreign);
+        QFETCH(int, mode);
+        if (foreign && geteuid() != 0)
+            QSKIP("planting another user's object needs root (chown to nobody)");
+        m_root->setUser("bob");
+        qunsetenv("ORIX_SIGNON_STATE");
+        // The shared name that every user could write is not read at all; the
+        // default name is the user's own.
+        const QString shared = m_root->varTmp() + "/ifclient-signon";
+        QVERIFY(PlantedObject::plant(shared, "file", geteuid() == 0, "login mallory\n"));
+        chmod(QFile::encodeName(shared).constData(), 0666);
+        const QString path = m_root->varTmp() + "/ifclient-signon-bob";
+        const QString own = m_root->home() + "/signon";
+        QVERIFY(PlantedObject::plant(own, "file", false, "login bob\n"));
+        QVERIFY(PlantedObject::plant(path, kind, foreign, "login bob\n", own));
+        chmod(QFile::encodeName(kind == "link" ? own : path).constData(), mode_t(mode));
+
+        void* plugin = dlopen(ORIX_IFCLIENT_PATH, RTLD_NOW | RTLD_LOCAL);
+        QVERIFY2(plugin, dlerror());
+        using Init = void* (*)(const char*);
+        using Check = int (*)(int, char*, char*);
+        using Free = void (*)(void*);
+        void* context = reinterpret_cast<Init>(dlsym(plugin, "SyncInit"))("Server=127.0.0.1;");
+        char server[256] = "", name[256] = "";
+        const int result =
+            reinterpret_cast<Check>(dlsym(plugin, "SyncCheckLogin"))(0, server, name);
+        reinterpret_cast<Free>(dlsym(plugin, "SyncFree"))(context);
+        QTEST(QString::number(result) + " " + name, "answer");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSharedFiles)
+#include "tst_sharedfiles.moc"
