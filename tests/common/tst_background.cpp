@@ -1,6 +1,5 @@
 // Work off the GUI thread: results and exceptions come back where they were asked for, the
 // caller's events keep flowing while it waits, and a task group never outlives its work.
-
 #include "Background.h"
 
 #include <QTimer>
@@ -17,24 +16,24 @@ class TestBackground : public QObject
     Q_OBJECT
 
 private slots:
-    void runResponsiveServesEventsAndReturns()
+    void runResponsive()
     {
         int ticks = 0;
         QTimer timer;
         connect(&timer, &QTimer::timeout, [&] { ++ticks; });
         timer.start(10);
-        const QThread* caller = QThread::currentThread();
         const QThread* ranOn = nullptr;
-        const int value = Background::RunResponsive([&] {
-            ranOn = QThread::currentThread();
-            std::this_thread::sleep_for(300ms);
-            return 42;
-        });
-        QCOMPARE(value, 42);
-        QVERIFY(ranOn != caller);
+        const QThread* blockingOn = nullptr;
+        QCOMPARE(Background::RunResponsive([&] {
+                     ranOn = QThread::currentThread();
+                     Background::OnApplicationThreadBlocking(
+                         [&] { blockingOn = QThread::currentThread(); });
+                     std::this_thread::sleep_for(300ms);
+                     return 42;
+                 }),
+                 42);
+        QVERIFY(ranOn != QThread::currentThread() && blockingOn == QThread::currentThread());
         QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks))); // the loop kept running
-
-        // An exception of the work is raised again here, with its type.
         QVERIFY_EXCEPTION_THROWN(Background::RunResponsive([]() -> int { throw 0x80000000u; }),
                                  unsigned int);
         QVERIFY_EXCEPTION_THROWN(Background::RunResponsive([] { throw std::runtime_error("x"); }),
@@ -58,9 +57,7 @@ private slots:
                 });
             QTRY_COMPARE(result, 7);
             QCOMPARE(deliveredOn, QThread::currentThread());
-
-            // A receiver that is gone before the work ends hears nothing.
-            QObject* shortLived = new QObject;
+            QObject* shortLived = new QObject; // gone before the work ends: hears nothing
             group.run(
                 shortLived,
                 [&] {
@@ -73,15 +70,6 @@ private slots:
         QVERIFY(finished);
         QCoreApplication::processEvents();
         QVERIFY(!called);
-    }
-
-    void blockingCallFromAWorkerRunsOnTheApplicationThread()
-    {
-        const QThread* ranOn = nullptr;
-        Background::RunResponsive([&] {
-            Background::OnApplicationThreadBlocking([&] { ranOn = QThread::currentThread(); });
-        });
-        QCOMPARE(ranOn, QThread::currentThread());
     }
 };
 
