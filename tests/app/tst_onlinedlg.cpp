@@ -1,6 +1,7 @@
 // The main window against the development server through a relay that counts and delays requests:
-// the logon paths, one whole life online (the logon's calls in order, the notice pop-up, logout,
-// an outage that ends by itself), the sign-on plug-in (stand-in and broken builds), the defaults.
+// the logon paths, one whole life online (the logon's calls in order, logout, an outage that ends
+// by itself), the sign-on plug-in (stand-in and broken builds), the defaults; and the session's
+// logon past objects that another user planted in the shared folder.
 
 #include "DevServerProcess.h"
 #include "LogonAttempt.h"
@@ -8,10 +9,12 @@
 #include "MessageBoxes.h"
 #include "OnlineDlg.h"
 #include "OrixUser.h"
+#include "PlantedObject.h"
 #include "QPrintJobMonitor.h"
 #include "RawHttpServer.h"
 #include "SingleInstance.h"
 #include "TestRoot.h"
+#include "TextUtil.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -223,6 +226,8 @@ private slots:
         QCOMPARE(requestsFor("UserLogon"), logons);
         QCOMPARE(m_window->monitor()->isRunning(), online);
         QCOMPARE(m_boxes.join('\n'), boxes);
+        // The logon is remembered only once its whole sequence went through.
+        QCOMPARE(QFile::exists(m_root->varTmp() + "/zhaoliu/zhaoliu.ini"), online);
         // Only the dialog that no automatic attempt preceded is window-modal.
         QCOMPARE(m_dialogs.firstModality == Qt::WindowModal, digest.isEmpty());
         const QString icon = online ? "ICON_Online.png" : "ICON_Offline.png";
@@ -254,7 +259,6 @@ private slots:
         QCOMPARE((QVector<int>{user->UserId, user->GroupId, user->SecretLevel, user->PrintWay,
                                user->JobState, user->AuditFlow.FlowID, user->PayerCount}),
                  (QVector<int>{2, 2, 2, 2, 20, 1, 1}));
-        QVERIFY(QFile::exists(m_root->varTmp() + "/lisi/lisi.ini"));
         const QStringList calls = operations(m_relay.requests());
         const QStringList expected = {
             "UserLogon",
@@ -380,6 +384,73 @@ private slots:
         QVERIFY(waitOnline(false));
         QVERIFY(!m_window->monitor()->isRunning());
         QCOMPARE(m_dialogs.seen, 0); // the plug-in replaces the dialog
+    }
+
+    void plantedObjects_data()
+    {
+        // What another user of the workstation leaves in the shared folder.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("foreign"); // owned by another user (needs root to plant)
+        QTest::addColumn<bool>("logged");
+        QTest::newRow("Last.ini: FIFO") << "Last.ini"
+                                        << "fifo" << false << true;
+        QTest::newRow("Last.ini: link to the user's file") << "Last.ini"
+                                                           << "link" << false << true;
+        QTest::newRow("Last.ini: another user's, proposing his server") << "Last.ini"
+                                                                        << "file" << true << true;
+        QTest::newRow("settings lock: FIFO") << "Last.ini.lock"
+                                             << "fifo" << false << false;
+        QTest::newRow("settings lock: another user's folder") << "Last.ini.lock"
+                                                              << "folder" << true << false;
+        QTest::newRow("per-user folder: another user's, with a FIFO")
+            << "lisi"
+            << "folder+fifo" << true << true;
+    }
+
+    void plantedObjects()
+    {
+        // The client starts, logs on, and finds the remembered logon at the next
+        // start, without ever waiting on or writing through the planted object.
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(bool, foreign);
+        QFETCH(bool, logged);
+        if (foreign && geteuid() != 0)
+            QSKIP("planting another user's object needs root (chown to nobody)");
+        TestRoot& root = *m_root;
+        root.writeConfig("[Debug]\nLevel=2\n");
+        const QString path = root.varTmp() + "/" + name;
+        const QByteArray at = QFile::encodeName(path);
+        QFile notes(root.home() + "/notes.txt");
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("precious") > 0);
+        notes.close();
+        QVERIFY(PlantedObject::plant(
+            path, kind.section('+', 0, 0), foreign,
+            "[General]\nServerName=10.6.6.6\nUserName=lisi\nAutoLoginFlag=1\n", notes.fileName()));
+        if (kind == "folder+fifo")
+            QVERIFY(PlantedObject::plant(path + "/lisi.ini", "fifo", true));
+        const QString before = PlantedObject::snapshot(path);
+
+        {
+            OrixUser user;
+            QCOMPARE(QByteArray(user.ServerAddress), QByteArray("127.0.0.1"));
+            QVERIFY(!user.AutoLogon);
+            CopyText(user.RpcPort, sizeof user.RpcPort, QByteArray::number(m_server.port()));
+            CopyText(user.ServerPort, sizeof user.ServerPort, "8086");
+            CopyText(user.UserName, sizeof user.UserName, "lisi");
+            CopyText(user.Password, sizeof user.Password, kSeedPasswordDigest);
+            user.SavePassword = user.AutoLogon = true;
+            QCOMPARE(user.Logon(), 0);
+        }
+        const OrixUser next;
+        QCOMPARE(QByteArrayList({next.ServerAddress, next.UserName, next.Password}).join(' '),
+                 QByteArray("127.0.0.1 lisi ") + kSeedPasswordDigest);
+        QVERIFY(next.AutoLogon && next.SavePassword);
+        QCOMPARE(PlantedObject::snapshot(path), before);
+        QFile log(root.programFolder() + "AppLog.txt");
+        log.open(QIODevice::ReadOnly);
+        QCOMPARE(log.readAll().contains("remembered logon: " + at), logged);
     }
 };
 

@@ -1,5 +1,5 @@
 // The session without a server: remembered logon, job settings, logon
-// dialog, web portal link and notice pop-up.
+// dialog, web portal link and notice pop-up; the about box and the link label.
 
 #include "Background.h"
 #include "DComLayerWS.h"
@@ -12,6 +12,8 @@
 #include "TavUserRecord.h"
 #include "TestRoot.h"
 #include "TextUtil.h"
+#include "aboutdlg.h"
+#include "label.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,6 +24,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <new>
@@ -197,32 +200,20 @@ private slots:
                  (QVector<bool>{savePassword, autoLogon, domainAgent}));
     }
 
-    void flagsAreExactlyOne()
-    {
-        for (const QString value : {"1", "true", "yes", "11"}) {
-            TestRoot root;
-            QSettings last(root.varTmp() + "/Last.ini", QSettings::IniFormat);
-            for (const char* key : {"SavePasswordFlag", "AutoLoginFlag", "SaveDomainAgintLogFlag"})
-                last.setValue(key, value);
-            last.sync();
-            OrixUser user;
-            QCOMPARE(user.SavePassword, value == "1");
-            QCOMPARE(user.AutoLogon, value == "1");
-            QCOMPARE(user.DomainAgentLogon, value == "1");
-        }
-    }
-
     void handWrittenLastIni()
     {
-        // Raw UTF-8 typed into the file reads as the same text.
+        // Raw UTF-8 typed into the file reads as the same text; a flag is on only as exactly "1".
         TestRoot root;
         QFile f(root.varTmp() + "/Last.ini");
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[General]\nServerName=打印服务器\nUserName=王五\nServerPort=8086\n");
+        f.write("[General]\nServerName=打印服务器\nUserName=王五\nServerPort=8086\n"
+                "SavePasswordFlag=true\nAutoLoginFlag=11\nSaveDomainAgintLogFlag=1\n");
         f.close();
         OrixUser user;
         QCOMPARE(QByteArrayList({user.ServerAddress, user.UserName, user.ServerPort}).join('|'),
                  QByteArray("打印服务器|王五|8086"));
+        QCOMPARE((QVector<bool>{user.SavePassword, user.AutoLogon, user.DomainAgentLogon}),
+                 (QVector<bool>{false, false, true}));
     }
 
     void userNamesThatLeaveTheFolder()
@@ -471,6 +462,43 @@ private slots:
         QTRY_VERIFY(approval.isNull());
         QCOMPARE(f.urls, QByteArrayList{"http://10.1.2.3/RazodAroZid/Home/Index1/LoginFrm.aspx?"
                                         "key=alice&value=MD5&Redirect=AuditorPrintProcTask"});
+    }
+
+    void aboutBoxShowsVersionAndConfirmCloses()
+    {
+        aboutdlg about;
+        QCOMPARE(about.findChild<QLabel*>("label_Version")->text(), QStringLiteral("版本：2.0.2"));
+        about.show();
+        QTest::mouseClick(about.findChild<QWidget*>("pushButtonOK"), Qt::LeftButton);
+        QVERIFY(!about.isVisible());
+    }
+
+    void labelClicksOnLeftPressOnly()
+    {
+        label link(QStringLiteral("link"));
+        QSignalSpy spy(&link, &label::clicked);
+        QTest::mousePress(&link, Qt::LeftButton);
+        QCOMPARE(spy.count(), 1); // already on the press
+        QTest::mouseRelease(&link, Qt::LeftButton);
+        QTest::mouseClick(&link, Qt::RightButton);
+        QCOMPARE(spy.count(), 1);
+    }
+
+    void labelUnderlinedOnlyWhileHovered()
+    {
+        label link(QStringLiteral("link"));
+        link.resize(200, 40);
+        // The middle of the underline's row, 5 pixels above the bottom.
+        const auto underlined = [&] {
+            return link.grab().toImage().pixelColor(100, 35) == QColor(Qt::blue);
+        };
+        QVERIFY(!underlined());
+        QEvent enter(QEvent::Enter);
+        QCoreApplication::sendEvent(&link, &enter);
+        QVERIFY(underlined());
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(&link, &leave);
+        QVERIFY(!underlined());
     }
 };
 
