@@ -1,5 +1,6 @@
 // The development server over HTTPS through the generated proxy, one context per call as the
-// client does: database, logon codes, field queries, notices, uploads, refused requests.
+// client does: database, field queries, notices, uploads in blocks, refused requests. (Uploads
+// as the client makes them: tests/uploads.)
 
 #include "DevServerProcess.h"
 #include "TavCommon.h"
@@ -178,48 +179,30 @@ private slots:
         }
     }
 
-    void upload_data()
+    void uploadInBlocks()
     {
-        QTest::addColumn<int>("blocks"); // 0: in one call
-        QTest::newRow("one call") << 0;
-        QTest::newRow("three blocks") << 3;
-    }
-
-    void upload()
-    {
-        QFETCH(int, blocks);
-        const QByteArray record = QByteArray("wangwu").leftJustified(664, '\0'); // a print task
-        const QByteArray document = QByteArray("0123456").repeated(35715);       // blocks differ
+        // A print job is filed only once complete; a finished job takes no more blocks.
+        const QByteArray record = QByteArray("wangwu").leftJustified(664, '\0');
+        const QByteArray document = QByteArray("0123456").repeated(35715); // blocks differ
         const QByteArray appendix(80, 'a');
         QByteArray name;
-        if (blocks == 0) {
-            auto proxy = makeProxy();
-            arrayOfData data(proxy->soap, 0);
-            fill(data, {record, document, appendix});
-            ns__SavePrintJobExResponse result;
-            QCOMPARE(proxy->SavePrintJobEx(m_server.endpoint().constData(), nullptr, &data, result),
-                     SOAP_OK);
-            QCOMPARE(result.names.__size, 1);
-            name = result.names.__ptr[0];
-        }
-        for (int i = 0; i < blocks; ++i) {
-            const qint64 type = i == 0 ? 0 : (i == blocks - 1 ? 2 : 1);
+        for (int type : {0, 1, 2}) {
             const QByteArray last = type == 2 ? appendix : QByteArray();
-            QCOMPARE(saveBlock({record, document.mid(i * 102400, 102400), last}, type, name),
+            QCOMPARE(saveBlock({record, document.mid(type * 102400, 102400), last}, type, name),
                      SOAP_OK);
-            if (type != 2) // a job is filed only when it is complete
-                QCOMPARE(count("PrintProcTask WHERE SPLFileName = '" + name + "'"), 0LL);
+            QCOMPARE(
+                count("PrintProcTask WHERE UserName = 'wangwu' AND SPLFileName = '" + name + "'"),
+                type == 2 ? 1LL : 0LL);
         }
-        const QString dir = m_server.storageDir() + "/" + name + "/";
-        QFile task(dir + "task.bin"), doc(dir + "document.dat"), more(dir + "appendix.bin");
-        QVERIFY(task.open(QIODevice::ReadOnly) && doc.open(QIODevice::ReadOnly) &&
-                more.open(QIODevice::ReadOnly));
-        QVERIFY(task.readAll() == record && doc.readAll() == document &&
-                more.readAll() == appendix);
+        QByteArray stored;
+        for (const char* file : {"task.bin", "document.dat", "appendix.bin"}) {
+            QFile f(m_server.storageDir() + "/" + name + "/" + file);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            stored += f.readAll() + '|';
+        }
+        QVERIFY(stored == record + '|' + document + '|' + appendix + '|');
         QCOMPARE(count("Uploads WHERE Finished = 1 AND StoredName = '" + name + "'"), 1LL);
-        QCOMPARE(count("PrintProcTask WHERE UserName = 'wangwu' AND SPLFileName = '" + name + "'"),
-                 1LL);
-        QVERIFY(saveBlock({record, "x"}, 1, name) != SOAP_OK); // finished: no more blocks
+        QVERIFY(saveBlock({record, "x"}, 1, name) != SOAP_OK);
     }
 
     void uploadRefused_data()
