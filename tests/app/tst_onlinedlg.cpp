@@ -1,7 +1,7 @@
 // The main window against the development server through a relay that counts and delays requests:
-// the logon paths, one whole life online (the logon's calls in order, logout, an outage that ends
-// by itself), the sign-on plug-in (stand-in and broken builds), the defaults; and the session's
-// logon past objects that another user planted in the shared folder.
+// the logon paths, one whole life online (the logon's calls in order, a notice popping up, logout,
+// an outage that ends by itself), the sign-on plug-in (stand-in and broken builds), the defaults;
+// and the session's logon past objects that another user planted in the shared folder.
 
 #include "DevServerProcess.h"
 #include "LogonAttempt.h"
@@ -12,6 +12,7 @@
 #include "PlantedObject.h"
 #include "QPrintJobMonitor.h"
 #include "RawHttpServer.h"
+#include "ServerMsgDlg.h"
 #include "SingleInstance.h"
 #include "TestRoot.h"
 #include "TextUtil.h"
@@ -250,8 +251,13 @@ private slots:
         // Bits 1 and 2 hide the copy and disc requests; the page stays for the mobile job.
         QCOMPARE(m_window->findChild<QToolBox*>("toolBox")->count(), 2);
 
-        // (A notice popping up: tests/app/tst_clientsmoke.)
-        QTRY_VERIFY(requestsFor("GetUserMessage") > 0);
+        // His notice pops up.
+        QTRY_VERIFY([] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (qobject_cast<ServerMsgDlg*>(widget) && widget->isVisible())
+                    return true;
+            return false;
+        }());
         // What the logon filled in, and in which order it asked (the first poll came right after).
         const OrixUser* user = m_window->user();
         QCOMPARE(QStringList({user->FullName, user->GroupName, user->WebsiteAddress}),

@@ -1,8 +1,10 @@
 // The files a client shares with the other users of the workstation, with
 // real processes of the built program: one client per desktop user (a second
-// start signals the first and exits 0), whatever another user planted in
-// place of the lock file or the signal folder; and the stand-in sign-on
-// plug-in, which reads only the user's own state file.
+// start signals the first, online with its remembered logon, and exits 0),
+// whatever another user planted in place of the lock file or the signal
+// folder; and the stand-in sign-on plug-in, which reads only the user's own
+// state file.
+#include "DevServerProcess.h"
 #include "PlantedObject.h"
 #include "TestRoot.h"
 
@@ -17,6 +19,7 @@ class TestSharedFiles : public QObject
 {
     Q_OBJECT
 
+    DevServerProcess m_server;
     std::unique_ptr<TestRoot> m_root;
     std::vector<std::unique_ptr<QProcess>> m_clients;
 
@@ -59,6 +62,8 @@ class TestSharedFiles : public QObject
     }
 
 private slots:
+    void initTestCase() { QVERIFY2(m_server.start(), qPrintable(m_server.errorString())); }
+
     void init()
     {
         m_root.reset(new TestRoot);
@@ -83,7 +88,12 @@ private slots:
         // The signal folder is made sticky and open to every user, with each
         // user's own signal file; a second start touches only its user's.
         const QString folder = m_root->varTmp() + "/Tavlockfilepath";
+        m_root->writeConfig("[Main%20Window]\n2002=127.0.0.1\n[Debug]\nLevel=15\n");
+        QVERIFY(m_root->writeRememberedLogon("zhaoliu", m_server.port(), kSeedPasswordDigest));
         QProcess* alice = startClient("alice");
+        QByteArray out; // level 15: the timer's events, with the state, on standard output
+        QTRY_VERIFY_WITH_TIMEOUT((out += alice->readAllStandardOutput()).contains(", online=1\n"),
+                                 60000);
         QVERIFY(waitForLock("alice"));
         QProcess* bob = startClient("bob");
         QVERIFY(waitForLock("bob"));
