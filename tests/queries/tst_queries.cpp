@@ -1,12 +1,14 @@
 // The RPC client's logon and queries against the development server (which runs every query text
 // it receives, so a wrong text fails), against a listener that hands out broken answers and where
-// nobody listens; the audit flow model and the decoding of the notices.
+// nobody listens; the audit flow model, the decoding of the notices and the development server's
+// own limits.
 #include "DComLayerWS.h"
 #include "DevServerProcess.h"
 #include "LanguageManager.h"
 #include "RawHttpServer.h"
 #include "RpcTestClient.h"
 #include "ServerNotice.h"
+#include "SoapCall.h"
 #include "TavAuditFlow.h"
 #include "TavCommon.h"
 #include "TavQuotaRequest.h"
@@ -21,8 +23,7 @@
 namespace
 {
 
-enum Op { GroupId, PrintWay, GroupName, Setting, Website, FlowItems, Auditors, UserInfo, UserEx };
-enum { Printers = UserEx + 1, Quota };
+enum Op { GroupId, Setting, Website, FlowItems, Auditors, UserInfo, UserEx, Printers, Quota };
 enum Client { Server, Raw, Offline }; // Raw answers with the row's bytes
 
 void row(const char* name, Client client, int op, const QByteArray& data, int result,
@@ -145,12 +146,6 @@ class TestQueries : public QObject
             case GroupId:
                 *result = client.GetGroupIDFromUsersByUserName(input.data(), &number);
                 return QByteArray::number(number);
-            case PrintWay:
-                *result = client.GetPrintWayFromUsersByUserName(input.data(), &number);
-                return QByteArray::number(number);
-            case GroupName:
-                *result = client.GetGroupNameFromGroupByGroupID(input.toInt(), text);
-                return text;
             case Setting:
                 *result = client.GetSettingValueBySettingName(input.data(), text,
                                                               const_cast<char*>("dflt"));
@@ -198,6 +193,22 @@ class TestQueries : public QObject
             return "int " + QByteArray::number(unsigned(e), 16);
         }
         return QByteArray();
+    }
+
+    // One block of a print job; name becomes the name the server gave the job.
+    int saveBlock(const QList<QByteArray>& items, qint64 type, QByteArray& name)
+    {
+        SoapCall call(m_clients[Server], true);
+        arrayOfData data(call.soap(), items.size());
+        for (int i = 0; i < items.size(); ++i)
+            RpcTestClient::attach(call.soap(), data[i], m_dir.filePath(QString::number(i)),
+                                  &items[i], items[i].size());
+        ns__structSavePrintJobByBlock result;
+        const int status = call.proxy().SavePrintJobByBlockForLinuxClient(
+            call.endpoint(), nullptr, &data, type, name.data(), result);
+        if (status == SOAP_OK && result.return_ && result.return_->SplFileNameOut)
+            name = result.return_->SplFileNameOut;
+        return status;
     }
 
 private slots:
@@ -457,33 +468,6 @@ private slots:
         QTEST(describe(flow), "secrets");
     }
 
-    void flowItemsFieldByField()
-    {
-        // Two items: 1 + 5 x 2 queries, all AuditLevel queries first, then all
-        // DocLevelID queries, and so on.
-        m_raw.clearRequests();
-        m_raw.queueReply(answer(field(2, 0, le32(41) + le32(42))));
-        m_raw.setReply(answer(field(1, 0, le32(301))));
-        int result = -1;
-        QCOMPARE(call(m_clients[Raw], FlowItems, "9", &result), QByteArray("2 items"));
-        QStringList sent;
-        for (int i = 0; i < m_raw.requestCount(); ++i)
-            sent << child(m_raw.request(i).body, "pSQL");
-        QCOMPARE(sent, QStringList({
-                           "SELECT FlowItemID FROM AuditFlowItems WHERE FlowID=9",
-                           "SELECT AuditLevel FROM AuditFlowItems WHERE FlowItemID=41",
-                           "SELECT AuditLevel FROM AuditFlowItems WHERE FlowItemID=42",
-                           "SELECT DocLevelID FROM AuditFlowItems WHERE FlowItemID=41",
-                           "SELECT DocLevelID FROM AuditFlowItems WHERE FlowItemID=42",
-                           "SELECT SecretLevel FROM SysSettingsAudit WHERE LevelID=301",
-                           "SELECT SecretLevel FROM SysSettingsAudit WHERE LevelID=301",
-                           "SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=301",
-                           "SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=301",
-                           "SELECT SecretLevelNote FROM SysSettingsAudit WHERE LevelID=301",
-                           "SELECT SecretLevelNote FROM SysSettingsAudit WHERE LevelID=301",
-                       }));
-    }
-
     void quotaRequestText()
     {
         // A quote escaped; a paper size without a terminator ends with its field.
@@ -559,6 +543,103 @@ private slots:
             QTEST(QString::fromUtf8(out.Headline), "headline");
             QTEST(QByteArray(out.Detail), "detail");
         }
+    }
+
+    // The development server's own limits, through the client's runtime.
+    void devServerFieldLimits_data()
+    {
+        QTest::addColumn<QByteArray>("sql");
+        QTest::addColumn<qint64>("type"); // 1: int32 values; 0: GB18030 texts of size bytes
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QByteArray>("reply");
+        const QByteArray users =
+            "SELECT UserName, GroupID FROM Users WHERE UserID < 3 ORDER BY UserID";
+        const auto text = [](const char* value, int width) {
+            return UTF82GBK(value).leftJustified(width, '\0');
+        };
+        QTest::newRow("text cut at a character")
+            << QByteArray("SELECT GroupName FROM Groups WHERE GroupID = 1") << qint64(0)
+            << qint64(6) << field(1, 0, text("研发", 6));
+        QTest::newRow("oversized FieldSize capped")
+            << users << qint64(0) << (qint64(1) << 40)
+            << field(2, 0, text("1", 8192) + text("2", 8192));
+        QTest::newRow("rows capped")
+            << QByteArray("SELECT 1 FROM Users a, Users b, Users c, Users d") << qint64(1)
+            << qint64(4) << field(10000, 0, le32(1).repeated(10000));
+        QTest::newRow("negative FieldSize") << users << qint64(0) << qint64(-5) << field(0, 3, {});
+        QTest::newRow("bad SQL") << QByteArray("SELEC GroupID FROM Users") << qint64(1) << qint64(4)
+                                 << field(0, 1, {});
+        QTest::newRow("write refused")
+            << QByteArray("DELETE FROM Notices") << qint64(1) << qint64(4) << field(0, 4, {});
+        QTest::newRow("write after a read refused") << QByteArray("SELECT 1; DELETE FROM Notices")
+                                                    << qint64(1) << qint64(4) << field(0, 4, {});
+    }
+
+    void devServerFieldLimits()
+    {
+        QFETCH(QByteArray, sql);
+        QFETCH(qint64, type);
+        QFETCH(qint64, size);
+        const QVariant notices = m_server.scalar("SELECT count(*) FROM Notices");
+        SoapCall call(m_clients[Server]);
+        char field[] = "GroupID"; // else the first column
+        ns__GetFieldValuesBySQLResponse result;
+        QCOMPARE(call.proxy().GetFieldValuesBySQL(call.endpoint(), nullptr, sql.data(), field, type,
+                                                  size, result),
+                 SOAP_OK);
+        QTEST(QByteArray(reinterpret_cast<const char*>(result.ret.__ptr),
+                         result.ret.__ptr ? result.ret.__size : 0),
+              "reply");
+        QCOMPARE(m_server.scalar("SELECT count(*) FROM Notices"), notices);
+    }
+
+    void devServerUploadInBlocks()
+    {
+        // A print job is filed only once complete; a finished job takes no more blocks.
+        const QByteArray record = QByteArray("wangwu").leftJustified(664, '\0');
+        const QByteArray document = QByteArray("0123456").repeated(35715); // blocks differ
+        const QByteArray appendix(80, 'a');
+        QByteArray name;
+        for (int type : {0, 1, 2}) {
+            const QByteArray last = type == 2 ? appendix : QByteArray();
+            QCOMPARE(saveBlock({record, document.mid(type * 102400, 102400), last}, type, name),
+                     SOAP_OK);
+            QCOMPARE(m_server.scalar("SELECT count(*) FROM PrintProcTask WHERE SPLFileName = '" +
+                                     name + "'"),
+                     QVariant(type == 2 ? 1LL : 0LL));
+        }
+        QByteArray stored;
+        for (const char* file : {"task.bin", "document.dat", "appendix.bin"}) {
+            QFile f(m_server.storageDir() + "/" + name + "/" + file);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            stored += f.readAll() + '|';
+        }
+        QVERIFY(stored == record + '|' + document + '|' + appendix + '|');
+        QVERIFY(saveBlock({record, "x"}, 1, name) != SOAP_OK);
+    }
+
+    void devServerUploadRefused_data()
+    {
+        QTest::addColumn<qint64>("type");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<int>("recordSize");
+        QTest::newRow("unknown block type") << qint64(5) << QByteArray() << 664;
+        QTest::newRow("negative block type") << qint64(-1) << QByteArray() << 664;
+        QTest::newRow("record too short") << qint64(0) << QByteArray() << 100;
+        QTest::newRow("name never given out") << qint64(1) << QByteArray("P1.spl") << 664;
+        QTest::newRow("path in the name") << qint64(1) << QByteArray("../../etc/passwd") << 664;
+        QTest::newRow("quote in the name") << qint64(2) << QByteArray("x' OR '1'='1") << 664;
+    }
+
+    void devServerUploadRefused()
+    {
+        QFETCH(qint64, type);
+        QFETCH(QByteArray, name);
+        QFETCH(int, recordSize);
+        const QVariant uploads = m_server.scalar("SELECT count(*) FROM Uploads");
+        const QByteArray record = QByteArray("zhangsan").leftJustified(recordSize, '\0');
+        QVERIFY(saveBlock({record, QByteArray(10, 'x')}, type, name) != SOAP_OK);
+        QCOMPARE(m_server.scalar("SELECT count(*) FROM Uploads"), uploads);
     }
 };
 
