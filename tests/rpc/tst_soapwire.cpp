@@ -1,6 +1,6 @@
 // What the SOAP client puts on the wire and how it copes with what comes
-// back, against a raw loopback listener that records the bytes; the SOAP
-// array helpers and TavFopenEx.
+// back, against a raw loopback listener that records the bytes; the bounds of
+// the SOAP arrays.
 #include "DimeReader.h"
 #include "RpcTestClient.h"
 #include "SoapCall.h"
@@ -8,18 +8,13 @@
 #include <QProcess>
 #include <QtTest>
 
-#include <atomic>
 #include <climits>
-#include <dlfcn.h>
 #include <unistd.h>
 
 using namespace RpcTestClient;
 
 namespace
 {
-
-std::atomic<int> g_fopenCalls{0}; // for g_watchedPath
-QByteArray g_watchedPath;
 
 // One DIME record (first/last flags, padding to four bytes).
 QByteArray dimeRecord(unsigned char flags, unsigned char typeFormat, const QByteArray& options,
@@ -37,14 +32,6 @@ QByteArray dimeRecord(unsigned char flags, unsigned char typeFormat, const QByte
 }
 
 } // namespace
-
-extern "C" FILE* fopen(const char* __restrict path, const char* __restrict mode)
-{
-    using Fopen = FILE* (*)(const char*, const char*);
-    static const Fopen real = reinterpret_cast<Fopen>(dlsym(RTLD_NEXT, "fopen"));
-    g_fopenCalls += path && g_watchedPath == path;
-    return real(path, mode);
-}
 
 class TstSoapWire : public QObject
 {
@@ -271,23 +258,6 @@ private slots:
         QVERIFY(!QFile::exists(m_dir.filePath("escaped.bin")));
     }
 
-    void resize()
-    {
-        // Every resize makes fresh elements; 0 leaves the arrays empty.
-        arrayOfData data(nullptr, 3);
-        arrayOfName names(nullptr, 4);
-        data[2].__size = 77;
-        names[3] = const_cast<char*>("stored.pdf");
-        data.resize(5);
-        names.resize(2);
-        QCOMPARE(data.size(), 5);
-        QCOMPARE(names.size(), 2);
-        QVERIFY(!data[2].__ptr && !data[2].__size && !data[2].type && !names[0] && !names[1]);
-        data.resize(0);
-        names.resize(0);
-        QVERIFY(!data.__size && !data.__ptr && !names.__size && !names.__ptr);
-    }
-
     void indexOutOfRange_data()
     {
         // "<array> <index> [<size>]" for a child process; the arrays have 2 elements.
@@ -311,16 +281,6 @@ private slots:
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitStatus() == QProcess::CrashExit, stops);
         QCOMPARE(child.readAllStandardError().contains("__ptr && i >= 0 && i < __size"), stops);
-    }
-
-    void fopenAttempts()
-    {
-        // A path that never opens is tried exactly 1501 times.
-        CDComLayerWS client;
-        g_watchedPath = QFile::encodeName(QCoreApplication::applicationDirPath() + "/missing/x");
-        char mode[] = "rb";
-        QVERIFY(!client.TavFopenEx(g_watchedPath.data(), mode));
-        QCOMPARE(g_fopenCalls.load(), 1501);
     }
 };
 

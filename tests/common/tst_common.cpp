@@ -1,15 +1,23 @@
-// The shared helpers: GB18030 texts, the user's name, the fixed paths, the
-// length-prefixed block, bounded copies and the host identity.
+// The common layer: GB18030 texts, the fixed paths, bounded copies, the host
+// identity; work off the GUI thread (results and exceptions come back where
+// they were asked for, the caller's events keep flowing while it waits, a
+// task group never outlives its work).
+#include "Background.h"
 #include "SystemPaths.h"
 #include "TavCommon.h"
 #include "TextUtil.h"
 
+#include <QTimer>
 #include <QtTest>
 
-#include <cstdint>
+#include <chrono>
 #include <cstring>
+#include <stdexcept>
+#include <thread>
 
-class TestTavCommon : public QObject
+using namespace std::chrono_literals;
+
+class TestCommon : public QObject
 {
     Q_OBJECT
 
@@ -34,37 +42,17 @@ private slots:
         QCOMPARE(GBK2UTF8(nullptr), QString());
     }
 
-    void userNameFromHome_data()
-    {
-        QTest::addColumn<QByteArray>("home");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("plain") << QByteArray("/home/alice") << QStringLiteral("alice");
-        QTest::newRow("nested") << QByteArray("/srv/users/bob") << QStringLiteral("bob");
-        QTest::newRow("trailing slash") << QByteArray("/home/alice/") << QString();
-    }
-
-    void userNameFromHome()
-    {
-        QFETCH(QByteArray, home);
-        const QByteArray old = qgetenv("HOME");
-        qputenv("HOME", home);
-        const QString name = getUserName();
-        qputenv("HOME", old);
-        QTEST(name, "name");
-    }
-
-    void programFolderIsRelocatable()
+    void fixedPathsAreRelocatable()
     {
         const QByteArray old = qgetenv(SystemPaths::kRootPrefixVariable);
         qunsetenv(SystemPaths::kRootPrefixVariable);
         char buffer[256];
         GetCurrentFolder(buffer, sizeof buffer);
-        QCOMPARE(QByteArray(buffer), QByteArray("/Library/Application Support/TavPrint Driver/"));
-        QCOMPARE(SystemPaths::varTmp(), QByteArray("/var/tmp"));
-        QCOMPARE(SystemPaths::spoolRoot(), QByteArray("/var/spool/cups-pdf/"));
-        QCOMPARE(SystemPaths::lockFileBase(), QByteArray("/var/tmp/lockfile"));
-        QCOMPARE(SystemPaths::signalFolder(), QByteArray("/var/tmp/Tavlockfilepath"));
-
+        QCOMPARE(QByteArrayList({buffer, SystemPaths::varTmp(), SystemPaths::spoolRoot(),
+                                 SystemPaths::lockFileBase(), SystemPaths::signalFolder()})
+                     .join('|'),
+                 "/Library/Application Support/TavPrint Driver/|/var/tmp|/var/spool/cups-pdf/|"
+                 "/var/tmp/lockfile|/var/tmp/Tavlockfilepath");
         qputenv(SystemPaths::kRootPrefixVariable, "/tmp/orix-root/");
         GetCurrentFolder(buffer, sizeof buffer);
         QCOMPARE(QByteArray(buffer),
@@ -76,22 +64,6 @@ private slots:
         QVERIFY(GetCurrentFolder(small, sizeof small) > sizeof small);
         QCOMPARE(strlen(small), sizeof small - 1);
         qputenv(SystemPaths::kRootPrefixVariable, old);
-    }
-
-    void lengthPrefixedBlock()
-    {
-        // Count 3: the count, 6 zero bytes and two more, so that 7 bytes end with a zero.
-        char* block = SysAllocStringLen(nullptr, 3);
-        uint32_t count = 0;
-        memcpy(&count, block - 4, 4);
-        QCOMPARE(count, 3u);
-        QCOMPARE(SysStringLen(block), 3u);
-        QCOMPARE(QByteArray(block, 8), QByteArray(8, '\0'));
-        SysFreeString(block);
-        block = SysAllocStringLen("abcd", 2);
-        QCOMPARE(QByteArray(block), QByteArray("abcd"));
-        SysFreeString(block);
-        SysFreeString(nullptr);
     }
 
     void boundedCopies()
@@ -118,10 +90,6 @@ private slots:
 
     void hostIdentityFitsItsBuffers()
     {
-        char ip[64], mac[64];
-        QCOMPARE(getIPMAC(ip, mac, sizeof ip, sizeof mac), 1);
-        QCOMPARE(QString::fromUtf8(ip), get_localmachine_ip());
-        QCOMPARE(QString::fromUtf8(mac), get_localmachine_mac());
         // Tiny buffers between guard bytes: cut, terminated, nothing written past them.
         struct {
             char ip[4];
@@ -130,7 +98,7 @@ private slots:
             char guard2[4];
         } small;
         memset(&small, 'G', sizeof small);
-        getIPMAC(small.ip, small.mac, sizeof small.ip, sizeof small.mac);
+        QCOMPARE(getIPMAC(small.ip, small.mac, sizeof small.ip, sizeof small.mac), 1);
         QCOMPARE(QByteArray(small.guard1, 4) + QByteArray(small.guard2, 4), QByteArray(8, 'G'));
         QVERIFY(memchr(small.ip, 0, sizeof small.ip) && memchr(small.mac, 0, sizeof small.mac));
     }
@@ -173,7 +141,63 @@ private slots:
         QTEST(ChooseLocalIp(hostAddresses), "ip");
         QTEST(ChooseLocalMac(hostInterfaces), "mac");
     }
+
+    void runResponsive()
+    {
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(10);
+        const QThread* ranOn = nullptr;
+        const QThread* blockingOn = nullptr;
+        QCOMPARE(Background::RunResponsive([&] {
+                     ranOn = QThread::currentThread();
+                     Background::OnApplicationThreadBlocking(
+                         [&] { blockingOn = QThread::currentThread(); });
+                     std::this_thread::sleep_for(300ms);
+                     return 42;
+                 }),
+                 42);
+        QVERIFY(ranOn != QThread::currentThread() && blockingOn == QThread::currentThread());
+        QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks))); // the loop kept running
+        QVERIFY_EXCEPTION_THROWN(Background::RunResponsive([]() -> int { throw 0x80000000u; }),
+                                 unsigned int);
+        QVERIFY_EXCEPTION_THROWN(Background::RunResponsive([] { throw std::runtime_error("x"); }),
+                                 std::runtime_error);
+    }
+
+    void taskGroupDeliversToLiveReceiversOnly()
+    {
+        QObject receiver;
+        const QThread* deliveredOn = nullptr;
+        int result = 0;
+        bool called = false;
+        std::atomic<bool> finished{false};
+        {
+            Background::TaskGroup group;
+            group.run(
+                &receiver, [] { return 7; },
+                [&](int r) {
+                    result = r;
+                    deliveredOn = QThread::currentThread();
+                });
+            QTRY_COMPARE(result, 7);
+            QCOMPARE(deliveredOn, QThread::currentThread());
+            QObject* shortLived = new QObject; // gone before the work ends: hears nothing
+            group.run(
+                shortLived,
+                [&] {
+                    std::this_thread::sleep_for(200ms);
+                    finished = true;
+                },
+                [&] { called = true; });
+            delete shortLived;
+        } // the group waits for its work
+        QVERIFY(finished);
+        QCoreApplication::processEvents();
+        QVERIFY(!called);
+    }
 };
 
-QTEST_GUILESS_MAIN(TestTavCommon)
-#include "tst_tavcommon.moc"
+QTEST_GUILESS_MAIN(TestCommon)
+#include "tst_common.moc"
