@@ -26,44 +26,23 @@ inline Reply g_reply;
 // back to the functions below.
 inline int g_connection = -1;
 
-inline SOAP_SOCKET Open(struct soap*, const char*, const char*, int)
-{
-    g_reply.position = 0; // every connection reads the reply from its start
-    return g_connection;
-}
-inline int Send(struct soap*, const char*, size_t)
-{
-    return SOAP_OK;
-}
-inline size_t Receive(struct soap*, char* buffer, size_t length)
-{
-    const size_t n = std::min(length, g_reply.size - g_reply.position);
-    if (n > 0)
-        memcpy(buffer, g_reply.data + g_reply.position, n);
-    g_reply.position += n;
-    return n;
-}
-inline int Close(struct soap*)
-{
-    return SOAP_OK;
-}
-inline int CloseSocket(struct soap*, SOAP_SOCKET)
-{
-    return SOAP_OK;
-}
-inline int ShutdownSocket(struct soap*, SOAP_SOCKET, int)
-{
-    return SOAP_OK;
-}
-
 inline void Install(struct soap* soap)
 {
-    soap->fopen = Open;
-    soap->fsend = Send;
-    soap->frecv = Receive;
-    soap->fclose = Close;
-    soap->fclosesocket = CloseSocket;
-    soap->fshutdownsocket = ShutdownSocket;
+    soap->fopen = [](struct soap*, const char*, const char*, int) -> SOAP_SOCKET {
+        g_reply.position = 0; // every connection reads the reply from its start
+        return g_connection;
+    };
+    soap->fsend = [](struct soap*, const char*, size_t) { return int(SOAP_OK); };
+    soap->frecv = [](struct soap*, char* buffer, size_t length) {
+        const size_t n = std::min(length, g_reply.size - g_reply.position);
+        if (n > 0)
+            memcpy(buffer, g_reply.data + g_reply.position, n);
+        g_reply.position += n;
+        return n;
+    };
+    soap->fclose = [](struct soap*) { return int(SOAP_OK); };
+    soap->fclosesocket = [](struct soap*, SOAP_SOCKET) { return int(SOAP_OK); };
+    soap->fshutdownsocket = [](struct soap*, SOAP_SOCKET, int) { return int(SOAP_OK); };
 }
 
 // Puts the transport under every later operation of the client and gives
