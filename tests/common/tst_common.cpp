@@ -1,11 +1,11 @@
-// The common layer: GB18030 texts, the fixed paths, bounded copies, the host
-// identity; work off the GUI thread (results and exceptions come back where
+// The common layer: GB18030 texts, the fixed paths, the host identity (the
+// cuts of the bounded copies: the configuration, event log and job options
+// tests); work off the GUI thread (results and exceptions come back where
 // they were asked for, the caller's events keep flowing while it waits, a
 // task group never outlives its work).
 #include "Background.h"
 #include "SystemPaths.h"
 #include "TavCommon.h"
-#include "TextUtil.h"
 
 #include <QTimer>
 #include <QtTest>
@@ -64,28 +64,6 @@ private slots:
         QVERIFY(GetCurrentFolder(small, sizeof small) > sizeof small);
         QCOMPARE(strlen(small), sizeof small - 1);
         qputenv(SystemPaths::kRootPrefixVariable, old);
-    }
-
-    void boundedCopies()
-    {
-        char buf[8];
-        QCOMPARE(CopyText(buf, sizeof buf, "0123456789"), size_t(7));
-        QCOMPARE(QByteArray(buf), QByteArray("0123456"));
-        QCOMPARE(CopyText(buf, sizeof buf, nullptr), size_t(0));
-        QCOMPARE(buf[0], '\0');
-        // "审批" is 6 UTF-8 bytes: a 6-byte field holds only the first whole.
-        char six[6], seven[7], four[4];
-        QCOMPARE(CopyUtf8Text(six, sizeof six, "审批"), size_t(3));
-        QCOMPARE(QString::fromUtf8(six), QString::fromUtf8("审"));
-        QCOMPARE(CopyUtf8Text(seven, sizeof seven, "审批"), size_t(6));
-        QCOMPARE(CopyUtf8Text(four, sizeof four, "a€"), size_t(1));
-        // GBK: never a two-byte character split.
-        char five[5];
-        QCOMPARE(CopyGbkText(five, sizeof five, UTF82GBK("打印机").constData()), size_t(4));
-        QCOMPARE(GBK2UTF8(five), QString::fromUtf8("打印"));
-        char formatted[10];
-        QCOMPARE(FormatText(formatted, sizeof formatted, "%s-%d", "abcdefgh", 42), size_t(9));
-        QCOMPARE(QByteArray(formatted), QByteArray("abcdefgh-"));
     }
 
     void hostIdentityFitsItsBuffers()
