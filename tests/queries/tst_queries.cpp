@@ -1,14 +1,12 @@
 // The RPC client's logon and queries against the development server (which runs every query text
 // it receives, so a wrong text fails), against a listener that hands out broken answers and where
-// nobody listens; the audit flow model, the decoding of the notices and the development server's
-// own limits.
+// nobody listens; the audit flow model and the decoding of the notices.
 #include "DComLayerWS.h"
 #include "DevServerProcess.h"
 #include "LanguageManager.h"
 #include "RawHttpServer.h"
 #include "RpcTestClient.h"
 #include "ServerNotice.h"
-#include "SoapCall.h"
 #include "TavAuditFlow.h"
 #include "TavCommon.h"
 #include "TavQuotaRequest.h"
@@ -186,22 +184,6 @@ class TestQueries : public QObject
             return "int " + QByteArray::number(unsigned(e), 16);
         }
         return QByteArray();
-    }
-
-    // One block of a print job; name becomes the name the server gave the job.
-    int saveBlock(const QList<QByteArray>& items, qint64 type, QByteArray& name)
-    {
-        SoapCall call(m_clients[Server], true);
-        arrayOfData data(call.soap(), items.size());
-        for (int i = 0; i < items.size(); ++i)
-            RpcTestClient::attach(call.soap(), data[i], m_dir.filePath(QString::number(i)),
-                                  &items[i], items[i].size());
-        ns__structSavePrintJobByBlock result;
-        const int status = call.proxy().SavePrintJobByBlockForLinuxClient(
-            call.endpoint(), nullptr, &data, type, name.data(), result);
-        if (status == SOAP_OK && result.return_ && result.return_->SplFileNameOut)
-            name = result.return_->SplFileNameOut;
-        return status;
     }
 
 private slots:
@@ -488,36 +470,6 @@ private slots:
             QTEST(QString::fromUtf8(out.Headline), "headline");
             QTEST(QByteArray(out.Detail), "detail");
         }
-    }
-
-    void devServerUploadRefused_data()
-    {
-        // The development server's checks of a print job's blocks.
-        QTest::addColumn<qint64>("type");
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<int>("recordSize");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("a first block") << qint64(0) << QByteArray() << 664 << true;
-        QTest::newRow("unknown block type") << qint64(5) << QByteArray() << 664 << false;
-        QTest::newRow("negative block type") << qint64(-1) << QByteArray() << 664 << false;
-        QTest::newRow("record too short") << qint64(0) << QByteArray() << 100 << false;
-        QTest::newRow("name never given out") << qint64(1) << QByteArray("P1.spl") << 664 << false;
-        QTest::newRow("path in the name")
-            << qint64(1) << QByteArray("../../etc/passwd") << 664 << false;
-        QTest::newRow("quote in the name")
-            << qint64(2) << QByteArray("x' OR '1'='1") << 664 << false;
-    }
-
-    void devServerUploadRefused()
-    {
-        QFETCH(qint64, type);
-        QFETCH(QByteArray, name);
-        QFETCH(int, recordSize);
-        QFETCH(bool, accepted);
-        const qlonglong uploads = m_server.scalar("SELECT count(*) FROM Uploads").toLongLong();
-        const QByteArray record = QByteArray("zhangsan").leftJustified(recordSize, '\0');
-        QCOMPARE(saveBlock({record, QByteArray(10, 'x')}, type, name) == SOAP_OK, accepted);
-        QCOMPARE(m_server.scalar("SELECT count(*) FROM Uploads").toLongLong(), uploads + accepted);
     }
 };
 

@@ -1,11 +1,9 @@
 // What the SOAP client puts on the wire and how it copes with what comes
-// back, against a raw loopback listener that records the bytes; the bounds of
-// the SOAP arrays.
+// back, against a raw loopback listener that records the bytes.
 #include "DimeReader.h"
 #include "RpcTestClient.h"
 #include "SoapCall.h"
 
-#include <QProcess>
 #include <QtTest>
 
 #include <climits>
@@ -257,45 +255,7 @@ private slots:
         }
         QVERIFY(!QFile::exists(m_dir.filePath("escaped.bin")));
     }
-
-    void indexOutOfRange_data()
-    {
-        // "<array> <index> [<size>]" for a child process; the arrays have 2 elements.
-        QTest::addColumn<QString>("use");
-        QTest::addColumn<bool>("stops");
-        QTest::newRow("data -1") << "data -1" << true;
-        QTest::newRow("data size") << "data 2" << true;
-        QTest::newRow("data empty") << "data 0 0" << true;
-        QTest::newRow("name size") << "name 2" << true;
-        QTest::newRow("names empty") << "name 0 0" << true;
-        QTest::newRow("last element") << "data 1" << false;
-    }
-
-    void indexOutOfRange()
-    {
-        QFETCH(QString, use);
-        QFETCH(bool, stops);
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(),
-                    QStringList{"--index"} + use.split(' '));
-        QVERIFY(child.waitForFinished(30000));
-        QCOMPARE(child.exitStatus() == QProcess::CrashExit, stops);
-        QCOMPARE(child.readAllStandardError().contains("__ptr && i >= 0 && i < __size"), stops);
-    }
 };
 
-int main(int argc, char** argv)
-{
-    // A child for indexOutOfRange: "--index <array> <index> [<size>]".
-    if (argc >= 4 && strcmp(argv[1], "--index") == 0) {
-        arrayOfData data(nullptr, argc == 5 ? atoi(argv[4]) : 2);
-        arrayOfName names(nullptr, argc == 5 ? atoi(argv[4]) : 2);
-        const int i = atoi(argv[3]);
-        return strcmp(argv[2], "data") == 0 ? data[i].__size : names[i] != nullptr;
-    }
-    QCoreApplication app(argc, argv);
-    TstSoapWire test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(TstSoapWire)
 #include "tst_soapwire.moc"
