@@ -1,5 +1,5 @@
-// The session without a server: remembered logon, job settings, logon
-// dialog, web portal link and notice pop-up; the about box and the link label.
+// The session without a server: remembered logon, payers, logon dialog, portal link, notice
+// pop-up; the about box and the link label.
 
 #include "Background.h"
 #include "DComLayerWS.h"
@@ -37,8 +37,7 @@ const QByteArray kDigest(kSeedPasswordDigest); // of "123456"
 const int kUnreachable = -999;                 // the fake's logon throws as the RPC layer does
 const int kOutOfMemory = -998;                 // the fake's logon throws std::bad_alloc
 
-// An RPC client that answers the logon and the payer query itself and keeps
-// what the session handed it.
+// An RPC client that answers the logon and the payer query and keeps what it was handed.
 class FakeRpcClient : public CDComLayerWS
 {
 public:
@@ -81,9 +80,8 @@ int modeOf(const QString& path)
 
 } // namespace
 
-// A session with a remembered logon on the fake client. Message boxes are
-// recorded as "title|text", yes/no boxes get `answer`; the URLs handed to the
-// desktop's browser are kept as the browser would get them.
+// A session on the fake client. Boxes are kept as "title|text", yes/no boxes get `answer`; the
+// URLs handed to the desktop's browser are kept as the browser would get them.
 class Fixture : public QObject
 {
     Q_OBJECT
@@ -269,27 +267,6 @@ private slots:
             actual += QString::asprintf(" %s/%d/%d", f.user.Payers[i].PayerName,
                                         f.user.Payers[i].PayerID, f.user.Payers[i].IsGroup);
         QCOMPARE(actual, loaded);
-    }
-
-    void purposesAndSecretLevels()
-    {
-        // Empty parts are kept; a secret level name holds 49 bytes, cut between
-        // characters.
-        const QByteArray longName = QByteArray("机密").repeated(10); // 60 bytes
-        TestRoot root;
-        root.writeConfig("[Main%20Window]\n2015=\";a;;b\"\n2014=\";" + longName + ";;b\"\n");
-        OrixUser user;
-        user.GetAuditByIni();
-        user.GetDocPurpose();
-        user.GetDocPurpose(); // a second logon replaces the purposes
-        QByteArrayList names;
-        for (const TavPurpose& p : user.AuditFlow.Purposes)
-            names << QByteArray(p.Name);
-        QCOMPARE(names, (QByteArrayList{"", "a", "", "b"}));
-        names.clear();
-        for (const TavSecret& s : user.AuditFlow.Secrets)
-            names << QByteArray(s.SecretLevelName);
-        QCOMPARE(names, (QByteArrayList{"", longName.left(48), "", "b"}));
     }
 
     void logon_data()
