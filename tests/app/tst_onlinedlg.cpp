@@ -1,7 +1,6 @@
 // The main window against the development server through a relay that counts and delays requests:
-// the logon paths, one whole life online (the logon's calls in order, a notice popping up, logout,
-// an outage that ends by itself), the sign-on plug-in (stand-in and broken builds), the defaults;
-// and the session's logon past objects that another user planted in the shared folder.
+// the logon paths, one life online (the logon's calls, a notice, logout, an outage that ends by
+// itself), the sign-on plug-in, the defaults; the session past planted objects.
 
 #include "DevServerProcess.h"
 #include "LogonAttempt.h"
@@ -31,8 +30,7 @@
 namespace
 {
 
-// The operation of each request in arrival order; for a field query, the operation, a blank and
-// the SQL.
+// The operation of each request in arrival order, for a field query followed by its SQL.
 QStringList operations(const QList<RawHttpServer::Request>& requests)
 {
     static const QRegularExpression op("<ns:(\\w+)"), sql("<pSQL>([^<]*)</pSQL>");
@@ -69,9 +67,8 @@ class TestOnlineDlg : public QObject
     std::unique_ptr<TestRoot> m_root;
     std::unique_ptr<OnlineDlg> m_window;
     QStringList m_boxes;
-    // Each logon dialog the window opens is closed with Escape, left open, or logged on with the
-    // password once it has been up for actAfterMs. The window runs it in a loop of its own, so
-    // what a test does meanwhile goes through the driver (onShown).
+    // Each logon dialog the window opens (in a loop of its own) is closed with Escape, left open or
+    // logged on with the password after actAfterMs; onShown runs when it comes up.
     struct {
         QString password;
         bool leaveOpen = false;
@@ -84,8 +81,8 @@ class TestOnlineDlg : public QObject
     } m_dialogs;
     QTimer m_driver;
 
-    // Writes the configuration and, unless digest is empty, the remembered automatic logon of
-    // user at the relay; then opens the window with short intervals.
+    // Writes the configuration and any remembered automatic logon; opens the window, short
+    // intervals.
     void start(const QString& address, const QByteArray& digest = {}, quint16 port = 0,
                const QString& plugin = {}, const QString& extra = {},
                const QByteArray& user = "zhaoliu")
@@ -302,8 +299,7 @@ private slots:
         m_window->setWindowState(Qt::WindowMinimized);
         QVERIFY(!m_window->isVisible());
 
-        // Logout from the tray: the dialog without an automatic logon before it, though one would
-        // succeed; the user logs on in it.
+        // Logout from the tray: the dialog without an automatic logon first; the user logs on.
         m_relay.clearRequests();
         int logonsBefore = -1;
         bool monitorStopped = false;
@@ -319,9 +315,8 @@ private slots:
         QCOMPARE(logonsBefore, 0);
         QVERIFY(monitorStopped);
 
-        // The server goes away: offline at the next poll, the dialog waits with nobody at it;
-        // the server comes back at its port (after a few attempts in vain) and the client is
-        // online again by itself.
+        // The server goes away: offline, the dialog waits with nobody at it; the server comes back
+        // at its port and the client is online again by itself.
         m_dialogs.leaveOpen = true;
         const quint16 port = m_server.port();
         bool serverBack = false;

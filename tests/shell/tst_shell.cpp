@@ -1,9 +1,6 @@
-// The event log; the files a client shares with the other users of the
-// workstation, with real processes of the built program: one client per
-// desktop user (a second start signals the first, online with its remembered
-// logon, and exits 0) whatever another user planted in place of the lock file
-// or the signal folder; the stand-in sign-on plug-in reads only the user's
-// own state file.
+// The event log; with real processes of the program, one client per desktop user (a second start
+// signals the first and exits 0) whatever another user planted in place of the lock file or the
+// signal folder; the stand-in sign-on plug-in reads only the user's own state file.
 #include "DevServerProcess.h"
 #include "EventLog.h"
 #include "PlantedObject.h"
@@ -64,8 +61,7 @@ class TestShell : public QObject
         return p;
     }
 
-    // Whether another process holds the lock in the user's own folder. Never
-    // waits: a planted FIFO is not opened for writing without a reader.
+    // Whether another process holds the user's own lock (a planted FIFO is never waited on).
     bool waitForLock(const QString& user)
     {
         const QByteArray own = QFile::encodeName(m_root->path() + "/home/" + user +
@@ -160,10 +156,10 @@ private slots:
                  "dlopen:100% %s %n broken\n\r\nlogout-user:" + QByteArray(497, 'n') + "\r\n" +
                      QByteArray("审").repeated(169) + "\r\n");
     }
+
     void secondStartSignalsTheFirst()
     {
-        // The signal folder is made sticky and open to every user, with each
-        // user's own signal file; a second start touches only its user's.
+        // A sticky signal folder open to all, a file per user; a second start touches its user's.
         const QString folder = m_root->varTmp() + "/Tavlockfilepath";
         m_root->writeConfig("[Main%20Window]\n2002=127.0.0.1\n[Debug]\nLevel=15\n");
         QVERIFY(m_root->writeRememberedLogon("zhaoliu", m_server.port(), kSeedPasswordDigest));
@@ -194,8 +190,7 @@ private slots:
 
     void plantedObjects_data()
     {
-        // None of it may hold up the start, be written through, or let a
-        // second start of the user run.
+        // None may hold up the start, be written through, or let a second start of the user run.
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("foreign");
@@ -264,8 +259,7 @@ private slots:
             QSKIP("planting another user's object needs root (chown to nobody)");
         m_root->setUser("bob");
         qunsetenv("ORIX_SIGNON_STATE");
-        // The shared name that every user could write is not read at all; the
-        // default name is the user's own.
+        // The shared name that every user could write is never read; the default is the user's.
         const QString shared = m_root->varTmp() + "/ifclient-signon";
         QVERIFY(PlantedObject::plant(shared, "file", geteuid() == 0, "login mallory\n"));
         chmod(QFile::encodeName(shared).constData(), 0666);
