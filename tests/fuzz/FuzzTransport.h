@@ -1,8 +1,6 @@
 #pragma once
 
-// A transport for the SOAP runtime that answers every connection of the
-// client with the same bytes: the fuzz input, as if a server had sent it.
-// Requests are discarded; nothing touches the network.
+// A SOAP transport that answers every connection with the fuzz input; nothing touches the network.
 
 #include "DComLayerWS.h"
 #include "SoapCall.h"
@@ -22,8 +20,7 @@ struct Reply {
     size_t position = 0;
 };
 inline Reply g_reply;
-// A descriptor that stands for the connection: the runtime only passes it
-// back to the functions below.
+// A descriptor standing for the connection, which the runtime only hands back to the callbacks.
 inline int g_connection = -1;
 
 inline void Install(struct soap* soap)
@@ -45,9 +42,7 @@ inline void Install(struct soap* soap)
     soap->fshutdownsocket = [](struct soap*, SOAP_SOCKET, int) { return int(SOAP_OK); };
 }
 
-// Puts the transport under every later operation of the client and gives
-// client its endpoint (port 8085: strings in UTF-8 mode, as on the server's
-// main port).
+// The transport under every later operation, and the client's endpoint (8085: UTF-8 strings).
 inline void Init(CDComLayerWS& client)
 {
     g_connection = open("/dev/null", O_RDWR | O_CLOEXEC);
