@@ -22,8 +22,9 @@
 // The request record, the document (or one block of it) and the print
 // job's appendix travel as DIME attachments whose __ptr names a local file
 // that the runtime streams. Each such file is an UploadFile: a unique,
-// owner-only file that is gone again when the call returns or throws. Two
-// desktop users (or two uploads of one user) never share one.
+// owner-only file that is gone again when the upload returns or throws (the
+// block files of an upload serve all its blocks). Two desktop users (or two
+// uploads of one user) never share one.
 
 namespace
 {
@@ -107,17 +108,76 @@ bool readBlock(FILE* document, char* buffer, size_t size, unsigned long* bytesSe
     return true;
 }
 
-// A stream buffer of a whole block: the 1024-byte reads of a block then
-// cost one read from the file instead of one per page.
-void readWholeBlocks(FILE* document)
-{
-    setvbuf(document, nullptr, _IOFBF, CDComLayerWS::kUploadBlockSize);
-}
-
 struct FileCloser {
     void operator()(FILE* f) const { fclose(f); }
 };
 using FileHandle = std::unique_ptr<FILE, FileCloser>;
+
+// The document of a block upload, read through a stream buffer of one
+// block: the 1024-byte reads of a block then cost one read of the file
+// instead of one per 4 KiB (a null buffer given to setvbuf keeps the
+// default size). The buffer outlives the stream.
+struct BlockDocument {
+    std::unique_ptr<char[]> buffer{new (std::nothrow) char[CDComLayerWS::kUploadBlockSize]};
+    FileHandle file;
+
+    explicit BlockDocument(FILE* f) : file(f)
+    {
+        if (file && buffer)
+            setvbuf(file.get(), buffer.get(), _IOFBF, CDComLayerWS::kUploadBlockSize);
+    }
+};
+
+// The record and data files of the blocks of one upload: made once when the
+// upload starts and rewritten for every block, since making and removing a
+// file per block costs more than writing the block. The block functions
+// take them from the upload that runs on their thread; called on their own
+// they make files of their own.
+struct BlockFiles {
+    const CDComLayerWS* client;
+    bool mobile;
+    UploadFile record;
+    UploadFile data;
+
+    BlockFiles(const CDComLayerWS* c, bool m, const QByteArray& folder)
+        : client(c), mobile(m), record(folder, "SendOneBlockToServerInfo-", ".bin"),
+          data(folder, "SendOneBlockToServerData-", ".bin")
+    {
+    }
+};
+thread_local BlockFiles* t_blockFiles = nullptr;
+
+// Offers files to the block functions of this thread while it lives.
+class BlockFilesInUse
+{
+public:
+    explicit BlockFilesInUse(BlockFiles* files) : m_previous(t_blockFiles) { t_blockFiles = files; }
+    ~BlockFilesInUse() { t_blockFiles = m_previous; }
+    BlockFilesInUse(const BlockFilesInUse&) = delete;
+    BlockFilesInUse& operator=(const BlockFilesInUse&) = delete;
+
+private:
+    BlockFiles* m_previous;
+};
+
+// The files a block is written to: the upload's, else a pair of its own.
+class BlockFileChoice
+{
+public:
+    BlockFileChoice(const CDComLayerWS* client, bool mobile, const QByteArray& folder)
+    {
+        if (t_blockFiles && t_blockFiles->client == client && t_blockFiles->mobile == mobile)
+            m_files = t_blockFiles;
+        else
+            m_files = (m_own = std::make_unique<BlockFiles>(client, mobile, folder)).get();
+    }
+    UploadFile& record() { return m_files->record; }
+    UploadFile& data() { return m_files->data; }
+
+private:
+    std::unique_ptr<BlockFiles> m_own;
+    BlockFiles* m_files;
+};
 
 } // namespace
 
@@ -168,22 +228,23 @@ int CDComLayerWS::SavePrintJob(void* taskRecord, char* appendixText, char* docum
     const unsigned long long total = static_cast<unsigned long long>(size);
 
     if (total > kUploadBlockSize) {
-        FileHandle document(TavFopenEx(documentPath, const_cast<char*>("rb")));
-        if (!document)
+        BlockDocument document(TavFopenEx(documentPath, const_cast<char*>("rb")));
+        if (!document.file)
             FailUpload(kFileError);
-        readWholeBlocks(document.get());
+        BlockFiles files(this, false, kWorkingFolder);
+        BlockFilesInUse offered(&files);
+        FILE* f = document.file.get();
         unsigned long sent = 0;
         const unsigned long long blocks = (total + kUploadBlockSize - 1) / kUploadBlockSize;
-        SendOneBlockToServer(document.get(), 0, kUploadBlockSize, taskRecord, appendixText, &sent,
-                             storedName);
+        SendOneBlockToServer(f, 0, kUploadBlockSize, taskRecord, appendixText, &sent, storedName);
         ReportProgress(sent, total);
         for (unsigned long long i = 0; i + 2 < blocks; ++i) {
-            SendOneBlockToServer(document.get(), 1, kUploadBlockSize, taskRecord, appendixText,
-                                 &sent, storedName);
+            SendOneBlockToServer(f, 1, kUploadBlockSize, taskRecord, appendixText, &sent,
+                                 storedName);
             ReportProgress(sent, total);
         }
-        SendOneBlockToServer(document.get(), 2, static_cast<unsigned long>(total - sent),
-                             taskRecord, appendixText, &sent, storedName);
+        SendOneBlockToServer(f, 2, static_cast<unsigned long>(total - sent), taskRecord,
+                             appendixText, &sent, storedName);
         ReportProgress(sent, total);
         return 0;
     }
@@ -224,9 +285,10 @@ int CDComLayerWS::SendOneBlockToServer(FILE* document, long blockType, unsigned 
     if (!readBlock(document, block.get(), blockSize, bytesSent))
         FailUpload(kFileError);
 
-    UploadFile task(kWorkingFolder, "SendOneBlockToServerInfo-", ".bin");
-    UploadFile blockFile(kWorkingFolder, "SendOneBlockToServerData-", ".bin");
-    if (!task.write(taskRecord, kPrintTaskSize) || !blockFile.write(block.get(), blockSize))
+    BlockFileChoice files(this, false, kWorkingFolder);
+    UploadFile& task = files.record();
+    UploadFile& blockFile = files.data();
+    if (!task.rewrite(taskRecord, kPrintTaskSize) || !blockFile.rewrite(block.get(), blockSize))
         FailUpload(kFileError);
     block.reset(); // the block's bytes are in their file now
 
@@ -276,23 +338,24 @@ int CDComLayerWS::SaveMobilePrintJob(void* taskRecord, char* reserved, char* doc
     const unsigned long long total = static_cast<unsigned long long>(size);
 
     if (total > kUploadBlockSize) {
-        FileHandle document(fopen(documentPath, "rb"));
-        if (!document)
+        BlockDocument document(fopen(documentPath, "rb"));
+        if (!document.file)
             FailUpload(kFileError);
-        readWholeBlocks(document.get());
+        BlockFiles files(this, true, SystemPaths::varTmp());
+        BlockFilesInUse offered(&files);
+        FILE* f = document.file.get();
         unsigned long sent = 0;
         const unsigned long long blocks = (total + kUploadBlockSize - 1) / kUploadBlockSize;
-        SendMobilePrintJobOneBlockToServer(document.get(), 0, kUploadBlockSize, taskRecord,
-                                           reserved, &sent, storedName);
+        SendMobilePrintJobOneBlockToServer(f, 0, kUploadBlockSize, taskRecord, reserved, &sent,
+                                           storedName);
         ReportProgress(sent, total);
         for (unsigned long long i = 0; i + 2 < blocks; ++i) {
-            SendMobilePrintJobOneBlockToServer(document.get(), 1, kUploadBlockSize, taskRecord,
-                                               reserved, &sent, storedName);
+            SendMobilePrintJobOneBlockToServer(f, 1, kUploadBlockSize, taskRecord, reserved, &sent,
+                                               storedName);
             ReportProgress(sent, total);
         }
-        SendMobilePrintJobOneBlockToServer(document.get(), 2,
-                                           static_cast<unsigned long>(total - sent), taskRecord,
-                                           reserved, &sent, storedName);
+        SendMobilePrintJobOneBlockToServer(f, 2, static_cast<unsigned long>(total - sent),
+                                           taskRecord, reserved, &sent, storedName);
         ReportProgress(sent, total);
         return 0;
     }
@@ -329,11 +392,12 @@ int CDComLayerWS::SendMobilePrintJobOneBlockToServer(FILE* document, long blockT
     if (!readBlock(document, block.get(), blockSize, bytesSent))
         FailUpload(kFileError);
 
-    UploadFile task(SystemPaths::varTmp(), "SendOneBlockToServerInfo-", ".bin");
-    if (!task.write(taskRecord, kMobileTaskSize))
+    BlockFileChoice files(this, true, SystemPaths::varTmp());
+    UploadFile& task = files.record();
+    UploadFile& blockFile = files.data();
+    if (!task.rewrite(taskRecord, kMobileTaskSize))
         throw kMobileRecordFileError;
-    UploadFile blockFile(SystemPaths::varTmp(), "SendOneBlockToServerData-", ".bin");
-    if (!blockFile.write(block.get(), blockSize))
+    if (!blockFile.rewrite(block.get(), blockSize))
         throw kMobileDataFileError;
     block.reset();
 

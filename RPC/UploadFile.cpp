@@ -1,6 +1,7 @@
 #include "UploadFile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -38,24 +39,39 @@ UploadFile::~UploadFile()
 
 bool UploadFile::write(const void* data, size_t size)
 {
+    const bool written = rewrite(data, size);
+    if (m_fd >= 0 && close(m_fd) != 0)
+        m_ok = false;
+    m_fd = -1;
+    return written && m_ok;
+}
+
+bool UploadFile::rewrite(const void* data, size_t size)
+{
     if (m_fd < 0) {
         m_ok = false;
         return false;
     }
     const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, p, size);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pwrite(m_fd, p + done, size - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             m_ok = false;
-            break;
+            m_size = SIZE_MAX; // whatever it holds now goes with the next rewrite
+            return false;
         }
-        p += n;
-        size -= static_cast<size_t>(n);
+        done += static_cast<size_t>(n);
     }
-    if (close(m_fd) != 0)
+    // A shorter content than before (the last block) must not keep the
+    // earlier bytes beyond it.
+    if (size < m_size && ftruncate(m_fd, static_cast<off_t>(size)) != 0) {
         m_ok = false;
-    m_fd = -1;
-    return m_ok;
+        m_size = SIZE_MAX;
+        return false;
+    }
+    m_size = size;
+    return true;
 }

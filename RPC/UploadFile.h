@@ -22,6 +22,11 @@ public:
     bool ok() const { return m_ok; }
     // Writes all size bytes and closes the file. False on failure.
     bool write(const void* data, size_t size);
+    // Makes the file hold exactly these size bytes and keeps it open for the
+    // next rewrite (the blocks of one upload reuse their files: rewriting a
+    // file costs less than making and removing one per block). False on
+    // failure.
+    bool rewrite(const void* data, size_t size);
     // Absolute path, for the attachment's __ptr; empty when not made.
     char* path() { return m_path.data(); }
 
@@ -29,4 +34,5 @@ private:
     QByteArray m_path;
     int m_fd = -1;
     bool m_ok = false;
+    size_t m_size = 0; // what the file holds
 };

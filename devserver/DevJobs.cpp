@@ -167,7 +167,7 @@ std::string DescribeRecord(const std::string& kind, const std::string& record)
 int RunJobsCommand(int argc, char** argv)
 {
     std::string db, storage;
-    for (int i = 2; i < argc; ++i) {
+    for (int i = 2; i < argc; i += 2) { // option and value
         const std::string a = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
         if (a == "--db" && next) {
@@ -178,7 +178,6 @@ int RunJobsCommand(int argc, char** argv)
             usage();
             return 2;
         }
-        ++i;
     }
     struct stat st;
     if (db.empty()) {

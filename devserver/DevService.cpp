@@ -86,7 +86,9 @@ int DevService::attachmentWrite(struct soap*, void* handle, const char* buf, siz
     auto* buffer = static_cast<std::vector<unsigned char>*>(handle);
     if (len > DevLimits::kMaxAttachment - buffer->size())
         return SOAP_EOM;
-    buffer->insert(buffer->end(), buf, buf + len);
+    // As unsigned char, so that the piece is copied whole, not char by char.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(buf);
+    buffer->insert(buffer->end(), bytes, bytes + len);
     return SOAP_OK;
 }
 

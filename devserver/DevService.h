@@ -3,6 +3,7 @@
 #include "soapOrWSService.h"
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,6 +72,12 @@ public:
     // Releases the attachments of the request just served.
     void endRequest() { m_attachments.clear(); }
 
+    // Writes the byte and block counts of the jobs under way to their
+    // Uploads rows (the server calls it when it has been idle for a while
+    // and before it stops; a finished job's row is written at once).
+    void saveJobCounts();
+    ~DevService() override;
+
 private:
     // DIME attachments are received through these callbacks: the runtime
     // hands them over in pieces of its input buffer (its own receiving
@@ -96,12 +103,40 @@ private:
     int saveWhole(const char* operation, JobKind kind, arrayOfData* data, arrayOfName& names);
     int saveBlock(const char* operation, JobKind kind, arrayOfData* data, LONG64 blockType,
                   const char* nameIn, ns__structSavePrintJobByBlock& result);
-    std::string beginJob(JobKind kind, std::string* error);
-    bool appendDocument(JobKind kind, const std::string& name, const Bytes& bytes,
-                        std::string* error);
+
+    // A job whose blocks are arriving: its data file stays open for
+    // appending and its counts are kept here between its blocks, so that a
+    // block costs one write and no database change. Its Uploads row holds
+    // kind, owner and data file from the first block on; the counts reach
+    // the row when the job finishes, on saveJobCounts() and when the job is
+    // closed to make room. A job not held here (the server restarted, or it
+    // was closed) is taken up again from its row and the file's size.
+    struct OpenJob {
+        JobKind kind = JobKind::Copy;
+        std::string user;
+        int fd = -1;          // the data file, appending; -1 for a copy request
+        long long bytes = 0;  // in the data file
+        long long blocks = 0; // appended so far
+        bool countsSaved = true;
+        unsigned long long lastUse = 0;
+    };
+    static constexpr size_t kMaxOpenJobs = 64;
+
+    // Block 0 or a whole job: a new job with its row, its (empty) data
+    // file and its entry here. Null (and *error) on failure.
+    OpenJob* beginJob(JobKind kind, const std::string& user, std::string* name, std::string* error);
+    // A later block: the unfinished job of this kind named name. Null (and
+    // *error) when there is none.
+    OpenJob* continueJob(JobKind kind, const std::string& name, std::string* error);
+    bool appendDocument(OpenJob& job, const Bytes& bytes, std::string* error);
     bool finishJob(JobKind kind, const std::string& name, const Bytes& record,
                    const Bytes& appendix, std::string* error);
+    // Saves the job's counts to its row and forgets it.
+    void closeJob(const std::string& name);
+    OpenJob* remember(const std::string& name, OpenJob job);
 
     DevDatabase& m_db;
     DevStorage& m_storage;
+    std::map<std::string, OpenJob> m_openJobs;
+    unsigned long long m_useCounter = 0;
 };

@@ -7,14 +7,19 @@
 #include <QtEndian>
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The upload operations: every job gets a folder in the storage folder
 // (task.bin = the request record, the document or disc data, appendix.bin)
 // and a row in Uploads; a finished print job also a PrintProcTask row and a
-// "received" notice for its user.
+// "received" notice for its user. Between the blocks of a job its data file
+// stays open and its counts stay in memory (OpenJob).
 
 namespace
 {
@@ -101,61 +106,179 @@ DevService::Bytes DevService::item(const arrayOfData* array, int index) const
     return bytes;
 }
 
-std::string DevService::beginJob(JobKind kind, std::string* error)
+DevService::OpenJob* DevService::remember(const std::string& name, OpenJob job)
 {
-    const KindInfo& k = info(kind);
-    const std::string name = m_storage.createJob(k.prefix);
-    if (name.empty()) {
-        *error = "cannot create a job folder in " + m_storage.dir();
-        return name;
+    if (m_openJobs.size() >= kMaxOpenJobs) {
+        // Room for one more: the job that waited longest is closed.
+        auto oldest = m_openJobs.begin();
+        for (auto it = m_openJobs.begin(); it != m_openJobs.end(); ++it)
+            if (it->second.lastUse < oldest->second.lastUse)
+                oldest = it;
+        closeJob(oldest->first);
     }
-    const std::string data = *k.dataFile ? m_storage.jobPath(name, k.dataFile) : std::string();
-    if (!data.empty() && !DevStorage::writeFile(data, "", 0, false)) {
-        *error = "cannot create " + data;
-        return std::string();
-    }
-    DevStatement q(m_db.handle(), "INSERT INTO Uploads (StoredName, Kind, DataPath) "
-                                  "VALUES (?, ?, ?)");
-    q.bind(1, name).bind(2, std::string(k.name)).bind(3, data);
-    if (!q.run()) {
-        *error = std::string("database: ") + sqlite3_errmsg(m_db.handle());
-        return std::string();
-    }
-    return name;
+    job.lastUse = ++m_useCounter;
+    return &(m_openJobs[name] = std::move(job));
 }
 
-bool DevService::appendDocument(JobKind kind, const std::string& name, const Bytes& bytes,
-                                std::string* error)
+DevService::OpenJob* DevService::beginJob(JobKind kind, const std::string& user, std::string* name,
+                                          std::string* error)
 {
     const KindInfo& k = info(kind);
-    DevStatement blocks(m_db.handle(), "SELECT Blocks FROM Uploads WHERE StoredName = ?");
-    blocks.bind(1, name);
-    if (!blocks.next() || blocks.integer(0) >= DevLimits::kMaxBlocks) {
+    *name = m_storage.createJob(k.prefix);
+    if (name->empty()) {
+        *error = "cannot create a job folder in " + m_storage.dir();
+        return nullptr;
+    }
+    OpenJob job;
+    job.kind = kind;
+    job.user = user;
+    const std::string data = *k.dataFile ? m_storage.jobPath(*name, k.dataFile) : std::string();
+    if (!data.empty()) {
+        job.fd = open(data.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+        if (job.fd < 0) {
+            *error = "cannot create " + data;
+            return nullptr;
+        }
+    }
+    DevStatement q(m_db.handle(), "INSERT INTO Uploads (StoredName, Kind, UserName, DataPath) "
+                                  "VALUES (?, ?, ?, ?)");
+    q.bind(1, *name).bind(2, std::string(k.name)).bind(3, user).bind(4, data);
+    if (!q.run()) {
+        *error = std::string("database: ") + sqlite3_errmsg(m_db.handle());
+        if (job.fd >= 0)
+            close(job.fd);
+        return nullptr;
+    }
+    return remember(*name, std::move(job));
+}
+
+DevService::OpenJob* DevService::continueJob(JobKind kind, const std::string& name,
+                                             std::string* error)
+{
+    const KindInfo& k = info(kind);
+    const auto held = m_openJobs.find(name);
+    if (held != m_openJobs.end()) {
+        if (held->second.kind != kind) {
+            *error = "unknown stored name \"" + name + "\"";
+            return nullptr;
+        }
+        held->second.lastUse = ++m_useCounter;
+        return &held->second;
+    }
+    DevStatement q(m_db.handle(), "SELECT Finished, UserName, Blocks, DataPath FROM Uploads "
+                                  "WHERE StoredName = ? AND Kind = ?");
+    q.bind(1, name).bind(2, std::string(k.name));
+    if (!DevStorage::isValidName(name) || !q.next()) {
+        *error = "unknown stored name \"" + name + "\"";
+        return nullptr;
+    }
+    if (q.integer(0) != 0) {
+        *error = "the job " + name + " is already complete";
+        return nullptr;
+    }
+    OpenJob job;
+    job.kind = kind;
+    job.user = q.text(1);
+    job.blocks = q.integer(2);
+    const std::string data = q.text(3);
+    if (!data.empty()) {
+        // The file holds every block appended so far, whatever the row says.
+        job.fd = open(data.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        struct stat st;
+        if (job.fd < 0 || fstat(job.fd, &st) != 0) {
+            if (job.fd >= 0)
+                close(job.fd);
+            *error = "the job's data file is missing";
+            return nullptr;
+        }
+        job.bytes = st.st_size;
+    }
+    return remember(name, std::move(job));
+}
+
+bool DevService::appendDocument(OpenJob& job, const Bytes& bytes, std::string* error)
+{
+    if (job.blocks >= DevLimits::kMaxBlocks) {
         *error = "too many blocks";
         return false;
     }
-    const std::string path = m_storage.jobPath(name, k.dataFile);
-    long long size = -1;
-    if (GetBigFileSize(path.c_str(), &size) != 0) {
-        *error = "the job's data file is missing";
+    if (job.fd < 0) {
+        *error = "the job has no data file";
         return false;
     }
-    if (size + static_cast<long long>(bytes.size) > DevLimits::kMaxJobBytes) {
+    if (job.bytes + static_cast<long long>(bytes.size) > DevLimits::kMaxJobBytes) {
         *error = "the job is larger than the server accepts";
         return false;
     }
-    if (!DevStorage::writeFile(path, bytes.data, bytes.size, true)) {
-        *error = "cannot write " + path;
-        return false;
+    const char* p = reinterpret_cast<const char*>(bytes.data);
+    size_t left = bytes.size;
+    while (left > 0) {
+        const ssize_t n = write(job.fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // Nothing of a failed block stays in the document.
+            *error = std::string("cannot write the job's data file: ") + strerror(errno);
+            if (ftruncate(job.fd, job.bytes) != 0)
+                *error += " (and it keeps part of the block)";
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
     }
-    DevStatement q(m_db.handle(),
-                   "UPDATE Uploads SET Bytes = ?, Blocks = Blocks + 1 WHERE StoredName = ?");
-    q.bind(1, size + static_cast<long long>(bytes.size)).bind(2, name);
-    if (!q.run()) {
-        *error = std::string("database: ") + sqlite3_errmsg(m_db.handle());
-        return false;
-    }
+    job.bytes += static_cast<long long>(bytes.size);
+    ++job.blocks;
+    job.countsSaved = false;
     return true;
+}
+
+void DevService::closeJob(const std::string& name)
+{
+    const auto it = m_openJobs.find(name);
+    if (it == m_openJobs.end())
+        return;
+    OpenJob& job = it->second;
+    if (!job.countsSaved) {
+        DevStatement q(m_db.handle(),
+                       "UPDATE Uploads SET Bytes = ?, Blocks = ? WHERE StoredName = ?");
+        q.bind(1, job.bytes).bind(2, job.blocks).bind(3, name);
+        if (!q.run())
+            fprintf(stderr, "orws-devserver: cannot save the counts of %s: %s\n", name.c_str(),
+                    sqlite3_errmsg(m_db.handle()));
+    }
+    if (job.fd >= 0)
+        close(job.fd);
+    m_openJobs.erase(it);
+}
+
+void DevService::saveJobCounts()
+{
+    bool any = false;
+    for (const auto& entry : m_openJobs)
+        any = any || !entry.second.countsSaved;
+    if (!any || !m_db.exec("BEGIN"))
+        return;
+    for (auto& entry : m_openJobs) {
+        OpenJob& job = entry.second;
+        if (job.countsSaved)
+            continue;
+        DevStatement q(m_db.handle(),
+                       "UPDATE Uploads SET Bytes = ?, Blocks = ? WHERE StoredName = ?");
+        q.bind(1, job.bytes).bind(2, job.blocks).bind(3, entry.first);
+        job.countsSaved = q.run();
+    }
+    if (!m_db.exec("COMMIT")) {
+        fprintf(stderr, "orws-devserver: cannot save the job counts: %s\n", m_db.error().c_str());
+        m_db.exec("ROLLBACK");
+        for (auto& entry : m_openJobs)
+            entry.second.countsSaved = false;
+    }
+}
+
+DevService::~DevService()
+{
+    while (!m_openJobs.empty())
+        closeJob(m_openJobs.begin()->first);
 }
 
 bool DevService::finishJob(JobKind kind, const std::string& name, const Bytes& record,
@@ -229,16 +352,15 @@ bool DevService::finishJob(JobKind kind, const std::string& name, const Bytes& r
         return false;
     }
     bool ok = true;
-    const std::string dataPath = *k.dataFile ? m_storage.jobPath(name, k.dataFile) : std::string();
-    long long bytes = 0;
-    if (!dataPath.empty() && GetBigFileSize(dataPath.c_str(), &bytes) != 0)
-        bytes = -1;
+    const auto held = m_openJobs.find(name);
+    const long long bytes = held != m_openJobs.end() ? held->second.bytes : 0;
+    const long long blocks = held != m_openJobs.end() ? held->second.blocks : 0;
     {
-        DevStatement q(m_db.handle(),
-                       "UPDATE Uploads SET Finished = 1, UserName = ?, DocName = ?, "
-                       "RecordPath = ?, AppendixPath = ?, Bytes = ? WHERE StoredName = ?");
+        DevStatement q(m_db.handle(), "UPDATE Uploads SET Finished = 1, UserName = ?, DocName = ?, "
+                                      "RecordPath = ?, AppendixPath = ?, Bytes = ?, Blocks = ? "
+                                      "WHERE StoredName = ?");
         q.bind(1, f.user).bind(2, f.doc).bind(3, recordPath).bind(4, appendixPath);
-        q.bind(5, bytes).bind(6, name);
+        q.bind(5, bytes).bind(6, blocks).bind(7, name);
         ok = q.run();
     }
     if (ok && (kind == JobKind::Print || kind == JobKind::Mobile)) {
@@ -268,6 +390,10 @@ bool DevService::finishJob(JobKind kind, const std::string& name, const Bytes& r
         m_db.exec("ROLLBACK");
         return false;
     }
+    if (held != m_openJobs.end()) {
+        held->second.countsSaved = true;
+        closeJob(name);
+    }
     fprintf(stderr, "orws-devserver: stored %s job %s for %s (%lld bytes)\n", k.name, name.c_str(),
             f.user.c_str(), bytes);
     return true;
@@ -292,30 +418,23 @@ int DevService::saveBlock(const char* operation, JobKind kind, arrayOfData* data
     // owns the job, and later blocks must come from the same user.
     const std::string user =
         !disc && record.size >= k.recordSize ? FieldText(at(record.data, 0), 50) : std::string();
+    OpenJob* job = nullptr;
     if (blockType == 0) {
         if (!disc && record.size < k.recordSize)
             return fault(operation, "the first block carries no request record");
-        name = beginJob(kind, &error);
-        if (name.empty())
+        job = beginJob(kind, user, &name, &error);
+        if (!job)
             return fault(operation, error);
-        DevStatement owner(m_db.handle(), "UPDATE Uploads SET UserName = ? WHERE StoredName = ?");
-        owner.bind(1, user).bind(2, name);
-        if (!owner.run())
-            return fault(operation, std::string("database: ") + sqlite3_errmsg(m_db.handle()));
     } else {
         name = nameIn ? nameIn : "";
-        DevStatement q(m_db.handle(), "SELECT Finished, UserName FROM Uploads "
-                                      "WHERE StoredName = ? AND Kind = ?");
-        q.bind(1, name).bind(2, std::string(k.name));
-        if (!DevStorage::isValidName(name) || !q.next())
-            return fault(operation, "unknown stored name \"" + name + "\"");
-        if (q.integer(0) != 0)
-            return fault(operation, "the job " + name + " is already complete");
-        if (!disc && (record.size < k.recordSize || q.text(1) != user))
+        job = continueJob(kind, name, &error);
+        if (!job)
+            return fault(operation, error);
+        if (!disc && (record.size < k.recordSize || job->user != user))
             return fault(operation, "the job " + name + " belongs to another user");
     }
     const bool last = blockType == 2;
-    if (!(disc && last) && !appendDocument(kind, name, block, &error))
+    if (!(disc && last) && !appendDocument(*job, block, &error))
         return fault(operation, error);
     if (last) {
         const Bytes finalRecord = disc ? block : record;
@@ -341,8 +460,9 @@ int DevService::saveWhole(const char* operation, JobKind kind, arrayOfData* data
     if (record.size < k.recordSize)
         return fault(operation, std::string("no ") + k.recordName + " record");
     const Bytes appendix = kind == JobKind::Print ? item(data, 2) : Bytes();
-    const std::string name = beginJob(kind, &error);
-    if (name.empty() || !appendDocument(kind, name, item(data, 1), &error) ||
+    std::string name;
+    OpenJob* job = beginJob(kind, std::string(), &name, &error);
+    if (!job || !appendDocument(*job, item(data, 1), &error) ||
         !finishJob(kind, name, record, appendix, &error))
         return fault(operation, error);
     names.resize(1);
@@ -392,8 +512,9 @@ int DevService::SaveCopyJobSQL(arrayOfData* CopyInfo, arrayOfName*, char** TaskI
     const Bytes record = item(CopyInfo, 0);
     if (record.size < kCopy.recordSize)
         return fault("SaveCopyJobSQL", std::string("no ") + kCopy.recordName + " record");
-    const std::string name = beginJob(JobKind::Copy, &error);
-    if (name.empty() || !finishJob(JobKind::Copy, name, record, Bytes(), &error))
+    std::string name;
+    if (!beginJob(JobKind::Copy, std::string(), &name, &error) ||
+        !finishJob(JobKind::Copy, name, record, Bytes(), &error))
         return fault("SaveCopyJobSQL", error);
     DevStatement q(m_db.handle(), "SELECT UploadID FROM Uploads WHERE StoredName = ?");
     q.bind(1, name);

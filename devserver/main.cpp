@@ -275,7 +275,9 @@ int main(int argc, char** argv)
         if (!soap_valid_socket(soap_accept(s))) {
             if (s->errnum != 0 && !g_stop)
                 soap_print_fault(s, stderr);
-            continue; // time-out, interruption or a failed accept
+            else
+                service.saveJobCounts(); // a second without requests
+            continue;                    // time-out, interruption or a failed accept
         }
         // SOAP_STOP: a discarded plain POST, already answered.
         if ((!tls || soap_ssl_accept(s) == SOAP_OK) && service.serve() != SOAP_OK &&
@@ -287,6 +289,7 @@ int main(int argc, char** argv)
         service.endRequest();
         soap_closesock(s);
     }
+    service.saveJobCounts();
     fprintf(stderr, "orws-devserver: stopped\n");
     return 0;
 }

@@ -1,6 +1,6 @@
 // The main window against the development server through a relay that counts and delays requests:
-// the logon paths, one whole life online (the logon's calls in order, the notice pop-up, logout,
-// an outage that ends by itself), the sign-on plug-in (stand-in and broken builds), the defaults.
+// the logon paths, one life online (the logon's calls, a notice, logout, an outage that ends by
+// itself), the sign-on plug-in, the defaults; the session past planted objects.
 
 #include "DevServerProcess.h"
 #include "LogonAttempt.h"
@@ -8,10 +8,13 @@
 #include "MessageBoxes.h"
 #include "OnlineDlg.h"
 #include "OrixUser.h"
+#include "PlantedObject.h"
 #include "QPrintJobMonitor.h"
 #include "RawHttpServer.h"
+#include "ServerMsgDlg.h"
 #include "SingleInstance.h"
 #include "TestRoot.h"
+#include "TextUtil.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -27,8 +30,7 @@
 namespace
 {
 
-// The operation of each request in arrival order; for a field query, the operation, a blank and
-// the SQL.
+// The operation of each request in arrival order, for a field query followed by its SQL.
 QStringList operations(const QList<RawHttpServer::Request>& requests)
 {
     static const QRegularExpression op("<ns:(\\w+)"), sql("<pSQL>([^<]*)</pSQL>");
@@ -65,9 +67,8 @@ class TestOnlineDlg : public QObject
     std::unique_ptr<TestRoot> m_root;
     std::unique_ptr<OnlineDlg> m_window;
     QStringList m_boxes;
-    // Each logon dialog the window opens is closed with Escape, left open, or logged on with the
-    // password once it has been up for actAfterMs. The window runs it in a loop of its own, so
-    // what a test does meanwhile goes through the driver (onShown).
+    // Each logon dialog the window opens (in a loop of its own) is closed with Escape, left open or
+    // logged on with the password after actAfterMs; onShown runs when it comes up.
     struct {
         QString password;
         bool leaveOpen = false;
@@ -80,8 +81,8 @@ class TestOnlineDlg : public QObject
     } m_dialogs;
     QTimer m_driver;
 
-    // Writes the configuration and, unless digest is empty, the remembered automatic logon of
-    // user at the relay; then opens the window with short intervals.
+    // Writes the configuration and any remembered automatic logon; opens the window, short
+    // intervals.
     void start(const QString& address, const QByteArray& digest = {}, quint16 port = 0,
                const QString& plugin = {}, const QString& extra = {},
                const QByteArray& user = "zhaoliu")
@@ -223,6 +224,8 @@ private slots:
         QCOMPARE(requestsFor("UserLogon"), logons);
         QCOMPARE(m_window->monitor()->isRunning(), online);
         QCOMPARE(m_boxes.join('\n'), boxes);
+        // The logon is remembered only once its whole sequence went through.
+        QCOMPARE(QFile::exists(m_root->varTmp() + "/zhaoliu/zhaoliu.ini"), online);
         // Only the dialog that no automatic attempt preceded is window-modal.
         QCOMPARE(m_dialogs.firstModality == Qt::WindowModal, digest.isEmpty());
         const QString icon = online ? "ICON_Online.png" : "ICON_Offline.png";
@@ -245,8 +248,13 @@ private slots:
         // Bits 1 and 2 hide the copy and disc requests; the page stays for the mobile job.
         QCOMPARE(m_window->findChild<QToolBox*>("toolBox")->count(), 2);
 
-        // (A notice popping up: tests/app/tst_clientsmoke.)
-        QTRY_VERIFY(requestsFor("GetUserMessage") > 0);
+        // His notice pops up.
+        QTRY_VERIFY([] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (qobject_cast<ServerMsgDlg*>(widget) && widget->isVisible())
+                    return true;
+            return false;
+        }());
         // What the logon filled in, and in which order it asked (the first poll came right after).
         const OrixUser* user = m_window->user();
         QCOMPARE(QStringList({user->FullName, user->GroupName, user->WebsiteAddress}),
@@ -254,7 +262,6 @@ private slots:
         QCOMPARE((QVector<int>{user->UserId, user->GroupId, user->SecretLevel, user->PrintWay,
                                user->JobState, user->AuditFlow.FlowID, user->PayerCount}),
                  (QVector<int>{2, 2, 2, 2, 20, 1, 1}));
-        QVERIFY(QFile::exists(m_root->varTmp() + "/lisi/lisi.ini"));
         const QStringList calls = operations(m_relay.requests());
         const QStringList expected = {
             "UserLogon",
@@ -292,8 +299,7 @@ private slots:
         m_window->setWindowState(Qt::WindowMinimized);
         QVERIFY(!m_window->isVisible());
 
-        // Logout from the tray: the dialog without an automatic logon before it, though one would
-        // succeed; the user logs on in it.
+        // Logout from the tray: the dialog without an automatic logon first; the user logs on.
         m_relay.clearRequests();
         int logonsBefore = -1;
         bool monitorStopped = false;
@@ -309,9 +315,8 @@ private slots:
         QCOMPARE(logonsBefore, 0);
         QVERIFY(monitorStopped);
 
-        // The server goes away: offline at the next poll, the dialog waits with nobody at it;
-        // the server comes back at its port (after a few attempts in vain) and the client is
-        // online again by itself.
+        // The server goes away: offline, the dialog waits with nobody at it; the server comes back
+        // at its port and the client is online again by itself.
         m_dialogs.leaveOpen = true;
         const quint16 port = m_server.port();
         bool serverBack = false;
@@ -339,25 +344,20 @@ private slots:
     void pluginSignOn_data()
     {
         QTest::addColumn<QString>("plugin");
-        QTest::addColumn<bool>("withPort"); // without: only the refused logon
-        QTest::newRow("host:port") << ORIX_IFCLIENT_PATH << true;
-        QTest::newRow("host") << ORIX_IFCLIENT_PATH << false;
-        // Broken builds: offline without a dialog, neither the sign-on nor the automatic
-        // logon acts.
-        QTest::newRow("SyncInit fails") << ORIX_IFCLIENT_INITFAIL_PATH << true;
-        QTest::newRow("SyncHandleJob missing") << ORIX_IFCLIENT_NOJOB_PATH << true;
+        QTest::newRow("stand-in") << ORIX_IFCLIENT_PATH;
+        // Broken builds: offline without a dialog, neither the sign-on nor the automatic logon
+        // acts.
+        QTest::newRow("SyncInit fails") << ORIX_IFCLIENT_INITFAIL_PATH;
+        QTest::newRow("SyncHandleJob missing") << ORIX_IFCLIENT_NOJOB_PATH;
     }
 
     void pluginSignOn()
     {
         QFETCH(QString, plugin);
-        QFETCH(bool, withPort);
         const QByteArray port = m_relay.portText();
-        start(withPort ? "127.0.0.1:" + port : "127.0.0.1", kSeedPasswordDigest, 0, plugin);
+        start("127.0.0.1:" + port, kSeedPasswordDigest, 0, plugin);
         QTRY_VERIFY(m_window->user());
         OrixUser* user = m_window->user();
-        if (!withPort) // the logon then goes to the session's own port
-            qstrncpy(user->RpcPort, port, sizeof user->RpcPort);
         writeSignOn("login nosuchuser");
         if (plugin != ORIX_IFCLIENT_PATH) {
             QTest::qWait(1000); // five plug-in intervals
@@ -367,11 +367,7 @@ private slots:
         }
         QTRY_VERIFY(!m_boxes.isEmpty());
         QCOMPARE(m_boxes.first(), QStringLiteral("错误|Logon fail:nosuchuser ret=2"));
-        QCOMPARE(QByteArray(user->ServerPort), withPort ? port : QByteArray("8085"));
-        QCOMPARE(QByteArray(user->RpcPort), port);
-        if (!withPort)
-            return;
-
+        QCOMPARE(QByteArray(user->ServerPort) + " " + QByteArray(user->RpcPort), port + " " + port);
         writeSignOn("login zhaoliu");
         QVERIFY(waitOnline());
         QCOMPARE(user->LogonMode, 1);
@@ -380,6 +376,69 @@ private slots:
         QVERIFY(waitOnline(false));
         QVERIFY(!m_window->monitor()->isRunning());
         QCOMPARE(m_dialogs.seen, 0); // the plug-in replaces the dialog
+    }
+
+    void plantedObjects_data()
+    {
+        // What another user of the workstation leaves in the shared folder.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("foreign"); // owned by another user (needs root to plant)
+        QTest::addColumn<bool>("logged");
+        const auto row = [](const char* tag, const char* name, const char* kind, bool foreign,
+                            bool logged) {
+            QTest::newRow(tag) << QString(name) << QString(kind) << foreign << logged;
+        };
+        row("Last.ini: FIFO", "Last.ini", "fifo", false, true);
+        row("Last.ini: link to the user's file", "Last.ini", "link", false, true);
+        row("Last.ini: another user's, proposing his server", "Last.ini", "file", true, true);
+        row("settings lock: FIFO", "Last.ini.lock", "fifo", false, false);
+        row("settings lock: another user's folder", "Last.ini.lock", "folder", true, false);
+        row("per-user folder: another user's, with a FIFO", "lisi", "folder+fifo", true, true);
+    }
+
+    void plantedObjects()
+    {
+        // The session starts, logs on and is remembered for the next start, never waiting on or
+        // writing through the planted object.
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(bool, foreign);
+        QFETCH(bool, logged);
+        if (foreign && geteuid() != 0)
+            QSKIP("planting another user's object needs root (chown to nobody)");
+        TestRoot& root = *m_root;
+        root.writeConfig("[Debug]\nLevel=2\n");
+        const QString path = root.varTmp() + "/" + name;
+        QFile notes(root.home() + "/notes.txt");
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("precious") > 0);
+        notes.close();
+        QVERIFY(PlantedObject::plant(
+            path, kind.section('+', 0, 0), foreign,
+            "[General]\nServerName=10.6.6.6\nUserName=lisi\nAutoLoginFlag=1\n", notes.fileName()));
+        if (kind == "folder+fifo")
+            QVERIFY(PlantedObject::plant(path + "/lisi.ini", "fifo", true));
+        const QString before = PlantedObject::snapshot(path);
+
+        {
+            OrixUser user;
+            QCOMPARE(QByteArray(user.ServerAddress), QByteArray("127.0.0.1"));
+            QVERIFY(!user.AutoLogon);
+            CopyText(user.RpcPort, sizeof user.RpcPort, QByteArray::number(m_server.port()));
+            CopyText(user.ServerPort, sizeof user.ServerPort, "8086");
+            CopyText(user.UserName, sizeof user.UserName, "lisi");
+            CopyText(user.Password, sizeof user.Password, kSeedPasswordDigest);
+            user.SavePassword = user.AutoLogon = true;
+            QCOMPARE(user.Logon(), 0);
+        }
+        const OrixUser next;
+        QCOMPARE(QByteArrayList({next.ServerAddress, next.UserName, next.Password}).join(' '),
+                 QByteArray("127.0.0.1 lisi ") + kSeedPasswordDigest);
+        QVERIFY(next.AutoLogon && next.SavePassword);
+        QCOMPARE(PlantedObject::snapshot(path), before);
+        QFile log(root.programFolder() + "AppLog.txt");
+        log.open(QIODevice::ReadOnly);
+        QCOMPARE(log.readAll().contains("remembered logon: " + QFile::encodeName(path)), logged);
     }
 };
 

@@ -1,24 +1,18 @@
-// The product's main road, end to end: the main window logs on by itself
-// to the development server, a document printed with lp as the desktop user
-// "nobody" goes through a private CUPS server and the PDF printer's backend
-// into the user's spool folder, the monitor brings up the settings dialog,
-// and after "确定" the document and its MobilePrintTaskInfo are on the
-// server and the job folder is gone. Needs root for cupsd; skips without.
+// End to end: lp as "nobody" through a private CUPS server (needs root, else skipped) into the
+// spool folder, the settings dialog, "确定": document and record on the server, folder gone.
 
 #include "DevServerProcess.h"
-#include "MessageBoxes.h"
 #include "OnlineDlg.h"
 #include "PdfPages.h"
 #include "PrintSettingDlg.h"
 #include "PrivateCupsd.h"
 #include "QPrintJobMonitor.h"
 #include "SamplePdf.h"
+#include "SessionTestKit.h"
 #include "TavCommon.h"
+#include "TestFiles.h"
 #include "TestRoot.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QPushButton>
 #include <QtTest>
 
 #include <pwd.h>
@@ -32,7 +26,7 @@ class TestCaptureEndToEnd : public QObject
     DevServerProcess m_server;
     PrivateCupsd m_cups;
     QString m_skip;
-    QStringList m_boxes;
+    BoxRecorder m_boxes;
     std::unique_ptr<OnlineDlg> m_window;
 
     QString spoolFolder() const { return QString::fromUtf8(SystemPaths::spoolRoot()) + "nobody"; }
@@ -47,10 +41,6 @@ private slots:
             m_skip = "cupsd cannot run here: " + m_cups.errorString();
             return;
         }
-        MessageBoxes::setInformationHook(
-            [this](QWidget*, const QString& title, const QString& text) {
-                m_boxes << title + '|' + text;
-            });
         QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
         m_root.writeConfig("[Main%20Window]\n2002=127.0.0.1\n");
         QVERIFY(m_root.writeRememberedLogon("zhangsan", m_server.port(), kSeedPasswordDigest));
@@ -71,50 +61,35 @@ private slots:
         QVERIFY(m_window->monitor()->isRunning());
     }
 
-    void cleanupTestCase()
-    {
-        m_window.reset();
-        MessageBoxes::setInformationHook({});
-    }
+    void cleanupTestCase() { m_window.reset(); }
 
     void printedDocumentReachesServer()
     {
         if (!m_skip.isEmpty())
             QSKIP(qPrintable(m_skip));
         const QString document = m_cups.folder() + "/report.pdf";
-        QFile file(document);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(SamplePdf(3)) > 0);
-        file.close();
-        file.setPermissions(file.permissions() | QFile::ReadOther);
+        QVERIFY(writeFile(document, SamplePdf(3)));
+        QFile(document).setPermissions(QFile(document).permissions() | QFile::ReadOther);
         const qlonglong before = m_server.scalar("SELECT count(*) FROM Uploads").toLongLong();
 
-        // The user at the dialog: secret level 秘密 (two approval levels),
-        // the printer 一楼复印机, "确定". The job's document is kept aside
-        // while the dialog is up, to compare with what the server stored.
-        QElapsedTimer sincePrint;
-        qint64 shownAfter = -1;
+        // At the dialog: 秘密 (two approval levels), 一楼复印机, "确定"; the document kept aside.
         QByteArray captured;
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
             for (QWidget* w : QApplication::topLevelWidgets()) {
                 auto* dialog = qobject_cast<PrintSettingDlg*>(w);
-                if (!dialog || !dialog->isVisible() || shownAfter >= 0)
+                if (!dialog || !dialog->isVisible() || !captured.isEmpty())
                     continue;
-                shownAfter = sincePrint.elapsed();
                 const QStringList jobs =
                     QDir(spoolFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-                QFile pdf(spoolFolder() + '/' + jobs.value(0) + "/job.pdf");
-                if (pdf.open(QIODevice::ReadOnly))
-                    captured = pdf.readAll();
-                dialog->findChild<QComboBox*>("comboBoxSecretLevel")->setCurrentIndex(2);
-                dialog->findChild<QComboBox*>("comboBoxPrintersList")->setCurrentIndex(2);
-                QTimer::singleShot(0, dialog->findChild<QPushButton*>("Btn_OK_Print"),
+                captured = readFile(spoolFolder() + '/' + jobs.value(0) + "/job.pdf");
+                child<QComboBox>(dialog, "comboBoxSecretLevel")->setCurrentIndex(2);
+                child<QComboBox>(dialog, "comboBoxPrintersList")->setCurrentIndex(2);
+                QTimer::singleShot(0, child<QPushButton>(dialog, "Btn_OK_Print"),
                                    &QPushButton::click);
             }
         });
         user.start(20);
-
-        sincePrint.start();
         const int job = m_cups.print({"-t", "季度报告.pdf", "-n", "2", "-o",
                                       "sides=two-sided-long-edge", "-o", "media=A5", document},
                                      "nobody");
@@ -124,19 +99,15 @@ private slots:
         QTRY_COMPARE(QDir(spoolFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
                      QStringList());
         QTRY_COMPARE(m_nMonitorFolderState.load(), 0);
-        QVERIFY(shownAfter >= 0);
-        qInfo("lp to the settings dialog: %lld ms", static_cast<long long>(shownAfter));
-        QCOMPARE(m_boxes, QStringList());
+        QCOMPARE(m_boxes.boxes, QStringList());
 
         const QVariantList upload =
             m_server.query("SELECT RecordPath, DataPath FROM Uploads ORDER BY UploadID DESC")
                 .value(0);
-        QFile record(upload.value(0).toString()), data(upload.value(1).toString());
-        QVERIFY(record.open(QIODevice::ReadOnly) && data.open(QIODevice::ReadOnly));
         QVERIFY(captured.startsWith("%PDF-"));
-        QVERIFY(data.readAll() == captured);
-        QCOMPARE(GetPdfPageCount(QFile::encodeName(data.fileName()).constData()), 3);
-        const QByteArray bytes = record.readAll();
+        QVERIFY(readFile(upload.value(1).toString()) == captured);
+        QCOMPARE(GetPdfPageCount(QFile::encodeName(upload.value(1).toString()).constData()), 3);
+        const QByteArray bytes = readFile(upload.value(0).toString());
         QCOMPARE(bytes.size(), int(sizeof(MobilePrintTaskInfo)));
         MobilePrintTaskInfo r;
         memcpy(&r, bytes.constData(), sizeof r);

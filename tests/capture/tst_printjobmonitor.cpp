@@ -1,16 +1,10 @@
-// The spool folder: which job folder is handed over and when (the two-file
-// rule, name order, links, folders set aside after the grace period, failed
-// jobs offered again later, unsafe spool folders), then the monitor's worker
-// and GUI thread with a recording job handler: the order of dialog, removal
-// and handshake, the outcomes, the keep flag, a stop while the dialog is
-// open and the progress dialog.
+// The spool folder's watch (which job folder is handed over and when), then the monitor with a
+// recording job handler.
 
-#include "MessageBoxes.h"
 #include "QPrintJobMonitor.h"
+#include "SessionTestKit.h"
 #include "TestRoot.h"
 
-#include <QProgressBar>
-#include <QProgressDialog>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -27,8 +21,7 @@ class TestPrintJobMonitor : public QObject
     const QString m_spool = QString::fromUtf8(SystemPaths::spoolRoot()) + "alice";
     const SpoolWatch::Clock::time_point m_t0 = SpoolWatch::Clock::now();
 
-    // <spool>/<name> with the files listed; "@file" is a link to a file
-    // elsewhere, a name "@name" a link to a complete folder elsewhere.
+    // <spool>/<name> with the files listed; "@": a link to a file or folder elsewhere.
     void makeJob(const QString& name, const QString& files = "job.pdf,options")
     {
         QString folder = m_spool + '/' + name;
@@ -80,7 +73,6 @@ private slots:
         chmod(QFile::encodeName(m_spool).constData(), 0700);
         m_nMonitorFolderState = 0;
     }
-    void cleanupTestCase() { MessageBoxes::setInformationHook({}); }
 
     void twoFileRule_data()
     {
@@ -155,12 +147,14 @@ private slots:
         QCOMPARE(poll(w, 0, 184s).HandOver, QString("a"));
     }
 
+    // Nothing is taken from a folder another user could have changed; a missing one is made.
     void unsafeSpoolFolder_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::newRow("a link") << "link";
         QTest::newRow("writable by others") << "open";
         QTest::newRow("another user's") << "foreign";
+        QTest::newRow("missing") << "missing";
     }
 
     void unsafeSpoolFolder()
@@ -173,6 +167,8 @@ private slots:
             QVERIFY(QFile::link(m_root.path() + "/planted", m_spool));
         } else if (kind == "open") {
             QCOMPARE(chmod(path.constData(), 0777), 0);
+        } else if (kind == "missing") {
+            QVERIFY(QDir(m_spool).removeRecursively());
         } else if (geteuid() != 0) {
             QSKIP("needs root to give the folder away");
         } else {
@@ -180,37 +176,12 @@ private slots:
         }
         SpoolWatch w = watch();
         QCOMPARE(poll(w, 0, 0ms).State, 0);
-        QFile::remove(m_spool);
-    }
-
-    void missingFolderIsMade()
-    {
-        QDir(m_spool).removeRecursively();
-        SpoolWatch w = watch();
-        poll(w, 0, 0ms);
-        QVERIFY(!QFileInfo::exists(m_spool));
+        QCOMPARE(QFileInfo::exists(m_spool), kind != "missing");
         poll(w, 0, 2s);
         struct stat st;
-        QCOMPARE(lstat(QFile::encodeName(m_spool).constData(), &st), 0);
-        QCOMPARE(st.st_mode & 07777, mode_t(0700));
-    }
-
-    // --- the monitor -----------------------------------------------------------------
-
-    // Dialog, submission, removal, state 0: then the next job in name order.
-    void order()
-    {
-        makeJob("b");
-        makeJob("A");
-        QStringList seen;
-        auto m = monitor([&](OrixUser*, const QString& document, const QString&) {
-            seen << QFileInfo(document).dir().dirName() + QString::number(m_nMonitorFolderState) +
-                        (QFileInfo::exists(m_spool + "/A") ? " A here" : " A gone");
-            return Outcome::Submitted;
-        });
-        QTRY_COMPARE(seen, (QStringList{"A2 A here", "b2 A gone"}));
-        QTRY_VERIFY(!QFileInfo::exists(m_spool + "/b"));
-        QTRY_COMPARE(m_nMonitorFolderState.load(), 0);
+        QVERIFY(kind != "missing" || (lstat(path.constData(), &st) == 0 &&
+                                      (st.st_mode & 07777) == 0700 && S_ISDIR(st.st_mode)));
+        QFile::remove(m_spool);
     }
 
     void outcomes_data()
@@ -233,10 +204,7 @@ private slots:
         QFETCH(int, outcome);
         QFETCH(int, againAfterMs);
         QFETCH(bool, keep);
-        QStringList boxes;
-        MessageBoxes::setInformationHook([&](QWidget*, const QString& title, const QString& text) {
-            boxes << title + '|' + text.section('\n', 0, 0);
-        });
+        BoxRecorder boxes;
         makeJob("j");
         QList<qint64> calls;
         QElapsedTimer clock;
@@ -251,7 +219,7 @@ private slots:
         QTRY_COMPARE(calls.size(), 1);
         QTRY_COMPARE(m_nMonitorFolderState.load(), 0);
         QCOMPARE(QFileInfo::exists(m_spool + "/j"), againAfterMs >= 0);
-        QTEST(boxes.value(0, ""), "box");
+        QTEST(boxes.boxes.value(0, "").section('\n', 0, 0), "box");
         if (againAfterMs < 0) {
             QTest::qWait(300);
             QCOMPARE(calls.size(), 1);
@@ -284,14 +252,15 @@ private slots:
         QTRY_COMPARE(seen, (QStringList{"a", "b"}));
     }
 
-    // A job being written: the progress dialog comes up and advances by 4 up
-    // to 80, then by 1; it goes when the job is complete.
-    void progressWhileWritten()
+    // Progress by 4 up to 80, then by 1, while the first job is written; then the jobs in order.
+    void orderAndProgress()
     {
-        makeJob("p", "job.pdf");
-        int calls = 0;
-        auto m = monitor([&](OrixUser*, const QString&, const QString&) {
-            ++calls;
+        makeJob("A", "job.pdf");
+        makeJob("b");
+        QStringList seen;
+        auto m = monitor([&](OrixUser*, const QString& document, const QString&) {
+            seen << QFileInfo(document).dir().dirName() + QString::number(m_nMonitorFolderState) +
+                        (QFileInfo::exists(m_spool + "/A") ? " A here" : " A gone");
             return Outcome::Submitted;
         });
         QProgressDialog* progress = m->progressDialog();
@@ -304,9 +273,12 @@ private slots:
         for (int v = 0; v <= 84; v += v < 80 ? 4 : 1)
             expected << v;
         QCOMPARE(values.mid(0, expected.size()), expected);
-        makeJob("p", "options");
-        QTRY_COMPARE(calls, 1);
+        QCOMPARE(seen, QStringList());
+        makeJob("A", "options");
+        QTRY_COMPARE(seen, (QStringList{"A2 A here", "b2 A gone"}));
         QVERIFY(!progress->isVisible());
+        QTRY_VERIFY(!QFileInfo::exists(m_spool + "/b"));
+        QTRY_COMPARE(m_nMonitorFolderState.load(), 0);
         m->StopMonitor();
         QVERIFY(!m->progressDialog());
     }

@@ -1,8 +1,6 @@
 #pragma once
 
-// A transport for the SOAP runtime that answers every connection of the
-// client with the same bytes: the fuzz input, as if a server had sent it.
-// Requests are discarded; nothing touches the network.
+// A SOAP transport that answers every connection with the fuzz input; nothing touches the network.
 
 #include "DComLayerWS.h"
 #include "SoapCall.h"
@@ -22,53 +20,29 @@ struct Reply {
     size_t position = 0;
 };
 inline Reply g_reply;
-// A descriptor that stands for the connection: the runtime only passes it
-// back to the functions below.
+// A descriptor standing for the connection, which the runtime only hands back to the callbacks.
 inline int g_connection = -1;
-
-inline SOAP_SOCKET Open(struct soap*, const char*, const char*, int)
-{
-    g_reply.position = 0; // every connection reads the reply from its start
-    return g_connection;
-}
-inline int Send(struct soap*, const char*, size_t)
-{
-    return SOAP_OK;
-}
-inline size_t Receive(struct soap*, char* buffer, size_t length)
-{
-    const size_t n = std::min(length, g_reply.size - g_reply.position);
-    if (n > 0)
-        memcpy(buffer, g_reply.data + g_reply.position, n);
-    g_reply.position += n;
-    return n;
-}
-inline int Close(struct soap*)
-{
-    return SOAP_OK;
-}
-inline int CloseSocket(struct soap*, SOAP_SOCKET)
-{
-    return SOAP_OK;
-}
-inline int ShutdownSocket(struct soap*, SOAP_SOCKET, int)
-{
-    return SOAP_OK;
-}
 
 inline void Install(struct soap* soap)
 {
-    soap->fopen = Open;
-    soap->fsend = Send;
-    soap->frecv = Receive;
-    soap->fclose = Close;
-    soap->fclosesocket = CloseSocket;
-    soap->fshutdownsocket = ShutdownSocket;
+    soap->fopen = [](struct soap*, const char*, const char*, int) -> SOAP_SOCKET {
+        g_reply.position = 0; // every connection reads the reply from its start
+        return g_connection;
+    };
+    soap->fsend = [](struct soap*, const char*, size_t) { return int(SOAP_OK); };
+    soap->frecv = [](struct soap*, char* buffer, size_t length) {
+        const size_t n = std::min(length, g_reply.size - g_reply.position);
+        if (n > 0)
+            memcpy(buffer, g_reply.data + g_reply.position, n);
+        g_reply.position += n;
+        return n;
+    };
+    soap->fclose = [](struct soap*) { return int(SOAP_OK); };
+    soap->fclosesocket = [](struct soap*, SOAP_SOCKET) { return int(SOAP_OK); };
+    soap->fshutdownsocket = [](struct soap*, SOAP_SOCKET, int) { return int(SOAP_OK); };
 }
 
-// Puts the transport under every later operation of the client and gives
-// client its endpoint (port 8085: strings in UTF-8 mode, as on the server's
-// main port).
+// The transport under every later operation, and the client's endpoint (8085: UTF-8 strings).
 inline void Init(CDComLayerWS& client)
 {
     g_connection = open("/dev/null", O_RDWR | O_CLOEXEC);

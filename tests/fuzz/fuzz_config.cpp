@@ -1,6 +1,4 @@
-// The installation's configuration file "OrixClientAPP.ini" as its three
-// readers see it: the configuration record (and INIPATH), the event log's
-// level and the notice texts.
+// "OrixClientAPP.ini" as its three readers see it: configuration, event log level, notice texts.
 #include "EventLog.h"
 #include "LanguageManager.h"
 #include "OrixUser.h"

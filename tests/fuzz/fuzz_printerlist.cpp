@@ -1,6 +1,4 @@
-// The printer list: the reply of GetPrinterList through the SOAP runtime
-// into the length-prefixed block, then the settings dialog's parser of the
-// block and the list it fills.
+// The printer list: GetPrinterList's reply into the block, the settings dialog's parser of it.
 #include "FuzzTransport.h"
 #include "PrintSettingModel.h"
 #include "TavCommon.h"

@@ -11,116 +11,85 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <unistd.h>
+#include <functional>
 
 namespace
 {
 
-// Attachments are saved into the working folder: a private one, emptied
-// after every input.
-void emptyWorkFolder()
+char user[] = "alice";
+char text[1024];
+int number;
+TavUserRecord record;
+
+// An upload's context, whose DIME write callbacks save attachments.
+void upload(CDComLayerWS& client, bool attachments)
 {
-    QDir work(QDir::currentPath());
-    for (const QString& name : work.entryList(QDir::Files | QDir::Hidden | QDir::System))
-        work.remove(name);
+    SoapCall call(client, true);
+    if (!attachments) {
+        LONG64 level = 0;
+        call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
+        return;
+    }
+    arrayOfData data(call.soap(), 0);
+    ns__SavePrintJobExResponse answer;
+    call.proxy().SavePrintJobEx(call.endpoint(), nullptr, &data, answer);
 }
 
-void run(CDComLayerWS& client, int op)
-{
-    char user[] = "alice";
-    char text[1024] = "";
-    int number = 0;
-    TavUserRecord record{};
-    record.UserId = 7;
-    record.SecretLevel = 3;
-    switch (op) {
-    case 0:
-        strcpy(record.ServerAddress, "127.0.0.1");
-        client.LogOn(&record);
-        break;
-    case 1:
-        client.GetUserInfo(user, &record);
-        break;
-    case 2:
-        client.GetUserInfoEx(user, &record);
-        break;
-    case 3:
-        client.GetGroupIDFromUsersByUserName(user, &number);
-        break;
-    case 4:
-        client.GetGroupNameFromGroupByGroupID(3, text);
-        break;
-    case 5:
-        client.GetSettingValueBySettingName(user, text, user);
-        break;
-    case 6:
-        client.GetWebsiteIP(text, user);
-        break;
-    case 7:
-        client.GetSecretLevel(user);
-        break;
-    case 8: {
+const std::function<void(CDComLayerWS&)> operations[] = {
+    [](CDComLayerWS& c) { c.LogOn(&record); },
+    [](CDComLayerWS& c) { c.GetUserInfo(user, &record); },
+    [](CDComLayerWS& c) { c.GetUserInfoEx(user, &record); },
+    [](CDComLayerWS& c) { c.GetGroupIDFromUsersByUserName(user, &number); },
+    [](CDComLayerWS& c) { c.GetGroupNameFromGroupByGroupID(3, text); },
+    [](CDComLayerWS& c) { c.GetSettingValueBySettingName(user, text, user); },
+    [](CDComLayerWS& c) { c.GetWebsiteIP(text, user); },
+    [](CDComLayerWS& c) { c.GetSecretLevel(user); },
+    [](CDComLayerWS& c) {
         char* payer = nullptr;
-        client.GetPayerInfo(user, payer);
+        c.GetPayerInfo(user, payer);
         free(payer);
-        break;
-    }
-    case 9: {
+    },
+    [](CDComLayerWS& c) {
         TavServerMessage message;
-        client.ReadMessage(user, &message);
-        break;
-    }
-    case 10: {
+        c.ReadMessage(user, &message);
+    },
+    [](CDComLayerWS& c) {
         TavQuotaRequest quota{};
-        client.QuotaVerification(reinterpret_cast<char*>(&quota));
-        break;
-    }
-    case 11:
-        client.ExecSQL(user);
-        break;
-    case 12: {
+        c.QuotaVerification(reinterpret_cast<char*>(&quota));
+    },
+    [](CDComLayerWS& c) { c.ExecSQL(user); },
+    [](CDComLayerWS& c) {
         TavAuditFlow flow;
-        client.GetAuditFlow(&flow, &record);
-        break;
-    }
-    case 13:
-        client.GetSpecialAudit(user, &number);
-        break;
-    case 14:
-        client.GetPrintWayFromUsersByUserName(user, &number);
-        break;
-    default: {
-        // An upload's context: the DIME write callbacks save attachments.
-        SoapCall call(client, true);
-        if (op == 15) {
-            LONG64 level = 0;
-            call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
-        } else {
-            arrayOfData data(call.soap(), 0);
-            ns__SavePrintJobExResponse answer;
-            call.proxy().SavePrintJobEx(call.endpoint(), nullptr, &data, answer);
-        }
-        break;
-    }
-    }
-}
+        c.GetAuditFlow(&flow, &record);
+    },
+    [](CDComLayerWS& c) { c.GetSpecialAudit(user, &number); },
+    [](CDComLayerWS& c) { c.GetPrintWayFromUsersByUserName(user, &number); },
+    [](CDComLayerWS& c) { upload(c, false); },
+    [](CDComLayerWS& c) { upload(c, true); },
+};
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static CDComLayerWS client;
-    static QTemporaryDir work;
+    static QTemporaryDir work; // where attachments are saved, emptied after every input
     static const bool ready = (FuzzTransport::Init(client), QDir::setCurrent(work.path()));
     (void)ready;
     if (size < 1)
         return 0;
     FuzzTransport::Serve(data + 1, size - 1);
+    record = TavUserRecord{};
+    record.UserId = 7;
+    record.SecretLevel = 3;
+    strcpy(record.ServerAddress, "127.0.0.1");
     try {
-        run(client, data[0] % 17);
+        operations[data[0] % 17](client);
     } catch (...) {
         // The client's exceptions are part of its contract; its callers catch them.
     }
-    emptyWorkFolder();
+    QDir folder(work.path());
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        folder.remove(name);
     return 0;
 }

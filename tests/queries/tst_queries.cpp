@@ -1,3 +1,6 @@
+// The RPC client's logon and queries against the development server (which runs every query text
+// it receives, so a wrong text fails), against a listener that hands out broken answers and where
+// nobody listens; the audit flow model and the decoding of the notices.
 #include "DComLayerWS.h"
 #include "DevServerProcess.h"
 #include "LanguageManager.h"
@@ -8,62 +11,23 @@
 #include "TavCommon.h"
 #include "TavQuotaRequest.h"
 #include "TavUserRecord.h"
+#include "TestPki.h"
 
 #include <QtTest>
 
-#include <functional>
-
+#include <csignal>
 #include <cstring>
-
-// The queries and the audit model against the development server (it runs
-// every query text it receives, so a wrong text fails), against a listener
-// that hands out broken answers, and the decoding of the notices.
-class TestQueries : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void serverQueries_data();
-    void serverQueries();
-    void settingDefaultWhenUnreachable();
-    void printerListOfSevenBytes();
-    void projectOfStoredJob_data();
-    void projectOfStoredJob();
-    void quota();
-    void auditFlow_data();
-    void auditFlow();
-    void brokenAnswers_data();
-    void brokenAnswers();
-    void exchangeFailuresThrow();
-    void auditFlowFailures_data();
-    void auditFlowFailures();
-    void flowItemsFieldByField();
-    void quotaRequestText();
-    void notices_data();
-    void notices();
-
-private:
-    QByteArray call(CDComLayerWS& client, int op, QByteArray input, int* result);
-
-    DevServerProcess m_server;
-    RawHttpServer m_raw;
-    CDComLayerWS m_client;    // at the development server
-    CDComLayerWS m_rawClient; // at the raw listener
-    CDComLayerWS m_offline;   // at a port where nobody listens
-    TavUserRecord m_user{};
-    char m_past[1024] = {}; // what is written past the end of m_user lands here
-    QTemporaryDir m_dir;
-};
 
 namespace
 {
 
-enum Op { GroupId, PrintWay, GroupName, Setting, Website, FlowItems, Auditors, UserInfo, UserEx };
+enum Op { GroupId, Setting, Website, FlowItems, Auditors, UserInfo, UserEx, Printers, Quota };
+enum Client { Server, Raw, Offline }; // Raw answers with the row's bytes
 
-void row(const char* name, Op op, const QByteArray& data, int result, const QByteArray& out)
+void row(const char* name, Client client, int op, const QByteArray& data, int result,
+         const QByteArray& out)
 {
-    QTest::newRow(name) << int(op) << data << result << out;
+    QTest::newRow(name) << int(client) << int(op) << data << result << out;
 }
 
 QByteArray le32(qint32 v)
@@ -93,13 +57,6 @@ QByteArray answer(const QByteArray& bytes, int op = GroupId)
                                        "Response>");
 }
 
-// The text of one child element of a request body.
-QByteArray child(const QByteArray& body, const QByteArray& name)
-{
-    const int start = body.indexOf("<" + name + ">") + name.size() + 2;
-    return body.mid(start, body.indexOf("</" + name + ">") - start).replace("&quot;", "\"");
-}
-
 // The logon builds the endpoint that every later call uses.
 void pointAt(CDComLayerWS& client, quint16 port)
 {
@@ -107,8 +64,7 @@ void pointAt(CDComLayerWS& client, quint16 port)
                          kSeedPasswordDigest);
 }
 
-// The secrets as "level name note:auditors of level 1,of level 2,..." with
-// each auditor as his number and name, the secrets separated by "|".
+// The secrets as "level name note:auditors of level 1,of level 2..." separated by "|".
 QString describe(const TavAuditFlow& flow)
 {
     QStringList secrets;
@@ -130,8 +86,7 @@ QString describe(const TavAuditFlow& flow)
     return secrets.join('|');
 }
 
-// A notice as the server lays it out: type, 1024 unused bytes, the field
-// text in GBK (1024 bytes), 1024 unused bytes.
+// A notice as the server lays it out: type, 1024 bytes, field text in GBK (1024), 1024 bytes.
 QByteArray notice(qint32 type, const QString& fields)
 {
     QByteArray bytes(ServerNotice::kReplySize, '\0');
@@ -148,433 +103,363 @@ void noticeRow(const char* name, qint32 type, const QString& fields, const QStri
 
 } // namespace
 
-// Runs op through client with input (a name, or the number of a group or
-// flow) and returns what the call left in its out-value.
-QByteArray TestQueries::call(CDComLayerWS& client, int op, QByteArray input, int* result)
+class TestQueries : public QObject
 {
-    int number = -3;
-    char text[256 + 8];
-    memset(text, '#', sizeof text);
-    strcpy(text, "old");
-    TavAuditFlowItemList items{99, reinterpret_cast<TavAuditFlowItem*>(this)};
-    TavSecret secret{};
-    TavAuditorArray auditors{99, reinterpret_cast<TavAuditor*>(this)};
-    switch (op) {
-    case GroupId:
-        *result = client.GetGroupIDFromUsersByUserName(input.data(), &number);
-        return QByteArray::number(number);
-    case PrintWay:
-        *result = client.GetPrintWayFromUsersByUserName(input.data(), &number);
-        return QByteArray::number(number);
-    case GroupName:
-        *result = client.GetGroupNameFromGroupByGroupID(input.toInt(), text);
-        return text;
-    case Setting:
-        *result =
-            client.GetSettingValueBySettingName(input.data(), text, const_cast<char*>("dflt"));
-        return text[256] == '#' ? text : "written past the 256-byte buffer";
-    case Website:
-        *result = client.GetWebsiteIP(text, input.data());
-        return text;
-    case FlowItems: {
-        *result = client.GetAuditFlowItems(input.toInt(), &items);
-        const QByteArray out = QByteArray::number(items.Count) + (items.Items ? " items" : "");
-        if (*result == 0)
-            free(items.Items);
-        return out;
-    }
-    case Auditors:
-        *result = client.GetAuditorsInAuditFlow(&m_user, 1, &secret, &auditors);
-        return QByteArray::number(auditors.Count) + (auditors.Entries ? " entries" : "");
-    case UserInfo:
-        *result = client.GetUserInfo(input.data(), &m_user);
-        return QByteArray::number(m_user.UserId) + " " + QByteArray(m_user.FullName);
-    case UserEx:
-        *result = client.GetUserInfoEx(input.data(), &m_user);
-        return QByteArray(reinterpret_cast<char*>(m_user.UserInfoEx), sizeof m_user.UserInfoEx);
-    }
-    return QByteArray();
-}
+    Q_OBJECT
 
-void TestQueries::initTestCase()
-{
-    QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
-    pointAt(m_client, m_server.port());
-    m_raw.queueReply(RpcTestClient::logonAnswer());
-    pointAt(m_rawClient, m_raw.port());
-    const quint16 closed = RawHttpServer().port(); // nobody listens there any more
-    pointAt(m_offline, closed);
+    DevServerProcess m_server;
+    RawHttpServer m_raw;
+    CDComLayerWS m_clients[3]; // by Client
+    TavUserRecord m_user{};
+    char m_past[1024] = {}; // what is written past the end of m_user lands here
+    QTemporaryDir m_dir;
 
-    // The notice texts: 7000 has a built-in text that wins, 7101 is longer
-    // than a headline.
-    QFile ini(m_dir.filePath(LanguageManager::kIniFileName));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[Log Online]\n7000=configured\n7104=状态未知\n7101=x, " +
-              QString(200, QChar(0x6587)).toUtf8() + "\n");
-    ini.close();
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-}
+    QByteArray pki(const QString& name) const { return QFile::encodeName(m_dir.filePath(name)); }
 
-void TestQueries::serverQueries_data()
-{
-    QTest::addColumn<int>("op");
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QByteArray>("out");
-
-    // (lisi's print way, group name and website: the main window's logon test.)
-    row("group, quote in the name", GroupId, "o'neil", 0, "102");
-    row("setting as received", Setting, "CompanyName", 0, UTF82GBK("星河科技有限公司"));
-    row("setting, quotes", Setting, "Owner's Note", 0, UTF82GBK("由'行政部'维护"));
-    row("no such setting", Setting, "NoSuchSetting", 0, "dflt");
-    row("setting too long to ask", Setting, QByteArray(600, '\''), 15, "dflt");
-    row("website, not monitored", Website, "192.168.10.20", 0, "192.168.10.20");
-    row("website, deleted", Website, "192.168.10.30", 0, "192.168.10.30");
-    row("website, unknown", Website, "a'b", 0, "a'b");
-}
-
-void TestQueries::serverQueries()
-{
-    QFETCH(int, op);
-    QFETCH(QByteArray, input);
-    int result = -1;
-    QTEST(call(m_client, op, input, &result), "out");
-    QTEST(result, "result");
-}
-
-void TestQueries::settingDefaultWhenUnreachable()
-{
-    int result = -1;
-    QCOMPARE(call(m_offline, Setting, "LinuxPrintStateNew", &result), QByteArray("dflt"));
-    QCOMPARE(result, 15);
-}
-
-void TestQueries::printerListOfSevenBytes()
-{
-    // "N\0" "3楼\0" "\0": N printers, fewer than ten, one of them his.
-    char name[] = "xiaoyin";
-    void* list = nullptr;
-    QCOMPARE(m_client.GetPrinterList(name, &list), 0);
-    QCOMPARE(SysStringLen(list), 3u);
-    QCOMPARE(QByteArray(static_cast<const char*>(list) + 2, 6),
-             UTF82GBK("3楼") + QByteArray(3, '\0'));
-    SysFreeString(list);
-}
-
-void TestQueries::projectOfStoredJob_data()
-{
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<int>("payerType");
-    QTest::addColumn<QString>("row"); // PayerID PayerType ProjectID
-
-    QTest::newRow("project payer") << QByteArray("o'neil-0003.spl") << 4 << "17 4 17";
-    QTest::newRow("own account") << QByteArray("20260101-0002.spl") << 1 << "17 1 0";
-}
-
-void TestQueries::projectOfStoredJob()
-{
-    QFETCH(QByteArray, stored);
-    QFETCH(int, payerType);
-    TavQuotaRequest request{};
-    request.PayerType = payerType;
-    request.PayerID = 17;
-    QCOMPARE(m_client.UpdateProjectIDOfPrintProcTask(&request, stored.data()), 1);
-    QTEST(m_server
-              .scalar("SELECT PayerID || ' ' || PayerType || ' ' || ProjectID FROM PrintProcTask "
-                      "WHERE SPLFileName = '" +
-                      QString::fromUtf8(stored).replace("'", "''") + "'")
-              .toString(),
-          "row");
-}
-
-void TestQueries::quota()
-{
-    // Payer (4, 202) holds 1 yuan, 0.10 yuan a page.
-    TavQuotaRequest request{};
-    request.PayerType = 4;
-    request.PayerID = 202;
-    request.TotalPages = 10;
-    QCOMPARE(m_client.QuotaVerification(reinterpret_cast<char*>(&request)), 0);
-    request.TotalPages = 11;
-    QCOMPARE(m_client.QuotaVerification(reinterpret_cast<char*>(&request)), 1);
-    QCOMPARE(m_offline.QuotaVerification(reinterpret_cast<char*>(&request)), 0); // lets it go
-}
-
-void TestQueries::auditFlow_data()
-{
-    QTest::addColumn<int>("userId");
-    QTest::addColumn<int>("secretLevel");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<int>("flow");
-    QTest::addColumn<int>("maxLevels");
-    QTest::addColumn<QString>("secrets");
-
-    // Flow 103 has four items with 1, 2, 3 and 0 approval levels; 蒋涛 (112)
-    // audits its first level, 吕芳 (108) is inactive and 蔡军 (109) deleted.
-    const QString first = "1 非密 无需审批:107徐明 112蒋涛 109";
-    const QString second = "2 内部资料 部门内部:110邓丽,111彭辉 108";
-    QTest::newRow("own flow, secret level 2: two of four items")
-        << 101 << 2 << 0 << 103 << 2 << first + "|" + second;
-    QTest::newRow("approval level 0 does not raise the maximum")
-        << 105 << 4 << 0 << 103 << 3
-        << first + "|" + second +
-               "|3 商业秘密 两级审批:107徐明,110邓丽,111彭辉|4 核心机密 不需要审批人:";
-    QTest::newRow("the user is not his own auditor")
-        << 112 << 2 << 0 << 103 << 2 << "1 非密 无需审批:107徐明 109|" + second;
-    QTest::newRow("group fallback")
-        << 102 << 4 << 0 << 105 << 1 << "1 非密 无需审批:110邓丽|2 内部资料 部门内部:111彭辉";
-    QTest::newRow("negative approval levels skipped")
-        << 113 << 2 << 0 << 104 << 1 << "2 内部资料 部门内部:107徐明";
-    QTest::newRow("no flow anywhere") << 103 << 2 << 0 << 0 << 0 << QString();
-    QTest::newRow("no such user: flow -1") << 999 << 2 << 13 << -1 << 0 << QString();
-}
-
-void TestQueries::auditFlow()
-{
-    QFETCH(int, userId);
-    QFETCH(int, secretLevel);
-    TavUserRecord record{};
-    record.UserId = userId;
-    record.SecretLevel = secretLevel;
-    TavAuditFlow flow;
-    flow.Purposes.append(TavPurpose{"投标文件", 0});
-    QTEST(m_client.GetAuditFlow(&flow, &record), "result");
-    QTEST(flow.FlowID, "flow");
-    QTEST(flow.MaxAuditLevels, "maxLevels");
-    QTEST(describe(flow), "secrets");
-    // Release keeps the maximum and the purposes.
-    flow.Release();
-    QCOMPARE(describe(flow), QString());
-    QCOMPARE(flow.FlowID, 0);
-    QTEST(flow.MaxAuditLevels, "maxLevels");
-    QCOMPARE(QByteArray(flow.Purposes.value(0).Name), QByteArray("投标文件"));
-}
-
-void TestQueries::brokenAnswers_data()
-{
-    QTest::addColumn<int>("op");
-    QTest::addColumn<QByteArray>("bytes"); // the answer's buffer; null: a Fault
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QByteArray>("out");
-
-    const QByteArray huge = field(1000000, 0, le32(5)); // a million rows in 12 bytes
-    const QByteArray three("\x01\x00\x00", 3), block("\x02\x00\x00\x00"
-                                                     "ab",
-                                                     6);
-    const int size = TavUserRecord::kUserInfoExSize;
-    row("int, huge row count", GroupId, huge, 0, "5");
-    row("int, value cut", GroupId, field(1, 0, "\x05\x05"), 0, "-3");
-    row("int, 3 bytes", GroupId, three, 15, "-3");
-    row("int, fault", GroupId, QByteArray(), 15, "-3");
-    row("unterminated text", Setting, field(1, 0, QByteArray(600, 'B')), 0, QByteArray(255, 'B'));
-    row("list, huge row count", FlowItems, huge, 13, "0");
-    row("list, two rows, one arrived", FlowItems, field(2, 0, le32(7)), 13, "0");
-    row("list, fault", FlowItems, QByteArray(), 13, "0");
-    row("auditors, huge row count", Auditors, huge, 13, "0");
-    row("user, name without terminator", UserInfo, le32(17) + UTF82GBK("张三"), 0, "17 张三");
-    row("user, 3 bytes", UserInfo, three, 15, "12 old");
-    row("user block, 6 bytes", UserEx, block, 0, block + QByteArray(size - 6, 'u'));
-    row("user block, 5000 bytes", UserEx, QByteArray(5000, 'x'), 0, QByteArray(size, 'x'));
-}
-
-void TestQueries::brokenAnswers()
-{
-    QFETCH(int, op);
-    QFETCH(QByteArray, bytes);
-    m_raw.setReply(answer(bytes, op));
-    m_user.UserId = 12;
-    strcpy(m_user.FullName, "old");
-    memset(m_user.UserInfoEx, 'u', sizeof m_user.UserInfoEx);
-    int result = -1;
-    QTEST(call(m_rawClient, op, "alice", &result), "out");
-    QTEST(result, "result");
-    QCOMPARE(m_past[0], '\0');
-}
-
-void TestQueries::exchangeFailuresThrow()
-{
-    // The exception types and value the logon's callers rely on.
-    const auto thrown = [](const std::function<void()>& query) -> QString {
+    // Runs op with input (a name, a flow's number, pages); what it left in its out-value or threw.
+    QByteArray call(CDComLayerWS& client, int op, QByteArray input, int* result)
+    {
+        int number = -3;
+        char text[256 + 8];
+        memset(text, '#', sizeof text);
+        strcpy(text, "old");
+        TavAuditFlowItemList items{99, reinterpret_cast<TavAuditFlowItem*>(this)};
+        TavSecret secret{};
+        TavAuditorArray auditors{99, reinterpret_cast<TavAuditor*>(this)};
+        void* list = nullptr;
+        TavQuotaRequest quota{};
         try {
-            query();
+            switch (op) {
+            case GroupId:
+                *result = client.GetGroupIDFromUsersByUserName(input.data(), &number);
+                return QByteArray::number(number);
+            case Setting:
+                *result = client.GetSettingValueBySettingName(input.data(), text,
+                                                              const_cast<char*>("dflt"));
+                return text[256] == '#' ? text : "written past the 256-byte buffer";
+            case Website:
+                *result = client.GetWebsiteIP(text, input.data());
+                return text;
+            case FlowItems: {
+                *result = client.GetAuditFlowItems(input.toInt(), &items);
+                const QByteArray out =
+                    QByteArray::number(items.Count) + (items.Items ? " items" : "");
+                if (*result == 0)
+                    free(items.Items);
+                return out;
+            }
+            case Auditors:
+                *result = client.GetAuditorsInAuditFlow(&m_user, 1, &secret, &auditors);
+                return QByteArray::number(auditors.Count) + (auditors.Entries ? " entries" : "");
+            case UserInfo:
+                *result = client.GetUserInfo(input.data(), &m_user);
+                return QByteArray::number(m_user.UserId) + " " + QByteArray(m_user.FullName);
+            case UserEx:
+                *result = client.GetUserInfoEx(input.data(), &m_user);
+                return QByteArray(reinterpret_cast<char*>(m_user.UserInfoEx),
+                                  sizeof m_user.UserInfoEx);
+            case Printers: {
+                *result = client.GetPrinterList(input.data(), &list);
+                const unsigned length = SysStringLen(list);
+                const QByteArray out =
+                    QByteArray::number(length) + " " +
+                    QByteArray(static_cast<const char*>(list), list ? 2 * length + 2 : 0);
+                SysFreeString(list);
+                return out;
+            }
+            case Quota: // payer 4/202
+                quota.PayerType = 4;
+                quota.PayerID = 202;
+                quota.TotalPages = input.toInt();
+                *result = client.QuotaVerification(reinterpret_cast<char*>(&quota));
+                return QByteArray();
+            }
         } catch (unsigned int e) {
-            return QString::asprintf("unsigned %x", e);
+            return "unsigned " + QByteArray::number(e, 16);
         } catch (int e) {
-            return QString::asprintf("int %x", unsigned(e));
-        } catch (...) {
-            return "other";
+            return "int " + QByteArray::number(unsigned(e), 16);
         }
-        return "nothing";
-    };
-    char name[] = "zhangsan";
-    char text[256] = "";
-    void* list = nullptr;
-    const QStringList caught = {
-        thrown([&] { m_offline.GetUserInfo(name, &m_user); }),
-        thrown([&] { m_offline.GetUserInfoEx(name, &m_user); }),
-        thrown([&] { m_offline.GetPrinterList(name, &list); }),
-        thrown([&] { m_offline.GetWebsiteIP(text, name); }),
-    };
-    QCOMPARE(caught, QStringList({"unsigned 80000000", "unsigned 80000000", "unsigned 80000000",
-                                  "int 80000000"}));
-    QVERIFY(!list);
-}
-
-void TestQueries::auditFlowFailures_data()
-{
-    // The answers in the order the loading asks (user 12 of secret level 1):
-    // his flow, its one item, the item's five fields, then per approval level
-    // the auditor numbers and each auditor's name. A missing answer is a
-    // Fault.
-    QTest::addColumn<QByteArrayList>("answers");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<int>("flow");
-    QTest::addColumn<QString>("secrets");
-    const QByteArrayList item = {field(1, 0, le32(9)), field(1, 0, le32(41)),
-                                 field(1, 0, le32(3)), field(1, 0, le32(301)),
-                                 field(1, 0, le32(1)), field(1, 0, UTF82GBK("机密") + '\0'),
-                                 field(1, 0, "n\0")};
-    const QByteArrayList level = {field(1, 0, le32(7)), field(1, 0, UTF82GBK("徐明") + '\0')};
-    const QByteArray refused = field(0, 6, {});
-    QTest::newRow("all three levels")
-        << item + level + level + level << 0 << 9 << "1 机密 n:7徐明,7徐明,7徐明";
-    // A level whose auditors fail leaves the secret level without auditor lists.
-    QTest::newRow("auditors refused at level 2")
-        << item + level + QByteArrayList{refused} << 6 << 9 << "1 机密 n:,,";
-    QTest::newRow("auditors refused at level 3")
-        << item + level + level + QByteArrayList{refused} << 6 << 9 << "1 机密 n:,,";
-    // A count of approval levels beyond any flow is cut to 16 levels.
-    QByteArrayList huge = item;
-    huge[2] = field(1, 0, le32(1000000000));
-    QTest::newRow("approval levels beyond any flow")
-        << huge << 13 << 9 << "1 机密 n:" + QString(15, ',');
-    QTest::newRow("error code in a later item step")
-        << item.mid(0, 4) + QByteArrayList{field(0, 7, {})} << 7 << 9 << "";
-    // Own flow 0: the group decides; a group answer with an error keeps 0,
-    // a failed group query ends with 13.
-    QTest::newRow("group lookup refused")
-        << QByteArrayList{field(1, 0, le32(0)), field(0, 4, {}), field(0, 0, {})} << 0 << 0 << "";
-    QTest::newRow("group lookup fails") << QByteArrayList{field(1, 0, le32(0))} << 13 << 0 << "";
-}
-
-void TestQueries::auditFlowFailures()
-{
-    QFETCH(QByteArrayList, answers);
-    for (const QByteArray& bytes : answers)
-        m_raw.queueReply(answer(bytes));
-    m_raw.setReply(answer(QByteArray()));
-    TavUserRecord record{};
-    record.UserId = 12;
-    record.SecretLevel = 1;
-    TavAuditFlow flow;
-    QTEST(m_rawClient.GetAuditFlow(&flow, &record), "result");
-    QTEST(flow.FlowID, "flow");
-    QTEST(describe(flow), "secrets");
-}
-
-void TestQueries::flowItemsFieldByField()
-{
-    // Two items: 1 + 5 x 2 queries, all AuditLevel queries first, then all
-    // DocLevelID queries, and so on.
-    m_raw.clearRequests();
-    m_raw.queueReply(answer(field(2, 0, le32(41) + le32(42))));
-    m_raw.setReply(answer(field(1, 0, le32(301))));
-    int result = -1;
-    QCOMPARE(call(m_rawClient, FlowItems, "9", &result), QByteArray("2 items"));
-    QStringList sent;
-    for (int i = 0; i < m_raw.requestCount(); ++i)
-        sent << child(m_raw.request(i).body, "pSQL");
-    QCOMPARE(sent, QStringList({
-                       "SELECT FlowItemID FROM AuditFlowItems WHERE FlowID=9",
-                       "SELECT AuditLevel FROM AuditFlowItems WHERE FlowItemID=41",
-                       "SELECT AuditLevel FROM AuditFlowItems WHERE FlowItemID=42",
-                       "SELECT DocLevelID FROM AuditFlowItems WHERE FlowItemID=41",
-                       "SELECT DocLevelID FROM AuditFlowItems WHERE FlowItemID=42",
-                       "SELECT SecretLevel FROM SysSettingsAudit WHERE LevelID=301",
-                       "SELECT SecretLevel FROM SysSettingsAudit WHERE LevelID=301",
-                       "SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=301",
-                       "SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=301",
-                       "SELECT SecretLevelNote FROM SysSettingsAudit WHERE LevelID=301",
-                       "SELECT SecretLevelNote FROM SysSettingsAudit WHERE LevelID=301",
-                   }));
-}
-
-void TestQueries::quotaRequestText()
-{
-    // Members in a fixed order, unformatted; a paper size without a
-    // terminator ends with its field.
-    TavQuotaRequest request{};
-    request.PayerType = 4;
-    request.PayerID = 202;
-    strcpy(request.PrinterName, "HP \"3F\"");
-    request.TotalPages = 12;
-    strcpy(request.Color, "C");
-    strcpy(request.Duplex, "D");
-    memset(request.PaperSize, 'x', sizeof request.PaperSize);
-    request.PaperWidth = 210;
-    request.PaperHeight = 297;
-    request.TaskID = 5;
-    m_raw.clearRequests();
-    m_raw.setReply(RawHttpServer::soapResponse(
-        "<ns:QuotaVerificationResponse><pRet>1</pRet></ns:QuotaVerificationResponse>"));
-    QCOMPARE(m_rawClient.QuotaVerification(reinterpret_cast<char*>(&request)), 1);
-    QCOMPARE(child(m_raw.request(0).body, "pJsonJobParam"),
-             "{\"PayerType\":4,\"PayerID\":202,\"TotalPages\":12,\"PaperWidth\":210,"
-             "\"PaperHeight\":297,\"TaskID\":5,\"PrinterName\":\"HP \\\"3F\\\"\","
-             "\"Color\":\"C\",\"Duplex\":\"D\",\"PaperSize\":\"" +
-                 QByteArray(sizeof request.PaperSize, 'x') + "\"}");
-}
-
-void TestQueries::notices_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("headline");
-    QTest::addColumn<QByteArray>("detail");
-
-    noticeRow("512 printed", 512, "report.pdf|HP-3F|0", "<report.pdf>打印成功!");
-    noticeRow("2, audit 0: waits", 2, "report.pdf|HP-3F|0|0", "<report.pdf>等待审批!");
-    noticeRow("2, audit 1: approved", 2, "report.pdf|HP-3F|0|1", "<report.pdf>审批通过!");
-    noticeRow("2, audit 5: text 0", 2, "report.pdf|HP-3F|0|5", "<report.pdf>");
-    noticeRow("2 without audit code", 2, "report.pdf|HP-3F|0", "<report.pdf>等待审批!");
-    noticeRow("520: failure range", 520, "a|p|3", "<a>打印失败");
-    noticeRow("7 not in the table: text 7104", 7, "a|p|0", "<a>状态未知");
-    noticeRow("0: the built-in text wins", 0, "a|p|0", "<a>已发送到服务器!");
-    noticeRow("leading separator: no job name", 512, "|HP-3F|0", "<>打印成功!");
-    noticeRow("120-character job name", 512, QString(120, 'j') + "|p|0",
-              "<" + QString(98, 'j') + "**>打印成功!");
-    noticeRow("long text with a comma, cut at a character", 2052, "a|p|0",
-              "<a>x, " + QString(82, QChar(0x6587)));
-    noticeRow("no result code", 512, "a|p", QString());
-
-    const QByteArray full = notice(512, "job|p|0");
-    QTest::newRow("3 bytes") << full.left(3) << -1 << QString() << QByteArray();
-    QTest::newRow("before the field text") << full.left(1028) << -1 << QString() << QByteArray();
-    QTest::newRow("ends in the field text")
-        << full.left(1035) << 0 << "<job>打印成功!" << QByteArray("job|p|0");
-    // 1024 bytes of field text without a terminator: the result code after
-    // them is not part of it.
-    QByteArray filled = full;
-    filled.replace(1028, 1024, "job|p" + QByteArray(1019, '|')).replace(2052, 6, "0|tail");
-    QTest::newRow("field text fills its slot") << filled << -1 << QString() << QByteArray();
-}
-
-void TestQueries::notices()
-{
-    QFETCH(QByteArray, bytes);
-    // An exact-size copy, so that a read past the reply is caught by the tools.
-    QScopedArrayPointer<unsigned char> copy(new unsigned char[bytes.size()]);
-    memcpy(copy.data(), bytes.constData(), bytes.size());
-    const LanguageManager texts;
-    TavServerMessage out;
-    memset(&out, 0x5A, sizeof out);
-    QTEST(ServerNotice::Decode(copy.data(), bytes.size(), texts, &out), "result");
-    QFETCH(int, result);
-    if (result == 0) {
-        QTEST(QString::fromUtf8(out.Headline), "headline");
-        QTEST(QByteArray(out.Detail), "detail");
+        return QByteArray();
     }
-}
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+        pointAt(m_clients[Server], m_server.port());
+        m_raw.queueReply(RpcTestClient::logonAnswer());
+        pointAt(m_clients[Raw], m_raw.port());
+        pointAt(m_clients[Offline], RawHttpServer().port()); // nobody listens there any more
+        // The test authority and two server certificates from it.
+        QVERIFY(TestPki::makeCertificate(m_dir.path(), "ca"));
+        QVERIFY(TestPki::makeCertificate(m_dir.path(), "loopback", "IP:127.0.0.1"));
+        QVERIFY(TestPki::makeCertificate(m_dir.path(), "elsewhere", "DNS:print.example.invalid"));
+
+        // Notice texts: 7000's built-in text wins, 7101 is longer than a headline.
+        QFile ini(m_dir.filePath(LanguageManager::kIniFileName));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Log Online]\n7000=configured\n7104=状态未知\n7101=x, " +
+                  QString(200, QChar(0x6587)).toUtf8() + "\n");
+        ini.close();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+    }
+
+    void logOn_data()
+    {
+        // A certificate's name: over HTTPS, with a trailing "!" its authority not trusted.
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("expected"); // -1: any negative result
+        const auto row = [](const char* tag, const char* server, const char* user, int expected,
+                            const char* password = kSeedPasswordDigest) {
+            QTest::newRow(tag) << QString(server) << QString(user) << QString(password) << expected;
+        };
+        row("wrong password", "", "zhouba", 2, "00000000000000000000000000000000");
+        row("host name, looked up", "localhost", "zhangsan", 0);
+        row("https, then a hang-up", "loopback", "zhangsan", 0);
+        row("https, authority not trusted", "loopback!", "zhangsan", -1);
+        row("https, certificate for another host", "elsewhere", "zhangsan", -1);
+    }
+
+    void logOn()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        const bool tls = !server.isEmpty() && server != "localhost";
+        DevServerProcess tlsServer;
+        const QString certificate = server.chopped(server.endsWith('!'));
+        tlsServer.setTls(pki(certificate + ".pem"), pki(certificate + ".key"));
+        QVERIFY2(!tls || tlsServer.start(), qPrintable(tlsServer.errorString()));
+        // OpenSSL trusts one more authority from this variable.
+        qputenv("SSL_CERT_FILE", pki("ca.pem"));
+        if (server.endsWith('!'))
+            qunsetenv("SSL_CERT_FILE");
+        CDComLayerWS client;
+        const QByteArray address = (server == "localhost" ? "localhost:" : "127.0.0.1:") +
+                                   QByteArray::number(tls ? tlsServer.port() : m_server.port());
+        const int result = RpcTestClient::logOn(client, address + "/", "8086", qPrintable(user),
+                                                qPrintable(password), 0, tls);
+        QTEST(qMax(result, -1), "expected");
+        if (!tls || result != 0)
+            return;
+        // A hang-up mid-request (the server reads at most 64 MiB) fails the call, no SIGPIPE.
+        QByteArray item(65 << 20, 'x');
+        char* payer = nullptr;
+        QVERIFY(client.GetPayerInfo(item.data(), payer) != 0);
+        sigset_t set;
+        pthread_sigmask(SIG_BLOCK, nullptr, &set);
+        QVERIFY(!sigismember(&set, SIGPIPE));
+        sigpending(&set);
+        QVERIFY(!sigismember(&set, SIGPIPE));
+    }
+
+    void queries_data()
+    {
+        QTest::addColumn<int>("client");
+        QTest::addColumn<int>("op");
+        QTest::addColumn<QByteArray>(
+            "data"); // the input; for Raw the answer's buffer (null: a Fault)
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QByteArray>("out");
+
+        // (lisi's print way, group name and website: the main window's logon test.)
+        row("group, quote in the name", Server, GroupId, "o'neil", 0, "102");
+        row("setting as received", Server, Setting, "CompanyName", 0, UTF82GBK("星河科技有限公司"));
+        row("setting, quotes", Server, Setting, "Owner's Note", 0, UTF82GBK("由'行政部'维护"));
+        row("no such setting", Server, Setting, "NoSuchSetting", 0, "dflt");
+        row("setting too long to ask", Server, Setting, QByteArray(600, '\''), 15, "dflt");
+        row("website, not monitored", Server, Website, "192.168.10.20", 0, "192.168.10.20");
+        row("website, deleted", Server, Website, "192.168.10.30", 0, "192.168.10.30");
+        row("website, unknown", Server, Website, "a'b", 0, "a'b");
+        // "N\0" "3楼\0" "\0": N printers, one of them his, 7 bytes in a block of 3 units.
+        row("printer list of 7 bytes", Server, Printers, "xiaoyin", 0,
+            "3 " + QByteArray("5\0", 2) + UTF82GBK("3楼") + QByteArray(3, '\0'));
+
+        // What the logon's callers rely on when nobody answers.
+        row("unreachable: setting default", Offline, Setting, "LinuxPrintStateNew", 15, "dflt");
+        row("unreachable: the quota lets it go", Offline, Quota, "11", 0, "");
+        row("unreachable: user", Offline, UserInfo, "zhangsan", -1, "unsigned 80000000");
+        row("unreachable: user block", Offline, UserEx, "zhangsan", -1, "unsigned 80000000");
+        row("unreachable: printers", Offline, Printers, "zhangsan", -1, "unsigned 80000000");
+        row("unreachable: website", Offline, Website, "zhangsan", -1, "int 80000000");
+
+        const QByteArray huge = field(1000000, 0, le32(5)); // a million rows in 12 bytes
+        const QByteArray three("\x01\x00\x00", 3), block("\x02\x00\x00\x00"
+                                                         "ab",
+                                                         6);
+        const int size = TavUserRecord::kUserInfoExSize;
+        row("int, huge row count", Raw, GroupId, huge, 0, "5");
+        row("int, value cut", Raw, GroupId, field(1, 0, "\x05\x05"), 0, "-3");
+        row("int, 3 bytes", Raw, GroupId, three, 15, "-3");
+        row("int, fault", Raw, GroupId, QByteArray(), 15, "-3");
+        row("unterminated text", Raw, Setting, field(1, 0, QByteArray(600, 'B')), 0,
+            QByteArray(255, 'B'));
+        row("list, huge row count", Raw, FlowItems, huge, 13, "0");
+        row("list, two rows, one arrived", Raw, FlowItems, field(2, 0, le32(7)), 13, "0");
+        row("list, fault", Raw, FlowItems, QByteArray(), 13, "0");
+        row("auditors, huge row count", Raw, Auditors, huge, 13, "0");
+        row("user, name without terminator", Raw, UserInfo, le32(17) + UTF82GBK("张三"), 0,
+            "17 张三");
+        row("user, 3 bytes", Raw, UserInfo, three, 15, "12 old");
+        row("user block, 6 bytes", Raw, UserEx, block, 0, block + QByteArray(size - 6, 'u'));
+        row("user block, 5000 bytes", Raw, UserEx, QByteArray(5000, 'x'), 0, QByteArray(size, 'x'));
+    }
+
+    void queries()
+    {
+        QFETCH(int, client);
+        QFETCH(int, op);
+        QFETCH(QByteArray, data);
+        if (client == Raw)
+            m_raw.setReply(answer(data, op));
+        m_user.UserId = 12;
+        strcpy(m_user.FullName, "old");
+        memset(m_user.UserInfoEx, 'u', sizeof m_user.UserInfoEx);
+        int result = -1;
+        QTEST(call(m_clients[client], op, client == Raw ? "alice" : data, &result), "out");
+        QTEST(result, "result");
+        QCOMPARE(m_past[0], '\0');
+    }
+
+    void auditFlow_data()
+    {
+        QTest::addColumn<QByteArrayList>("answers"); // none: the development server answers
+        QTest::addColumn<int>("userId");
+        QTest::addColumn<int>("secretLevel");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("flow");
+        QTest::addColumn<int>("maxLevels"); // -1: not looked at
+        QTest::addColumn<QString>("secrets");
+        const auto server = [](const char* tag, int userId, int level, int result, int flow,
+                               int maxLevels, const QString& secrets) {
+            QTest::newRow(tag) << QByteArrayList() << userId << level << result << flow << maxLevels
+                               << secrets;
+        };
+        // Flow 103 has four items with 1, 2, 3 and 0 approval levels; 蒋涛 (112)
+        // audits its first level, 吕芳 (108) is inactive and 蔡军 (109) deleted.
+        const QString first = "1 非密 无需审批:107徐明 112蒋涛 109";
+        const QString second = "2 内部资料 部门内部:110邓丽,111彭辉 108";
+        server("own flow, secret level 2: two of four items", 101, 2, 0, 103, 2,
+               first + "|" + second);
+        server("approval level 0 does not raise the maximum", 105, 4, 0, 103, 3,
+               first + "|" + second +
+                   "|3 商业秘密 两级审批:107徐明,110邓丽,111彭辉|4 核心机密 不需要审批人:");
+        server("the user is not his own auditor", 112, 2, 0, 103, 2,
+               "1 非密 无需审批:107徐明 109|" + second);
+        server("group fallback", 102, 4, 0, 105, 1,
+               "1 非密 无需审批:110邓丽|2 内部资料 部门内部:111彭辉");
+        server("negative approval levels skipped", 113, 2, 0, 104, 1,
+               "2 内部资料 部门内部:107徐明");
+        server("no flow anywhere", 103, 2, 0, 0, 0, QString());
+        server("no such user: flow -1", 999, 2, 13, -1, 0, QString());
+
+        // User 12 of level 1: his flow, its item, the item's five fields, per approval level
+        // the auditor numbers and each one's name; then Faults.
+        const auto raw = [](const char* tag, const QByteArrayList& answers, int result, int flow,
+                            const QString& secrets) {
+            QTest::newRow(tag) << answers << 12 << 1 << result << flow << -1 << secrets;
+        };
+        const QByteArrayList item = {field(1, 0, le32(9)), field(1, 0, le32(41)),
+                                     field(1, 0, le32(3)), field(1, 0, le32(301)),
+                                     field(1, 0, le32(1)), field(1, 0, UTF82GBK("机密") + '\0'),
+                                     field(1, 0, "n\0")};
+        const QByteArrayList level = {field(1, 0, le32(7)), field(1, 0, UTF82GBK("徐明") + '\0')};
+        const QByteArrayList refused = {field(0, 6, {})};
+        raw("all three levels", item + level + level + level, 0, 9, "1 机密 n:7徐明,7徐明,7徐明");
+        // A level whose auditors fail leaves the secret level without auditor lists.
+        raw("auditors refused at level 2", item + level + refused, 6, 9, "1 机密 n:,,");
+        raw("auditors refused at level 3", item + level + level + refused, 6, 9, "1 机密 n:,,");
+        QByteArrayList huge = item; // cut to 16 levels
+        huge[2] = field(1, 0, le32(1000000000));
+        raw("approval levels beyond any flow", huge, 13, 9, "1 机密 n:" + QString(15, ','));
+        raw("error code in a later item step", item.mid(0, 4) + QByteArrayList{field(0, 7, {})}, 7,
+            9, "");
+        // Own flow 0: the group decides; an error answer keeps 0, a failed query ends with 13.
+        raw("group lookup refused", {field(1, 0, le32(0)), field(0, 4, {}), field(0, 0, {})}, 0, 0,
+            "");
+        raw("group lookup fails", {field(1, 0, le32(0))}, 13, 0, "");
+    }
+
+    void auditFlow()
+    {
+        QFETCH(QByteArrayList, answers);
+        QFETCH(int, userId);
+        QFETCH(int, secretLevel);
+        QFETCH(int, maxLevels);
+        for (const QByteArray& bytes : answers)
+            m_raw.queueReply(answer(bytes));
+        m_raw.setReply(answer(QByteArray()));
+        TavUserRecord record{};
+        record.UserId = userId;
+        record.SecretLevel = secretLevel;
+        TavAuditFlow flow;
+        flow.Purposes.append(TavPurpose{"投标文件", 0});
+        QTEST(m_clients[answers.isEmpty() ? Server : Raw].GetAuditFlow(&flow, &record), "result");
+        QTEST(flow.FlowID, "flow");
+        QTEST(describe(flow), "secrets");
+        if (maxLevels >= 0)
+            QCOMPARE(flow.MaxAuditLevels, maxLevels);
+        // Release keeps the maximum and the purposes.
+        const int max = flow.MaxAuditLevels;
+        flow.Release();
+        QCOMPARE(describe(flow) + QString(" %1 %2").arg(flow.FlowID).arg(flow.MaxAuditLevels),
+                 QString(" 0 %1").arg(max));
+        QCOMPARE(QByteArray(flow.Purposes.value(0).Name), QByteArray("投标文件"));
+    }
+
+    void notices_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("headline");
+        QTest::addColumn<QByteArray>("detail");
+
+        noticeRow("512 printed", 512, "report.pdf|HP-3F|0", "<report.pdf>打印成功!");
+        noticeRow("2, audit 0: waits", 2, "report.pdf|HP-3F|0|0", "<report.pdf>等待审批!");
+        noticeRow("2, audit 1: approved", 2, "report.pdf|HP-3F|0|1", "<report.pdf>审批通过!");
+        noticeRow("2, audit 5: text 0", 2, "report.pdf|HP-3F|0|5", "<report.pdf>");
+        noticeRow("2 without audit code", 2, "report.pdf|HP-3F|0", "<report.pdf>等待审批!");
+        noticeRow("520: failure range", 520, "a|p|3", "<a>打印失败");
+        noticeRow("7 not in the table: text 7104", 7, "a|p|0", "<a>状态未知");
+        noticeRow("0: the built-in text wins", 0, "a|p|0", "<a>已发送到服务器!");
+        noticeRow("leading separator: no job name", 512, "|HP-3F|0", "<>打印成功!");
+        noticeRow("120-character job name", 512, QString(120, 'j') + "|p|0",
+                  "<" + QString(98, 'j') + "**>打印成功!");
+        noticeRow("long text with a comma, cut at a character", 2052, "a|p|0",
+                  "<a>x, " + QString(82, QChar(0x6587)));
+        noticeRow("no result code", 512, "a|p", QString());
+
+        const QByteArray full = notice(512, "job|p|0");
+        QTest::newRow("3 bytes") << full.left(3) << -1 << QString() << QByteArray();
+        QTest::newRow("before the field text")
+            << full.left(1028) << -1 << QString() << QByteArray();
+        QTest::newRow("ends in the field text")
+            << full.left(1035) << 0 << "<job>打印成功!" << QByteArray("job|p|0");
+        // 1024 bytes of field text without a terminator: the code after them is not part of it.
+        QByteArray filled = full;
+        filled.replace(1028, 1024, "job|p" + QByteArray(1019, '|')).replace(2052, 6, "0|tail");
+        QTest::newRow("field text fills its slot") << filled << -1 << QString() << QByteArray();
+    }
+
+    void notices()
+    {
+        QFETCH(QByteArray, bytes);
+        // An exact-size copy, so that a read past the reply is caught by the tools.
+        QScopedArrayPointer<unsigned char> copy(new unsigned char[bytes.size()]);
+        memcpy(copy.data(), bytes.constData(), bytes.size());
+        const LanguageManager texts;
+        TavServerMessage out;
+        memset(&out, 0x5A, sizeof out);
+        QTEST(ServerNotice::Decode(copy.data(), bytes.size(), texts, &out), "result");
+        QFETCH(int, result);
+        if (result == 0) {
+            QTEST(QString::fromUtf8(out.Headline), "headline");
+            QTEST(QByteArray(out.Detail), "detail");
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TestQueries)
 #include "tst_queries.moc"

@@ -1,5 +1,4 @@
-// What the SOAP client puts on the wire and how it copes with what comes
-// back, checked against a raw loopback listener that records the bytes.
+// What the SOAP client puts on the wire and how it copes with answers, against a raw listener.
 #include "DimeReader.h"
 #include "RpcTestClient.h"
 #include "SoapCall.h"
@@ -7,203 +6,8 @@
 #include <QtTest>
 
 #include <climits>
-#include <unistd.h>
 
 using namespace RpcTestClient;
-
-class TstSoapWire : public QObject
-{
-    Q_OBJECT
-private slots:
-    void scalarCalls_data();
-    void scalarCalls();
-    void upload_data();
-    void upload();
-    void oneWayCopyJob();
-    void badAnswers_data();
-    void badAnswers();
-    void noHostNoStdio();
-    void savedAttachmentNames_data();
-    void savedAttachmentNames();
-
-private:
-    QTemporaryDir m_dir;
-};
-
-void TstSoapWire::scalarCalls_data()
-{
-    QTest::addColumn<QByteArray>("port");
-    QTest::addColumn<QByteArray>("user"); // as it arrives
-    // UTF-8 service: the name's characters travel as they are; Latin-1:
-    // each of its bytes is one character.
-    QTest::newRow("8085 utf-8") << QByteArray("8085") << QByteArray("José");
-    QTest::newRow("8086 latin-1") << QByteArray("8086") << QByteArray("JosÃ©");
-}
-
-void TstSoapWire::scalarCalls()
-{
-    QFETCH(QByteArray, port);
-    QFETCH(QByteArray, user);
-    RawHttpServer server;
-    server.setReply(logonAnswer());
-    CDComLayerWS client;
-    QCOMPARE(logOn(client, at(server.port()), port, "José", "5F4DCC3B", 2), 0);
-    QCOMPARE(framing(server.request(0)), QByteArray("POST text/xml chunked"));
-    QCOMPARE(server.request(0).body,
-             requestEnvelope("<ns:UserLogon><UserName>" + user +
-                             "</UserName><PassWord>5F4DCC3B</PassWord><UserType>2</UserType>"
-                             "</ns:UserLogon>"));
-
-    server.setReply(RawHttpServer::soapResponse("<ns:GetFieldValuesBySQLResponse/>"));
-    SoapCall call(client);
-    ns__GetFieldValuesBySQLResponse answer;
-    char sql[] = "select GroupID from Users", field[] = "GroupID";
-    QCOMPARE(call.proxy().GetFieldValuesBySQL(call.endpoint(), nullptr, sql, field, 1, 4, answer),
-             SOAP_OK);
-    QCOMPARE(server.request(1).body,
-             requestEnvelope("<ns:GetFieldValuesBySQL><pSQL>select GroupID from Users</pSQL>"
-                             "<pFieldName>GroupID</pFieldName><FieldType>1</FieldType>"
-                             "<FieldSize>4</FieldSize></ns:GetFieldValuesBySQL>"));
-}
-
-void TstSoapWire::upload_data()
-{
-    QTest::addColumn<QList<int>>("sizes");    // of the files; -1: no such file
-    QTest::addColumn<QList<int>>("declared"); // __size of each item; 0: the whole file
-    QTest::addColumn<bool>("succeeds");
-    QTest::newRow("two files") << QList<int>{1113, 10} << QList<int>{1113, 10} << true;
-    QTest::newRow("third item never filled")
-        << QList<int>{664, 100} << QList<int>{664, 100, 0} << true;
-    QTest::newRow("file longer than declared") << QList<int>{5000} << QList<int>{1200} << true;
-    QTest::newRow("no size") << QList<int>{300, 0} << QList<int>{0, 0} << true;
-    QTest::newRow("file shorter than declared") << QList<int>{1200} << QList<int>{5000} << false;
-    QTest::newRow("file cannot be opened") << QList<int>{-1} << QList<int>{4096} << false;
-}
-
-void TstSoapWire::upload()
-{
-    QFETCH(QList<int>, sizes);
-    QFETCH(QList<int>, declared);
-    QFETCH(bool, succeeds);
-    RawHttpServer server;
-    CDComLayerWS client;
-    QVERIFY(RpcTestClient::connect(client, server));
-    server.setReply(RawHttpServer::soapResponse("<ns:SavePrintJobExResponse/>"));
-    QByteArray files[2];
-    int status = -1;
-    {
-        SoapCall call(client, true);
-        arrayOfData data(call.soap(), declared.size());
-        for (int i = 0; i < sizes.size(); ++i) {
-            for (int b = 0; b < sizes[i]; ++b)
-                files[i] += static_cast<char>(b * 37 + i); // every byte value
-            attach(call.soap(), data[i],
-                   m_dir.filePath(QTest::currentDataTag() + QString::number(i)),
-                   sizes[i] < 0 ? nullptr : &files[i], declared[i]);
-        }
-        ns__SavePrintJobExResponse answer;
-        status = call.proxy().SavePrintJobEx(call.endpoint(), nullptr, &data, answer);
-    }
-    QCOMPARE(status == SOAP_OK, succeeds);
-    QTRY_COMPARE(server.requestCount(), 1);
-    const RawHttpServer::Request req = server.request(0);
-    // A failed upload never completes its message, nor sends a path instead.
-    QVERIFY(!req.raw.contains(QFile::encodeName(m_dir.path())));
-    QCOMPARE(req.complete, succeeds);
-    if (!succeeds)
-        return;
-    QCOMPARE(framing(req), QByteArray("POST application/dime chunked"));
-    const QList<DimeRecord> records = parseDime(req.body);
-    QCOMPARE(records.size(), sizes.size() + 1);
-    QByteArray items;
-    for (int i = 0; i < declared.size(); ++i) {
-        const bool filled = i < sizes.size();
-        items += filled ? "<item href=\"cid:" + records[i + 1].id + "\"/>" : "<item></item>";
-        if (filled)
-            QCOMPARE(records[i + 1].data, declared[i] ? files[i].left(declared[i]) : files[i]);
-    }
-    QCOMPARE(records[0].data,
-             requestEnvelope("<ns:SavePrintJobEx><data SOAP-ENC:arrayType=\"ns:Data[" +
-                             QByteArray::number(declared.size()) + "]\">" + items +
-                             "</data></ns:SavePrintJobEx>"));
-}
-
-void TstSoapWire::oneWayCopyJob()
-{
-    // No result wanted: the request is sent and the connection closed
-    // unread, so a peer that answers nothing is no failure.
-    const QByteArray record(932, 'c');
-    RawHttpServer server;
-    CDComLayerWS client;
-    QVERIFY(RpcTestClient::connect(client, server));
-    server.closeWithoutReply();
-    {
-        SoapCall call(client);
-        arrayOfData copy(call.soap(), 1);
-        attach(call.soap(), copy[0], m_dir.filePath("orixjob"), &record, record.size());
-        arrayOfName names(call.soap(), 0);
-        QCOMPARE(call.proxy().SaveCopyJobSQL(call.endpoint(), nullptr, &copy, &names, nullptr),
-                 SOAP_OK);
-    }
-    QTRY_VERIFY(server.request(0).complete);
-    QCOMPARE(parseDime(server.request(0).body).value(1).data, record);
-}
-
-void TstSoapWire::badAnswers_data()
-{
-    QTest::addColumn<QByteArray>("reply"); // none: closed without a word
-    QTest::addColumn<int>("expected");     // INT_MIN + 1: any negative result
-    const int anyNegative = INT_MIN + 1;
-    const QByteArray accepted = logonAnswer();
-    // A code beyond the int range is not cut down to the 0 of an acceptance.
-    QTest::newRow("beyond int") << logonAnswer("<LogResult>4294967296</LogResult>") << INT_MAX;
-    QTest::newRow("no LogResult") << logonAnswer("") << -SOAP_NO_TAG;
-    QTest::newRow("nil LogResult") << logonAnswer("<LogResult xsi:nil=\"true\"/>") << -SOAP_NO_TAG;
-    QTest::newRow("garbage") << QByteArray("\x7f\x13 no HTTP\r\n\r\n") << anyNegative;
-    QTest::newRow("fault") << RawHttpServer::soapFault("no such user") << -SOAP_SVR_FAULT;
-    QTest::newRow("http 500") << RawHttpServer::httpResponse("", 500, "Error") << anyNegative;
-    QTest::newRow("truncated body") << accepted.left(accepted.size() - 40) << anyNegative;
-    QTest::newRow("closed") << QByteArray() << anyNegative;
-    QTest::newRow("nothing listens") << accepted << -SOAP_TCP_ERROR;
-}
-
-void TstSoapWire::badAnswers()
-{
-    QFETCH(QByteArray, reply);
-    QFETCH(int, expected);
-    RawHttpServer server;
-    server.setReply(reply);
-    // A listener closed again at once leaves a port where nothing listens.
-    const QByteArray port =
-        expected == -SOAP_TCP_ERROR ? RawHttpServer().portText() : server.portText();
-    CDComLayerWS client;
-    const int result = logOn(client, "127.0.0.1", port);
-    QCOMPARE(expected == INT_MIN + 1 && result < 0 ? expected : result, expected);
-}
-
-void TstSoapWire::noHostNoStdio()
-{
-    // Without a host the runtime would use standard output and input: stdin
-    // holds a ready answer here.
-    QFile in(m_dir.filePath("stdin")), out(m_dir.filePath("stdout"));
-    QVERIFY(in.open(QIODevice::ReadWrite) && in.write(logonAnswer()) > 0 && in.seek(0));
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    fflush(stdout);
-    const int saved[2] = {::dup(0), ::dup(1)};
-    ::dup2(in.handle(), 0);
-    ::dup2(out.handle(), 1);
-    CDComLayerWS client; // never logged on: the endpoint is empty
-    char item[] = "PayerSetting";
-    char* payer = nullptr;
-    const int result = client.GetPayerInfo(item, payer);
-    fflush(stdout);
-    for (int fd = 0; fd < 2; ++fd) {
-        ::dup2(saved[fd], fd);
-        ::close(saved[fd]);
-    }
-    QVERIFY(result != 0 && !payer);
-    QCOMPARE(out.size(), qint64(0));
-}
 
 namespace
 {
@@ -225,66 +29,207 @@ QByteArray dimeRecord(unsigned char flags, unsigned char typeFormat, const QByte
 
 } // namespace
 
-void TstSoapWire::savedAttachmentNames_data()
+class TstSoapWire : public QObject
 {
-    QTest::addColumn<QByteArray>("options"); // of the attachment record
-    QTest::addColumn<QString>("saved");      // null: refused, the call fails
-    auto option = [](const QByteArray& name, int declared) {
-        return QByteArray("\0\0", 2) + char(declared >> 8) + char(declared & 0xff) + name;
-    };
-    QTest::newRow("plain name") << option("scan-01_a.pdf", 13) << "scan-01_a.pdf";
-    QTest::newRow("declared longer than sent") << option("saved.bin", 4000) << QString();
-    QTest::newRow("no options") << QByteArray() << QString();
-    QTest::newRow("options of 2 bytes") << QByteArray("\0\0", 2) << QString();
-    QTest::newRow("options of 3 bytes") << QByteArray("\0\0\0", 3) << QString();
-    QTest::newRow("empty name") << option("", 0) << QString();
-    QTest::newRow("parent folder") << option("../escaped.bin", 14) << QString();
-    QTest::newRow("plug-in") << option("ifclient.so", 11) << QString();
-    QTest::newRow("versioned library") << option("libx.SO.1", 9) << QString();
-    QTest::newRow("settings") << option("Last.ini", 8) << QString();
-    QTest::newRow("dot file") << option(".profile", 8) << QString();
-    QTest::newRow("blank") << option("a b.pdf", 7) << QString();
-}
+    Q_OBJECT
 
-void TstSoapWire::savedAttachmentNames()
-{
-    // An attachment of a reply is saved under the name its options give,
-    // only when that is a plain document name of the working folder.
-    QFETCH(QByteArray, options);
-    QFETCH(QString, saved);
-    const QString work = m_dir.filePath(QTest::currentDataTag());
-    QVERIFY(QDir().mkpath(work));
-    const QString oldCwd = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(work));
-    RawHttpServer server;
-    const QByteArray envelope =
-        RawHttpServer::soapEnvelope("<ns:GetSecretLevelResponse><SercretLevel>3</SercretLevel>"
-                                    "</ns:GetSecretLevelResponse>");
-    const QByteArray body =
-        dimeRecord(0x04, 0x20, {}, "http://schemas.xmlsoap.org/soap/envelope/", envelope) +
-        dimeRecord(0x02, 0x10, options, "application/pdf", "%PDF-1.4 attachment");
-    server.setReply("HTTP/1.1 200 OK\r\nContent-Type: application/dime\r\nContent-Length: " +
-                    QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-    CDComLayerWS client;
-    QVERIFY(RpcTestClient::connect(client, server));
-    int status = -1;
+    QTemporaryDir m_dir;
+
+private slots:
+    void scalarCalls_data()
     {
-        SoapCall call(client, true);
-        char user[] = "alice";
-        LONG64 level = 0;
-        status = call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
+        QTest::addColumn<QByteArray>("port");
+        QTest::addColumn<QByteArray>("user"); // as it arrives
+        // UTF-8 service: the name's characters travel as they are; Latin-1:
+        // each of its bytes is one character.
+        QTest::newRow("8085 utf-8") << QByteArray("8085") << QByteArray("José");
+        QTest::newRow("8086 latin-1") << QByteArray("8086") << QByteArray("JosÃ©");
     }
-    QDir::setCurrent(oldCwd);
-    QCOMPARE(status == SOAP_OK, !saved.isNull());
-    const QStringList files = QDir(work).entryList(QDir::Files | QDir::Hidden);
-    QCOMPARE(files, saved.isNull() ? QStringList() : QStringList{saved});
-    if (!saved.isNull()) {
-        QFile file(work + "/" + saved);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("%PDF-1.4 attachment"));
+
+    void scalarCalls()
+    {
+        QFETCH(QByteArray, port);
+        QFETCH(QByteArray, user);
+        RawHttpServer server;
+        server.setReply(logonAnswer());
+        CDComLayerWS client;
+        QCOMPARE(logOn(client, at(server.port()), port, "José", "5F4DCC3B", 2), 0);
+        QCOMPARE(framing(server.request(0)), QByteArray("POST text/xml chunked"));
+        QCOMPARE(server.request(0).body,
+                 requestEnvelope("<ns:UserLogon><UserName>" + user +
+                                 "</UserName><PassWord>5F4DCC3B</PassWord><UserType>2</UserType>"
+                                 "</ns:UserLogon>"));
+
+        server.setReply(RawHttpServer::soapResponse("<ns:GetFieldValuesBySQLResponse/>"));
+        SoapCall call(client);
+        ns__GetFieldValuesBySQLResponse answer;
+        char sql[] = "select GroupID from Users", field[] = "GroupID";
+        QCOMPARE(
+            call.proxy().GetFieldValuesBySQL(call.endpoint(), nullptr, sql, field, 1, 4, answer),
+            SOAP_OK);
+        QCOMPARE(server.request(1).body,
+                 requestEnvelope("<ns:GetFieldValuesBySQL><pSQL>select GroupID from Users</pSQL>"
+                                 "<pFieldName>GroupID</pFieldName><FieldType>1</FieldType>"
+                                 "<FieldSize>4</FieldSize></ns:GetFieldValuesBySQL>"));
     }
-    QVERIFY(!QFile::exists(m_dir.filePath("escaped.bin")));
-}
+
+    void upload_data()
+    {
+        QTest::addColumn<QList<int>>("sizes");    // of the files; -1: no such file
+        QTest::addColumn<QList<int>>("declared"); // __size of each item; 0: the whole file
+        QTest::addColumn<bool>("succeeds");
+        QTest::newRow("two files") << QList<int>{1113, 10} << QList<int>{1113, 10} << true;
+        QTest::newRow("third item never filled")
+            << QList<int>{664, 100} << QList<int>{664, 100, 0} << true;
+        QTest::newRow("file longer than declared") << QList<int>{5000} << QList<int>{1200} << true;
+        QTest::newRow("no size") << QList<int>{300, 0} << QList<int>{0, 0} << true;
+        QTest::newRow("file shorter than declared")
+            << QList<int>{1200} << QList<int>{5000} << false;
+        QTest::newRow("file cannot be opened") << QList<int>{-1} << QList<int>{4096} << false;
+    }
+
+    void upload()
+    {
+        QFETCH(QList<int>, sizes);
+        QFETCH(QList<int>, declared);
+        QFETCH(bool, succeeds);
+        RawHttpServer server;
+        CDComLayerWS client;
+        QVERIFY(RpcTestClient::connect(client, server));
+        server.setReply(RawHttpServer::soapResponse("<ns:SavePrintJobExResponse/>"));
+        QByteArray files[2];
+        int status = -1;
+        {
+            SoapCall call(client, true);
+            arrayOfData data(call.soap(), declared.size());
+            for (int i = 0; i < sizes.size(); ++i) {
+                for (int b = 0; b < sizes[i]; ++b)
+                    files[i] += static_cast<char>(b * 37 + i); // every byte value
+                attach(call.soap(), data[i],
+                       m_dir.filePath(QTest::currentDataTag() + QString::number(i)),
+                       sizes[i] < 0 ? nullptr : &files[i], declared[i]);
+            }
+            ns__SavePrintJobExResponse answer;
+            status = call.proxy().SavePrintJobEx(call.endpoint(), nullptr, &data, answer);
+        }
+        QCOMPARE(status == SOAP_OK, succeeds);
+        QTRY_COMPARE(server.requestCount(), 1);
+        const RawHttpServer::Request req = server.request(0);
+        // A failed upload never completes its message, nor sends a path instead.
+        QVERIFY(!req.raw.contains(QFile::encodeName(m_dir.path())));
+        QCOMPARE(req.complete, succeeds);
+        if (!succeeds)
+            return;
+        QCOMPARE(framing(req), QByteArray("POST application/dime chunked"));
+        const QList<DimeRecord> records = parseDime(req.body);
+        QCOMPARE(records.size(), sizes.size() + 1);
+        QByteArray items;
+        for (int i = 0; i < declared.size(); ++i) {
+            const bool filled = i < sizes.size();
+            items += filled ? "<item href=\"cid:" + records[i + 1].id + "\"/>" : "<item></item>";
+            if (filled)
+                QCOMPARE(records[i + 1].data, declared[i] ? files[i].left(declared[i]) : files[i]);
+        }
+        QCOMPARE(records[0].data,
+                 requestEnvelope("<ns:SavePrintJobEx><data SOAP-ENC:arrayType=\"ns:Data[" +
+                                 QByteArray::number(declared.size()) + "]\">" + items +
+                                 "</data></ns:SavePrintJobEx>"));
+    }
+
+    void badAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("reply"); // none: closed without a word
+        QTest::addColumn<int>("expected");     // INT_MIN + 1: any negative result
+        const int anyNegative = INT_MIN + 1;
+        const QByteArray accepted = logonAnswer();
+        // A code beyond the int range is not cut down to the 0 of an acceptance.
+        QTest::newRow("beyond int") << logonAnswer("<LogResult>4294967296</LogResult>") << INT_MAX;
+        QTest::newRow("no LogResult") << logonAnswer("") << -SOAP_NO_TAG;
+        QTest::newRow("nil LogResult")
+            << logonAnswer("<LogResult xsi:nil=\"true\"/>") << -SOAP_NO_TAG;
+        QTest::newRow("garbage") << QByteArray("\x7f\x13 no HTTP\r\n\r\n") << anyNegative;
+        QTest::newRow("fault") << RawHttpServer::soapFault("no such user") << -SOAP_SVR_FAULT;
+        QTest::newRow("http 500") << RawHttpServer::httpResponse("", 500, "Error") << anyNegative;
+        QTest::newRow("truncated body") << accepted.left(accepted.size() - 40) << anyNegative;
+        QTest::newRow("closed") << QByteArray() << anyNegative;
+        QTest::newRow("nothing listens") << accepted << -SOAP_TCP_ERROR;
+    }
+
+    void badAnswers()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, expected);
+        RawHttpServer server;
+        server.setReply(reply);
+        // A listener closed again at once leaves a port where nothing listens.
+        const QByteArray port =
+            expected == -SOAP_TCP_ERROR ? RawHttpServer().portText() : server.portText();
+        CDComLayerWS client;
+        const int result = logOn(client, "127.0.0.1", port);
+        QCOMPARE(expected == INT_MIN + 1 && result < 0 ? expected : result, expected);
+    }
+
+    void savedAttachmentNames_data()
+    {
+        QTest::addColumn<QByteArray>("options"); // of the attachment record
+        QTest::addColumn<QString>("saved");      // null: refused, the call fails
+        auto option = [](const QByteArray& name, int declared) {
+            return QByteArray("\0\0", 2) + char(declared >> 8) + char(declared & 0xff) + name;
+        };
+        QTest::newRow("plain name") << option("scan-01_a.pdf", 13) << "scan-01_a.pdf";
+        QTest::newRow("declared longer than sent") << option("saved.bin", 4000) << QString();
+        QTest::newRow("no options") << QByteArray() << QString();
+        QTest::newRow("options of 2 bytes") << QByteArray("\0\0", 2) << QString();
+        QTest::newRow("options of 3 bytes") << QByteArray("\0\0\0", 3) << QString();
+        QTest::newRow("empty name") << option("", 0) << QString();
+        QTest::newRow("parent folder") << option("../escaped.bin", 14) << QString();
+        QTest::newRow("plug-in") << option("ifclient.so", 11) << QString();
+        QTest::newRow("versioned library") << option("libx.SO.1", 9) << QString();
+        QTest::newRow("settings") << option("Last.ini", 8) << QString();
+        QTest::newRow("dot file") << option(".profile", 8) << QString();
+        QTest::newRow("blank") << option("a b.pdf", 7) << QString();
+    }
+
+    void savedAttachmentNames()
+    {
+        // An attachment of a reply is saved under the name its options give,
+        // only when that is a plain document name of the working folder.
+        QFETCH(QByteArray, options);
+        QFETCH(QString, saved);
+        const QString work = m_dir.filePath(QTest::currentDataTag());
+        QVERIFY(QDir().mkpath(work));
+        const QString oldCwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(work));
+        RawHttpServer server;
+        const QByteArray envelope =
+            RawHttpServer::soapEnvelope("<ns:GetSecretLevelResponse><SercretLevel>3</SercretLevel>"
+                                        "</ns:GetSecretLevelResponse>");
+        const QByteArray body =
+            dimeRecord(0x04, 0x20, {}, "http://schemas.xmlsoap.org/soap/envelope/", envelope) +
+            dimeRecord(0x02, 0x10, options, "application/pdf", "%PDF-1.4 attachment");
+        server.setReply("HTTP/1.1 200 OK\r\nContent-Type: application/dime\r\nContent-Length: " +
+                        QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        CDComLayerWS client;
+        QVERIFY(RpcTestClient::connect(client, server));
+        int status = -1;
+        {
+            SoapCall call(client, true);
+            char user[] = "alice";
+            LONG64 level = 0;
+            status = call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
+        }
+        QDir::setCurrent(oldCwd);
+        QCOMPARE(status == SOAP_OK, !saved.isNull());
+        const QStringList files = QDir(work).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files, saved.isNull() ? QStringList() : QStringList{saved});
+        if (!saved.isNull()) {
+            QFile file(work + "/" + saved);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), QByteArray("%PDF-1.4 attachment"));
+        }
+        QVERIFY(!QFile::exists(m_dir.filePath("escaped.bin")));
+    }
+};
 
 QTEST_GUILESS_MAIN(TstSoapWire)
 #include "tst_soapwire.moc"

@@ -1,5 +1,5 @@
-// The session without a server: remembered logon, job settings, logon
-// dialog, web portal link and notice pop-up.
+// The session without a server: remembered logon, payers, logon dialog, portal link, notice
+// pop-up; the about box and the link label.
 
 #include "Background.h"
 #include "DComLayerWS.h"
@@ -12,6 +12,8 @@
 #include "TavUserRecord.h"
 #include "TestRoot.h"
 #include "TextUtil.h"
+#include "aboutdlg.h"
+#include "label.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,6 +24,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <new>
@@ -34,8 +37,7 @@ const QByteArray kDigest(kSeedPasswordDigest); // of "123456"
 const int kUnreachable = -999;                 // the fake's logon throws as the RPC layer does
 const int kOutOfMemory = -998;                 // the fake's logon throws std::bad_alloc
 
-// An RPC client that answers the logon and the payer query itself and keeps
-// what the session handed it.
+// An RPC client that answers the logon and the payer query and keeps what it was handed.
 class FakeRpcClient : public CDComLayerWS
 {
 public:
@@ -78,9 +80,8 @@ int modeOf(const QString& path)
 
 } // namespace
 
-// A session with a remembered logon on the fake client. Message boxes are
-// recorded as "title|text", yes/no boxes get `answer`; the URLs handed to the
-// desktop's browser are kept as the browser would get them.
+// A session on the fake client. Boxes are kept as "title|text", yes/no boxes get `answer`; the
+// URLs handed to the desktop's browser are kept as the browser would get them.
 class Fixture : public QObject
 {
     Q_OBJECT
@@ -197,32 +198,20 @@ private slots:
                  (QVector<bool>{savePassword, autoLogon, domainAgent}));
     }
 
-    void flagsAreExactlyOne()
-    {
-        for (const QString value : {"1", "true", "yes", "11"}) {
-            TestRoot root;
-            QSettings last(root.varTmp() + "/Last.ini", QSettings::IniFormat);
-            for (const char* key : {"SavePasswordFlag", "AutoLoginFlag", "SaveDomainAgintLogFlag"})
-                last.setValue(key, value);
-            last.sync();
-            OrixUser user;
-            QCOMPARE(user.SavePassword, value == "1");
-            QCOMPARE(user.AutoLogon, value == "1");
-            QCOMPARE(user.DomainAgentLogon, value == "1");
-        }
-    }
-
     void handWrittenLastIni()
     {
-        // Raw UTF-8 typed into the file reads as the same text.
+        // Raw UTF-8 typed into the file reads as the same text; a flag is on only as exactly "1".
         TestRoot root;
         QFile f(root.varTmp() + "/Last.ini");
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[General]\nServerName=打印服务器\nUserName=王五\nServerPort=8086\n");
+        f.write("[General]\nServerName=打印服务器\nUserName=王五\nServerPort=8086\n"
+                "SavePasswordFlag=true\nAutoLoginFlag=11\nSaveDomainAgintLogFlag=1\n");
         f.close();
         OrixUser user;
         QCOMPARE(QByteArrayList({user.ServerAddress, user.UserName, user.ServerPort}).join('|'),
                  QByteArray("打印服务器|王五|8086"));
+        QCOMPARE((QVector<bool>{user.SavePassword, user.AutoLogon, user.DomainAgentLogon}),
+                 (QVector<bool>{false, false, true}));
     }
 
     void userNamesThatLeaveTheFolder()
@@ -244,14 +233,10 @@ private slots:
     {
         QTest::addColumn<QByteArray>("reply"); // null: the server sent no text
         QTest::addColumn<QString>("loaded");   // result: switches, type; name/id/group of each
+        // (Complete lists as the server sends them: tests/uploads/tst_submission.)
         const auto row = [](const char* name, const QByteArray& reply, const QString& loaded) {
             QTest::newRow(name) << reply << loaded;
         };
-        row("complete",
-            R"({"IsSupportCostControl":1,"IsSupportProject":0,"PayerType":6,"PayerInfo":[)"
-            R"({"PayerName":"研发部","PayerID":3,"IsGroup":1},)"
-            R"({"PayerName":"张三","PayerID":1,"IsGroup":0}]})",
-            "0: 1 0 6; 研发部/3/1 张三/1/0");
         row("entry without IsGroup",
             R"({"IsSupportCostControl":0,"IsSupportProject":1,"PayerType":4,"PayerInfo":[)"
             R"({"PayerName":"a","PayerID":7},{"PayerName":"b","PayerID":8,"IsGroup":1}]})",
@@ -284,51 +269,51 @@ private slots:
         QCOMPARE(actual, loaded);
     }
 
-    void purposesAndSecretLevels()
-    {
-        // Empty parts are kept; a secret level name holds 49 bytes, cut between
-        // characters.
-        const QByteArray longName = QByteArray("机密").repeated(10); // 60 bytes
-        TestRoot root;
-        root.writeConfig("[Main%20Window]\n2015=\";a;;b\"\n2014=\";" + longName + ";;b\"\n");
-        OrixUser user;
-        user.GetAuditByIni();
-        user.GetDocPurpose();
-        user.GetDocPurpose(); // a second logon replaces the purposes
-        QByteArrayList names;
-        for (const TavPurpose& p : user.AuditFlow.Purposes)
-            names << QByteArray(p.Name);
-        QCOMPARE(names, (QByteArrayList{"", "a", "", "b"}));
-        names.clear();
-        for (const TavSecret& s : user.AuditFlow.Secrets)
-            names << QByteArray(s.SecretLevelName);
-        QCOMPARE(names, (QByteArrayList{"", longName.left(48), "", "b"}));
-    }
-
-    void whatTheLogonSends_data()
+    void logon_data()
     {
         QTest::addColumn<QString>("server");
         QTest::addColumn<QByteArray>("remembered");
         QTest::addColumn<QString>("typed");   // null: the field is left as it is
         QTest::addColumn<QString>("then");    // "change user" or "domain agent"
+        QTest::addColumn<int>("code");        // the logon's result
+        QTest::addColumn<bool>("answer");     // to a yes/no box
         QTest::addColumn<QByteArray>("sent"); // address, port, password, logon mode
-        const auto row = [](const char* name, const char* server, const char* remembered,
-                            const char* typed, const char* then, const QByteArray& sent) {
-            QTest::newRow(name) << server << QByteArray(remembered) << QString(typed) << then
-                                << sent;
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QByteArrayList>("urls");
+        const QString refused = "错误|用户名密码错误！";
+        const auto sends = [&](const char* name, const char* server, const char* remembered,
+                               const char* typed, const char* then, const QByteArray& sent) {
+            QTest::newRow(name) << QString(server) << QByteArray(remembered) << QString(typed)
+                                << QString(then) << 2 << false << sent << refused
+                                << QByteArrayList();
         };
-        row("host:port, remembered", "srv:8085", "MD5", nullptr, "", "srv 8085 MD5 0");
-        row("colon first: no port", ":8085", "MD5", nullptr, "", ":8085 8086 MD5 0");
-        row("port cut for the client", "srv:1234567890123456789012345", "MD5", nullptr, "",
-            "srv 1234567890123456789 MD5 0");
-        row("typed: digest", "srv", "MD5", "123456", "", "srv 8086 " + kDigest + " 0");
-        row("typed, nothing remembered", "srv", "", "123456", "", "srv 8086 " + kDigest + " 0");
-        row("typed, then user changed", "srv", "MD5", "123456", "change user", "srv 8086 123456 0");
-        row("domain agent: as typed", "srv", "MD5", "Secret!1", "domain agent",
-            "srv 8086 Secret!1 2");
+        sends("host:port, remembered", "srv:8085", "MD5", nullptr, "", "srv 8085 MD5 0");
+        sends("colon first: no port", ":8085", "MD5", nullptr, "", ":8085 8086 MD5 0");
+        sends("port cut for the client", "srv:1234567890123456789012345", "MD5", nullptr, "",
+              "srv 1234567890123456789 MD5 0");
+        sends("typed: digest", "srv", "MD5", "123456", "", "srv 8086 " + kDigest + " 0");
+        sends("typed, nothing remembered", "srv", "", "123456", "", "srv 8086 " + kDigest + " 0");
+        sends("typed, then user changed", "srv", "MD5", "123456", "change user",
+              "srv 8086 123456 0");
+        sends("domain agent: as typed", "srv", "MD5", "Secret!1", "domain agent",
+              "srv 8086 Secret!1 2");
+        const auto answers = [](const char* name, int code, bool answer, const QString& box,
+                                const QByteArrayList& urls = {}) {
+            QTest::newRow(name) << QString("10.0.0.1") << QByteArray("MD5") << QString()
+                                << QString() << code << answer << QByteArray() << box << urls;
+        };
+        const QString expired = "警告|已超过密码修改的时间周期,您要跳转到网站进行修改吗？";
+        answers("9", 9, false, "错误|用户未激活！");
+        answers("16", 16, false, "错误|用户被锁定");
+        answers("other", 77, false, "错误|登录失败，错误码77");
+        answers("19, yes", 19, true, expired, {"http://10.0.0.1/OrixPrint/UserLogin.jsp"});
+        answers("19, no", 19, false, expired);
+        // No exception crosses the event loop: the click reports it.
+        answers("no connection", kUnreachable, false, "错误|无法连接服务器！");
+        answers("out of memory", kOutOfMemory, false, "错误|无法连接服务器！");
     }
 
-    void whatTheLogonSends()
+    void logon()
     {
         QFETCH(QString, server);
         QFETCH(QByteArray, remembered);
@@ -337,6 +322,10 @@ private slots:
         QFETCH(QByteArray, sent);
         Fixture f;
         CopyText(f.user.Password, sizeof f.user.Password, remembered.constData());
+        QFETCH(int, code);
+        f.fake->logOnResult = code;
+        QFETCH(bool, answer);
+        f.answer = answer;
         LogonPWDlg dialog;
         dialog.SetUser(&f.user);
         dialog.findChild<QComboBox*>("comboBoxServerName")->setEditText(server);
@@ -349,52 +338,17 @@ private slots:
         // With both domain options checked the domain-agent logon wins.
         dialog.findChild<QCheckBox*>("checkBoxDomainAgint")->setChecked(then == "domain agent");
         dialog.findChild<QCheckBox*>("checkBoxDomainAgintLog")->setChecked(then == "domain agent");
-        QCOMPARE(dialog.Logon(false), 2);
-        const TavUserRecord& r = f.fake->logOnRecord;
-        QCOMPARE(QByteArray(r.ServerAddress) + ' ' + f.fake->portAtLogOn + ' ' +
-                     QByteArray(r.Password) + ' ' + QByteArray::number(r.LogonMode),
-                 sent);
-        QCOMPARE(f.boxes, QStringList()); // a silent logon shows nothing
-    }
-
-    void logonMessages_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<bool>("answer");
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<QByteArrayList>("urls");
-        const QString expired = "警告|已超过密码修改的时间周期,您要跳转到网站进行修改吗？";
-        QTest::newRow("2") << 2 << false << "错误|用户名密码错误！" << QByteArrayList();
-        QTest::newRow("9") << 9 << false << "错误|用户未激活！" << QByteArrayList();
-        QTest::newRow("16") << 16 << false << "错误|用户被锁定" << QByteArrayList();
-        QTest::newRow("other") << 77 << false << "错误|登录失败，错误码77" << QByteArrayList();
-        QTest::newRow("19, yes") << 19 << true << expired
-                                 << QByteArrayList{"http://10.0.0.1/OrixPrint/UserLogin.jsp"};
-        QTest::newRow("19, no") << 19 << false << expired << QByteArrayList();
-        // No exception crosses the event loop: the click reports it.
-        QTest::newRow("no connection")
-            << kUnreachable << false << "错误|无法连接服务器！" << QByteArrayList();
-        QTest::newRow("out of memory")
-            << kOutOfMemory << false << "错误|无法连接服务器！" << QByteArrayList();
-    }
-
-    void logonMessages()
-    {
-        QFETCH(int, code);
-        QFETCH(bool, answer);
-        QFETCH(QString, box);
-        QFETCH(QByteArrayList, urls);
-        Fixture f;
-        f.fake->logOnResult = code;
-        f.answer = answer;
-        LogonPWDlg dialog;
-        dialog.SetUser(&f.user);
         f.fake->button = dialog.findChild<QPushButton*>("Logon");
         QTest::mouseClick(f.fake->button, Qt::LeftButton);
         // The logon ran on a worker, the button off meanwhile.
         QVERIFY(!f.fake->onGuiThread && !f.fake->buttonEnabled && f.fake->button->isEnabled());
-        QCOMPARE(f.boxes, QStringList{box});
-        QCOMPARE(f.urls, urls);
+        const TavUserRecord& r = f.fake->logOnRecord;
+        if (!sent.isNull())
+            QCOMPARE(QByteArray(r.ServerAddress) + ' ' + f.fake->portAtLogOn + ' ' +
+                         QByteArray(r.Password) + ' ' + QByteArray::number(r.LogonMode),
+                     sent);
+        QTEST(f.boxes.join('\n'), "box");
+        QTEST(f.urls, "urls");
         QVERIFY(dialog.GetLastResult() != 0);
         QCOMPARE(dialog.result(), int(QDialog::Rejected)); // open for another attempt
         QVERIFY(QApplication::overrideCursor() == nullptr);
@@ -471,6 +425,37 @@ private slots:
         QTRY_VERIFY(approval.isNull());
         QCOMPARE(f.urls, QByteArrayList{"http://10.1.2.3/RazodAroZid/Home/Index1/LoginFrm.aspx?"
                                         "key=alice&value=MD5&Redirect=AuditorPrintProcTask"});
+    }
+
+    void aboutBoxShowsVersionAndConfirmCloses()
+    {
+        aboutdlg about;
+        QCOMPARE(about.findChild<QLabel*>("label_Version")->text(), QStringLiteral("版本：2.0.2"));
+        about.show();
+        QTest::mouseClick(about.findChild<QWidget*>("pushButtonOK"), Qt::LeftButton);
+        QVERIFY(!about.isVisible());
+    }
+
+    void labelClicksOnLeftPressAndUnderlinesWhileHovered()
+    {
+        label link(QStringLiteral("link"));
+        QSignalSpy clicked(&link, &label::clicked);
+        QTest::mousePress(&link, Qt::LeftButton);
+        QCOMPARE(clicked.count(), 1); // already on the press
+        QTest::mouseRelease(&link, Qt::LeftButton);
+        QTest::mouseClick(&link, Qt::RightButton);
+        QCOMPARE(clicked.count(), 1);
+        link.resize(200, 40);
+        // The middle of the underline's row, 5 pixels above the bottom.
+        const auto underlined = [&] {
+            return link.grab().toImage().pixelColor(100, 35) == QColor(Qt::blue);
+        };
+        QVERIFY(!underlined());
+        QEvent enter(QEvent::Enter), leave(QEvent::Leave);
+        QCoreApplication::sendEvent(&link, &enter);
+        QVERIFY(underlined());
+        QCoreApplication::sendEvent(&link, &leave);
+        QVERIFY(!underlined());
     }
 };
 

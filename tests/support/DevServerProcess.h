@@ -1,17 +1,8 @@
 #pragma once
 
-// Runs the development server (orws-devserver) for one integration test:
-// a free loopback port, a private database and storage folder in a
-// temporary directory, optionally HTTPS. The server is stopped (SIGTERM)
-// when the object goes away.
-//
-// The test target needs the compile definition ORWS_DEVSERVER_PATH (the
-// path of the built server) and SQLite; orix_use_devserver(<target>) in
-// tests/CMakeLists.txt adds both.
-//
-//     DevServerProcess server;
-//     QVERIFY2(server.start(), qPrintable(server.errorString()));
-//     client.SetPort(QByteArray::number(server.port()).constData());
+// The development server (orws-devserver) for one integration test: a free loopback port, a
+// private database and storage folder, optionally HTTPS; stopped with the object. The target
+// needs orix_use_devserver(<target>) (the server's path and SQLite).
 
 #include "SeedAccounts.h"
 
@@ -19,12 +10,9 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QList>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QVariant>
 #include <QVariantList>
 
 #include <memory>
@@ -45,37 +33,31 @@ public:
         m_tls = QStringList{"--tls", certPath, keyPath};
     }
 
-    // The server's string mode from the next start(): "utf8" for a client
-    // whose port text is "8085", "latin1" for any other (the server's own
-    // default on a port other than 8085). ORIX_TEST_DEVSERVER_STRINGS sets
-    // the mode of every server that a test does not set itself.
+    // The string mode from the next start(): "utf8" (a client whose port text is "8085") or
+    // "latin1"; ORIX_TEST_DEVSERVER_STRINGS sets it where a test does not.
     void setStrings(const QString& mode) { m_strings = mode; }
 
-    // Starts the server on port (0: a free one) and waits for its
-    // "listening" line. May be called again after stop(): the same database
-    // is used again.
+    // Starts on port (0: a free one) and waits for the "listening" line; again after stop()
+    // with the same database.
     bool start(quint16 port = 0)
     {
         stop();
-        // --parent-pid: the server ends with this process should a test
-        // crash before it can stop it.
-        QStringList args =
-            QStringList{"--port",       QString::number(port),
-                        "--db",         dbPath(),
-                        "--storage",    storageDir(),
-                        "--parent-pid", QString::number(QCoreApplication::applicationPid())} +
-            m_tls;
+        // --parent-pid: the server ends with this process should a test crash.
+        QStringList args{"--port",       QString::number(port),
+                         "--db",         dbPath(),
+                         "--storage",    storageDir(),
+                         "--parent-pid", QString::number(QCoreApplication::applicationPid())};
         const QString strings =
             m_strings.isEmpty() ? qEnvironmentVariable("ORIX_TEST_DEVSERVER_STRINGS") : m_strings;
         if (!strings.isEmpty())
             args << "--strings" << strings;
         m_process.reset(new QProcess);
         m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process->start(QStringLiteral(ORWS_DEVSERVER_PATH), args);
+        m_process->start(QStringLiteral(ORWS_DEVSERVER_PATH), args + m_tls);
         const QByteArray prefix("listening on 127.0.0.1:");
         QByteArray seen;
-        QDeadlineTimer deadline(20000);
-        while (!deadline.hasExpired() && m_process->state() != QProcess::NotRunning) {
+        for (QDeadlineTimer deadline(20000);
+             !deadline.hasExpired() && m_process->state() != QProcess::NotRunning;) {
             if (!m_process->canReadLine() && !m_process->waitForReadyRead(200))
                 continue;
             const QByteArray line = m_process->readLine().trimmed();
@@ -92,7 +74,7 @@ public:
         return false;
     }
 
-    // Ends the server with SIGTERM (SIGKILL if it does not go).
+    // SIGTERM, SIGKILL if it does not go.
     void stop()
     {
         if (m_process && m_process->state() != QProcess::NotRunning) {
@@ -116,9 +98,8 @@ public:
     QString storageDir() const { return m_dir.path() + "/storage"; }
     QString errorString() const { return m_error; }
 
-    // Runs one SQL statement (UTF-8) against the database directly and
-    // returns its rows (integers as qlonglong, NULL as an invalid QVariant,
-    // anything else as QString). Empty on error.
+    // The rows of one SQL statement (UTF-8) run on the database: integers as qlonglong, NULL
+    // as an invalid QVariant, the rest as QString. Empty on error.
     QList<QVariantList> query(const QString& sql, QString* error = nullptr) const
     {
         QList<QVariantList> rows;
@@ -155,32 +136,48 @@ public:
     // First column of the first row, or an invalid QVariant.
     QVariant scalar(const QString& sql) const { return query(sql).value(0).value(0); }
 
-    // Adds an undelivered notice for user through the server's own command
-    // ("orws-devserver notice"). fields is "job|printer|result|audit" (UTF-8).
+    // Runs one of the server's commands (args after the program); its exit code, -1 when it
+    // did not end normally; standard output in *out.
+    int command(const QStringList& args, QByteArray* out = nullptr) const
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral(ORWS_DEVSERVER_PATH), args);
+        const bool ended = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
+        if (out)
+            *out = p.readAllStandardOutput() + (ended ? "" : p.errorString().toLocal8Bit());
+        return ended ? p.exitCode() : -1;
+    }
+
+    // Adds an undelivered notice for user; fields is "job|printer|result|audit" (UTF-8).
     bool addNotice(const QString& user, int type, const QString& fields,
                    QString* error = nullptr) const
     {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(QStringLiteral(ORWS_DEVSERVER_PATH),
-                {"notice", "--db", dbPath(), "--user", user, "--type", QString::number(type),
-                 "--fields", fields});
-        const bool ok =
-            p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        QByteArray out;
+        const bool ok = command({"notice", "--db", dbPath(), "--user", user, "--type",
+                                 QString::number(type), "--fields", fields},
+                                &out) == 0;
         if (!ok && error)
-            *error = QString::fromLocal8Bit(p.readAll()) + p.errorString();
+            *error = QString::fromLocal8Bit(out);
         return ok;
     }
 
-    // The listing of "orws-devserver jobs" (UTF-8), empty when it failed.
+    // The listing of "jobs" (UTF-8), empty when it failed.
     QString jobs() const
     {
-        QProcess p;
-        p.start(QStringLiteral(ORWS_DEVSERVER_PATH),
-                {"jobs", "--db", dbPath(), "--storage", storageDir()});
-        const bool ok =
-            p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-        return ok ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
+        QByteArray out;
+        const int code = command({"jobs", "--db", dbPath(), "--storage", storageDir()}, &out);
+        return code == 0 ? QString::fromUtf8(out) : QString();
+    }
+
+    // "cd-extract" of the newest disc request into dir (exit code 1: refused).
+    int cdExtract(const QString& dir, const QStringList& extra = {},
+                  QByteArray* out = nullptr) const
+    {
+        return command(QStringList{"cd-extract", "--db", dbPath(), "--storage", storageDir(),
+                                   "--latest", "--out", dir} +
+                           extra,
+                       out);
     }
 
 private:

@@ -1,24 +1,9 @@
 #pragma once
 
-// A private CUPS server with the TavPDF queue for one integration test,
-// run by cups/private-cupsd.sh in a temporary folder under /tmp: it listens
-// only on a socket in that folder, and the backend writes its job folders
-// under the root folder the test gives it (ORIX_ROOT_PREFIX of the server).
-// The server is stopped when the object goes away.
-//
-// The test target needs the compile definitions ORIX_PRIVATE_CUPSD and
-// ORIX_TAVPDF_BACKEND and libcups; orix_use_private_cupsd(<target>) in
-// tests/CMakeLists.txt adds them.
-//
-//     PrivateCupsd cups;
-//     if (!cups.start(root.path()))
-//         QSKIP(qPrintable(cups.errorString()));   // not root, no cupsd
-//     const int job = cups.print({"-n", "2", file}, "nobody");
-//     QCOMPARE(cups.waitForJob(job), int(IPP_JSTATE_COMPLETED));
-//
-// Starting needs root: cupsd runs the backend as root, and the job owner is
-// a local user (the examples print as "nobody", which every Debian system
-// has, through runuser).
+// A private CUPS server with the TavPDF queue for one integration test (cups/private-cupsd.sh
+// in a temporary folder): it listens only on a socket there, and the backend writes under the
+// root folder the test gives it. Needs root (cupsd runs the backend as root) and
+// orix_use_private_cupsd(<target>); stopped with the object.
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -49,9 +34,8 @@ public:
     PrivateCupsd(const PrivateCupsd&) = delete;
     PrivateCupsd& operator=(const PrivateCupsd&) = delete;
 
-    // Starts the server; its backend writes under rootPrefix. False with
-    // errorString() set when it failed; cannotRun() tells whether the reason
-    // is the machine (not root, CUPS missing), where a test should skip.
+    // Starts the server, its backend writing under rootPrefix. cannotRun() after a failure: the
+    // machine is the reason (not root, no CUPS), where a test skips.
     bool start(const QString& rootPrefix)
     {
         if (geteuid() != 0) {
@@ -102,8 +86,8 @@ public:
     QString folder() const { return m_dir.path(); } // searchable by every user
     static QString queue() { return QStringLiteral("TavPDF"); }
 
-    // Runs lp to the queue with args, as the local user asUser (through
-    // runuser) or as root when empty. The job id, or 0 when lp failed.
+    // lp to the queue with args, as the local user asUser (runuser) or root; the job id, 0 if
+    // lp failed.
     int print(const QStringList& args, const QString& asUser = QString())
     {
         QProcess p;
@@ -126,8 +110,7 @@ public:
             .toInt();
     }
 
-    // Waits until the job has ended; its final state (IPP_JSTATE_COMPLETED,
-    // _ABORTED, _CANCELED), or 0 when it did not end in time.
+    // The job's final state (IPP_JSTATE_COMPLETED, _ABORTED, _CANCELED), 0 if not ended in time.
     int waitForJob(int id, int timeoutMs = 30000) const
     {
         QDeadlineTimer deadline(timeoutMs);

@@ -1,11 +1,8 @@
 #pragma once
 
-// A loopback HTTP listener for wire tests of the SOAP client: it records the
-// bytes of each connection (one chunked request each, served one after
-// another by a thread) and answers with canned bytes (status line and headers
-// included; none: it closes without a word), taken from a queue (queueReply),
-// else the default (setReply) - or relays each request to a server on another
-// loopback port and its answer back (forwardTo), if asked late (delayNext).
+// A loopback HTTP listener for wire tests of the SOAP client: it records each connection's
+// chunked request and answers with canned bytes (queued, else the default; empty: it hangs up)
+// or relays to a server on another loopback port (forwardTo), late if asked (delayNext).
 
 #include <QByteArray>
 #include <QList>
@@ -59,11 +56,9 @@ public:
     }
     // Closes each connection without a reply unless one is queued.
     void closeWithoutReply() { setReply(QByteArray()); }
-    // Passes each request on to 127.0.0.1:port and the answer back, until
-    // the server there closes the connection; replies are not used then.
+    // Relays each request to 127.0.0.1:port and the answer back (0: replies again).
     void forwardTo(quint16 port) { m_forwardPort = port; }
-    // Holds the answer to the next request whose body contains marker for
-    // ms milliseconds (a late server).
+    // Holds the answer to the next request whose body contains marker for ms milliseconds.
     void delayNext(const QByteArray& marker, int ms)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -81,7 +76,7 @@ public:
         return m_requests;
     }
     int requestCount() const { return requests().size(); }
-    // Request i (0 = first connection); an empty Request when there is none.
+    // Request i (0 = first connection), empty when there is none.
     Request request(int i) const { return requests().value(i); }
     void clearRequests()
     {
@@ -148,8 +143,7 @@ private:
         }
     }
 
-    // Reads the head and the body up to its last chunk; gives up after 5 s
-    // of silence and when the server stops (the listener then hangs up).
+    // Reads the head and the body up to its last chunk; gives up after 5 s of silence.
     void readRequest(int fd, Request& req)
     {
         char buf[16384];

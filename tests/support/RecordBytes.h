@@ -1,11 +1,12 @@
 #pragma once
 
-// The expected bytes of a request record, written field by field at their
-// offsets into a zero-filled block, so that a test states the wire layout
-// independently of the structures that the client fills.
+// The expected bytes of a request record, written field by field at their offsets into a
+// zero-filled block, so that a test states the wire layout independently of the structures
+// that the client fills.
 
 #include <QByteArray>
 #include <QList>
+#include <QPair>
 #include <QtEndian>
 
 struct RecordBytes {
@@ -14,6 +15,13 @@ struct RecordBytes {
     RecordBytes& text(int offset, const QByteArray& value)
     {
         data.replace(offset, value.size(), value);
+        return *this;
+    }
+    // Texts at their offsets.
+    RecordBytes& texts(const QList<QPair<int, QByteArray>>& fields)
+    {
+        for (const auto& field : fields)
+            text(field.first, field.second);
         return *this;
     }
     // Little-endian int32 values one after another.

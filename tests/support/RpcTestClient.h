@@ -1,12 +1,8 @@
 #pragma once
 
-// LogOn of a CDComLayerWS, a client pointed at a RawHttpServer, and what the
-// client's requests look like on the wire.
-//
-// The port text decides the runtime's string mode ("8085": UTF-8) and may
-// differ from the listener's real port: with the address at(port) the
-// endpoint becomes "http://127.0.0.1:<port>/:<port text>", whose path part
-// the server ignores.
+// LogOn of a CDComLayerWS, a client pointed at a RawHttpServer, and its requests on the wire.
+// The port text decides the string mode ("8085": UTF-8); with the address at(port) the
+// endpoint is "http://127.0.0.1:<port>/:<port text>", whose path the server ignores.
 
 #include "DComLayerWS.h"
 #include "RawHttpServer.h"

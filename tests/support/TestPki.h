@@ -1,8 +1,6 @@
 #pragma once
 
-// Certificates for TLS tests, made with the openssl command: a self-signed
-// one (which can serve as the test authority) or a server certificate
-// issued by the authority "ca" in the same folder.
+// Certificates for TLS tests, made with the openssl command.
 
 #include <QDir>
 #include <QProcess>
@@ -19,26 +17,14 @@ inline bool makeCertificate(const QString& dir, const QString& name,
                             const QString& altName = QString())
 {
     const QDir folder(dir);
-    QStringList args{"req",
-                     "-x509",
-                     "-newkey",
-                     "ec",
-                     "-pkeyopt",
-                     "ec_paramgen_curve:prime256v1",
-                     "-nodes",
-                     "-days",
-                     "2",
-                     "-subj",
-                     "/CN=" + name,
-                     "-keyout",
-                     folder.filePath(name + ".key"),
-                     "-out",
-                     folder.filePath(name + ".pem")};
+    QStringList args = QString("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                               "-days 2 -subj")
+                           .split(' ');
+    args << "/CN=" + name << "-keyout" << folder.filePath(name + ".key") << "-out"
+         << folder.filePath(name + ".pem");
     if (!altName.isEmpty())
         args << "-CA" << folder.filePath("ca.pem") << "-CAkey" << folder.filePath("ca.key")
-             << "-addext"
-             << "basicConstraints=CA:FALSE"
-             << "-addext"
+             << QString("-addext basicConstraints=CA:FALSE -addext").split(' ')
              << "subjectAltName=" + altName;
     QProcess p;
     p.start("openssl", args);

@@ -1,20 +1,14 @@
 #pragma once
 
-// A private root folder for one test: every fixed path of the client
-// (program folder, /var/tmp, spool folder) is relocated under it through
-// ORIX_ROOT_PREFIX, and HOME points at a home folder inside it, so the
-// desktop user name is the one the test chooses.
+// A private root for one test: the client's fixed paths relocated under it (ORIX_ROOT_PREFIX)
+// and HOME at <root>/home/<user>, the desktop user name being the one the test chooses.
 
 #include "SystemPaths.h"
 
-#include <QByteArray>
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QProcessEnvironment>
-#include <QString>
 #include <QTemporaryDir>
-#include <QtGlobal>
 
 class TestRoot
 {
@@ -38,16 +32,13 @@ public:
     TestRoot(const TestRoot&) = delete;
     TestRoot& operator=(const TestRoot&) = delete;
 
-    // Makes the desktop user name `name` by pointing HOME at <root>/home/<name>.
     void setUser(const QString& name)
     {
         m_home = makeHome(name);
         qputenv("HOME", QFile::encodeName(m_home));
     }
 
-    // The environment for a child process run by the desktop user `user`:
-    // this process's, with the fixed paths relocated under this root and
-    // HOME at <root>/home/<user> (created here).
+    // The environment of a child process run by the desktop user `user`.
     QProcessEnvironment processEnvironment(const QString& user) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -62,10 +53,8 @@ public:
     QString varTmp() const { return QString::fromUtf8(SystemPaths::varTmp()); }
     QString configPath() const { return programFolder() + "OrixClientAPP.ini"; }
 
-    // Writes the configuration file (raw INI text, UTF-8). Each write gets a
-    // later modification time than the one before: Qt's settings cache only
-    // notices a rewritten file by its size and time stamp, and a test
-    // rewrites within the same millisecond where a person would not.
+    // Writes the configuration file (INI text). Each write gets a later modification time: Qt's
+    // settings cache notices a rewritten file only by its size and time stamp.
     void writeConfig(const QByteArray& text)
     {
         QFile f(configPath());
@@ -77,8 +66,7 @@ public:
         f.setFileTime(m_configTime, QFileDevice::FileModificationTime);
     }
 
-    // Writes Last.ini with the remembered automatic logon of user at
-    // 127.0.0.1:port, the password saved as digest.
+    // Last.ini with the remembered automatic logon of user at 127.0.0.1:port.
     bool writeRememberedLogon(const QByteArray& user, quint16 port, const QByteArray& digest)
     {
         QFile f(varTmp() + "/Last.ini");

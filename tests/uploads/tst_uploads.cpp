@@ -1,33 +1,31 @@
-// The uploads of the RPC client against the development server (through a
-// relay that keeps the requests) and against listeners that fail: block
-// arithmetic checked on what the server reassembled, the appendix, copy and
-// disc requests, failures with their exceptions, two uploads at once, and no
-// temporary file left behind on any path.
+// Print jobs on their way to the development server: the options file, the RPC client's
+// uploads, the session's submission and the print settings dialog for zhaoliu, through a relay
+// that keeps the requests and can fail them.
 
 #include "DComLayerWS.h"
 #include "DevServerProcess.h"
 #include "DimeReader.h"
+#include "JobOptions.h"
+#include "PrintSettingDlg.h"
 #include "RawHttpServer.h"
 #include "RpcTestClient.h"
+#include "SessionTestKit.h"
+#include "TavAuditFlow.h"
+#include "TavCommon.h"
+#include "TestFiles.h"
 #include "TestRoot.h"
 
+#include <QRegularExpression>
 #include <QtEndian>
 #include <QtTest>
 
 #include <climits>
 #include <functional>
 #include <thread>
+#include <vector>
 
 namespace
 {
-
-QByteArray pattern(int size, int seed) // differs from block to block
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7919 + seed) >> 3);
-    return bytes;
-}
 
 // A record of size bytes: text put at its offsets.
 QByteArray record(int size, const QList<QPair<int, QByteArray>>& fields)
@@ -41,18 +39,6 @@ QByteArray record(int size, const QList<QPair<int, QByteArray>>& fields)
 QByteArray mobile(const QByteArray& user)
 {
     return record(1112, {{0, user}, {714, "doc.pdf"}});
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 QByteArray le32(qint32 v)
@@ -77,6 +63,33 @@ QString outcome(const std::function<void()>& upload)
     }
 }
 
+// Each request as its operation, followed by the quota request or the SQL of an ExcuteSQL.
+QStringList calls(const QList<RawHttpServer::Request>& requests)
+{
+    static const QRegularExpression op("<ns:(\\w+)"), detail("<(?:pJsonJobParam|strSQL)>([^<]*)<");
+    QStringList list;
+    for (const RawHttpServer::Request& r : requests) {
+        const QString body = QString::fromUtf8(r.body.constData(), r.body.size())
+                                 .replace("&quot;", "\"")
+                                 .replace("&apos;", "'");
+        list << (op.match(body).captured(1) + ' ' + detail.match(body).captured(1)).trimmed();
+    }
+    return list;
+}
+
+QStringList items(const QComboBox* box)
+{
+    QStringList list;
+    for (int i = 0; i < box->count(); ++i)
+        list << box->itemText(i);
+    return list;
+}
+
+// The audit group's top without the purpose line, a row, the project group, the dialog.
+constexpr int kAuditTop = 244, kRow = 30, kProject = 56, kDialog = 590;
+
+enum Result { NotSubmitted, Submitted, Refused, Failed };
+
 } // namespace
 
 class TestUploads : public QObject
@@ -85,21 +98,58 @@ class TestUploads : public QObject
 
     TestRoot m_root;
     QTemporaryDir m_work; // the working folder: the print job's files
+    BoxRecorder m_boxes;
     DevServerProcess m_server;
-    RawHttpServer m_relay; // to the development server, keeping the requests
-    CDComLayerWS m_client; // through the relay
+    RawHttpServer m_relay;               // to the development server, keeping the requests
+    CDComLayerWS m_client;               // zhangsan, through the relay
+    std::unique_ptr<OrixUser> m_zhaoliu; // payers 201 (a group's) and 202 (his own)
+    std::unique_ptr<PrintSettingDlg> m_dialog;
     char m_reserved[1] = {};
 
     QByteArray stored(const char* name, const char* file) const
     {
         return readFile(m_server.storageDir() + "/" + name + "/" + file);
     }
-    // What /var/tmp and the working folder hold: every upload must leave
-    // them as it found them.
+    // What /var/tmp (but zhaoliu's logon files) and the working folder hold.
     QStringList leftovers() const
     {
         const auto all = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System;
-        return QDir(m_root.varTmp()).entryList(all) + QDir(m_work.path()).entryList(all);
+        return QDir(m_root.varTmp())
+                   .entryList(all)
+                   .filter(QRegularExpression("^(?!Last.ini$|zhaoliu$)")) +
+               QDir(m_work.path()).entryList(all);
+    }
+    // A job of pages x copies with a small document, ready to submit.
+    void prepareJob(OrixUser& user, int pages, int copies)
+    {
+        MobilePrintTaskInfo& job = user.MobileTaskInfo;
+        memset(&job, 0, sizeof job);
+        strcpy(job.UserName, user.UserName);
+        strcpy(job.DocName, "job.pdf");
+        strcpy(job.PaperSize, "A3");
+        job.ColorMode = 'M';
+        job.DuplexMode = 'S';
+        job.PageCount = pages;
+        job.Copies = copies;
+        QVERIFY(writeFile(m_root.path() + "/job.pdf", QByteArray(1000, 'j')));
+        strcpy(user.DocumentPath, QFile::encodeName(m_root.path() + "/job.pdf").constData());
+    }
+
+    // A prepared settings dialog (shown when displayDialog allowed it); its result.
+    int open()
+    {
+        m_boxes.boxes.clear();
+        m_dialog.reset(new PrintSettingDlg);
+        m_dialog->setUser(m_zhaoliu.get());
+        m_dialog->setJobPaths(m_root.path() + "/dialog.pdf", m_root.path() + "/options");
+        const int shown = m_dialog->displayDialog();
+        if (shown)
+            m_dialog->show();
+        return shown;
+    }
+    template <typename T = QComboBox> T* w(const char* name) const
+    {
+        return child<T>(m_dialog.get(), name);
     }
 
 private slots:
@@ -111,6 +161,86 @@ private slots:
         QCOMPARE(RpcTestClient::logOn(m_client, "127.0.0.1", m_relay.portText(), "zhangsan",
                                       kSeedPasswordDigest),
                  0);
+        m_zhaoliu.reset(new OrixUser);
+        seedUser(*m_zhaoliu, "zhaoliu", m_relay.portText());
+        QCOMPARE(m_zhaoliu->Logon(), 0);
+        QCOMPARE(m_zhaoliu->PayerCount, 2);
+        // The dialog's job: a document of two upload blocks and the options the printer writes.
+        QVERIFY(writeFile(m_root.path() + "/dialog.pdf", "%PDF-1.4\n" + QByteArray(150000, 'd')));
+        QVERIFY(writeFile(m_root.path() + "/options",
+                          "copies=4 job-impressions=12 PageSize=A3 Duplex=DuplexTumble "
+                          "ColorModel=RGB title=\"报告 2024.docx\"\n"));
+    }
+
+    void init()
+    {
+        m_zhaoliu->PrintWay = 1;
+        m_zhaoliu->IsSupportCostControl = false;
+        m_zhaoliu->IsSupportProject = false;
+        m_zhaoliu->PayerType = 1;
+        m_relay.forwardTo(m_server.port());
+    }
+
+    // GetJobInfo on options files as the backend writes them.
+    void jobOptions_data()
+    {
+        QTest::addColumn<QByteArray>("options"); // null: no options file
+        QTest::addColumn<QString>("doc");        // DocName, stored in GBK
+        QTest::addColumn<QString>("fields");     // DuplexMode ColorMode, copies, pages, paper
+        const auto row = [](const char* name, const QByteArray& options, const QString& doc,
+                            const char* fields) {
+            QTest::newRow(name) << options << doc << QString(fields);
+        };
+        row("only copies, impressions, size", "copies=3 job-impressions=12 PageSize=A3\n",
+            "TEST.pdf", "SM 3 4 A3");
+        row("no options file", QByteArray(), "TEST.pdf", "SM 1 1 A4");
+        row("a full job line",
+            "job-uuid=urn:uuid:0c1f-77 job-originating-host-name=localhost number-up=1 "
+            "PageSize=A4 Duplex=DuplexNoTumble ColorModel=RGB job-impressions=6 copies=2 "
+            "title='Microsoft Word - 季度 报告.docx'\n",
+            "季度 报告.docx", "VC 2 3 A4");
+        row("short edge, CMYK", "Duplex=DuplexTumble ColorModel=CMYK", "TEST.pdf", "HC 1 1 A4");
+        row("Duplex None, Gray", "Duplex=None ColorModel=Gray", "TEST.pdf", "SM 1 1 A4");
+        row("colour is exact", "ColorModel=rgb", "TEST.pdf", "SM 1 1 A4");
+        row("RGBW is no colour", "ColorModel=RGBW", "TEST.pdf", "SM 1 1 A4");
+        row("quoted with escapes", "title=\"say \\\"hi\\\".pdf\"", "say \"hi\".pdf", "SM 1 1 A4");
+        row("title that is a path", "title=/home/u/a/b.txt", "b.txt", "SM 1 1 A4");
+        row("prefixes anywhere", "title=\"Microsoft Excel - a - Microsoft PowerPoint - b\"",
+            "a - b", "SM 1 1 A4");
+        row("empty after the last slash",
+            "title=/tmp/dir/ document-name-supplied='Microsoft PowerPoint - 方案/终稿.pptx'",
+            "方案/终稿.pptx", "SM 1 1 A4");
+        row("copies 0 never divides", "copies=0 job-impressions=7", "TEST.pdf", "SM 0 7 A4");
+        row("not a number", "copies=abc job-impressions=5", "TEST.pdf", "SM 0 5 A4");
+        // 30 characters, 60 GBK bytes: cut after 24 characters, NUL in byte 48.
+        row("over-long title", "title=" + QByteArray("文").repeated(30), QString(24, u'文'),
+            "SM 1 1 A4");
+    }
+
+    void jobOptions()
+    {
+        QFETCH(QByteArray, options);
+        QTemporaryDir dir;
+        QVERIFY(options.isNull() || writeFile(dir.filePath("options"), options));
+        MobilePrintTaskInfo info;
+        memset(&info, 0x55, sizeof info); // what GetJobInfo does not fill stays
+        memset(info.DocName, 0, sizeof info.DocName);
+        strcpy(info.DocName, "TEST.pdf");
+        GetJobInfo(&info, dir.filePath("options"));
+
+        QByteArray expected = UTF82GBK(fetch<QString>("doc").toUtf8().constData());
+        expected.append(QByteArray(int(sizeof info.DocName) - expected.size(), '\0'));
+        QCOMPARE(QByteArray(info.DocName, sizeof info.DocName), expected);
+        QTEST(QString("%1%2 %3 %4 %5")
+                  .arg(info.DuplexMode)
+                  .arg(info.ColorMode)
+                  .arg(info.Copies)
+                  .arg(info.PageCount)
+                  .arg(info.PaperSize),
+              "fields");
+        QCOMPARE(info.PaperSize[sizeof info.PaperSize - 1], '\0');
+        QCOMPARE(info.JobState, 0x55555555);
+        QCOMPARE(info.Orientation, '\x55');
     }
 
     void blocks_data()
@@ -131,7 +261,7 @@ private slots:
         QFETCH(int, size);
         QFETCH(QList<int>, blocks);
         QByteArray task = print ? record(664, {{0, "zhangsan"}}) : mobile("zhangsan");
-        const QByteArray document = pattern(size, size);
+        const QByteArray document = pseudoRandom(size, size);
         const QString path = m_root.path() + "/job.pdf";
         QVERIFY(writeFile(path, document));
         QByteArray file = QFile::encodeName(path);
@@ -146,8 +276,7 @@ private slots:
             m_client.SaveMobilePrintJob(task.data(), m_reserved, file.data(), name);
         m_client.SetUploadProgress({});
 
-        // One request per block with its type: the record, the block and,
-        // for a print job, the appendix with the last block only.
+        // Per block: the record, the block, for a print job's last the appendix.
         const QList<RawHttpServer::Request> requests = m_relay.requests();
         QCOMPARE(requests.size(), qMax(1, blocks.size()));
         QList<qulonglong> expectedProgress;
@@ -208,7 +337,7 @@ private slots:
         const QByteArray answer = "<ns:SaveMobilePrintJobByBlockResponse><return>%1</return>"
                                   "</ns:SaveMobilePrintJobByBlockResponse>";
         const QString path = m_root.path() + "/job.pdf";
-        QVERIFY(writeFile(path, pattern(250000, 7)));
+        QVERIFY(writeFile(path, pseudoRandom(250000, 7)));
         QByteArray file = QFile::encodeName(scenario == 5 ? path + ".gone" : path);
         QByteArray task = mobile("zhangsan"), lisi = mobile("lisi");
         char name[1024] = {};
@@ -259,9 +388,7 @@ private slots:
 
     void twoUsersAtOnce()
     {
-        // Two users upload at the same time, past links planted under the
-        // names that every upload once shared: nothing meets, nothing is
-        // written through a link.
+        // Two users at once, past links planted under names uploads once shared.
         const QString victim = m_root.path() + "/victim";
         QVERIFY(writeFile(victim, "keep"));
         QStringList planted = {"SendOneBlockToServerData.bin", "SendOneBlockToServerInfo.bin",
@@ -277,7 +404,7 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             Upload& u = uploads[i];
             u.user = i ? "lisi" : "zhangsan";
-            u.document = pattern(250000, 100 + i);
+            u.document = pseudoRandom(250000, 100 + i);
             QVERIFY(writeFile(m_root.path() + "/" + u.user, u.document));
             QCOMPARE(RpcTestClient::logOn(u.client, "127.0.0.1",
                                           QByteArray::number(m_server.port()), u.user.constData(),
@@ -308,60 +435,350 @@ private slots:
             QFile::remove(m_root.varTmp() + "/" + name);
     }
 
-    void copyAndDiscRequests()
-    {
-        // Copy: 932 bytes, user at 0, document at 714. Disc: the data in
-        // blocks (an empty one too), then the 1024-byte record, user at 34,
-        // document at 750.
-        QByteArray copy = record(932, {{0, "zhangsan"}, {714, "合同.pdf"}});
-        QByteArray disc = record(1024, {{34, "zhangsan"}, {750, "光盘A"}});
-        QCOMPARE(m_client.SaveCopyJob(copy.data(), nullptr), 0);
-        QByteArray data = pattern(70000, 3);
-        char name[1024] = {};
-        QCOMPARE(m_client.SaveCDJobByBlock(0, 65536, data.data(), name), 0);
-        QCOMPARE(m_client.SaveCDJobByBlock(1, 4464, data.data() + 65536, name), 0);
-        QCOMPARE(m_client.SaveCDJobByBlock(1, 0, nullptr, name), 0);
-        QCOMPARE(m_client.SaveCDJobByBlock(2, 1024, disc.data(), name), 0);
-        QCOMPARE(stored(name, "cd.dat"), data);
-        QCOMPARE(stored(name, "task.bin"), disc);
-        const QString jobs = m_server.jobs();
-        QVERIFY2(jobs.contains(" copy ") && jobs.contains("  document: 合同.pdf\n") &&
-                     jobs.contains(QString(name) + " cd ") && jobs.contains("  document: 光盘A\n"),
-                 qPrintable(jobs));
-
-        // A copy request counts as made once it is sent, whatever the answer.
-        RawHttpServer raw;
-        CDComLayerWS rawClient;
-        QVERIFY(RpcTestClient::connect(rawClient, raw));
-        raw.setReply(RawHttpServer::soapFault("refused"));
-        QCOMPARE(rawClient.SaveCopyJob(copy.data(), nullptr), 0);
-        QTRY_COMPARE(raw.requestCount(), 1); // sent without waiting for the listener
-        QCOMPARE(parseDime(raw.request(0).body).value(1).data, copy);
-        QCOMPARE(leftovers(), QStringList());
-    }
-
     void clampedAnswers()
     {
         // 2^32 narrowed to int would read 0: a refusal taken for acceptance.
         RawHttpServer raw;
         CDComLayerWS client;
         QVERIFY(RpcTestClient::connect(client, raw));
-        const auto reply = [&](const QByteArray& op, const QByteArray& content) {
-            raw.setReply(RawHttpServer::soapResponse("<ns:" + op + "Response>" + content +
-                                                     "</ns:" + op + "Response>"));
-        };
-        char user[] = "zhangsan", quota[352] = {};
-        reply("GetSecretLevel", "<SercretLevel>4294967296</SercretLevel>");
-        QCOMPARE(client.GetSecretLevel(user), INT_MAX);
-        reply("QuotaVerification", "<pRet>4294967296</pRet>");
+        char quota[352] = {}, user[] = "zhangsan";
+        raw.setReply(RawHttpServer::soapResponse("<ns:QuotaVerificationResponse><pRet>4294967296</"
+                                                 "pRet></ns:QuotaVerificationResponse>"));
         QCOMPARE(client.QuotaVerification(quota), INT_MAX);
-        reply("GetSpecialAuditOfUser", "<return><pSpecialAudit>-4294967296</pSpecialAudit><pRet>"
-                                       "4294967296</pRet></return>");
+        raw.setReply(RawHttpServer::soapResponse(
+            "<ns:GetSpecialAuditOfUserResponse><return><pSpecialAudit>-4294967296</pSpecialAudit>"
+            "<pRet>0</pRet></return></ns:GetSpecialAuditOfUserResponse>"));
         int special = 0;
-        QCOMPARE(client.GetSpecialAudit(user, &special), INT_MAX);
+        QCOMPARE(client.GetSpecialAudit(user, &special), 0);
         QCOMPARE(special, INT_MIN);
+    }
+
+    void payers_data()
+    {
+        // Cost control, project, payer type, payer chosen, a group's, pages, copies.
+        QTest::addColumn<QList<int>>("job");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QString>("stored"); // PayerID PayerType ProjectID; "": refused
+        const QString quota =
+            "QuotaVerification {\"PayerType\":%1,\"PayerID\":%2,\"TotalPages\":%3,"
+            "\"PaperWidth\":210,\"PaperHeight\":297,\"TaskID\":0,\"PrinterName\":"
+            "\"\",\"Color\":\"M\",\"Duplex\":\"S\",\"PaperSize\":\"A3\"}";
+        const QString save = "SaveMobilePrintJob";
+        const QString update = "ExcuteSQL UPDATE PrintProcTask SET PayerID=%1,PayerType=%2,"
+                               "ProjectID = %3 WHERE SPLFileName='";
+        const auto row = [](const char* name, const QList<int>& job, const QStringList& calls,
+                            const char* stored) {
+            QTest::newRow(name) << job << calls << QString(stored);
+        };
+        row("type 6, group payer", {1, 0, 6, 201, 1, 4, 3},
+            {quota.arg(2).arg(201).arg(12), save, update.arg(201).arg(2).arg(0)}, "201 2 0");
+        row("type 6, own payer: 10 pages of 1 yuan", {1, 0, 6, 202, 0, 5, 2},
+            {quota.arg(4).arg(202).arg(10), save, update.arg(202).arg(4).arg(202)}, "202 4 202");
+        row("type 6, own payer: 12 pages refused", {1, 0, 6, 202, 0, 4, 3},
+            {quota.arg(4).arg(202).arg(12)}, "");
+        row("type 2: the first payer of the list, check box cleared", {1, 0, 2, 202, 0, 1, 1},
+            {quota.arg(2).arg(201).arg(1), save, update.arg(201).arg(2).arg(0)}, "201 2 0");
+        row("project payer, no cost control", {0, 1, 4, 102, 0, 1, 1},
+            {save, update.arg(102).arg(4).arg(102)}, "102 4 102");
+        row("check box cleared, no cost control: no project update", {0, 0, 4, 102, 0, 1, 1},
+            {save}, "0 0 0");
+    }
+
+    void payers()
+    {
+        QFETCH(QList<int>, job);
+        OrixUser& user = *m_zhaoliu;
+        user.IsSupportCostControl = job[0];
+        user.IsSupportProject = job[1];
+        user.PayerType = job[2];
+        user.SelectedPayer.PayerID = job[3];
+        user.SelectedPayerIsGroup = job[4];
+        prepareJob(user, job[5], job[6]);
+        const qlonglong before = m_server.scalar("SELECT count(*) FROM Uploads").toLongLong();
+        m_relay.clearRequests();
+        m_boxes.boxes.clear();
+
+        QFETCH(QString, stored);
+        QCOMPARE(user.SaveMobileJob(), stored.isEmpty() ? 0 : 1);
+        QStringList made = calls(m_relay.requests());
+        if (!made.isEmpty() && made.last().startsWith("ExcuteSQL"))
+            made.last() = made.last().section('\'', 0, 0) + '\''; // without the stored name
+        QTEST(made, "calls");
+        if (stored.isEmpty()) {
+            QCOMPARE(m_boxes.boxes,
+                     QStringList{"错误|余额不足，无法提交作业！请联系管理员进行充值！"});
+            QCOMPARE(m_server.scalar("SELECT count(*) FROM Uploads").toLongLong(), before);
+            return;
+        }
+        QVERIFY(m_boxes.boxes.isEmpty());
+        const QVariantList row =
+            m_server
+                .query("SELECT PayerID || ' ' || PayerType || ' ' || ProjectID, "
+                       "UserName, JobState, PageCount * Copies FROM "
+                       "PrintProcTask ORDER BY TaskID DESC LIMIT 1")
+                .value(0);
+        QCOMPARE(row, (QVariantList{stored, "zhaoliu", 20LL, qlonglong(job[5] * job[6])}));
+    }
+
+    void logonWaitsForTheJobUnderWay()
+    {
+        // A logon rewrites the payer list a submission reads: it waits for the job.
+        OrixUser& user = *m_zhaoliu;
+        user.IsSupportCostControl = false;
+        user.IsSupportProject = true;
+        user.PayerType = 4;
+        user.SelectedPayer.PayerID = 102;
+        prepareJob(user, 1, 1);
+        m_relay.clearRequests();
+        m_relay.delayNext("<ns:SaveMobilePrintJob", 800);
+        int submitted = -1;
+        int logon = -1;
+        std::thread job([&] { submitted = user.SaveMobileJob(); });
+        QTest::qWait(200);
+        std::thread relogon([&] { logon = user.Logon(); });
+        job.join();
+        relogon.join();
+        QCOMPARE(submitted, 1);
+        QCOMPARE(logon, 0);
+        const QStringList made = calls(m_relay.requests());
+        QVERIFY2(made.indexOf("UserLogon") > made.indexOf(QRegularExpression("ExcuteSQL UPDATE.*")),
+                 qPrintable(made.join('\n')));
+    }
+
+    void chineseUser_data()
+    {
+        QTest::addColumn<QString>("strings");
+        QTest::newRow("Latin-1 strings (any port but 8085)") << "latin1";
+        QTest::newRow("UTF-8 strings (port 8085)") << "utf8";
+    }
+
+    void chineseUser()
+    {
+        // Logon name, SQL texts and payer query carry Chinese in the client's string mode.
+        QFETCH(QString, strings);
+        DevServerProcess server;
+        server.setStrings(strings);
+        QVERIFY2(server.start(), qPrintable(server.errorString()));
+        const bool utf8 = strings == "utf8";
+        OrixUser user;
+        // Port text "8085" (UTF-8) in the endpoint's path, the real port the server's.
+        const QByteArray address =
+            "127.0.0.1" + (utf8 ? ":" + QByteArray::number(server.port()) + "/" : QByteArray());
+        CopyText(user.ServerAddress, sizeof user.ServerAddress, address.constData());
+        CopyText(user.RpcPort, sizeof user.RpcPort,
+                 utf8 ? "8085" : QByteArray::number(server.port()).constData());
+        CopyText(user.UserName, sizeof user.UserName, "陈小明");
+        CopyText(user.Password, sizeof user.Password, kSeedPasswordDigest);
+        QCOMPARE(user.Logon(), 0);
+        QCOMPARE(QString::fromUtf8(user.FullName), QString("陈小明"));
+        QCOMPARE(user.UserId, 201);
+        QVERIFY(user.IsSupportCostControl);
+        QCOMPARE(user.PayerCount, 2);
+        // Payer names: GB18030 bytes with Latin-1 strings, UTF-8 with UTF-8 strings.
+        const QString own = "陈小明个人账户";
+        QCOMPARE(QByteArray(user.Payers[1].PayerName),
+                 utf8 ? own.toUtf8() : UTF82GBK(own.toUtf8().constData()));
+
+        user.SelectedPayer = user.Payers[1];
+        user.SelectedPayerIsGroup = user.Payers[1].IsGroup;
+        prepareJob(user, 2, 1);
+        QCOMPARE(user.SaveMobileJob(), 1);
+        QCOMPARE(server
+                     .query("SELECT UserName, PayerID, ProjectID FROM PrintProcTask "
+                            "WHERE UserID = 201")
+                     .value(0),
+                 (QVariantList{"陈小明", 302LL, 302LL}));
+        const QString jobs = server.jobs();
+        QVERIFY2(jobs.contains("  user: 陈小明\n") && jobs.contains("  payer: 302 (type 4)\n"),
+                 qPrintable(jobs));
+    }
+    void printerList_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("printWay");
+        QTest::addColumn<QStringList>("items"); // enabled unless card swipe is all
+        const auto row = [](const char* name, const QByteArray& reply, int way,
+                            const QStringList& items) {
+            QTest::newRow(name) << reply << way << items;
+        };
+        row("two of five", QByteArray("5\0A\0B\0\0", 7), 1, {"刷卡打印", "A", "B"});
+        row("print way 2", QByteArray("5\0A\0B\0\0", 7), 2, {"A", "B"});
+        row("every printer", QByteArray("2\0A\0B\0\0", 7), 1, {"刷卡打印"});
+        row("no name", QByteArray("3\0\0", 3), 1, {"刷卡打印"});
+        row("GBK name up to the end", QByteArray("5\0", 2) + UTF82GBK("3楼"), 1,
+            {"刷卡打印", "3楼"});
+        row("one byte left is no name", QByteArray("5\0A\0B", 5), 1, {"刷卡打印", "A"});
+        row("total not a number", QByteArray("x\0A\0\0", 5), 1, {"刷卡打印"});
+    }
+
+    void printerList()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QStringList, items);
+        // Exactly the reply's bytes on the heap: the sanitizer build catches a read past them.
+        std::vector<char> bytes(reply.begin(), reply.end());
+        const PrinterChoices choices = BuildPrinterChoices(
+            ParsePrinterList(bytes.data(), bytes.size()), fetch<int>("printWay"));
+        QCOMPARE(choices.Items, items);
+        QCOMPARE(choices.Enabled, items != QStringList{"刷卡打印"});
+    }
+
+    void secretLevels()
+    {
+        // 公开, 内部 with a note, empty names, a count beyond the block; cut at the user's level.
+        std::vector<unsigned char> block(TavUserRecord::kUserInfoExSize, 0);
+        qToLittleEndian<qint32>(1000, block.data());
+        char* entries = reinterpret_cast<char*>(block.data()) + 4;
+        CopyText(entries, 50, UTF82GBK("公开").constData());
+        CopyText(entries + 364, 50, UTF82GBK("内部").constData());
+        CopyText(entries + 364 + 50, 50, UTF82GBK("项目").constData());
+        QCOMPARE(SecretLevelItems(block.data(), block.size(), 99),
+                 QStringList({"公开", "内部(项目)"}));
+        QCOMPARE(SecretLevelItems(block.data(), block.size(), 1), QStringList{"公开"});
+    }
+
+    // Without a printer, or project billing without a project, only a box comes up.
+    void notShown_data()
+    {
+        QTest::addColumn<QString>("table"); // zhaoliu's rows taken away while the dialog opens
+        QTest::addColumn<int>("payerType");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("no printer") << "UserPrinters" << 1 << "错误|用户没有可以使用的打印机";
+        QTest::newRow("project billing without a project")
+            << "UserPayers" << 4 << "错误|用户未配置项目名称,请配置好再提交作业";
+    }
+
+    void notShown()
+    {
+        QFETCH(QString, table);
+        const QString move = "UPDATE " + table + " SET UserID = %1 WHERE UserID = %2";
+        m_server.query(move.arg(-4).arg(4));
+        const int payers = m_zhaoliu->PayerCount;
+        m_zhaoliu->PayerType = fetch<int>("payerType");
+        if (m_zhaoliu->PayerType == 4)
+            m_zhaoliu->PayerCount = 0; // what the logon loads without payers
+        const int shown = open();
+        m_zhaoliu->PayerCount = payers;
+        m_server.query(move.arg(4).arg(-4));
+        QCOMPARE(shown, 0);
+        QCOMPARE(m_boxes.boxes, QStringList{fetch<QString>("box")});
+    }
+
+    void projectPrinting()
+    {
+        m_zhaoliu->IsSupportProject = true;
+        m_zhaoliu->PayerType = 4;
+        QVERIFY(open());
+        QGroupBox* project = w<QGroupBox>("groupBoxProjectSetting");
+        QCheckBox* check = w<QCheckBox>("CheckProjectPrint");
+        QCOMPARE(items(w("comboBoxProjectName")), (QStringList{"研发部公用", "赵六个人账户"}));
+        QVERIFY(project->isVisible() && check->isChecked());
+        QCOMPARE(m_dialog->height(), kDialog - 3 * kRow); // no approval: three rows fewer
+        check->click();
+        QVERIFY(!project->isVisible() && !m_zhaoliu->IsSupportProject);
+        QCOMPARE(m_dialog->height(), kDialog - 3 * kRow - kProject);
+        check->click();
+        QVERIFY(project->isVisible() && m_zhaoliu->IsSupportProject);
+        QCOMPARE(m_dialog->height(), kDialog - 3 * kRow);
+        // Under cost control: no check box, the buttons below the projects.
+        m_zhaoliu->IsSupportCostControl = true;
+        QVERIFY(open());
+        QVERIFY(w<QCheckBox>("CheckProjectPrint")->isHidden());
+        QVERIFY(w<QPushButton>("Btn_OK_Print")->y() >
+                w<QGroupBox>("groupBoxProjectSetting")->geometry().bottom());
+    }
+
+    // The auditor lists of a level (the dialog shrunk by the rows not needed), then "确定".
+    void submit_data()
+    {
+        QTest::addColumn<QList<int>>("choices");   // secret level, printer, print way, project
+        QTest::addColumn<QStringList>("auditors"); // one "a,b" per list shown
+        QTest::addColumn<QList<int>>("picks");     // index chosen in each auditor list
+        QTest::addColumn<QString>("fault");        // "no auditor" (second list) or "no answer"
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("box"); // start of the one box shown
+        QTest::addColumn<QString>("stored");
+        const auto row = [](const char* name, const QList<int>& choices,
+                            const QStringList& auditors, const QList<int>& picks, const char* fault,
+                            int result, const char* box, const QString& stored) {
+            QTest::newRow(name) << choices << auditors << picks << QString(fault) << result
+                                << QString(box) << stored;
+        };
+        // Projects under cost control: 1 yuan for 202, -1: none. zhaoliu is no auditor of his
+        // own, zhangsan is; 黄退休 is inactive: no name.
+        const QString rest = "|报告 2024.docx|4|3|A3|C|H|20";
+        row("no approval, card swipe", {0, 0, 1, -1}, {}, {}, "", Submitted, "",
+            "|公开(可对外公开)|0|" + rest);
+        row("three levels, a printer", {3, 2, 1, -1}, {"钱审批", "冯主任", "刘经理,"}, {0, 0, 1},
+            "", Submitted, "", "一楼复印机|机密(机密级文件)|3|10,11,13" + rest);
+        row("print way 2: the first printer names none", {1, 0, 2, -1}, {"钱审批,冯主任"}, {1}, "",
+            Submitted, "", "|内部(仅限内部使用)|1|11" + rest);
+        row("missing auditor: the dialog stays", {2, 0, 1, -1}, {"钱审批,张三", ""}, {},
+            "no auditor", NotSubmitted, "错误|审批人不能为空！", "");
+        row("quota refused: 12 pages on 1 yuan", {0, 0, 1, 1}, {}, {}, "", Refused,
+            "错误|余额不足，无法提交作业！请联系管理员进行充值！", "");
+        row("upload fails", {0, 0, 1, -1}, {}, {}, "no answer", Failed, "错误|提交作业失败\n", "");
+    }
+
+    void submit()
+    {
+        QFETCH(QList<int>, choices);
+        QFETCH(QStringList, auditors);
+        QFETCH(QList<int>, picks);
+        QFETCH(QString, fault);
+        QFETCH(int, result);
+        QFETCH(QString, box);
+        const int project = choices[3];
+        m_zhaoliu->PrintWay = choices[2];
+        m_zhaoliu->IsSupportCostControl = m_zhaoliu->IsSupportProject = project >= 0;
+        m_zhaoliu->PayerType = project >= 0 ? 4 : 1;
+        TavAuditorArray& second = m_zhaoliu->AuditFlow.Secrets[2].Auditors[1];
+        const int secondCount = second.Count;
+        if (fault == "no auditor")
+            second.Count = 0;
+        QVERIFY(open());
+        w("comboBoxSecretLevel")->setCurrentIndex(choices[0]);
+        w("comboBoxPrintersList")->setCurrentIndex(choices[1]);
+        if (project >= 0)
+            w("comboBoxProjectName")->setCurrentIndex(project);
+        QCOMPARE(items(w("comboBoxSecretLevel")).size(), 4);
+        QCOMPARE(items(w("comboBoxUseTo")), (QStringList{"不归还", "归还"}));
+        const char* levels[] = {"无需审批", "一级审批", "二级审批", "三级审批"};
+        QCOMPARE(w("comboBoxAuditLevel")->currentText(), QString(levels[auditors.size()]));
+        const char* lists[] = {"comboBoxAuditor1", "comboBoxAuditor2", "comboBoxAuditor3"};
+        QStringList shown;
+        for (int l = 0; l < 3; ++l) {
+            if (w(lists[l])->isVisible())
+                shown << items(w(lists[l])).join(',');
+            if (l < picks.size())
+                w(lists[l])->setCurrentIndex(picks[l]);
+        }
+        QCOMPARE(shown, auditors);
+        if (project < 0) {
+            QCOMPARE(w<QPushButton>("Btn_OK_Print")->y(),
+                     (shown.size() + 2) * kRow + kAuditTop + 60);
+            QCOMPARE(m_dialog->height(), kDialog - kRow * (3 - int(shown.size())) - kProject);
+            QVERIFY(w<QGroupBox>("groupBoxProjectSetting")->isHidden());
+        }
+        if (fault == "no answer")
+            m_relay.forwardTo(0); // connections closed without an answer
+        const QString last = "SELECT PrinterName || '|' || SecretLevel || '|' || AuditorCount "
+                             "|| '|' || AuditorIDs || '|' || DocName || '|' || Copies || '|' || "
+                             "PageCount || '|' || PaperSize || '|' || ColorMode || '|' || "
+                             "DuplexMode || '|' || JobState FROM PrintProcTask "
+                             "ORDER BY TaskID DESC LIMIT 1";
+        const QString before = m_server.scalar(last).toString();
+        w<QPushButton>("Btn_OK_Print")->click();
+        second.Count = secondCount;
+
+        QCOMPARE(int(m_dialog->submitResult()), result);
+        QCOMPARE(m_dialog->isVisible(), result == NotSubmitted);
+        QCOMPARE(m_boxes.boxes.size(), box.isEmpty() ? 0 : 1);
+        QVERIFY2(m_boxes.boxes.value(0, "").startsWith(box), qPrintable(m_boxes.boxes.value(0)));
+        const QString after = m_server.scalar(last).toString();
+        QCOMPARE(after == before ? QString() : after, fetch<QString>("stored"));
     }
 };
 
-QTEST_GUILESS_MAIN(TestUploads)
+QTEST_MAIN(TestUploads)
 #include "tst_uploads.moc"

@@ -1,0 +1,287 @@
+// The event log; with real processes of the program, one client per desktop user (a second start
+// signals the first and exits 0) whatever another user planted in place of the lock file or the
+// signal folder; the stand-in sign-on plug-in reads only the user's own state file.
+#include "DevServerProcess.h"
+#include "EventLog.h"
+#include "PlantedObject.h"
+#include "TestRoot.h"
+
+#include <QtTest>
+
+#include <cstdio>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <memory>
+#include <vector>
+
+namespace
+{
+
+// Runs fn with standard output sent to a file and returns what it printed.
+template <typename Fn> QByteArray captureStdout(Fn fn)
+{
+    QTemporaryFile capture;
+    capture.open();
+    fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    dup2(capture.handle(), STDOUT_FILENO);
+    fn();
+    fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    capture.seek(0);
+    return capture.readAll();
+}
+
+QByteArray logFile(const TestRoot& root)
+{
+    QFile f(root.programFolder() + "AppLog.txt");
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestShell : public QObject
+{
+    Q_OBJECT
+
+    DevServerProcess m_server;
+    std::unique_ptr<TestRoot> m_root;
+    std::vector<std::unique_ptr<QProcess>> m_clients;
+
+    QProcess* startClient(const QString& user)
+    {
+        m_clients.emplace_back(new QProcess);
+        QProcess* p = m_clients.back().get();
+        QProcessEnvironment env = m_root->processEnvironment(user);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p->setProcessEnvironment(env);
+        p->setWorkingDirectory(m_root->path()); // no plug-in, no configuration
+        p->start(QStringLiteral(ORIX_CLIENT_APP_PATH), QStringList());
+        return p;
+    }
+
+    // Whether another process holds the user's own lock (a planted FIFO is never waited on).
+    bool waitForLock(const QString& user)
+    {
+        const QByteArray own = QFile::encodeName(m_root->path() + "/home/" + user +
+                                                 "/.local/share/OrixClient/lockfile");
+        return QTest::qWaitFor(
+            [&] {
+                const int fd = open(own.constData(), O_WRONLY | O_NONBLOCK);
+                const bool held = fd >= 0 && lockf(fd, F_TEST, 0) < 0;
+                if (fd >= 0)
+                    close(fd);
+                return held;
+            },
+            15000);
+    }
+
+    void expectRefusedStart(const QString& user)
+    {
+        QProcess* second = startClient(user);
+        QVERIFY(second->waitForFinished(15000));
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), 0);
+        QVERIFY(second->readAllStandardError().contains("lock file error/n"));
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(m_server.start(), qPrintable(m_server.errorString())); }
+
+    void init()
+    {
+        m_root.reset(new TestRoot);
+        // Like /var/tmp: every user may create files there, none may remove another's.
+        chmod(QFile::encodeName(m_root->path()).constData(), 0755);
+        chmod(QFile::encodeName(m_root->path() + "/var").constData(), 0755);
+        chmod(QFile::encodeName(m_root->varTmp()).constData(), 01777);
+    }
+
+    void cleanup()
+    {
+        for (const auto& p : m_clients) {
+            p->kill();
+            p->waitForFinished(5000);
+        }
+        m_clients.clear();
+        m_root.reset();
+    }
+
+    void levels_data()
+    {
+        QTest::addColumn<QByteArray>("level"); // null: no configuration file
+        QTest::addColumn<QByteArray>("file");  // null: no AppLog.txt at all
+        QTest::addColumn<QByteArray>("out");   // on standard output
+        const QByteArray none, upTo4 = "IF Init fail\n\r\nlogin-user:alice, 0\n\r\n";
+        const QByteArray all = upTo4 + "tmid=3, online=1\n\r\n";
+        QTest::newRow("no config") << none << none << none;
+        QTest::newRow("level 0") << QByteArray("0") << none << none;
+        QTest::newRow("level 4: no timer lines") << QByteArray("4") << upTo4 << none;
+        QTest::newRow("level 5: all to the file") << QByteArray("5") << all << none;
+        QTest::newRow("level 11: level 1 only") << QByteArray("11") << none << none;
+        QTest::newRow("level 14: up to 4 on standard output") << QByteArray("14") << none << upTo4;
+        QTest::newRow("level 15: all on standard output") << QByteArray("15") << none << all;
+        QTest::newRow("not a number") << QByteArray("high") << none << none;
+    }
+
+    void levels()
+    {
+        QFETCH(QByteArray, level);
+        QFETCH(QByteArray, file);
+        TestRoot& root = *m_root;
+        if (!level.isNull())
+            root.writeConfig("[Debug]\nLevel=" + level + "\n");
+        QTEST(captureStdout([] {
+                  LogEvent(2, "IF Init fail\n");
+                  LogEvent(4, "login-user:%s, %d\n", "alice", 0);
+                  LogEvent(5, "tmid=%d, online=%d\n", 3, 1);
+              }),
+              "out");
+        QCOMPARE(QFile::exists(root.programFolder() + "AppLog.txt"), !file.isNull());
+        QCOMPARE(logFile(root), file);
+    }
+
+    void textIsDataAndCut()
+    {
+        TestRoot& root = *m_root;
+        root.writeConfig("[Debug]\nLevel=0\n");
+        LogEvent(4, "first\n");
+        root.writeConfig("[Debug]\nLevel=4\n"); // read again by the next call
+        LogEvent(4, "dlopen:%s\n", "100% %s %n broken");
+        // 509 bytes and "\r\n", never a UTF-8 character split.
+        LogEvent(4, "logout-user:%s\n", QByteArray(2000, 'n').constData());
+        LogEvent(4, "%s", QByteArray("审").repeated(300).constData());
+        QCOMPARE(logFile(root),
+                 "dlopen:100% %s %n broken\n\r\nlogout-user:" + QByteArray(497, 'n') + "\r\n" +
+                     QByteArray("审").repeated(169) + "\r\n");
+    }
+
+    void secondStartSignalsTheFirst()
+    {
+        // A sticky signal folder open to all, a file per user; a second start touches its user's.
+        const QString folder = m_root->varTmp() + "/Tavlockfilepath";
+        m_root->writeConfig("[Main%20Window]\n2002=127.0.0.1\n[Debug]\nLevel=15\n");
+        QVERIFY(m_root->writeRememberedLogon("zhaoliu", m_server.port(), kSeedPasswordDigest));
+        QProcess* alice = startClient("alice");
+        QByteArray out; // level 15: the timer's events, with the state, on standard output
+        QTRY_VERIFY_WITH_TIMEOUT((out += alice->readAllStandardOutput()).contains(", online=1\n"),
+                                 60000);
+        QVERIFY(waitForLock("alice"));
+        QProcess* bob = startClient("bob");
+        QVERIFY(waitForLock("bob"));
+        QCOMPARE(QFileInfo(folder).permissions() & QFileDevice::WriteOther,
+                 QFileDevice::WriteOther);
+        struct stat st;
+        QVERIFY(stat(QFile::encodeName(folder).constData(), &st) == 0 && (st.st_mode & S_ISVTX));
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"1-alice", "1-bob"}));
+
+        QFileSystemWatcher watcher({folder + "/1-alice", folder + "/1-bob"});
+        QSignalSpy changed(&watcher, &QFileSystemWatcher::fileChanged);
+        expectRefusedStart("alice");
+        QTRY_VERIFY(!changed.isEmpty());
+        QTest::qWait(200);
+        for (const QList<QVariant>& change : changed)
+            QCOMPARE(change.value(0).toString(), folder + "/1-alice");
+        QVERIFY(alice->state() == QProcess::Running && bob->state() == QProcess::Running);
+        QVERIFY(QFile::exists(m_root->varTmp() + "/lockfile-alice") &&
+                QFile::exists(m_root->varTmp() + "/lockfile-bob"));
+    }
+
+    void plantedObjects_data()
+    {
+        // None may hold up the start, be written through, or let a second start of the user run.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("foreign");
+        const auto row = [](const char* tag, const char* name, const char* kind, bool foreign) {
+            QTest::newRow(tag) << QString(name) << QString(kind) << foreign;
+        };
+        row("signal folder: FIFO", "Tavlockfilepath", "fifo", false);
+        row("signal folder: another user's file", "Tavlockfilepath", "file", true);
+        row("signal folder: link to the user's folder", "Tavlockfilepath", "link", false);
+        row("signal file: another user's FIFO", "Tavlockfilepath/1", "fifo", true);
+        row("lock file: FIFO", "lockfile-alice", "fifo", false);
+        row("lock file: another user's, locked", "lockfile-alice", "file", true);
+    }
+
+    void plantedObjects()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(bool, foreign);
+        if (foreign && geteuid() != 0)
+            QSKIP("planting another user's object needs root (chown to nobody)");
+        const QString path = m_root->varTmp() + "/" + name;
+        const QString linked = m_root->path() + "/home/alice/linked";
+        QVERIFY(QDir().mkpath(linked));
+        if (name.contains('/')) {
+            QVERIFY(QDir().mkdir(QFileInfo(path).path()));
+            chmod(QFile::encodeName(QFileInfo(path).path()).constData(), 01777);
+        }
+        QVERIFY(PlantedObject::plant(path, kind, foreign, "1\n", linked));
+        // A lock held by a process of the other user.
+        const int held = kind == "file" && name.startsWith("lockfile")
+                             ? open(QFile::encodeName(path).constData(), O_WRONLY)
+                             : -1;
+        if (held >= 0)
+            QCOMPARE(lockf(held, F_TLOCK, 0), 0);
+        const QString before = PlantedObject::snapshot(path);
+
+        QProcess* first = startClient("alice");
+        QVERIFY(waitForLock("alice"));
+        expectRefusedStart("alice");
+        QCOMPARE(first->state(), QProcess::Running);
+        QCOMPARE(PlantedObject::snapshot(path), before);
+        if (held >= 0)
+            close(held);
+    }
+
+    void signOnStateFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("foreign");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("answer"); // result and name
+        QTest::newRow("the user's own file") << "file" << false << 0600 << "0 bob";
+        QTest::newRow("writable by all") << "file" << false << 0666 << "2 ";
+        QTest::newRow("another user's file") << "file" << true << 0644 << "2 ";
+        QTest::newRow("FIFO") << "fifo" << false << 0666 << "2 ";
+        QTest::newRow("link to the user's file") << "link" << false << 0600 << "2 ";
+    }
+
+    void signOnStateFile()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, foreign);
+        QFETCH(int, mode);
+        if (foreign && geteuid() != 0)
+            QSKIP("planting another user's object needs root (chown to nobody)");
+        m_root->setUser("bob");
+        qunsetenv("ORIX_SIGNON_STATE");
+        // The shared name that every user could write is never read; the default is the user's.
+        const QString shared = m_root->varTmp() + "/ifclient-signon";
+        QVERIFY(PlantedObject::plant(shared, "file", geteuid() == 0, "login mallory\n"));
+        chmod(QFile::encodeName(shared).constData(), 0666);
+        const QString path = m_root->varTmp() + "/ifclient-signon-bob";
+        const QString own = m_root->home() + "/signon";
+        QVERIFY(PlantedObject::plant(own, "file", false, "login bob\n"));
+        QVERIFY(PlantedObject::plant(path, kind, foreign, "login bob\n", own));
+        chmod(QFile::encodeName(kind == "link" ? own : path).constData(), mode_t(mode));
+
+        void* plugin = dlopen(ORIX_IFCLIENT_PATH, RTLD_NOW | RTLD_LOCAL);
+        QVERIFY2(plugin, dlerror());
+        using Init = void* (*)(const char*);
+        using Check = int (*)(int, char*, char*);
+        using Free = void (*)(void*);
+        void* context = reinterpret_cast<Init>(dlsym(plugin, "SyncInit"))("Server=127.0.0.1;");
+        char server[256] = "", name[256] = "";
+        const int result =
+            reinterpret_cast<Check>(dlsym(plugin, "SyncCheckLogin"))(0, server, name);
+        reinterpret_cast<Free>(dlsym(plugin, "SyncFree"))(context);
+        QTEST(QString::number(result) + " " + name, "answer");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestShell)
+#include "tst_shell.moc"

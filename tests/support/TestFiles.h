@@ -1,0 +1,33 @@
+#pragma once
+
+// Files of the tests: read, written (folders made) and filled with varied bytes.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+// The file's bytes; "(missing)" when it cannot be read, so that it never equals an empty file.
+inline QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
+inline bool writeFile(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+// Bytes that differ from block to block and from seed to seed.
+inline QByteArray pseudoRandom(int size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        data[i] = static_cast<char>(seed >> 23);
+    }
+    return data;
+}
