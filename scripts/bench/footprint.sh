@@ -13,7 +13,10 @@
 #    (QT_XCB_GL_INTEGRATION=xcb_glx), i.e. what the client loaded before.
 #    The start is the median of BENCH_STARTS (default 5) starts; the last
 #    row gives it (and the memory) on the bare display without a session
-#    bus, where Qt tries to launch a bus of its own.
+#    bus, where Qt tries to launch a bus of its own. A reference row gives
+#    the start of bench_qtstart, a bare Qt window (without GL, as the
+#    client runs) that sends one request:
+#    the floor of any Qt widgets program on the machine.
 #    Targets: <= 50 MB resident, <= 80 ms to the first request, < 0.5 % CPU.
 # 2. bench_logon: BENCH_LOGON_ROUNDS (default 10) whole logons of the
 #    session over HTTP and over HTTPS (a test authority added to the
@@ -28,7 +31,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 IDLE_SECONDS="${BENCH_IDLE_SECONDS:-60}"
 ROUNDS="${BENCH_LOGON_ROUNDS:-10}"
 STARTS="${BENCH_STARTS:-5}"
-bench_build OrixClientAPP orws-devserver bench_logon
+bench_build OrixClientAPP orws-devserver bench_logon bench_qtstart
 rm -rf "$BENCH_DIR" && mkdir -p "$BENCH_DIR"
 CLK_TCK="$(getconf CLK_TCK)"
 
@@ -95,6 +98,19 @@ SESSION_BUS="$DBUS_SESSION_BUS_ADDRESS"
 unset DBUS_SESSION_BUS_ADDRESS
 client_row nobus "default, no session bus" 0
 export DBUS_SESSION_BUS_ADDRESS="$SESSION_BUS"
+# The floor: a bare Qt window that sends one request, started the same way.
+floor_starts=""
+for ((i = 1; i <= STARTS; i++)); do
+  : >"$RELAY_LOG"
+  t0="$(now_ms)"
+  (export QT_QPA_PLATFORM=xcb QT_XCB_GL_INTEGRATION=none && exec "$BUILD/scripts/bench/bench_qtstart" "$RELAY_PORT") \
+    >"$BENCH_DIR/qtstart.log" 2>&1 || true
+  first="$(grep -m1 ' QtStart ' "$RELAY_LOG" | cut -d' ' -f1)"
+  [ -n "$first" ] || die "the bare Qt program sent no request"
+  floor_starts+="$((first - t0)) "
+done
+floor="$(printf '%s\n' $floor_starts | sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}')"
+printf '%-34s %8s %8s %6s %10d %10s\n' "reference: bare Qt window + request" - - - "$floor" -
 say "targets: RSS <= 50 MB, first request <= 80 ms after start, idle CPU < 0.5 %"
 say ""
 

@@ -33,9 +33,8 @@ now_ms() { date +%s%3N; }
 # bench_build TARGET...: configures (with the benchmark programs) and builds.
 bench_build() {
   bash "$ROOT/scripts/setup.sh" || die "setup failed"
-  if [ ! -f "$BUILD/CMakeCache.txt" ] || ! grep -q '^ORIX_BUILD_BENCH:BOOL=ON' "$BUILD/CMakeCache.txt"; then
-    cmake -S "$ROOT" -B "$BUILD" -DORIX_BUILD_BENCH=ON >/dev/null || die "cmake failed"
-  fi
+  # Configured every time: a target added since the last run is known then.
+  cmake -S "$ROOT" -B "$BUILD" -DORIX_BUILD_BENCH=ON >/dev/null || die "cmake failed"
   cmake --build "$BUILD" -j2 --target "$@" >/dev/null || die "build failed"
 }
 
