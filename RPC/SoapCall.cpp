@@ -2,6 +2,7 @@
 
 #include "DComLayerWS.h"
 #include "SafeFile.h"
+#include "SoapTransport.h"
 
 #include <cerrno>
 #include <csignal>
@@ -34,7 +35,8 @@ constexpr int kUploadTransferTimeoutSeconds = 3600;
 
 SoapCall::SoapCall(CDComLayerWS& client, bool upload) : m_client(client)
 {
-    // (The TLS library is set up by the first HTTPS call, SoapTransport.)
+    // The runtime's TLS set-up, once for every thread, before the context.
+    SoapTransport::InitRuntime();
     m_soap = soap_new();
     if (!m_soap)
         return;

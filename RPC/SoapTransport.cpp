@@ -122,6 +122,12 @@ int perCallTls(struct soap* soap)
 
 } // namespace
 
+void SoapTransport::InitRuntime()
+{
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { soap_ssl_init(); });
+}
+
 void SoapTransport::BoundNameResolution(struct soap* soap)
 {
     if (soap->fopen == openWithDeadline)
@@ -135,10 +141,7 @@ int SoapTransport::UseClientTls(struct soap* soap)
 {
     SharedTls& tls = sharedTls();
     std::lock_guard<std::mutex> lock(tls.mutex);
-    // The TLS library is set up once, by the first HTTPS call: a client
-    // that speaks plain HTTP never pays for it.
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { soap_ssl_init(); });
+    InitRuntime();
     if (!tls.shared)
         return perCallTls(soap);
 

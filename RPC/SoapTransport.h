@@ -10,6 +10,14 @@ struct soap;
 namespace SoapTransport
 {
 
+// Sets up the runtime's TLS library (OpenSSL, its configuration and error
+// texts, the random generator), once per process whichever thread comes
+// first; later calls return at once, or wait while another thread is at it.
+// The runtime does this itself when it makes its first context, for plain
+// HTTP too, but unguarded: every context of ours is made after this call.
+// The start does it on a helper thread, off the way to the first request.
+void InitRuntime();
+
 // A name lookup of the server gives up after this long.
 constexpr int kResolveMilliseconds = 10000;
 

@@ -1,6 +1,7 @@
 #include "OnlineDlg.h"
 #include "SingleInstance.h"
 #include "StallProbe.h"
+#include "StartupWarmup.h"
 
 #include <QApplication>
 #include <QOpenGLContext>
@@ -14,11 +15,15 @@ int main(int argc, char* argv[])
     const bool glChosen = qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION");
     if (!glChosen)
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    // Beside the application object's start. The environment changes only
+    // while the helper does not run: it reads it.
+    StartupWarmup warmup;
     QApplication* app = new QApplication(argc, argv);
     if (!glChosen) {
-        // The platform settles its GL integration when first asked (here),
-        // before other threads of ours run.
+        // The platform settles its GL integration when first asked (here);
+        // the variable goes once the helper is done.
         QOpenGLContext::supportsThreadedOpenGL();
+        warmup.wait();
         qunsetenv("QT_XCB_GL_INTEGRATION");
     }
     // The client lives on in the tray when its window is hidden or closed.

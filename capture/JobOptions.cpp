@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,6 +53,38 @@ QByteArray readOptionsFile(const QString& path)
     return QString::fromUtf8(text.left(static_cast<int>(kMaxOptionsBytes))).toUtf8();
 }
 
+// The CUPS client library parses the options. It is loaded when the first
+// job is read, not at program start: with the libraries it pulls in (TLS,
+// Kerberos, service discovery) it would cost every start of the client far
+// more than reading a job's options.
+struct CupsFunctions {
+    decltype(&cupsParseOptions) parseOptions = nullptr;
+    decltype(&cupsGetOption) getOption = nullptr;
+    decltype(&cupsFreeOptions) freeOptions = nullptr;
+    bool complete = false;
+};
+
+template <typename Function> bool lookUp(void* library, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(dlsym(library, name));
+    return function != nullptr;
+}
+
+const CupsFunctions& cups()
+{
+    static const CupsFunctions functions = [] {
+        CupsFunctions f;
+        void* library = dlopen(ORIX_CUPS_SONAME, RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return f;
+        f.complete = lookUp(library, "cupsParseOptions", f.parseOptions) &&
+                     lookUp(library, "cupsGetOption", f.getOption) &&
+                     lookUp(library, "cupsFreeOptions", f.freeOptions);
+        return f;
+    }();
+    return functions;
+}
+
 // A decimal integer as strtol reads it, held inside the int range.
 int32_t decimal(const char* text)
 {
@@ -83,10 +116,15 @@ void GetJobInfo(void* mobileTaskInfo, const QString& optionsPath)
 {
     MobilePrintTaskInfo& info = *static_cast<MobilePrintTaskInfo*>(mobileTaskInfo);
 
-    const QByteArray text = readOptionsFile(optionsPath);
+    // Without the CUPS library every option reads as absent: the defaults.
+    const CupsFunctions& cupsLibrary = cups();
+    const QByteArray text = cupsLibrary.complete ? readOptionsFile(optionsPath) : QByteArray();
     cups_option_t* options = nullptr;
-    const int count = cupsParseOptions(text.constData(), 0, &options);
-    const auto option = [&](const char* name) { return cupsGetOption(name, count, options); };
+    const int count =
+        cupsLibrary.complete ? cupsLibrary.parseOptions(text.constData(), 0, &options) : 0;
+    const auto option = [&](const char* name) {
+        return count > 0 ? cupsLibrary.getOption(name, count, options) : nullptr;
+    };
 
     const char* duplex = option("Duplex");
     info.DuplexMode = 'S';
@@ -122,5 +160,6 @@ void GetJobInfo(void* mobileTaskInfo, const QString& optionsPath)
     // Copies of 0 (or a negative count) never divide.
     info.PageCount = impressions ? decimal(impressions) / (info.Copies > 0 ? info.Copies : 1) : 1;
 
-    cupsFreeOptions(count, options);
+    if (cupsLibrary.complete)
+        cupsLibrary.freeOptions(count, options);
 }

@@ -17,7 +17,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3
   zlib1g-dev libminizip-dev
   fonts-noto-cjk
-  xvfb xauth x11-utils xdotool
+  xvfb xauth x11-utils xdotool dbus-daemon
   imagemagick trayer
   openssl ca-certificates
   clang libclang-rt-14-dev

@@ -46,9 +46,9 @@ LogonPWDlg::LogonPWDlg(QWidget* parent)
 {
     Ui->setupUi(this);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
-    applyBackground();
+    // The background picture (size, shape, centring) comes with the first
+    // show: an automatic logon that goes through never shows the dialog.
     applyStyles();
-    centreOnScreen(this);
     ReconnectTimer.setSingleShot(true);
     connect(&ReconnectTimer, &QTimer::timeout, this, &LogonPWDlg::reconnectAttempt);
 }
@@ -56,6 +56,16 @@ LogonPWDlg::LogonPWDlg(QWidget* parent)
 LogonPWDlg::~LogonPWDlg()
 {
     delete Ui;
+}
+
+void LogonPWDlg::setVisible(bool visible)
+{
+    if (visible && !BackgroundApplied) {
+        BackgroundApplied = true;
+        applyBackground();
+        centreOnScreen(this);
+    }
+    QDialog::setVisible(visible);
 }
 
 void LogonPWDlg::applyBackground()

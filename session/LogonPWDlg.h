@@ -59,6 +59,10 @@ public:
     void StopReconnect();
     bool isLogonRunning() const { return Busy || AttemptRunning; }
 
+    // The first show puts on the background picture, which gives the
+    // dialog its size and shape.
+    void setVisible(bool visible) override;
+
 public slots:
     // Escape and the window's close button are ignored while a logon runs.
     void reject() override;
@@ -96,6 +100,7 @@ private:
     bool AttemptRunning = false; // a background attempt runs
     bool ClickWaiting = false;   // the user clicked during a background attempt
     bool Reconnecting = false;
+    bool BackgroundApplied = false;
     QTimer ReconnectTimer;
     ReconnectBackoff Backoff;
     Background::TaskGroup Attempts; // last member: waits for its work before the rest goes

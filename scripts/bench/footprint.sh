@@ -2,15 +2,21 @@
 # Footprint and start-up of the client, and the time of a whole logon over
 # HTTP and HTTPS.
 #
-# 1. The real program on a private Xvfb display, logged on (remembered
-#    automatic logon) to the development server through late_relay.py:
-#    resident and proportional memory once online and idle, whether a GL
-#    library is mapped, the time from the start of the process to its first
-#    request, and the CPU it uses while idle and online (polls included)
-#    over BENCH_IDLE_SECONDS (default 60). The reference row is the same
-#    build with the X11 platform's GLX integration chosen by the user
+# 1. The real program on a private Xvfb display with a session bus (as in
+#    any desktop session), logged on (remembered automatic logon) to the
+#    development server through late_relay.py: resident and proportional
+#    memory once online and idle, whether a GL library is mapped, the time
+#    from the start of the process to its first request, and the CPU it
+#    uses while idle and online (polls included) over BENCH_IDLE_SECONDS
+#    (default 60). The reference row is the same build with the X11
+#    platform's GLX integration chosen by the user
 #    (QT_XCB_GL_INTEGRATION=xcb_glx), i.e. what the client loaded before.
-#    The start is the median of BENCH_STARTS (default 5) starts.
+#    The start is the median of BENCH_STARTS (default 5) starts; the last
+#    row gives it (and the memory) on the bare display without a session
+#    bus, where Qt tries to launch a bus of its own. A reference row gives
+#    the start of bench_qtstart, a bare Qt window (without GL, as the
+#    client runs) that sends one request:
+#    the floor of any Qt widgets program on the machine.
 #    Targets: <= 50 MB resident, <= 80 ms to the first request, < 0.5 % CPU.
 # 2. bench_logon: BENCH_LOGON_ROUNDS (default 10) whole logons of the
 #    session over HTTP and over HTTPS (a test authority added to the
@@ -25,7 +31,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 IDLE_SECONDS="${BENCH_IDLE_SECONDS:-60}"
 ROUNDS="${BENCH_LOGON_ROUNDS:-10}"
 STARTS="${BENCH_STARTS:-5}"
-bench_build OrixClientAPP orws-devserver bench_logon
+bench_build OrixClientAPP orws-devserver bench_logon bench_qtstart
 rm -rf "$BENCH_DIR" && mkdir -p "$BENCH_DIR"
 CLK_TCK="$(getconf CLK_TCK)"
 
@@ -40,7 +46,8 @@ launch() {
   : >"$RELAY_LOG"
   make_root "root-$id" "$RELAY_PORT"
   CLIENT_START_MS="$(now_ms)"
-  (cd "$PROGRAM_FOLDER" && exec env QT_QPA_PLATFORM=xcb "$@" "$APP") \
+  # Started as a desktop starts it: no program in between.
+  (cd "$PROGRAM_FOLDER" && export QT_QPA_PLATFORM=xcb "$@" && exec "$APP") \
     >"$BENCH_DIR/client-$id.log" 2>&1 &
   CLIENT_PID=$!
   PIDS+=($CLIENT_PID)
@@ -49,10 +56,11 @@ launch() {
   START_MS=$((first - CLIENT_START_MS))
 }
 
-# client_row ID LABEL [VARIABLE=VALUE...]: the program's figures.
+# client_row ID LABEL IDLE [VARIABLE=VALUE...]: the program's figures; the
+# idle CPU only when IDLE is 1.
 client_row() {
-  local id="$1" label="$2" starts="" before after rss pss gl start i
-  shift 2
+  local id="$1" label="$2" idle="$3" starts="" before after rss pss gl start i cpu="-"
+  shift 3
   for ((i = 1; i <= STARTS; i++)); do
     launch "$id" "$@"
     starts+="$START_MS "
@@ -65,23 +73,44 @@ client_row() {
   # The GL driver stack (Mesa's driver and LLVM), not the small libGL that
   # Qt's GUI library links anyway.
   gl="$(grep -cE '(_dri\.so|libLLVM|libgallium)' "/proc/$CLIENT_PID/maps" || true)"
-  before="$(cpu_ticks "$CLIENT_PID")"
-  sleep "$IDLE_SECONDS"
-  after="$(cpu_ticks "$CLIENT_PID")"
+  if [ "$idle" = 1 ]; then
+    before="$(cpu_ticks "$CLIENT_PID")"
+    sleep "$IDLE_SECONDS"
+    after="$(cpu_ticks "$CLIENT_PID")"
+    cpu="$(awk -v c="$((after - before))" -v hz="$CLK_TCK" -v t="$IDLE_SECONDS" \
+      'BEGIN { printf("%.2f", 100 * c / hz / t) }')"
+  fi
   stop_client
-  awk -v l="$label" -v r="$rss" -v p="$pss" -v g="$gl" -v s="$start" \
-    -v c="$((after - before))" -v hz="$CLK_TCK" -v t="$IDLE_SECONDS" \
-    'BEGIN { printf("%-34s %8.1f %8.1f %6s %10d %10.2f\n", l, r / 1024, p / 1024,
-             (g > 0 ? "yes" : "no"), s, 100 * c / hz / t) }'
+  awk -v l="$label" -v r="$rss" -v p="$pss" -v g="$gl" -v s="$start" -v c="$cpu" \
+    'BEGIN { printf("%-34s %8.1f %8.1f %6s %10d %10s\n", l, r / 1024, p / 1024,
+             (g > 0 ? "yes" : "no"), s, c) }'
 }
 
 start_devserver server
 start_relay "$DEV_PORT"
 start_xvfb
+start_session_bus
 say "Client on Xvfb, online and idle (idle CPU over ${IDLE_SECONDS} s):"
 printf '%-34s %8s %8s %6s %10s %10s\n' "run" "RSS_MB" "PSS_MB" "GL_drv" "start_ms" "idle_CPU_%"
-client_row default "default"
-client_row glx "reference: GLX chosen by the user" QT_XCB_GL_INTEGRATION=xcb_glx
+client_row default "default" 1
+client_row glx "reference: GLX chosen by the user" 1 QT_XCB_GL_INTEGRATION=xcb_glx
+SESSION_BUS="$DBUS_SESSION_BUS_ADDRESS"
+unset DBUS_SESSION_BUS_ADDRESS
+client_row nobus "default, no session bus" 0
+export DBUS_SESSION_BUS_ADDRESS="$SESSION_BUS"
+# The floor: a bare Qt window that sends one request, started the same way.
+floor_starts=""
+for ((i = 1; i <= STARTS; i++)); do
+  : >"$RELAY_LOG"
+  t0="$(now_ms)"
+  (export QT_QPA_PLATFORM=xcb QT_XCB_GL_INTEGRATION=none && exec "$BUILD/scripts/bench/bench_qtstart" "$RELAY_PORT") \
+    >"$BENCH_DIR/qtstart.log" 2>&1 || true
+  first="$(grep -m1 ' QtStart ' "$RELAY_LOG" | cut -d' ' -f1)"
+  [ -n "$first" ] || die "the bare Qt program sent no request"
+  floor_starts+="$((first - t0)) "
+done
+floor="$(printf '%s\n' $floor_starts | sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}')"
+printf '%-34s %8s %8s %6s %10d %10s\n' "reference: bare Qt window + request" - - - "$floor" -
 say "targets: RSS <= 50 MB, first request <= 80 ms after start, idle CPU < 0.5 %"
 say ""
 

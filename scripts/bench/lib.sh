@@ -33,9 +33,8 @@ now_ms() { date +%s%3N; }
 # bench_build TARGET...: configures (with the benchmark programs) and builds.
 bench_build() {
   bash "$ROOT/scripts/setup.sh" || die "setup failed"
-  if [ ! -f "$BUILD/CMakeCache.txt" ] || ! grep -q '^ORIX_BUILD_BENCH:BOOL=ON' "$BUILD/CMakeCache.txt"; then
-    cmake -S "$ROOT" -B "$BUILD" -DORIX_BUILD_BENCH=ON >/dev/null || die "cmake failed"
-  fi
+  # Configured every time: a target added since the last run is known then.
+  cmake -S "$ROOT" -B "$BUILD" -DORIX_BUILD_BENCH=ON >/dev/null || die "cmake failed"
   cmake --build "$BUILD" -j2 --target "$@" >/dev/null || die "build failed"
 }
 
@@ -85,6 +84,21 @@ start_xvfb() {
   number="$(wait_for_line "$BENCH_DIR/xvfb.display" '1p')"
   [ -n "$number" ] || die "Xvfb did not start"
   export DISPLAY=":$number"
+}
+
+# start_session_bus: a private D-Bus session bus, as every desktop session
+# has one (sets DBUS_SESSION_BUS_ADDRESS). Without it, a Qt program on X
+# tries to launch a bus of its own when it first asks for one (accessibility,
+# tray), which no desktop user ever sees.
+start_session_bus() {
+  command -v dbus-daemon >/dev/null || die "dbus-daemon is missing (scripts/setup.sh installs it)"
+  dbus-daemon --session --nofork --nopidfile --print-address=1 >"$BENCH_DIR/dbus.address" \
+    2>"$BENCH_DIR/dbus.log" &
+  PIDS+=($!)
+  local address
+  address="$(wait_for_line "$BENCH_DIR/dbus.address" '1p')"
+  [ -n "$address" ] || die "the session bus did not start"
+  export DBUS_SESSION_BUS_ADDRESS="$address"
 }
 
 # make_root NAME PORT [SSL]: a relocated root with the configuration and the
