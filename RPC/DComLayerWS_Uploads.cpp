@@ -179,6 +179,25 @@ private:
     BlockFiles* m_files;
 };
 
+// Sends a document of more than one block: block 0, the full blocks between
+// (type 1), then the rest (type 2), each through send(type, size, &sent),
+// with the progress after each.
+template <typename Send, typename Report>
+void sendInBlocks(unsigned long long total, Send send, Report report)
+{
+    constexpr unsigned long block = CDComLayerWS::kUploadBlockSize;
+    unsigned long sent = 0;
+    const unsigned long long blocks = (total + block - 1) / block;
+    send(0, block, &sent);
+    report(sent);
+    for (unsigned long long i = 0; i + 2 < blocks; ++i) {
+        send(1, block, &sent);
+        report(sent);
+    }
+    send(2, static_cast<unsigned long>(total - sent), &sent);
+    report(sent);
+}
+
 } // namespace
 
 void CDComLayerWS::FailUpload(long code)
@@ -233,19 +252,13 @@ int CDComLayerWS::SavePrintJob(void* taskRecord, char* appendixText, char* docum
             FailUpload(kFileError);
         BlockFiles files(this, false, kWorkingFolder);
         BlockFilesInUse offered(&files);
-        FILE* f = document.file.get();
-        unsigned long sent = 0;
-        const unsigned long long blocks = (total + kUploadBlockSize - 1) / kUploadBlockSize;
-        SendOneBlockToServer(f, 0, kUploadBlockSize, taskRecord, appendixText, &sent, storedName);
-        ReportProgress(sent, total);
-        for (unsigned long long i = 0; i + 2 < blocks; ++i) {
-            SendOneBlockToServer(f, 1, kUploadBlockSize, taskRecord, appendixText, &sent,
-                                 storedName);
-            ReportProgress(sent, total);
-        }
-        SendOneBlockToServer(f, 2, static_cast<unsigned long>(total - sent), taskRecord,
-                             appendixText, &sent, storedName);
-        ReportProgress(sent, total);
+        sendInBlocks(
+            total,
+            [&](long type, unsigned long size, unsigned long* sent) {
+                SendOneBlockToServer(document.file.get(), type, size, taskRecord, appendixText,
+                                     sent, storedName);
+            },
+            [&](unsigned long sent) { ReportProgress(sent, total); });
         return 0;
     }
 
@@ -343,20 +356,13 @@ int CDComLayerWS::SaveMobilePrintJob(void* taskRecord, char* reserved, char* doc
             FailUpload(kFileError);
         BlockFiles files(this, true, SystemPaths::varTmp());
         BlockFilesInUse offered(&files);
-        FILE* f = document.file.get();
-        unsigned long sent = 0;
-        const unsigned long long blocks = (total + kUploadBlockSize - 1) / kUploadBlockSize;
-        SendMobilePrintJobOneBlockToServer(f, 0, kUploadBlockSize, taskRecord, reserved, &sent,
-                                           storedName);
-        ReportProgress(sent, total);
-        for (unsigned long long i = 0; i + 2 < blocks; ++i) {
-            SendMobilePrintJobOneBlockToServer(f, 1, kUploadBlockSize, taskRecord, reserved, &sent,
-                                               storedName);
-            ReportProgress(sent, total);
-        }
-        SendMobilePrintJobOneBlockToServer(f, 2, static_cast<unsigned long>(total - sent),
-                                           taskRecord, reserved, &sent, storedName);
-        ReportProgress(sent, total);
+        sendInBlocks(
+            total,
+            [&](long type, unsigned long size, unsigned long* sent) {
+                SendMobilePrintJobOneBlockToServer(document.file.get(), type, size, taskRecord,
+                                                   reserved, sent, storedName);
+            },
+            [&](unsigned long sent) { ReportProgress(sent, total); });
         return 0;
     }
 
