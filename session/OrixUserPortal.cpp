@@ -18,6 +18,8 @@
 #include <QUrl>
 
 #include <cstdlib>
+#include <mutex>
+#include <shared_mutex>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -137,6 +139,15 @@ int OrixUser::LogWebSite(const char* redirect)
     if (redirect[0] != '\0' && (strstr(redirect, "http:") || strstr(redirect, "https:"))) {
         CopyUtf8Text(url, sizeof url, redirect);
         QDesktopServices::openUrl(toUrl(url));
+        return 0;
+    }
+
+    // A logon under way on its worker is rewriting the names and the portal's
+    // address: nothing is opened from half-written fields, and the GUI
+    // thread does not wait for the server.
+    const std::shared_lock<std::shared_mutex> session(SessionLock, std::try_to_lock);
+    if (!session.owns_lock()) {
+        LogEvent(2, "logon under way, portal not opened\n");
         return 0;
     }
 

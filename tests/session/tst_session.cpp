@@ -27,8 +27,11 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <future>
 #include <new>
+#include <shared_mutex>
 #include <sys/stat.h>
+#include <thread>
 
 namespace
 {
@@ -400,6 +403,20 @@ private slots:
             QTRY_VERIFY(!QFile::exists(page));
         } else {
             QCOMPARE(f.pages, QStringList());
+        }
+        if (QTest::currentDataTag() == QLatin1String("defaults")) {
+            // A logon under way on its worker: nothing opens, and nothing waits for it.
+            std::promise<void> held, logonDone;
+            std::thread logon([&] {
+                const std::unique_lock<std::shared_mutex> lock(f.user.SessionLock);
+                held.set_value();
+                logonDone.get_future().wait();
+            });
+            held.get_future().wait();
+            QCOMPARE(f.user.LogWebSite(redirect.constData()), 0);
+            logonDone.set_value();
+            logon.join();
+            QCOMPARE(f.urls.size(), 1);
         }
     }
 
