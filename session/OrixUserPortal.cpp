@@ -18,10 +18,10 @@
 #include <QUrl>
 
 #include <cstdlib>
-#include <mutex>
-#include <shared_mutex>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <shared_mutex>
 #include <unistd.h>
 
 namespace
