@@ -3,6 +3,7 @@
 
 #include "Background.h"
 #include "DComLayerWS.h"
+#include "FramelessWindow.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
 #include "TavAuditFlow.h"
@@ -24,15 +25,6 @@
 
 namespace
 {
-
-const char kComboStyle[] =
-    "QComboBox{border:1px solid gray;}QComboBox QAbstractItemView::item{height:20px;}"
-    "QComboBox::down-arrow{image:url(:/background/images/arrowdown.png);}"
-    "QComboBox::down-arrow:hover{image:url(:/background/images/arrowdown_on.png);}"
-    "QComboBox::down-arrow:pressed{image:url(:/background/images/arrowdown_down.png);}"
-    "QComboBox:hover{border-width:2px;}QComboBox::drop-down{border:0px;}";
-
-const char kLineEditStyle[] = "QLineEdit{border:1px solid gray;}QLineEdit:hover{border-width:2px;}";
 
 const char kButtonStyle[] =
     "QPushButton{border-image:url(:/background/images/button.png);"

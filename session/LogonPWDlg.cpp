@@ -19,15 +19,6 @@
 namespace
 {
 
-const char kComboStyle[] =
-    "QComboBox{border:1px solid gray;}QComboBox QAbstractItemView::item{height:20px;}"
-    "QComboBox::down-arrow{image:url(:/background/images/arrowdown.png);}"
-    "QComboBox::down-arrow:hover{image:url(:/background/images/arrowdown_on.png);}"
-    "QComboBox::down-arrow:pressed{image:url(:/background/images/arrowdown_down.png);}"
-    "QComboBox:hover{border-width:2px;}QComboBox::drop-down{border:0px;}";
-
-const char kLineEditStyle[] = "QLineEdit{border:1px solid gray;}QLineEdit:hover{border-width:2px;}";
-
 // The wait cursor for the time of a logon, also when the logon throws.
 class WaitCursor
 {
