@@ -177,13 +177,10 @@ int CDTaskDlg::GetTaskFromUI()
     if (!Task || !User)
         return -1;
 
-    RequestChoices::CommonChoice choice;
-    choice.DocName = Ui->lineEditDocName->text();
-    choice.SecretLevel = Ui->cbSecretLevel->currentText();
-    choice.Purpose = RequestChoices::ComposedPurpose(Ui->cbUseTo->currentText(),
-                                                     Ui->lineEditOtherPurpose->text());
-    choice.Copies = RequestChoices::DecimalValue(Ui->lineEditCopies->text());
-    Rows.chosen(choice);
+    const RequestChoices::CommonChoice choice =
+        RequestChoices::Chosen({Ui->lineEditDocName, Ui->cbSecretLevel, Ui->cbUseTo,
+                                Ui->lineEditOtherPurpose, Ui->lineEditCopies},
+                               Rows);
     // A submission made again after a failed one leaves nothing of the
     // earlier choices (auditors of a higher level) in the record.
     memset(Task, 0, sizeof *Task);

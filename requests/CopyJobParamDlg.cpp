@@ -121,13 +121,10 @@ int CopyJobParamDlg::GetTaskFromUI()
     if (!Task || !User)
         return -1;
 
-    RequestChoices::CommonChoice choice;
-    choice.DocName = Ui->lineEditDocName->text();
-    choice.SecretLevel = Ui->cbSecretLevel->currentText();
-    choice.Purpose = RequestChoices::ComposedPurpose(Ui->cbUseTo->currentText(),
-                                                     Ui->lineEditOtherPurpose->text());
-    choice.Copies = RequestChoices::DecimalValue(Ui->lineEditCopies->text());
-    Rows.chosen(choice);
+    const RequestChoices::CommonChoice choice =
+        RequestChoices::Chosen({Ui->lineEditDocName, Ui->cbSecretLevel, Ui->cbUseTo,
+                                Ui->lineEditOtherPurpose, Ui->lineEditCopies},
+                               Rows);
     RequestChoices::FillCommonFields(*Task, *User, choice);
 
     Task->ColorMode = Ui->cbColor->currentIndex() == 1 ? 'C' : 'M';

@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QtEndian>
 
 #include <algorithm>
@@ -123,6 +124,17 @@ void AuditRows::chosen(CommonChoice& choice) const
     for (int level = 0; level < kMaxAuditLevels; ++level)
         choice.AuditorIDs[level] =
             level < choice.AuditorCount ? Auditors[level]->currentData().toInt() : 0;
+}
+
+CommonChoice Chosen(const CommonWidgets& widgets, const AuditRows& rows)
+{
+    CommonChoice choice;
+    choice.DocName = widgets.DocName->text();
+    choice.SecretLevel = widgets.SecretLevel->currentText();
+    choice.Purpose = ComposedPurpose(widgets.Purpose->currentText(), widgets.OtherPurpose->text());
+    choice.Copies = DecimalValue(widgets.Copies->text());
+    rows.chosen(choice);
+    return choice;
 }
 
 } // namespace RequestChoices

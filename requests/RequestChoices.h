@@ -10,6 +10,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 
 // The choices that the copy and the disc-burning request dialogs share: the
 // secret level (which brings its approval levels and their auditors), the
@@ -125,5 +126,17 @@ struct AuditRows {
     // an empty box) into choice.
     void chosen(CommonChoice& choice) const;
 };
+
+// The widgets of the choices every request dialog has.
+struct CommonWidgets {
+    QLineEdit* DocName;
+    QComboBox* SecretLevel;
+    QComboBox* Purpose;
+    QLineEdit* OtherPurpose;
+    QLineEdit* Copies;
+};
+
+// What the widgets and the audit rows show, as a choice.
+CommonChoice Chosen(const CommonWidgets& widgets, const AuditRows& rows);
 
 } // namespace RequestChoices
