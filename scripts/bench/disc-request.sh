@@ -13,32 +13,16 @@
 # Exits non-zero only when it could not measure.
 set -euo pipefail
 
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-BUILD="${ORIX_BUILD_DIR:-$ROOT/build}"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 WORK="${ORIX_BENCH_DIR:-$BUILD/bench-disc}"
+BENCH_DIR="$WORK"
 SIZES="${ORIX_BENCH_SIZES:-16 128}"
 
-die() { printf 'disc-request.sh: %s\n' "$*" >&2; exit 1; }
-
 command -v curl >/dev/null || die "curl is missing"
-if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-  cmake -S "$ROOT" -B "$BUILD" -DORIX_BUILD_TESTS=OFF >/dev/null
-fi
-cmake --build "$BUILD" -j2 --target orws-devserver orix-disc-bench disc_minizip disc_codec \
-  >/dev/null || die "the build failed"
-SERVER="$BUILD/devserver/orws-devserver"
+bench_build orws-devserver orix-disc-bench disc_minizip disc_codec
 CLIENT="$BUILD/scripts/bench/orix-disc-bench"
 
-SERVER_PID=""
-cleanup() {
-  if [ -n "$SERVER_PID" ] && kill -0 "$SERVER_PID" 2>/dev/null; then
-    kill "$SERVER_PID" 2>/dev/null || true
-    wait "$SERVER_PID" 2>/dev/null || true
-  fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
+trap 'bench_cleanup; rm -rf "$WORK"' EXIT
 rm -rf "$WORK"
 # The program folder with the two libraries, /var/tmp and the temporary folder, all under WORK.
 export ORIX_ROOT_PREFIX="$WORK/root"
@@ -47,17 +31,8 @@ mkdir -p "$PROGRAM_FOLDER" "$ORIX_ROOT_PREFIX/var/tmp" "$WORK/tmp" "$WORK/in"
 cp "$BUILD/plugins/libminizip.so" "$BUILD/plugins/revududir.so" "$PROGRAM_FOLDER/"
 export TMPDIR="$WORK/tmp"
 
-"$SERVER" --port 0 --db "$WORK/devserver.db" --storage "$WORK/storage" --strings latin1 \
-  >"$WORK/server.out" 2>"$WORK/server.log" &
-SERVER_PID=$!
-PORT=""
-for _ in $(seq 1 100); do
-  PORT="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$WORK/server.out")"
-  [ -n "$PORT" ] && break
-  kill -0 "$SERVER_PID" 2>/dev/null || die "the server did not start: $(cat "$WORK/server.log")"
-  sleep 0.1
-done
-[ -n "$PORT" ] || die "the server did not report its port"
+start_devserver server --strings latin1
+PORT="$DEV_PORT"
 
 field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<" $2"; }
 rate() { awk -v b="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.1f", b / s / 1048576; else print "inf" }'; }
@@ -68,10 +43,10 @@ request() {
   line="$("$CLIENT" "$PORT" "$file" "$interval" 2>>"$WORK/client.log")" ||
     die "the request of $file failed: $(tail -3 "$WORK/client.log")"
   rm -rf "$WORK/out"
-  "$SERVER" cd-extract --db "$WORK/devserver.db" --storage "$WORK/storage" --latest \
-    --out "$WORK/out" >/dev/null 2>>"$WORK/server.log" || die "cd-extract failed"
+  "$SERVER" cd-extract --db "$WORK/server/devserver.db" --storage "$WORK/server/storage" --latest \
+    --out "$WORK/out" >/dev/null 2>>"$WORK/cd-extract.log" || die "cd-extract failed"
   cmp -s "$file" "$WORK/out$file" || die "the server's copy of $file differs"
-  rm -rf "$WORK/storage/$(field stored "$line")" "$WORK/out"
+  rm -rf "$WORK/server/storage/$(field stored "$line")" "$WORK/out"
   [ -z "$(ls -A "$WORK/tmp")" ] || die "the worker left files in its temporary folder"
   printf '%s\n' "$line"
 }

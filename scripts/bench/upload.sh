@@ -37,49 +37,25 @@
 # Exits non-zero only when it could not measure.
 set -euo pipefail
 
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-BUILD="${ORIX_BUILD_DIR:-$ROOT/build}"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 WORK="${ORIX_BENCH_DIR:-$BUILD/bench-upload}"
+BENCH_DIR="$WORK"
 SIZES="${ORIX_BENCH_SIZES:-1 100 1024}"
 
-die() { printf 'upload.sh: %s\n' "$*" >&2; exit 1; }
-
 command -v curl >/dev/null || die "curl is missing"
-if ! grep -qs '^ORIX_BUILD_BENCH:BOOL=ON' "$BUILD/CMakeCache.txt"; then
-  cmake -S "$ROOT" -B "$BUILD" -DORIX_BUILD_BENCH=ON >/dev/null || die "cmake failed"
-fi
-cmake --build "$BUILD" -j2 --target orws-devserver orix-upload-bench >/dev/null ||
-  die "the build failed"
-SERVER="$BUILD/devserver/orws-devserver"
+bench_build orws-devserver orix-upload-bench
 CLIENT="$BUILD/scripts/bench/orix-upload-bench"
 
-SERVER_PID=""
-cleanup() {
-  if [ -n "$SERVER_PID" ] && kill -0 "$SERVER_PID" 2>/dev/null; then
-    kill "$SERVER_PID" 2>/dev/null || true
-    wait "$SERVER_PID" 2>/dev/null || true
-  fi
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
+trap 'bench_cleanup; rm -rf "$WORK"' EXIT
 rm -rf "$WORK"
 mkdir -p "$WORK/root/var/tmp"
 # The client's temporary files go to <root>/var/tmp, not the real /var/tmp.
 export ORIX_ROOT_PREFIX="$WORK/root"
 
 # The client speaks Latin-1 strings on any port text but "8085".
-"$SERVER" --port 0 --db "$WORK/devserver.db" --storage "$WORK/storage" --strings latin1 \
-  >"$WORK/server.out" 2>"$WORK/server.log" &
-SERVER_PID=$!
-PORT=""
-for _ in $(seq 1 100); do
-  PORT="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$WORK/server.out")"
-  [ -n "$PORT" ] && break
-  kill -0 "$SERVER_PID" 2>/dev/null || die "the server did not start: $(cat "$WORK/server.log")"
-  sleep 0.1
-done
-[ -n "$PORT" ] || die "the server did not report its port"
+start_devserver server --strings latin1
+PORT="$DEV_PORT"
+STORAGE="$WORK/server/storage"
 URL="http://127.0.0.1:$PORT/"
 
 runs_for() {
@@ -96,8 +72,8 @@ best() {
 }
 # check_stored NAME DOCUMENT WHO: the server's copy is the document; then removed.
 check_stored() {
-  cmp -s "$2" "$WORK/storage/$1/document.dat" || die "the server's copy of $3 differs"
-  rm -rf "${WORK:?}/storage/$1"
+  cmp -s "$2" "$STORAGE/$1/document.dat" || die "the server's copy of $3 differs"
+  rm -rf "${STORAGE:?}/$1"
 }
 
 # The curl options of one recorded request: the client's head lines (curl
