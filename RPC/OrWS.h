@@ -24,7 +24,9 @@ struct ns__Data {
     char* options;
 };
 
-// SOAP-encoded array of buffers ("ns:Data[n]", elements named "item").
+// SOAP-encoded array of buffers ("ns:Data[n]", elements named "item"). The
+// arrayType goes out for an empty array as well ("ns:Data[0]"; the build
+// adjusts the generated serialiser, see SoapArrayTypes.cmake).
 class arrayOfData {
 public:
     struct ns__Data* __ptr;
@@ -38,7 +40,8 @@ public:
     int size() const;
 };
 
-// SOAP-encoded array of strings ("xsd:string[n]", elements named "item").
+// SOAP-encoded array of strings ("xsd:string[n]", elements named "item"),
+// "xsd:string[0]" when empty.
 class arrayOfName {
 public:
     char** __ptr;
