@@ -10,7 +10,9 @@
 
 #pragma pack(push, 4)
 
-// 1112 bytes. Text marked GBK is converted from UTF-8 by its writer.
+// 1112 bytes. Text marked GBK is converted from UTF-8 by the writer of a
+// captured job (DocType "pdf"); the mobile print job dialog (DocType "doc")
+// writes every text in UTF-8.
 struct MobilePrintTaskInfo {
     char UserName[50];      // 0
     char UserFullName[50];  // 50, GBK

@@ -186,6 +186,15 @@ std::string FieldText(const char* field, size_t maxBytes)
                        end ? static_cast<size_t>(static_cast<const char*>(end) - field) : maxBytes);
 }
 
+std::string MobileRecordText(const unsigned char* record, size_t offset, size_t width)
+{
+    constexpr size_t kDocTypeOffset = 930, kDocTypeWidth = 30;
+    const char* text = reinterpret_cast<const char*>(record + offset);
+    const bool utf8 =
+        FieldText(reinterpret_cast<const char*>(record + kDocTypeOffset), kDocTypeWidth) == "doc";
+    return utf8 ? FieldText(text, width) : GbkToUtf8(text, width);
+}
+
 std::string Md5Hex(const std::string& text)
 {
     const QByteArray digest = QCryptographicHash::hash(

@@ -67,5 +67,10 @@ std::string Utf8ToGbk(const std::string& utf8);
 std::string GbkToUtf8(const char* gbk, size_t maxBytes);
 // UTF-8 bytes up to the first NUL or at most maxBytes (a record field).
 std::string FieldText(const char* field, size_t maxBytes);
+// The names and choices of a mobile print task record (1112 bytes: full
+// name, secret level, purpose, document, printer) as UTF-8. A captured job's
+// record carries them in GB18030; the mobile print job dialog's record, which
+// has DocType "doc", in UTF-8.
+std::string MobileRecordText(const unsigned char* record, size_t offset, size_t width);
 // Upper-case hexadecimal MD5 of the bytes of text.
 std::string Md5Hex(const std::string& text);

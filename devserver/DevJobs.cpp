@@ -15,7 +15,9 @@
 namespace
 {
 
-enum class FieldType { Text, Gbk, Int, Unsigned, Char, Auditors };
+// MobileName: GB18030 in a captured job's mobile record, UTF-8 in the
+// mobile print job dialog's (MobileRecordText).
+enum class FieldType { Text, MobileName, Int, Unsigned, Char, Auditors };
 
 // One field of a request record. For Auditors, offset is the count and
 // extra the first of the ten identifiers.
@@ -34,12 +36,13 @@ struct Layout {
 };
 
 constexpr FieldType T = FieldType::Text;
-constexpr FieldType G = FieldType::Gbk;
+constexpr FieldType G = FieldType::MobileName;
 constexpr FieldType I = FieldType::Int;
 constexpr FieldType C = FieldType::Char;
 
 // The print task (UTF-8), the mobile print task (names and choices in
-// GB18030), the copy request and the disc request (UTF-8).
+// GB18030 for a captured job, UTF-8 for a mobile one), the copy request and
+// the disc request (UTF-8).
 const std::vector<Layout>& layouts()
 {
     static const std::vector<Layout> all = {
@@ -114,8 +117,8 @@ std::string value(const Field& f, const unsigned char* r)
     switch (f.type) {
     case FieldType::Text:
         return printable(FieldText(at, f.width));
-    case FieldType::Gbk:
-        return printable(GbkToUtf8(at, f.width));
+    case FieldType::MobileName:
+        return printable(MobileRecordText(r, f.offset, f.width));
     case FieldType::Int:
         return std::to_string(qFromLittleEndian<qint32>(r + f.offset));
     case FieldType::Unsigned:

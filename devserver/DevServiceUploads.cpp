@@ -315,21 +315,21 @@ bool DevService::finishJob(JobKind kind, const std::string& name, const Bytes& r
         f.purpose = FieldText(at(r, 150), 512);
         f.doc = name;
         break;
-    case JobKind::Mobile: // names and choices in GB18030
+    case JobKind::Mobile: // names and choices in GB18030 (captured) or UTF-8 (mobile)
         f.user = FieldText(at(r, 0), 50);
         f.userId = qFromLittleEndian<qint32>(r + 100);
         f.auditorCount = clampAuditors(qFromLittleEndian<qint32>(r + 104));
         f.auditors = auditorList(r + 112, f.auditorCount);
-        f.secret = GbkToUtf8(at(r, 152), 50);
-        f.purpose = GbkToUtf8(at(r, 202), 512);
-        f.doc = GbkToUtf8(at(r, 714), 50);
+        f.secret = MobileRecordText(r, 152, 50);
+        f.purpose = MobileRecordText(r, 202, 512);
+        f.doc = MobileRecordText(r, 714, 50);
         f.color = FieldText(at(r, 865), 1);
         f.duplex = FieldText(at(r, 866), 1);
         f.jobState = qFromLittleEndian<qint32>(r + 868);
         f.pages = qFromLittleEndian<qint32>(r + 872);
         f.copies = qFromLittleEndian<qint32>(r + 876);
         f.paper = FieldText(at(r, 880), 50);
-        f.printer = GbkToUtf8(at(r, 960), 50);
+        f.printer = MobileRecordText(r, 960, 50);
         break;
     case JobKind::Disc: // UTF-8
         f.user = FieldText(at(r, 34), 50);

@@ -20,12 +20,6 @@
 namespace
 {
 
-// A UTF-8 text into a GB18030 field, cut at a whole character.
-template <size_t N> void copyGbk(char (&field)[N], const QString& text)
-{
-    CopyGbkText(field, N, UTF82GBK(text.toUtf8().constData()).constData());
-}
-
 template <size_t N> void copyUtf8(char (&field)[N], const QString& text)
 {
     CopyUtf8Text(field, N, text.toUtf8().constData());
@@ -50,11 +44,11 @@ void FillMobileTask(MobilePrintTaskInfo& job, const OrixUser& user, const Mobile
     CopyUtf8Text(job.IPAddress, sizeof job.IPAddress, user.IPAddress);
     CopyUtf8Text(job.MacAddress, sizeof job.MacAddress, user.MacAddress);
     copyUtf8(job.PaperSize, choice.PaperSize);
-    copyGbk(job.SecretLevel, choice.SecretLevel);
-    copyGbk(job.Purpose, choice.Purpose);
-    copyGbk(job.DocName, choice.DocName);
+    copyUtf8(job.SecretLevel, choice.SecretLevel);
+    copyUtf8(job.Purpose, choice.Purpose);
+    copyUtf8(job.DocName, choice.DocName);
     copyUtf8(job.PageRange, choice.PageRange);
-    copyGbk(job.UserFullName, QString::fromUtf8(user.FullName));
+    CopyUtf8Text(job.UserFullName, sizeof job.UserFullName, user.FullName);
     job.UserID = user.UserId;
     CopyUtf8Text(job.UserName, sizeof job.UserName, user.UserName);
     CopyText(job.DocType, sizeof job.DocType, "doc");

@@ -35,9 +35,10 @@ struct MobileJobChoice {
 
 // Fills the mobile print task record from the session and the choice. The
 // record is cleared first, so nothing of an earlier job (its printer, its
-// pages) stays in it. Names, secret level and purpose are stored in GB18030
-// as the record carries them; every text is cut at a character so that it
-// ends with its NUL inside its field. The page count starts at 1: the
+// pages) stays in it. Every text goes in as UTF-8 (only a captured job's
+// record carries GB18030 names; the server tells the two by DocType, "doc"
+// here) and is cut at a character so that it ends with its NUL inside its
+// field. The page count starts at 1: the
 // submission replaces it with the pages of the document.
 void FillMobileTask(MobilePrintTaskInfo& job, const OrixUser& user, const MobileJobChoice& choice);
 

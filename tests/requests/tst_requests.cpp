@@ -170,15 +170,14 @@ class TestRequests : public QObject
     }
     int uploads() const { return m_server.scalar("SELECT count(*) FROM Uploads").toInt(); }
     // The fields that every record takes from the session, at their offsets.
-    RecordBytes sessionFields(int size, bool gbk) const
+    RecordBytes sessionFields(int size) const
     {
         const OrixUser& user = *m_user;
-        return RecordBytes(size).number(100, 1).texts(
-            {{0, "zhangsan"},
-             {50, gbk ? UTF82GBK("张三") : QByteArray("张三")},
-             {764, BoundedText(user.ComputerName, 29)},
-             {794, BoundedText(user.MacAddress, 19)},
-             {814, BoundedText(user.IPAddress, 49)}});
+        return RecordBytes(size).number(100, 1).texts({{0, "zhangsan"},
+                                                       {50, "张三"},
+                                                       {764, BoundedText(user.ComputerName, 29)},
+                                                       {794, BoundedText(user.MacAddress, 19)},
+                                                       {814, BoundedText(user.IPAddress, 49)}});
     }
     QStringList leftInTmp() const
     {
@@ -686,20 +685,29 @@ private slots:
         QByteArray document;
         const QByteArray record = lastUpload("mobile", &document);
         QCOMPARE(document, content);
+        // The dialog's texts in UTF-8 (only a captured job's are GB18030), and the server reads
+        // them so.
         const char* levels[] = {"公开", "内部", "秘密"};
-        const RecordBytes expected =
-            sessionFields(1112, true)
-                .texts({{152, UTF82GBK(levels[choices[0]])},
-                        {202, UTF82GBK("工作资料")},
-                        {714, UTF82GBK((typed[1].isEmpty() ? file : typed[1]).toUtf8())},
-                        {864, choices[1] ? "LCD" : "PMS"},
-                        {880, choices[1] ? "B5" : "A4"},
-                        {930, "doc"},
-                        {1010, "-1"}})
-                .numbers(104, {int(stored.size()) - 2})
-                .numbers(112, stored.mid(2))
-                .numbers(868, {20, stored[0], stored[1]});
+        const QString docName = typed[1].isEmpty() ? file : typed[1];
+        const RecordBytes expected = sessionFields(1112)
+                                         .texts({{152, levels[choices[0]]},
+                                                 {202, "工作资料"},
+                                                 {714, docName.toUtf8()},
+                                                 {864, choices[1] ? "LCD" : "PMS"},
+                                                 {880, choices[1] ? "B5" : "A4"},
+                                                 {930, "doc"},
+                                                 {1010, "-1"}})
+                                         .numbers(104, {int(stored.size()) - 2})
+                                         .numbers(112, stored.mid(2))
+                                         .numbers(868, {20, stored[0], stored[1]});
         QCOMPARE(record, expected.data);
+        QCOMPARE(m_server
+                     .scalar("SELECT DocName || '|' || SecretLevel || '|' || Purpose FROM "
+                             "PrintProcTask ORDER BY TaskID DESC LIMIT 1")
+                     .toString(),
+                 docName + '|' + levels[choices[0]] + "|工作资料");
+        QVERIFY(
+            m_server.jobs().contains("  full name: 张三\n  user id: 1\n  document: " + docName));
     }
 
     void copyRequest()
@@ -758,7 +766,7 @@ private slots:
         QVERIFY(m_flows.runCopyRequest(m_user.get()));
         QCOMPARE(m_driver.seen.size(), 3);
         QCOMPARE(m_boxes.boxes.size(), 2);
-        const RecordBytes expected = sessionFields(932, false)
+        const RecordBytes expected = sessionFields(932)
                                          .texts({{152, "秘密(秘密级文件)"},
                                                  {202, "工作资料:评审"},
                                                  {714, "合同草案"},
