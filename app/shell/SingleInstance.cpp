@@ -37,21 +37,71 @@ bool signalFolderUsable(const QByteArray& folder)
     return false;
 }
 
-// Opens the lock file at path and takes its lock. 1: held, 0: another
-// process holds it, -1: the file cannot be used (*check tells why).
-int takeLock(const QByteArray& path, SafeFile::Check* check)
+// Whether process pid runs as this process's user (its real or effective
+// uid). A process that cannot be looked at (gone, in another pid namespace,
+// hidden from us) is not ours: our own processes are always visible to us.
+bool runsAsThisUser(pid_t pid)
 {
-    const int fd = SafeFile::OpenOwnedFile(path.constData(), O_WRONLY | O_CREAT, 0644, check);
-    if (fd < 0)
-        return -1;
-    if (lockf(fd, F_TLOCK, 0) < 0) {
-        const int error = errno;
-        close(fd);
-        errno = error;
-        return 0;
+    if (pid <= 0)
+        return false;
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/status", static_cast<int>(pid));
+    FILE* status = fopen(path, "re");
+    if (!status)
+        return false;
+    char line[256];
+    bool ours = false;
+    unsigned real = 0, effective = 0;
+    while (fgets(line, sizeof line, status)) {
+        if (sscanf(line, "Uid: %u %u", &real, &effective) == 2) {
+            ours = real == geteuid() || effective == geteuid();
+            break;
+        }
     }
-    // The descriptor stays open: the lock lives exactly as long as the process.
-    return 1;
+    fclose(status);
+    return ours;
+}
+
+// Result of takeLock.
+enum class Lock {
+    Held,        // this process holds it now
+    HeldByUs,    // a process of this user holds it: another instance
+    HeldByOther, // a process of another user holds it (it opened the file
+                 // while others could read it)
+    Unusable,    // the file cannot be used (*check tells why)
+};
+
+// Opens the lock file at path (owner-only; an existing one of ours with a
+// wider mode, as earlier versions made it, is narrowed) and takes its lock.
+Lock takeLock(const QByteArray& path, SafeFile::Check* check)
+{
+    if (SafeFile::Inspect(path.constData()) == SafeFile::Check::Exposed) {
+        // Ours but writable by every user: made owner-only before it is used.
+        const int fd = open(path.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat st;
+        if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
+            fchmod(fd, 0600);
+        if (fd >= 0)
+            close(fd);
+    }
+    const int fd = SafeFile::OpenOwnedFile(path.constData(), O_WRONLY | O_CREAT, 0600, check);
+    if (fd < 0)
+        return Lock::Unusable;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && (st.st_mode & 07777) != 0600)
+        fchmod(fd, 0600);
+    if (lockf(fd, F_TLOCK, 0) == 0)
+        return Lock::Held; // the descriptor stays open: the lock lives as long as the process
+    const int error = errno;
+    // Who holds it? A read lock of another user's process (taken while the
+    // file could be read by all) must not keep this user's client out.
+    struct flock holder = {};
+    holder.l_type = F_WRLCK;
+    holder.l_whence = SEEK_SET;
+    const bool known = fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK;
+    close(fd);
+    errno = error;
+    return known && !runsAsThisUser(holder.l_pid) ? Lock::HeldByOther : Lock::HeldByUs;
 }
 
 } // namespace
@@ -96,35 +146,41 @@ bool checkOnly()
     char path[256];
     snprintf(path, sizeof path, "%s-%s", SystemPaths::lockFileBase().constData(),
              getUserName().toUtf8().constData());
-    SafeFile::Check sharedCheck;
-    const int shared = takeLock(path, &sharedCheck);
-    if (shared == 0) {
+    SafeFile::Check sharedCheck = SafeFile::Check::Ok;
+    const Lock shared = takeLock(path, &sharedCheck);
+    if (shared == Lock::HeldByUs) {
         perror("lock file error/n");
         return false;
     }
-    if (shared < 0 &&
+    if (shared == Lock::Unusable &&
         (sharedCheck == SafeFile::Check::Failed || sharedCheck == SafeFile::Check::Missing)) {
         perror("open lockfile/n"); // for example /var/tmp not writable
         return false;
     }
-    if (shared < 0)
+    if (shared == Lock::HeldByOther)
+        LogEvent(2,
+                 "lock file %s is locked by another user's process, the user's own lock "
+                 "decides\n",
+                 path);
+    else if (shared == Lock::Unusable)
         LogEvent(2, "lock file %s is %s, the user's own lock decides\n", path,
                  SafeFile::Describe(sharedCheck));
 
     // The same lock in the user's own folder: it holds even while another
-    // user's object takes the shared name, and keeps two starts of one user
-    // apart when that object comes or goes between them.
-    int own = -1;
+    // user's object takes the shared name (or another user's process locks
+    // it), and keeps two starts of one user apart when that object comes or
+    // goes between them.
+    Lock own = Lock::Unusable;
     const QByteArray folder = SystemPaths::privateFolder();
     SafeFile::Check ownCheck = SafeFile::Check::Failed;
     if (!folder.isEmpty() &&
         SafeFile::EnsurePrivateFolder(folder.constData()) == SafeFile::Check::Ok)
         own = takeLock(folder + "/lockfile", &ownCheck);
-    if (own == 0) {
+    if (own == Lock::HeldByUs || own == Lock::HeldByOther) {
         perror("lock file error/n");
         return false;
     }
-    if (shared < 0 && own < 0) {
+    if (shared != Lock::Held && own != Lock::Held) {
         errno = EPERM;
         perror("open lockfile/n");
         return false;

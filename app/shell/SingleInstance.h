@@ -24,8 +24,10 @@ QByteArray prepareSignalFile();
 // which watches it, brings its window forward. Never waits.
 void activateExistentProcess();
 
-// Takes the per-user lock ("/var/tmp/lockfile-<user>") and the same lock in
-// the user's own folder. True when this process now holds them; the locks
-// live as long as the process. When another user's object stands at the
-// shared name, the lock in the user's own folder alone decides.
+// Takes the per-user lock ("/var/tmp/lockfile-<user>", owner-only; an older
+// file with a wider mode is narrowed) and the same lock in the user's own
+// folder. True when this process now holds them; the locks live as long as
+// the process. When another user's object stands at the shared name, or a
+// process of another user holds a lock on it (taken while the file was
+// readable by all), the lock in the user's own folder alone decides.
 bool checkOnly();

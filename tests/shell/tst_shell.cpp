@@ -203,6 +203,9 @@ private slots:
         row("signal file: another user's FIFO", "Tavlockfilepath/1", "fifo", true);
         row("lock file: FIFO", "lockfile-alice", "fifo", false);
         row("lock file: another user's, locked", "lockfile-alice", "file", true);
+        // Made 0644 by an earlier version; another user's process took a read lock meanwhile.
+        row("lock file: the user's own, read-locked by another user", "lockfile-alice", "file-0644",
+            false);
     }
 
     void plantedObjects()
@@ -210,8 +213,9 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, kind);
         QFETCH(bool, foreign);
-        if (foreign && geteuid() != 0)
-            QSKIP("planting another user's object needs root (chown to nobody)");
+        const bool readLocked = kind == "file-0644";
+        if ((foreign || readLocked) && geteuid() != 0)
+            QSKIP("planting another user's object or lock needs root (chown to, run as nobody)");
         const QString path = m_root->varTmp() + "/" + name;
         const QString linked = m_root->path() + "/home/alice/linked";
         QVERIFY(QDir().mkpath(linked));
@@ -219,13 +223,20 @@ private slots:
             QVERIFY(QDir().mkdir(QFileInfo(path).path()));
             chmod(QFile::encodeName(QFileInfo(path).path()).constData(), 01777);
         }
-        QVERIFY(PlantedObject::plant(path, kind, foreign, "1\n", linked));
+        QVERIFY(PlantedObject::plant(path, readLocked ? "file" : kind, foreign, "1\n", linked));
         // A lock held by a process of the other user.
         const int held = kind == "file" && name.startsWith("lockfile")
                              ? open(QFile::encodeName(path).constData(), O_WRONLY)
                              : -1;
         if (held >= 0)
             QCOMPARE(lockf(held, F_TLOCK, 0), 0);
+        const QByteArray at = QFile::encodeName(path);
+        std::unique_ptr<PlantedObject::ForeignLock> readLock;
+        if (readLocked) {
+            QCOMPARE(chmod(at.constData(), 0644), 0);
+            readLock.reset(new PlantedObject::ForeignLock(path));
+            QVERIFY(readLock->held());
+        }
         const QString before = PlantedObject::snapshot(path);
 
         QProcess* first = startClient("alice");
@@ -233,6 +244,8 @@ private slots:
         expectRefusedStart("alice");
         QCOMPARE(first->state(), QProcess::Running);
         QCOMPARE(PlantedObject::snapshot(path), before);
+        struct stat st;
+        QVERIFY(!readLocked || (lstat(at.constData(), &st) == 0 && (st.st_mode & 07777) == 0600));
         if (held >= 0)
             close(held);
     }
