@@ -29,8 +29,10 @@
 #include <QThread>
 #include <QToolButton>
 
+#include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
+#include <string>
 
 namespace
 {
@@ -248,10 +250,27 @@ void OnlineDlg::InitStateMachine()
     Monitor.reset(new QPrintJobMonitor);
 }
 
+QString OnlineDlg::defaultPluginPath()
+{
+    return QFile::decodeName(SystemPaths::programFolder() + "ifclient.so");
+}
+
 void OnlineDlg::loadPlugin()
 {
+    // Whatever the library does runs as the user: it is loaded only when
+    // nobody else could have put it (or a link to it) in place.
     const QByteArray path = QFile::encodeName(Opt.pluginPath);
-    PluginHandle = dlopen(path.constData(), RTLD_NOW);
+    std::string resolved;
+    const SafeFile::Check check = SafeFile::TrustedLibrary(path.constData(), &resolved);
+    if (check == SafeFile::Check::Missing) {
+        LogEvent(4, "dlopen:%s: %s\n", path.constData(), strerror(ENOENT));
+        return;
+    }
+    if (check != SafeFile::Check::Ok) {
+        LogEvent(2, "plug-in %s not loaded: %s\n", path.constData(), SafeFile::Describe(check));
+        return;
+    }
+    PluginHandle = dlopen(resolved.c_str(), RTLD_NOW);
     if (!PluginHandle) {
         const char* error = dlerror();
         LogEvent(4, "dlopen:%s\n", error ? error : "");

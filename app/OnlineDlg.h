@@ -34,9 +34,11 @@ class OnlineDlg;
 // and the start and stop of print capture. It owns the session, the spool
 // folder monitor and, while one is open, the logon dialog.
 //
-// The optional interface plug-in "./ifclient.so" (relative to the working
-// directory) lets an outside sign-on log the user on and off; when it is
-// present the logon dialog is not used.
+// The optional interface plug-in "ifclient.so" of the program folder (by
+// its absolute path, never from the working directory, and only when nobody
+// but root and the user could have written or replaced it) lets an outside
+// sign-on log the user on and off; when it is present the logon dialog is
+// not used.
 class OnlineDlg : public QDialog
 {
     Q_OBJECT
@@ -55,7 +57,7 @@ public:
 
     // What a test may change; the program uses the defaults.
     struct Options {
-        QString pluginPath = QStringLiteral("./ifclient.so");
+        QString pluginPath = defaultPluginPath();
         int onlinePollMs = kOnlinePollMs;
         int pluginPollMs = kPluginPollMs;
         int autoLogonRetryMs = kAutoLogonRetryMs;
@@ -64,6 +66,9 @@ public:
         int reconnectFirstMs = kReconnectFirstMs;
         int reconnectLongestMs = kReconnectLongestMs;
     };
+
+    // "ifclient.so" in the program folder.
+    static QString defaultPluginPath();
 
     explicit OnlineDlg(QWidget* parent = nullptr);
     explicit OnlineDlg(const Options& options, QWidget* parent = nullptr);

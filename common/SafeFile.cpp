@@ -1,11 +1,14 @@
 #include "SafeFile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace SafeFile
 {
@@ -75,6 +78,49 @@ std::string join(const char* folder, const char* name)
     return path + name;
 }
 
+bool trustedOwner(uid_t uid)
+{
+    return uid == 0 || uid == geteuid();
+}
+
+// Every folder from "/" down to folder (absolute), each as stat sees it (a
+// link on the way counts as the folder it leads to, and the folder holding
+// the link is one of the folders checked before it). The last one holds the
+// library or its link: only its owner may write it. Those above it may be
+// sticky and writable by all.
+Check trustedFolders(const std::string& folder)
+{
+    std::vector<std::string> folders{"/"};
+    std::string prefix;
+    for (size_t begin = 0; begin < folder.size();) {
+        const size_t end = std::min(folder.find('/', begin), folder.size());
+        if (end > begin) {
+            prefix += '/' + folder.substr(begin, end - begin);
+            folders.push_back(prefix);
+        }
+        begin = end + 1;
+    }
+    for (size_t i = 0; i < folders.size(); ++i) {
+        const bool holdsLibrary = i + 1 == folders.size();
+        struct stat st;
+        if (stat(folders[i].c_str(), &st) != 0)
+            return errno == ENOENT ? Check::Missing : Check::Failed;
+        if (!S_ISDIR(st.st_mode))
+            return Check::WrongType;
+        if (!trustedOwner(st.st_uid))
+            return Check::Foreign;
+        if ((st.st_mode & (S_IWGRP | S_IWOTH)) && (holdsLibrary || !(st.st_mode & S_ISVTX)))
+            return Check::Exposed;
+    }
+    return Check::Ok;
+}
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
+}
+
 } // namespace
 
 const char* Describe(Check check)
@@ -91,7 +137,7 @@ const char* Describe(Check check)
     case Check::Foreign:
         return "owned by another user";
     case Check::Exposed:
-        return "writable by every user";
+        return "writable by other users";
     case Check::TooLarge:
         return "too large";
     case Check::Failed:
@@ -249,6 +295,32 @@ void RemoveOwnedFile(const char* folder, const char* name)
     const Check check = Inspect(path.c_str());
     if (check == Check::Ok || check == Check::Exposed)
         unlink(path.c_str());
+}
+
+Check TrustedLibrary(const char* path, std::string* resolved)
+{
+    if (!path || path[0] != '/')
+        return Check::Failed;
+    // The folder holding the name, then what the name leads to and its folder.
+    Check check = trustedFolders(folderOf(path));
+    if (check != Check::Ok)
+        return check;
+    char real[PATH_MAX];
+    if (!realpath(path, real))
+        return errno == ENOENT ? Check::Missing : Check::Failed;
+    struct stat st;
+    if (lstat(real, &st) != 0)
+        return Check::Failed;
+    if (!S_ISREG(st.st_mode))
+        return Check::WrongType;
+    if (!trustedOwner(st.st_uid))
+        return Check::Foreign;
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return Check::Exposed;
+    check = trustedFolders(folderOf(real));
+    if (check == Check::Ok && resolved)
+        *resolved = real;
+    return check;
 }
 
 } // namespace SafeFile

@@ -67,4 +67,18 @@ Check ReplaceFile(const char* folder, const char* name, const std::string& conte
 // left alone.
 void RemoveOwnedFile(const char* folder, const char* name);
 
+// A library the program loads (dlopen) from its program folder: path (an
+// absolute path; the file or a symbolic link to it, as a package installs
+// it) may be loaded when nobody but root and this user could have written it
+// or put something else in its place. The file the path leads to must be a
+// regular file owned by root or this user that neither its group nor others
+// may write; the folder holding it and the folder holding path must be owned
+// by root or this user and writable by nobody else; every folder above them
+// (and the folders links on the way lead to) likewise, where a sticky folder
+// writable by all (like /tmp) is fine: others can neither rename nor remove
+// what is ours in it. Ok with the resolved path to load in *resolved;
+// Missing when there is no such file; else why it is refused (Foreign,
+// Exposed: writable by others, WrongType).
+Check TrustedLibrary(const char* path, std::string* resolved);
+
 } // namespace SafeFile

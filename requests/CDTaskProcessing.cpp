@@ -2,6 +2,7 @@
 
 #include "DiscPlugins.h"
 #include "EventLog.h"
+#include "SafeFile.h"
 #include "TavCommon.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
+#include <string>
 #include <unistd.h>
 
 namespace
@@ -74,9 +76,25 @@ struct DiscLibrary {
             dlclose(Dl);
     }
 
-    bool open(const QByteArray& path)
+    // Loads the library at path when nobody but root and the user could have
+    // written or replaced it; else *error says why not.
+    bool open(const QByteArray& path, QByteArray* error)
     {
-        Dl = dlopen(path.constData(), RTLD_NOW);
+        std::string resolved;
+        const SafeFile::Check check = SafeFile::TrustedLibrary(path.constData(), &resolved);
+        if (check != SafeFile::Check::Ok) {
+            *error =
+                path + ": " +
+                (check == SafeFile::Check::Missing
+                     ? QByteArray("cannot open shared object file: ") + QByteArray(strerror(ENOENT))
+                     : QByteArray("not loaded: ") + QByteArray(SafeFile::Describe(check)));
+            return false;
+        }
+        Dl = dlopen(resolved.c_str(), RTLD_NOW);
+        if (!Dl) {
+            const char* message = dlerror();
+            *error = message ? QByteArray(message) : QByteArray("dlopen failed");
+        }
         return Dl != nullptr;
     }
 
@@ -97,12 +115,6 @@ struct DiscLibrary {
         ChangeState = reinterpret_cast<DiscChangeStateFn>(symbol("ChangeState"));
     }
 };
-
-QByteArray loaderError()
-{
-    const char* error = dlerror();
-    return error ? QByteArray(error) : QByteArray("dlopen failed");
-}
 
 } // namespace
 
@@ -270,8 +282,9 @@ void CDTaskProcessing::endAfterStage(int result)
 int CDTaskProcessing::CompressFiles(char* fileList, char* options, char* zipPath)
 {
     DiscLibrary library;
-    if (!library.open(LibraryFolder + "/libminizip.so")) {
-        setLastError(loaderError().constData());
+    QByteArray loadError;
+    if (!library.open(LibraryFolder + "/libminizip.so", &loadError)) {
+        setLastError(loadError.constData());
         return kZipNotLoaded;
     }
     library.lookUp("ZipFiles");
@@ -295,8 +308,9 @@ int CDTaskProcessing::CompressFiles(char* fileList, char* options, char* zipPath
 int CDTaskProcessing::EncryptFile(char* sourcePath, char* key, char* targetPath)
 {
     DiscLibrary library;
-    if (!library.open(LibraryFolder + "/revududir.so")) {
-        setLastError(loaderError().constData());
+    QByteArray loadError;
+    if (!library.open(LibraryFolder + "/revududir.so", &loadError)) {
+        setLastError(loadError.constData());
         return kCodecNotLoaded;
     }
     library.lookUp("EncryptFile");

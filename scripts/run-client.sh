@@ -12,8 +12,9 @@
 #   4. starts a private CUPS server with the PDF printer's queue TavPDF
 #      (cups/private-cupsd.sh; needs root, see below), whose backend writes
 #      the jobs into the relocated spool folder the client watches;
-#   5. starts OrixClientAPP from that folder (the notice texts and the
-#      optional sign-on plug-in are looked up in the working directory).
+#   5. starts OrixClientAPP from that folder (the notice texts are looked
+#      up in the working directory; the optional sign-on plug-in is loaded
+#      from the program folder).
 #
 # With a desktop ($DISPLAY set) the logon dialog comes up; log on with the
 # account printed below and print with the lp command printed below: the

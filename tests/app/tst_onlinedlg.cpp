@@ -90,8 +90,9 @@ class TestOnlineDlg : public QObject
         m_root->writeConfig(("[Main%20Window]\n2002=" + address + "\n" + extra).toUtf8());
         if (!digest.isEmpty())
             QVERIFY(m_root->writeRememberedLogon(user, port ? port : m_relay.port(), digest));
+        // The plug-in's place: "ifclient.so" in the program folder.
+        QVERIFY(plugin.isEmpty() || QFile::copy(plugin, m_root->programFolder() + "ifclient.so"));
         OnlineDlg::Options o;
-        o.pluginPath = plugin.isEmpty() ? m_root->path() + "/no-plugin.so" : plugin;
         o.onlinePollMs = o.pluginPollMs = 200;
         o.autoLogonRetryMs = 300;
         o.hideDelayMs = 0; // hidden before anything else happens
@@ -344,21 +345,64 @@ private slots:
     void pluginSignOn_data()
     {
         QTest::addColumn<QString>("plugin");
-        QTest::newRow("stand-in") << ORIX_IFCLIENT_PATH;
+        QTest::addColumn<QString>("planted"); // how another user (nobody) could have changed it
+        QTest::newRow("stand-in") << ORIX_IFCLIENT_PATH << "";
         // Broken builds: offline without a dialog, neither the sign-on nor the automatic logon
         // acts.
-        QTest::newRow("SyncInit fails") << ORIX_IFCLIENT_INITFAIL_PATH;
-        QTest::newRow("SyncHandleJob missing") << ORIX_IFCLIENT_NOJOB_PATH;
+        QTest::newRow("SyncInit fails") << ORIX_IFCLIENT_INITFAIL_PATH << "";
+        QTest::newRow("SyncHandleJob missing") << ORIX_IFCLIENT_NOJOB_PATH << "";
+        // A package's link to its own root-owned library folder is followed.
+        QTest::newRow("link to a library folder") << ORIX_IFCLIENT_PATH << "link";
+        // Not loaded: the automatic logon takes the user online.
+        QTest::newRow("in the working folder only") << ORIX_IFCLIENT_PATH << "working folder";
+        QTest::newRow("another user's") << ORIX_IFCLIENT_PATH << "foreign";
+        QTest::newRow("writable by its group") << ORIX_IFCLIENT_PATH << "group-writable";
+        QTest::newRow("program folder writable by all") << ORIX_IFCLIENT_PATH << "open folder";
+        QTest::newRow("link to another user's") << ORIX_IFCLIENT_PATH << "link foreign";
+        QTest::newRow("link into a folder writable by all")
+            << ORIX_IFCLIENT_PATH << "link open folder";
     }
 
     void pluginSignOn()
     {
         QFETCH(QString, plugin);
+        QFETCH(QString, planted);
+        if (planted.contains("foreign") && geteuid() != 0)
+            QSKIP("planting another user's library needs root (chown to nobody)");
+        const QString installed = m_root->programFolder() + "ifclient.so";
+        const QString libraries = m_root->path() + "/lib"; // a package's library folder
+        const QString oldCwd = QDir::currentPath();
+        QVERIFY(QDir().mkpath(libraries));
         const QByteArray port = m_relay.portText();
-        start("127.0.0.1:" + port, kSeedPasswordDigest, 0, plugin);
+        if (planted.isEmpty()) {
+            start("127.0.0.1:" + port, kSeedPasswordDigest, 0, plugin);
+        } else {
+            QVERIFY(QFile::copy(plugin, libraries + "/ifclient.so"));
+            const QString copy = libraries + "/ifclient.so";
+            const bool moved = !planted.startsWith("link") && planted != "working folder";
+            const QString file = moved ? installed : copy;
+            if (planted.startsWith("link"))
+                QVERIFY(QFile::link(copy, installed));
+            else if (planted == "working folder")
+                QVERIFY(QDir::setCurrent(libraries));
+            else
+                QVERIFY(QFile::rename(copy, installed));
+            const QByteArray at = QFile::encodeName(file);
+            const QByteArray folder = QFile::encodeName(QFileInfo(file).path());
+            QVERIFY(!planted.contains("foreign") || chown(at.constData(), 65534, 65534) == 0);
+            QVERIFY(!planted.contains("group") || chmod(at.constData(), 0775) == 0);
+            QVERIFY(!planted.contains("open folder") || chmod(folder.constData(), 0777) == 0);
+            start("127.0.0.1:" + port, kSeedPasswordDigest);
+        }
+        QDir::setCurrent(oldCwd);
         QTRY_VERIFY(m_window->user());
         OrixUser* user = m_window->user();
         writeSignOn("login nosuchuser");
+        if (!planted.isEmpty() && planted != "link") {
+            QVERIFY(waitOnline());
+            QVERIFY(m_boxes.isEmpty());
+            return;
+        }
         if (plugin != ORIX_IFCLIENT_PATH) {
             QTest::qWait(1000); // five plug-in intervals
             QCOMPARE(m_relay.requestCount(), 0);

@@ -485,6 +485,44 @@ private slots:
         QVERIFY(!log.blocks.join(' ').contains("2:"));
         QCOMPARE(leftInTmp(), QStringList());
     }
+    // A disc library that another user could have written or replaced is not loaded.
+    void discLibrariesOfOtherUsers_data()
+    {
+        QTest::addColumn<bool>("zipping");
+        QTest::addColumn<QString>("planted");
+        QTest::newRow("another user's compression library") << true << "foreign";
+        QTest::newRow("codec writable by its group") << false << "group-writable";
+        QTest::newRow("codec: a link to another user's") << false << "link foreign";
+    }
+
+    void discLibrariesOfOtherUsers()
+    {
+        QFETCH(bool, zipping);
+        QFETCH(QString, planted);
+        if (planted.contains("foreign") && geteuid() != 0)
+            QSKIP("planting another user's library needs root (chown to nobody)");
+        const QString name = zipping ? "libminizip.so" : "revududir.so";
+        const QString installed = m_root.programFolder() + name, kept = m_root.path() + '/' + name;
+        const QString file = planted.startsWith("link") ? m_root.path() + "/planted.so" : installed;
+        QVERIFY(QFile::rename(installed, kept) && QFile::copy(kept, file));
+        QVERIFY(file == installed || QFile::link(file, installed));
+        const QByteArray at = QFile::encodeName(file);
+        QVERIFY(!planted.contains("foreign") || chown(at.constData(), 65534, 65534) == 0);
+        QVERIFY(!planted.contains("group") || chmod(at.constData(), 0775) == 0);
+        Processing work;
+        QByteArray list = QFile::encodeName(m_big) + '\0' + '\0', source = QFile::encodeName(m_big);
+        QByteArray none, target = QFile::encodeName(tmpPath("refused.out"));
+        const int result = zipping ? work.CompressFiles(list.data(), none.data(), target.data())
+                                   : work.EncryptFile(source.data(), nullptr, target.data());
+        QFile::remove(installed);
+        QFile::remove(file);
+        QVERIFY(QFile::rename(kept, installed));
+        QCOMPARE(result, int(zipping ? CDTaskProcessing::kZipNotLoaded
+                                     : CDTaskProcessing::kCodecNotLoaded));
+        QVERIFY2(work.LastError().contains(name.toUtf8() + ": not loaded: "), work.LastError());
+        QVERIFY(!QFile::exists(tmpPath("refused.out")));
+    }
+
     void pauseHoldsUntilContinue_data()
     {
         QTest::addColumn<bool>("zipping");
