@@ -3,6 +3,7 @@
 #include "DComLayerWS.h"
 #include "SafeFile.h"
 #include "SoapTransport.h"
+#include "SystemPaths.h"
 
 #include <cerrno>
 #include <csignal>
@@ -268,6 +269,25 @@ size_t SoapDime::ReceivedOptionsLength(const struct soap* soap, const char* opti
     return 0;
 }
 
+namespace
+{
+
+// An attachment being saved: its file and what was written to it.
+struct SavedAttachment {
+    FILE* file = nullptr;
+    std::string path;
+    size_t written = 0;
+    bool failed = false;
+};
+
+} // namespace
+
+std::string SoapDime::AttachmentFolder()
+{
+    const QByteArray folder = SystemPaths::privateFolder();
+    return folder.isEmpty() ? std::string() : folder.toStdString() + "/attachments";
+}
+
 void* SoapDime::WriteOpen(struct soap* soap, const char*, const char*, const char* options)
 {
     std::string name;
@@ -276,27 +296,54 @@ void* SoapDime::WriteOpen(struct soap* soap, const char*, const char*, const cha
             soap, "Cannot save to file, because no file name was present in attachment", nullptr);
         return nullptr;
     }
-    // A new file of ours: never written through a link or someone else's
-    // file that has the name already.
-    SafeFile::Check check;
-    const int fd =
-        SafeFile::OpenOwnedFile(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600, &check);
-    FILE* f = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-    if (!f) {
-        soap->errnum = fd >= 0 ? errno : (check == SafeFile::Check::Failed ? errno : EPERM);
-        if (fd >= 0)
-            close(fd);
-        soap->error = SOAP_EOF;
+    // A new owner-only file in the user's own folder: never over a file
+    // that has the name already, never through a link someone put there.
+    const std::string folder = AttachmentFolder();
+    int fd = -1;
+    std::string path;
+    if (!folder.empty() && SafeFile::EnsurePrivateFolder(folder.c_str()) == SafeFile::Check::Ok) {
+        for (int n = 0; n < 100 && fd < 0; ++n) {
+            path = folder + '/' + (n ? std::to_string(n) + '-' : std::string()) + name;
+            fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+    } else {
+        errno = EPERM;
     }
-    return f;
+    FILE* f = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    SavedAttachment* saved = f ? new (std::nothrow) SavedAttachment : nullptr;
+    if (!saved) {
+        soap->errnum = fd >= 0 ? ENOMEM : errno;
+        if (f)
+            fclose(f);
+        else if (fd >= 0)
+            close(fd);
+        if (fd >= 0)
+            unlink(path.c_str());
+        soap->error = SOAP_EOF;
+        return nullptr;
+    }
+    saved->file = f;
+    saved->path = path;
+    return saved;
 }
 
 int SoapDime::Write(struct soap* soap, void* handle, const char* buf, size_t len)
 {
-    FILE* f = static_cast<FILE*>(handle);
+    SavedAttachment* saved = static_cast<SavedAttachment*>(handle);
+    if (len > kMaxSavedAttachment - saved->written) {
+        // Larger than any attachment the client keeps: the call fails and
+        // nothing of it stays.
+        saved->failed = true;
+        soap->errnum = EFBIG;
+        return SOAP_EOF;
+    }
+    saved->written += len;
     while (len) {
-        const size_t n = fwrite(buf, 1, len, f);
+        const size_t n = fwrite(buf, 1, len, saved->file);
         if (n == 0) {
+            saved->failed = true;
             soap->errnum = errno;
             return SOAP_EOF;
         }
@@ -308,5 +355,8 @@ int SoapDime::Write(struct soap* soap, void* handle, const char* buf, size_t len
 
 void SoapDime::WriteClose(struct soap*, void* handle)
 {
-    fclose(static_cast<FILE*>(handle));
+    SavedAttachment* saved = static_cast<SavedAttachment*>(handle);
+    if (fclose(saved->file) != 0 || saved->failed)
+        unlink(saved->path.c_str());
+    delete saved;
 }

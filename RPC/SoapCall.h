@@ -60,10 +60,19 @@ private:
 
 // The DIME attachment callbacks. An outgoing ns__Data with type set carries
 // the path of a local file in __ptr; the read callbacks stream that file.
-// The write callbacks save incoming attachments to the file named by their
-// options. Exposed for CDComLayerWS::InitSoap and the tests.
+// The write callbacks save incoming attachments under the name their options
+// carry, in the user's own folder (AttachmentFolder(), owner-only), each as a
+// new file: never over an existing one (a name already taken there gets a
+// number in front, "1-name", "2-name", ...), never through a link, at most
+// kMaxSavedAttachment bytes (a larger one fails the call and is removed).
+// Exposed for CDComLayerWS::InitSoap and the tests.
 namespace SoapDime
 {
+constexpr size_t kMaxSavedAttachment = 16u << 20;
+
+// "$HOME/.local/share/OrixClient/attachments"; empty without HOME.
+std::string AttachmentFolder();
+
 void* ReadOpen(struct soap* soap, void* handle, const char* id, const char* type,
                const char* options);
 size_t Read(struct soap* soap, void* handle, char* buf, size_t len);
@@ -76,7 +85,7 @@ void* WriteOpen(struct soap* soap, const char* id, const char* type, const char*
 // name is not one the server is expected to send: only letters, digits,
 // '-', '_' and '.', 1 to 255 bytes, no leading dot, and never a library or
 // settings file (".so" or ".ini" among its dot-separated parts) or another
-// file the program keeps in its working folder.
+// file the program keeps (the event log, its settings).
 bool AttachmentName(const char* options, size_t length, std::string* name);
 // Length of the options the runtime has just handed to WriteOpen, from the
 // record header in its receive buffer; 0 when it cannot be established.

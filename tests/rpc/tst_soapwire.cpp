@@ -1,7 +1,9 @@
 // What the SOAP client puts on the wire and how it copes with answers, against a raw listener.
 #include "DimeReader.h"
+#include "PlantedObject.h"
 #include "RpcTestClient.h"
 #include "SoapCall.h"
+#include "SystemPaths.h"
 
 #include <QtTest>
 
@@ -161,6 +163,7 @@ private slots:
         const QByteArray record(932, 'r');
         QByteArray params;
         if (count < 0) {
+            QVERIFY(QDir().mkpath(QFile::decodeName(SystemPaths::varTmp()))); // the record's
             QByteArray copy = record, reserved(256, '\0');
             QCOMPARE(client.SaveCopyJob(copy.data(), reserved.data()), 0);
             params = "<CopyInfo SOAP-ENC:arrayType=\"ns:Data[1]\">@</CopyInfo>"
@@ -271,44 +274,76 @@ private slots:
         QCOMPARE(expected == INT_MIN + 1 && result < 0 ? expected : result, expected);
     }
 
-    void savedAttachmentNames_data()
+    void savedAttachments_data()
     {
         QTest::addColumn<QByteArray>("options"); // of the attachment record
+        QTest::addColumn<int>("size");           // of its data
+        QTest::addColumn<QString>("planted");    // by the name, beforehand
         QTest::addColumn<QString>("saved");      // null: refused, the call fails
         auto option = [](const QByteArray& name, int declared) {
             return QByteArray("\0\0", 2) + char(declared >> 8) + char(declared & 0xff) + name;
         };
-        QTest::newRow("plain name") << option("scan-01_a.pdf", 13) << "scan-01_a.pdf";
-        QTest::newRow("declared longer than sent") << option("saved.bin", 4000) << QString();
-        QTest::newRow("no options") << QByteArray() << QString();
-        QTest::newRow("options of 2 bytes") << QByteArray("\0\0", 2) << QString();
-        QTest::newRow("options of 3 bytes") << QByteArray("\0\0\0", 3) << QString();
-        QTest::newRow("empty name") << option("", 0) << QString();
-        QTest::newRow("parent folder") << option("../escaped.bin", 14) << QString();
-        QTest::newRow("plug-in") << option("ifclient.so", 11) << QString();
-        QTest::newRow("versioned library") << option("libx.SO.1", 9) << QString();
-        QTest::newRow("settings") << option("Last.ini", 8) << QString();
-        QTest::newRow("dot file") << option(".profile", 8) << QString();
-        QTest::newRow("blank") << option("a b.pdf", 7) << QString();
+        const auto row = [](const char* tag, const QByteArray& options, const QString& saved,
+                            int size = 19, const char* planted = "") {
+            QTest::newRow(tag) << options << size << QString(planted) << saved;
+        };
+        row("plain name", option("scan-01_a.pdf", 13), "scan-01_a.pdf");
+        row("declared longer than sent", option("saved.bin", 4000), QString());
+        row("no options", QByteArray(), QString());
+        row("options of 2 bytes", QByteArray("\0\0", 2), QString());
+        row("options of 3 bytes", QByteArray("\0\0\0", 3), QString());
+        row("empty name", option("", 0), QString());
+        row("parent folder", option("../escaped.bin", 14), QString());
+        row("plug-in", option("ifclient.so", 11), QString());
+        row("versioned library", option("libx.SO.1", 9), QString());
+        row("settings", option("Last.ini", 8), QString());
+        row("dot file", option(".profile", 8), QString());
+        row("blank", option("a b.pdf", 7), QString());
+        // Never written over or through what is there: a new file beside it.
+        row("name taken", option("scan.pdf", 8), "1-scan.pdf", 19, "file");
+        row("a link at the name", option("scan.pdf", 8), "1-scan.pdf", 19, "link");
+        // The working folder is never written, whatever another user put there.
+        row("another user's link in the working folder", option("scan.pdf", 8), "scan.pdf", 19,
+            "foreign link in the working folder");
+        const int cap = int(SoapDime::kMaxSavedAttachment);
+        row("as large as allowed", option("big.bin", 7), "big.bin", cap);
+        row("larger than allowed", option("big.bin", 7), QString(), cap + 1);
     }
 
-    void savedAttachmentNames()
+    void savedAttachments()
     {
-        // An attachment of a reply is saved under the name its options give,
-        // only when that is a plain document name of the working folder.
+        // An attachment of a reply is saved as a new file under the name its options give, in the
+        // user's own folder, when that is a plain document name and it is not too large.
         QFETCH(QByteArray, options);
+        QFETCH(int, size);
+        QFETCH(QString, planted);
         QFETCH(QString, saved);
+        if (planted.contains("foreign") && geteuid() != 0)
+            QSKIP("planting another user's link needs root (chown to nobody)");
         const QString work = m_dir.filePath(QTest::currentDataTag());
-        QVERIFY(QDir().mkpath(work));
+        const QString home = work + "/home", folder = home + "/.local/share/OrixClient/attachments";
+        const QString elsewhere = work + "/precious";
+        QVERIFY(QDir().mkpath(work + "/cwd") && QDir().mkpath(folder));
+        QVERIFY(PlantedObject::plant(elsewhere, "file", false, "precious"));
+        const QString at =
+            (planted.contains("working") ? work + "/cwd/" : folder + '/') + "scan.pdf";
+        QVERIFY(planted.isEmpty() ||
+                PlantedObject::plant(at, planted.contains("link") ? "link" : "file",
+                                     planted.contains("foreign"), "old", elsewhere));
+        const QString before = PlantedObject::snapshot(work + "/cwd") + PlantedObject::snapshot(at);
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home));
         const QString oldCwd = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(work));
+        QVERIFY(QDir::setCurrent(work + "/cwd"));
         RawHttpServer server;
         const QByteArray envelope =
             RawHttpServer::soapEnvelope("<ns:GetSecretLevelResponse><SercretLevel>3</SercretLevel>"
                                         "</ns:GetSecretLevelResponse>");
+        QByteArray data = "%PDF-1.4 attachment";
+        data = data.leftJustified(size, 'x', true);
         const QByteArray body =
             dimeRecord(0x04, 0x20, {}, "http://schemas.xmlsoap.org/soap/envelope/", envelope) +
-            dimeRecord(0x02, 0x10, options, "application/pdf", "%PDF-1.4 attachment");
+            dimeRecord(0x02, 0x10, options, "application/pdf", data);
         server.setReply("HTTP/1.1 200 OK\r\nContent-Type: application/dime\r\nContent-Length: " +
                         QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         CDComLayerWS client;
@@ -321,14 +356,24 @@ private slots:
             status = call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
         }
         QDir::setCurrent(oldCwd);
+        qputenv("HOME", oldHome);
         QCOMPARE(status == SOAP_OK, !saved.isNull());
-        const QStringList files = QDir(work).entryList(QDir::Files | QDir::Hidden);
-        QCOMPARE(files, saved.isNull() ? QStringList() : QStringList{saved});
-        if (!saved.isNull()) {
-            QFile file(work + "/" + saved);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(file.readAll(), QByteArray("%PDF-1.4 attachment"));
-        }
+        QStringList expected = planted.startsWith("foreign") || planted.isEmpty()
+                                   ? QStringList()
+                                   : QStringList{"scan.pdf"};
+        if (!saved.isNull())
+            expected << saved;
+        expected.sort();
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
+                                        QDir::NoDotAndDotDot),
+                 expected);
+        QCOMPARE(PlantedObject::snapshot(work + "/cwd") + PlantedObject::snapshot(at), before);
+        QFile file(folder + '/' + saved);
+        struct stat st;
+        QVERIFY(saved.isNull() ||
+                (file.open(QIODevice::ReadOnly) && file.readAll() == data &&
+                 lstat(QFile::encodeName(file.fileName()).constData(), &st) == 0 &&
+                 (st.st_mode & 07777) == 0600));
         QVERIFY(!QFile::exists(m_dir.filePath("escaped.bin")));
     }
 };
