@@ -7,6 +7,7 @@
 #include "TavQuotaRequest.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <cstdint>
@@ -73,8 +74,11 @@ const std::function<void(CDComLayerWS&)> operations[] = {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static CDComLayerWS client;
-    static QTemporaryDir work; // where attachments are saved, emptied after every input
-    static const bool ready = (FuzzTransport::Init(client), QDir::setCurrent(work.path()));
+    // The home folder, whose attachments folder takes what the replies carry; emptied after
+    // every input.
+    static QTemporaryDir work;
+    static const bool ready = (FuzzTransport::Init(client), QDir::setCurrent(work.path()),
+                               qputenv("HOME", QFile::encodeName(work.path())));
     (void)ready;
     if (size < 1)
         return 0;
@@ -88,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (...) {
         // The client's exceptions are part of its contract; its callers catch them.
     }
-    QDir folder(work.path());
+    QDir folder(QString::fromStdString(SoapDime::AttachmentFolder()));
     for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
         folder.remove(name);
     return 0;
