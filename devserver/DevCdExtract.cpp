@@ -393,6 +393,8 @@ int runCdExtract(int argc, char** argv)
         if (!q.next())
             return fail("no finished disc request in " + db);
         job = q.text(0);
+        if (!DevStorage::isValidName(job)) // the folder follows from the name
+            return fail("the newest disc request has no valid stored name");
     } else {
         DevStatement q(database.handle(),
                        "SELECT 1 FROM Uploads WHERE StoredName = ? AND Kind = 'cd'");

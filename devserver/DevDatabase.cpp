@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 
 DevDatabase::~DevDatabase()
 {
@@ -40,6 +41,8 @@ bool DevDatabase::open(const std::string& path, bool* created)
         return false;
     }
     sqlite3_busy_timeout(m_db, 5000);
+    // No statement may attach another database file (ATTACH, VACUUM INTO).
+    sqlite3_limit(m_db, SQLITE_LIMIT_ATTACHED, 0);
     sqlite3_extended_result_codes(m_db, 0);
     if (exists) {
         // A file that is not a database fails here rather than later; an
@@ -98,6 +101,46 @@ bool DevDatabase::exec(const char* sql)
         return false;
     }
     return true;
+}
+
+namespace
+{
+
+// The tables whose rows are the server's own record of what it stored.
+bool isBookkeeping(const char* table)
+{
+    return table && (strcasecmp(table, "Uploads") == 0 || strncasecmp(table, "sqlite_", 7) == 0);
+}
+
+int authorizeClientSql(void*, int action, const char* first, const char* second, const char*,
+                       const char*)
+{
+    switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_READ:
+    case SQLITE_RECURSIVE:
+        return SQLITE_OK;
+    case SQLITE_FUNCTION: // second: the function's name
+        return second && strcasecmp(second, "load_extension") == 0 ? SQLITE_DENY : SQLITE_OK;
+    case SQLITE_INSERT: // first: the table
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+        return isBookkeeping(first) ? SQLITE_DENY : SQLITE_OK;
+    default: // ATTACH, DETACH, PRAGMA, CREATE, DROP, ALTER, transactions, ...
+        return SQLITE_DENY;
+    }
+}
+
+} // namespace
+
+ClientSqlScope::ClientSqlScope(sqlite3* db) : m_db(db)
+{
+    sqlite3_set_authorizer(m_db, authorizeClientSql, nullptr);
+}
+
+ClientSqlScope::~ClientSqlScope()
+{
+    sqlite3_set_authorizer(m_db, nullptr, nullptr);
 }
 
 DevStatement::DevStatement(sqlite3* db, const char* sql)

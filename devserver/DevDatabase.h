@@ -35,6 +35,26 @@ private:
     std::string m_error;
 };
 
+// While one lives, the statements prepared on db are SQL texts a client
+// sent (ExcuteSQL, GetFieldValuesBySQL), and the server runs as whoever
+// started it: they may read every table and change the data tables, but
+// SQLite refuses to prepare anything else: ATTACH (a database file anywhere
+// the server may write), PRAGMA, schema changes, transaction control (the
+// server keeps a text's changes all or nothing), load_extension(), and
+// writes to the server's own bookkeeping (Uploads, the sqlite_ tables). The
+// connection itself allows no attached database at all (DevDatabase::open).
+class ClientSqlScope
+{
+public:
+    explicit ClientSqlScope(sqlite3* db);
+    ~ClientSqlScope();
+    ClientSqlScope(const ClientSqlScope&) = delete;
+    ClientSqlScope& operator=(const ClientSqlScope&) = delete;
+
+private:
+    sqlite3* m_db;
+};
+
 // One prepared statement. Binding indexes start at 1, columns at 0. A
 // statement that failed to prepare never yields rows and never runs.
 class DevStatement

@@ -1,6 +1,7 @@
 #include "DevJobs.h"
 
 #include "DevDatabase.h"
+#include "DevStorage.h"
 
 #include <QtEndian>
 #include <sqlite3.h>
@@ -210,8 +211,11 @@ int RunJobsCommand(int argc, char** argv)
         const std::string kind = jobs.text(1);
         printf("%s %s %s, %s, %lld blocks\n", name.c_str(), kind.c_str(), jobs.text(5).c_str(),
                jobs.integer(2) ? "complete" : "incomplete", jobs.integer(3));
-        // The record is kept when the job is complete.
-        if (jobs.integer(2))
+        // The record is kept when the job is complete, in the folder named
+        // after the stored name (only a name the server could have made).
+        if (jobs.integer(2) && !DevStorage::isValidName(name))
+            fputs("  record: not read (not a stored name)\n", stdout);
+        else if (jobs.integer(2))
             fputs(DescribeRecord(kind, readFile(storage + "/" + name + "/task.bin")).c_str(),
                   stdout);
         if (!jobs.isNull(6))

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <strings.h>
 
 // Queries, logon and notices. The upload operations are in
@@ -308,6 +309,7 @@ int DevService::ExcuteSQL(char* strSQL, int* Result)
     const int before = sqlite3_total_changes(db);
     const char* sql = strSQL;
     bool ok = true;
+    std::unique_ptr<ClientSqlScope> client(new ClientSqlScope(db));
     while (ok && sql && *sql) {
         sqlite3_stmt* stmt = nullptr;
         const char* tail = nullptr;
@@ -324,6 +326,7 @@ int DevService::ExcuteSQL(char* strSQL, int* Result)
         sqlite3_finalize(stmt);
         sql = tail;
     }
+    client.reset(); // the server's own statements from here on
     if (ok) {
         *Result = sqlite3_total_changes(db) - before;
         m_db.exec("RELEASE excute_sql");
@@ -350,6 +353,7 @@ int DevService::GetFieldValuesBySQL(char* pSQL, char* pFieldName, LONG64 FieldTy
         error = kFieldBadRequest;
 
     sqlite3* db = m_db.handle();
+    const ClientSqlScope client(db);
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     if (error == kFieldOk) {

@@ -134,7 +134,8 @@ DevService::OpenJob* DevService::beginJob(JobKind kind, const std::string& user,
     job.user = user;
     const std::string data = *k.dataFile ? m_storage.jobPath(*name, k.dataFile) : std::string();
     if (!data.empty()) {
-        job.fd = open(data.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+        job.fd = open(data.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
+                      0600);
         if (job.fd < 0) {
             *error = "cannot create " + data;
             return nullptr;
@@ -165,7 +166,7 @@ DevService::OpenJob* DevService::continueJob(JobKind kind, const std::string& na
         held->second.lastUse = ++m_useCounter;
         return &held->second;
     }
-    DevStatement q(m_db.handle(), "SELECT Finished, UserName, Blocks, DataPath FROM Uploads "
+    DevStatement q(m_db.handle(), "SELECT Finished, UserName, Blocks FROM Uploads "
                                   "WHERE StoredName = ? AND Kind = ?");
     q.bind(1, name).bind(2, std::string(k.name));
     if (!DevStorage::isValidName(name) || !q.next()) {
@@ -180,10 +181,12 @@ DevService::OpenJob* DevService::continueJob(JobKind kind, const std::string& na
     job.kind = kind;
     job.user = q.text(1);
     job.blocks = q.integer(2);
-    const std::string data = q.text(3);
+    // The data file's place follows from the checked stored name alone,
+    // never from a path read back from the database (whatever wrote it).
+    const std::string data = *k.dataFile ? m_storage.jobPath(name, k.dataFile) : std::string();
     if (!data.empty()) {
         // The file holds every block appended so far, whatever the row says.
-        job.fd = open(data.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        job.fd = open(data.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
         struct stat st;
         if (job.fd < 0 || fstat(job.fd, &st) != 0) {
             if (job.fd >= 0)

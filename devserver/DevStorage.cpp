@@ -71,7 +71,8 @@ bool DevStorage::isValidName(const std::string& name)
 bool DevStorage::writeFile(const std::string& path, const void* data, size_t size, bool append)
 {
     const int fd =
-        open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
+        open(path.c_str(),
+             O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
     if (fd < 0)
         return false;
     const char* p = static_cast<const char*>(data);

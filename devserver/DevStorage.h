@@ -22,12 +22,15 @@ public:
     // accepted.
     static bool isValidName(const std::string& name);
 
+    // The place of a job's file: from the stored name (checked with
+    // isValidName), never from a path kept in the database.
     std::string jobPath(const std::string& name, const std::string& file) const
     {
         return m_dir + "/" + name + "/" + file;
     }
 
-    // Writes (or appends) size bytes to path. False on any failure.
+    // Writes (or appends) size bytes to path, never through a link. False on
+    // any failure.
     static bool writeFile(const std::string& path, const void* data, size_t size, bool append);
 
 private:

@@ -79,10 +79,18 @@ SERVER="$BUILD/devserver/orws-devserver"
 mkdir -p "$DEMO"
 rm -rf "$DEMO/server" "$DEMO/root"
 mkdir -p "$DEMO/server"
+# Under sudo the server runs as the user who called sudo, owning its folder:
+# it needs no root, and it runs what any local user sends it on 127.0.0.1.
+SERVER_AS=()
+if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_UID:-}" ] && [ "$SUDO_UID" != 0 ]; then
+  chown "$SUDO_UID:${SUDO_GID:-$SUDO_UID}" "$DEMO/server"
+  SERVER_AS=(setpriv --reuid="$SUDO_UID" --regid="${SUDO_GID:-$SUDO_UID}" --clear-groups --)
+fi
 # The client is given the server's own port, never "8085", so it speaks
 # Latin-1 strings: the server must read them the same way.
-"$SERVER" --port 0 --db "$DEMO/server/devserver.db" --storage "$DEMO/server/storage" \
-  --strings latin1 >"$DEMO/server/stdout.log" 2>"$DEMO/server/requests.log" &
+"${SERVER_AS[@]}" "$SERVER" --port 0 --db "$DEMO/server/devserver.db" \
+  --storage "$DEMO/server/storage" --strings latin1 \
+  >"$DEMO/server/stdout.log" 2>"$DEMO/server/requests.log" &
 PIDS+=($!)
 PORT=""
 for _ in $(seq 1 100); do

@@ -3,10 +3,12 @@
 // nobody listens; the audit flow model and the decoding of the notices.
 #include "DComLayerWS.h"
 #include "DevServerProcess.h"
+#include "FieldQuery.h"
 #include "LanguageManager.h"
 #include "RawHttpServer.h"
 #include "RpcTestClient.h"
 #include "ServerNotice.h"
+#include "SoapCall.h"
 #include "TavAuditFlow.h"
 #include "TavCommon.h"
 #include "TavQuotaRequest.h"
@@ -321,6 +323,59 @@ private slots:
         QTEST(call(m_clients[client], op, client == Raw ? "alice" : data, &result), "out");
         QTEST(result, "result");
         QCOMPARE(m_past[0], '\0');
+    }
+
+    // The server runs the texts it receives as whoever started it, and any local user can send
+    // them: nothing may reach a file outside its database or the record of what it stored.
+    void clientSqlStaysInTheDataTables_data()
+    {
+        QTest::addColumn<QByteArray>("sql");
+        QTest::addColumn<bool>("fieldQuery"); // else ExcuteSQL
+        QTest::addColumn<int>("result");      // rows changed (ExcuteSQL) or the error code
+        const auto row = [](const char* tag, const char* sql, bool fieldQuery, int result) {
+            QTest::newRow(tag) << QByteArray(sql) << fieldQuery << result;
+        };
+        row("attach a file", "ATTACH DATABASE '@' AS p; CREATE TABLE p.t (x)", false, -1);
+        row("attach in a field query", "ATTACH '@' AS p", true, 1); // a read-only statement
+        row("vacuum into a file", "VACUUM INTO '@'", false, -1);
+        row("pragma", "PRAGMA writable_schema = 1", false, -1);
+        row("pragma in a field query", "PRAGMA table_info(Users)", true, 1);
+        row("rewrite where a job is stored", "UPDATE Uploads SET DataPath = '@'", false, -1);
+        row("forge an upload", "INSERT INTO Uploads (StoredName, Kind) VALUES ('x', 'cd')", false,
+            -1);
+        row("counters", "DELETE FROM sqlite_sequence", false, -1);
+        row("commit the server's savepoint", "UPDATE Users SET PrintWay = PrintWay; COMMIT", false,
+            -1);
+        row("new table", "CREATE TABLE Planted (x)", false, -1);
+        row("load a library", "SELECT load_extension('@')", true, 1);
+        // What the client sends stays possible.
+        row("data tables", "UPDATE PrintProcTask SET ProjectID = 0 WHERE SPLFileName = 'none'",
+            false, 0);
+        row("reading the record of uploads", "SELECT count(*) FROM Uploads", true, 0);
+    }
+
+    void clientSqlStaysInTheDataTables()
+    {
+        QFETCH(QByteArray, sql);
+        QFETCH(bool, fieldQuery);
+        const QString planted = m_dir.filePath("planted.db");
+        sql.replace('@', QFile::encodeName(planted));
+        int result = -2;
+        {
+            SoapCall call(m_clients[Server]);
+            FieldResult answer;
+            if (fieldQuery && RunFieldQuery(call, sql.constData(), "x", kFieldInt, 4, &answer))
+                result = answer.errorCode();
+            else if (!fieldQuery)
+                call.proxy().ExcuteSQL(call.endpoint(), nullptr, sql.data(), &result);
+        }
+        QTEST(result, "result");
+        QVERIFY(!QFile::exists(planted));
+        QCOMPARE(m_server
+                     .scalar("SELECT count(*) FROM Uploads WHERE DataPath LIKE '%planted%' "
+                             "OR StoredName = 'x'")
+                     .toInt(),
+                 0);
     }
 
     void auditFlow_data()

@@ -6,6 +6,7 @@
 #include "DevServerProcess.h"
 #include "DimeReader.h"
 #include "JobOptions.h"
+#include "PlantedObject.h"
 #include "PrintSettingDlg.h"
 #include "RawHttpServer.h"
 #include "RpcTestClient.h"
@@ -384,6 +385,24 @@ private slots:
         // Nothing arrived whole (a refused block leaves at most a job's start).
         QCOMPARE(m_server.scalar("SELECT count(*) FROM Uploads WHERE Finished = 1 AND " + last),
                  QVariant(0LL));
+    }
+
+    void storagePathFromTheStoredNameOnly()
+    {
+        // A job taken up again after a restart continues in the file its stored name gives,
+        // whatever path its Uploads row was made to hold: the server writes as whoever started it.
+        char stored[1024] = {};
+        QByteArray block(100, 'a');
+        QCOMPARE(m_client.SaveCDJobByBlock(0, block.size(), block.data(), stored), 0);
+        const QString planted = m_root.path() + "/planted";
+        QVERIFY(PlantedObject::plant(planted, "file", geteuid() == 0, "precious"));
+        m_server.query(QString("UPDATE Uploads SET DataPath = '%1' WHERE StoredName = '%2'")
+                           .arg(planted, stored));
+        QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
+        m_relay.forwardTo(m_server.port());
+        QCOMPARE(m_client.SaveCDJobByBlock(1, block.size(), block.data(), stored), 0);
+        QCOMPARE(readFile(planted), QByteArray("precious"));
+        QCOMPARE(readFile(m_server.storageDir() + '/' + stored + "/cd.dat"), block + block);
     }
 
     void twoUsersAtOnce()
