@@ -1,4 +1,5 @@
 #include "OnlineDlg.h"
+#include "PortalPage.h"
 #include "SingleInstance.h"
 #include "StallProbe.h"
 #include "StartupWarmup.h"
@@ -34,6 +35,9 @@ int main(int argc, char* argv[])
         delete app;
         return 0;
     }
+    // No other client of this user runs: a portal page (it holds the
+    // password digest) still there was left by a run that ended early.
+    PortalPage::RemoveLeftovers();
 
     StallProbe::startFromEnvironment(app);
     OnlineDlg* window = new OnlineDlg;

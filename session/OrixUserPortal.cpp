@@ -57,13 +57,13 @@ QByteArray scriptString(const QByteArray& text)
     return literal + '"';
 }
 
-// Pages of earlier opens (or runs) that are old enough to have been read.
-void removeOldPages(const QString& folder)
+// Pages of earlier opens (or runs) that are old enough to have been read;
+// with a null limit all of them.
+void removeOldPages(const QString& folder, const QDateTime& limit)
 {
-    const QDateTime limit = QDateTime::currentDateTime().addMSecs(-g_pageLifetimeMs);
     for (const QFileInfo& page :
          QDir(folder).entryInfoList({QStringLiteral("portal-*.html")}, QDir::Files)) {
-        if (page.lastModified() <= limit)
+        if (limit.isNull() || page.lastModified() <= limit)
             SafeFile::RemoveOwnedFile(QFile::encodeName(folder).constData(),
                                       QFile::encodeName(page.fileName()).constData());
     }
@@ -84,13 +84,21 @@ int Lifetime()
     return g_pageLifetimeMs;
 }
 
+void RemoveLeftovers()
+{
+    const QByteArray folder = SystemPaths::privateFolder();
+    if (!folder.isEmpty())
+        removeOldPages(QFile::decodeName(folder), QDateTime());
+}
+
 bool Open(const QByteArray& url)
 {
     const QByteArray folder = SystemPaths::privateFolder();
     if (folder.isEmpty() ||
         SafeFile::EnsurePrivateFolder(folder.constData()) != SafeFile::Check::Ok)
         return false;
-    removeOldPages(QFile::decodeName(folder));
+    removeOldPages(QFile::decodeName(folder),
+                   QDateTime::currentDateTime().addMSecs(-g_pageLifetimeMs));
 
     const QByteArray attribute = htmlEscaped(url);
     const QByteArray page =

@@ -23,4 +23,9 @@ bool Open(const QByteArray& url);
 void SetLifetime(int milliseconds);
 int Lifetime();
 
+// Removes every page left in the user's folder, whatever its age. For the
+// start of the program, once it holds the single-instance lock: no page of
+// a running client can be among them then.
+void RemoveLeftovers();
+
 } // namespace PortalPage

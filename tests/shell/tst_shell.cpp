@@ -163,11 +163,16 @@ private slots:
         const QString folder = m_root->varTmp() + "/Tavlockfilepath";
         m_root->writeConfig("[Main%20Window]\n2002=127.0.0.1\n[Debug]\nLevel=15\n");
         QVERIFY(m_root->writeRememberedLogon("zhaoliu", m_server.port(), kSeedPasswordDigest));
+        // A portal page of a run that ended within its 120 s, the password digest in it.
+        const QString page = m_root->path() + "/home/alice/.local/share/OrixClient/portal-x.html";
+        QVERIFY(QDir().mkpath(QFileInfo(page).path()));
+        QVERIFY(PlantedObject::plant(page, "file", false, kSeedPasswordDigest));
         QProcess* alice = startClient("alice");
         QByteArray out; // level 15: the timer's events, with the state, on standard output
         QTRY_VERIFY_WITH_TIMEOUT((out += alice->readAllStandardOutput()).contains(", online=1\n"),
                                  60000);
         QVERIFY(waitForLock("alice"));
+        QVERIFY(!QFile::exists(page)); // removed at start, before the window
         QProcess* bob = startClient("bob");
         QVERIFY(waitForLock("bob"));
         QCOMPARE(QFileInfo(folder).permissions() & QFileDevice::WriteOther,
