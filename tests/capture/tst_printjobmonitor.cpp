@@ -142,9 +142,35 @@ private slots:
         w.jobDone(SpoolWatch::Outcome::Failed, m_t0 + 62s); // again: twice as long
         QCOMPARE(poll(w, 0, 181s).State, 0);
         QCOMPARE(poll(w, 0, 182s).HandOver, QString("a"));
-        w.jobDone(SpoolWatch::Outcome::Failed, m_t0 + 183s);
+        w.jobDone(SpoolWatch::Outcome::Failed, m_t0 + 183s); // 240 s, cut to the cap of 150 s
+        QCOMPARE(poll(w, 0, 332s).State, 0);
+        QCOMPARE(poll(w, 0, 333s).HandOver, QString("a"));
+        w.jobDone(SpoolWatch::Outcome::Failed, m_t0 + 334s); // stays at the cap
+        QCOMPARE(poll(w, 0, 483s).State, 0);
+        QCOMPARE(poll(w, 0, 484s).HandOver, QString("a"));
+        w.jobDone(SpoolWatch::Outcome::Failed, m_t0 + 485s);
         w.retryAllNow(); // a new online session
-        QCOMPARE(poll(w, 0, 184s).HandOver, QString("a"));
+        QCOMPARE(poll(w, 0, 486s).HandOver, QString("a"));
+    }
+
+    void stuckJobThatCannotBeSetAside()
+    {
+        // Every hidden name taken: the folder stays, is left out for the longest retry time
+        // meanwhile, and the next job goes on.
+        makeJob("a", "job.pdf");
+        makeJob("b");
+        QVERIFY(QDir().mkpath(m_spool + "/.incomplete-a"));
+        for (int n = 1; n < 100; ++n)
+            QVERIFY(QDir().mkpath(m_spool + QString("/.incomplete-a-%1").arg(n)));
+        SpoolWatch w = watch();
+        QCOMPARE(poll(w, 0, 0ms).State, 1);
+        QCOMPARE(poll(w, 1, 11s).State, 0);
+        QVERIFY(QFileInfo::exists(m_spool + "/a/job.pdf"));
+        QCOMPARE(poll(w, 0, 12s).HandOver, QString("b"));
+        QDir(m_spool + "/b").removeRecursively();
+        w.jobDone(SpoolWatch::Outcome::Removed, m_t0 + 13s);
+        QCOMPARE(poll(w, 0, 160s).State, 0); // a left out until 11 s + 150 s
+        QCOMPARE(poll(w, 0, 161s).State, 1);
     }
 
     // Nothing is taken from a folder another user could have changed; a missing one is made.
@@ -153,6 +179,7 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::newRow("a link") << "link";
         QTest::newRow("writable by others") << "open";
+        QTest::newRow("writable by its group") << "group";
         QTest::newRow("another user's") << "foreign";
         QTest::newRow("missing") << "missing";
     }
@@ -165,8 +192,8 @@ private slots:
         if (kind == "link") {
             QVERIFY(QDir().rename(m_spool, m_root.path() + "/planted"));
             QVERIFY(QFile::link(m_root.path() + "/planted", m_spool));
-        } else if (kind == "open") {
-            QCOMPARE(chmod(path.constData(), 0777), 0);
+        } else if (kind == "open" || kind == "group") {
+            QCOMPARE(chmod(path.constData(), kind == "open" ? 0777 : 0770), 0);
         } else if (kind == "missing") {
             QVERIFY(QDir(m_spool).removeRecursively());
         } else if (geteuid() != 0) {
