@@ -143,31 +143,39 @@ private slots:
     {
         // Every array of every request, empty or with one element, carries its arrayType.
         QTest::addColumn<QByteArray>("operation");
-        QTest::addColumn<int>("count"); // of each array; -1: the client's own copy request
-        for (const char* op :
-             {"SavePrintJobEx", "SavePrintJobByBlockForLinuxClient", "SaveMobilePrintJob",
-              "SaveMobilePrintJobByBlock", "SaveCDRecordJobByBlock", "SaveCopyJobSQL"})
-            for (int count : {0, 1})
-                QTest::addRow("%s, %d", op, count) << QByteArray(op) << count;
-        QTest::newRow("the copy request") << QByteArray("SaveCopyJobSQL") << -1;
+        QTest::addColumn<int>("count");         // of each array; -1: the client's own copy request
+        QTest::addColumn<QByteArray>("params"); // <D/>: the data array, <N/>: the names
+        const QByteArray file = "<PrintFileName>doc.pdf</PrintFileName>",
+                         block = "<BlockType>1</BlockType><SplFileNameIn>M1.spl</SplFileNameIn>";
+        for (int count : {0, 1}) {
+            const auto row = [count](const char* op, const QByteArray& params) {
+                QTest::addRow("%s, %d", op, count) << QByteArray(op) << count << params;
+            };
+            row("SavePrintJobEx", "<D/>");
+            row("SavePrintJobByBlockForLinuxClient", "<D/>" + block);
+            row("SaveMobilePrintJob", "<D/>" + file);
+            row("SaveMobilePrintJobByBlock", file + "<D/>" + block);
+            row("SaveCDRecordJobByBlock", file + "<D/>" + block);
+            row("SaveCopyJobSQL", "<D/><N/>");
+        }
+        QTest::newRow("the copy request")
+            << QByteArray("SaveCopyJobSQL") << -1 << QByteArray("<D/><N/>");
     }
 
     void arraysCarryTheirType()
     {
         QFETCH(QByteArray, operation);
         QFETCH(int, count);
+        QFETCH(QByteArray, params);
         RawHttpServer server;
         CDComLayerWS client;
         QVERIFY(RpcTestClient::connect(client, server));
         server.setReply(RawHttpServer::soapResponse("<ns:" + operation + "Response/>"));
         const QByteArray record(932, 'r');
-        QByteArray params;
         if (count < 0) {
             QVERIFY(QDir().mkpath(QFile::decodeName(SystemPaths::varTmp()))); // the record's
             QByteArray copy = record, reserved(256, '\0');
             QCOMPARE(client.SaveCopyJob(copy.data(), reserved.data()), 0);
-            params = "<CopyInfo SOAP-ENC:arrayType=\"ns:Data[1]\">@</CopyInfo>"
-                     "<names SOAP-ENC:arrayType=\"xsd:string[0]\"></names>";
         } else {
             SoapCall call(client, true);
             arrayOfData data(call.soap(), count);
@@ -176,52 +184,44 @@ private slots:
                 attach(call.soap(), data[0], m_dir.filePath("record"), &record, 0);
                 names[0] = const_cast<char*>("K1.spl");
             }
-            const QByteArray items = count ? "@" : "";
-            QByteArray array = "<data SOAP-ENC:arrayType=\"ns:Data[" + QByteArray::number(count) +
-                               "]\">" + items + "</data>";
             char file[] = "doc.pdf", stored[] = "M1.spl";
-            OrWSProxy& proxy = call.proxy();
+            OrWSProxy& p = call.proxy();
+            const char* at = call.endpoint();
             ns__structSavePrintJobByBlock block;
-            const QByteArray blockTail = "<BlockType>1</BlockType><SplFileNameIn>M1.spl"
-                                         "</SplFileNameIn>";
-            if (operation == "SavePrintJobEx") {
-                ns__SavePrintJobExResponse answer;
-                proxy.SavePrintJobEx(call.endpoint(), nullptr, &data, answer);
-                params = array;
-            } else if (operation == "SavePrintJobByBlockForLinuxClient") {
-                proxy.SavePrintJobByBlockForLinuxClient(call.endpoint(), nullptr, &data, 1, stored,
-                                                        block);
-                params = array + blockTail;
-            } else if (operation == "SaveMobilePrintJob") {
-                ns__SaveMobilePrintJobResponse answer;
-                proxy.SaveMobilePrintJob(call.endpoint(), nullptr, &data, file, answer);
-                params = array + "<PrintFileName>doc.pdf</PrintFileName>";
-            } else if (operation == "SaveMobilePrintJobByBlock") {
-                proxy.SaveMobilePrintJobByBlock(call.endpoint(), nullptr, file, &data, 1, stored,
-                                                block);
-                params = "<PrintFileName>doc.pdf</PrintFileName>" + array + blockTail;
-            } else if (operation == "SaveCDRecordJobByBlock") {
-                proxy.SaveCDRecordJobByBlock(call.endpoint(), nullptr, file, &data, 1, stored,
-                                             block);
-                params = "<PrintFileName>doc.pdf</PrintFileName>" + array + blockTail;
-            } else {
-                proxy.SaveCopyJobSQL(call.endpoint(), nullptr, &data, &names, nullptr);
-                params = array.replace("data", "CopyInfo") +
-                         "<names SOAP-ENC:arrayType=\"xsd:string[" + QByteArray::number(count) +
-                         "]\">" + (count ? "<item>K1.spl</item>" : "") + "</names>";
-            }
+            ns__SavePrintJobExResponse whole;
+            ns__SaveMobilePrintJobResponse mobile;
+            if (operation == "SavePrintJobEx")
+                p.SavePrintJobEx(at, nullptr, &data, whole);
+            else if (operation == "SavePrintJobByBlockForLinuxClient")
+                p.SavePrintJobByBlockForLinuxClient(at, nullptr, &data, 1, stored, block);
+            else if (operation == "SaveMobilePrintJob")
+                p.SaveMobilePrintJob(at, nullptr, &data, file, mobile);
+            else if (operation == "SaveMobilePrintJobByBlock")
+                p.SaveMobilePrintJobByBlock(at, nullptr, file, &data, 1, stored, block);
+            else if (operation == "SaveCDRecordJobByBlock")
+                p.SaveCDRecordJobByBlock(at, nullptr, file, &data, 1, stored, block);
+            else
+                p.SaveCopyJobSQL(at, nullptr, &data, &names, nullptr);
         }
         QTRY_COMPARE(server.requestCount(), 1);
         const RawHttpServer::Request req = server.request(0);
         QVERIFY(req.complete);
+        const QByteArray data = operation == "SaveCopyJobSQL" ? "CopyInfo" : "data";
+        const QByteArray n = QByteArray::number(qAbs(count));
+        params.replace("<D/>",
+                       "<" + data + " SOAP-ENC:arrayType=\"ns:Data[" + n + "]\">@</" + data + ">");
+        params.replace("<N/>", "<names SOAP-ENC:arrayType=\"xsd:string[" +
+                                   QByteArray::number(qMax(count, 0)) + "]\">" +
+                                   (count > 0 ? "<item>K1.spl</item>" : "") + "</names>");
         QByteArray envelope = req.body;
         if (count != 0) { // the record travels as the one attachment
             const QList<DimeRecord> records = parseDime(req.body);
             QCOMPARE(records.size(), 2);
             QCOMPARE(records[1].data, record);
             envelope = records[0].data;
-            params.replace("@", "<item href=\"cid:" + records[1].id + "\"/>");
         }
+        params.replace("@",
+                       count ? "<item href=\"cid:" + parseDime(req.body).value(1).id + "\"/>" : "");
         QCOMPARE(envelope,
                  requestEnvelope("<ns:" + operation + ">" + params + "</ns:" + operation + ">"));
     }

@@ -236,11 +236,16 @@ private slots:
         if (held >= 0)
             QCOMPARE(lockf(held, F_TLOCK, 0), 0);
         const QByteArray at = QFile::encodeName(path);
-        std::unique_ptr<PlantedObject::ForeignLock> readLock;
+        QProcess reader; // of the other user, holding a read lock (fcntl) until its input ends
         if (readLocked) {
             QCOMPARE(chmod(at.constData(), 0644), 0);
-            readLock.reset(new PlantedObject::ForeignLock(path));
-            QVERIFY(readLock->held());
+            reader.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                     "/usr/bin/python3", "-c",
+                                     "import fcntl, sys\nf = open(sys.argv[1])\n"
+                                     "fcntl.lockf(f, fcntl.LOCK_SH | fcntl.LOCK_NB)\n"
+                                     "print('held', flush=True)\nsys.stdin.read()",
+                                     path});
+            QVERIFY(reader.waitForReadyRead(10000) && reader.readAll() == "held\n");
         }
         const QString before = PlantedObject::snapshot(path);
 
@@ -253,6 +258,8 @@ private slots:
         QVERIFY(!readLocked || (lstat(at.constData(), &st) == 0 && (st.st_mode & 07777) == 0600));
         if (held >= 0)
             close(held);
+        reader.closeWriteChannel();
+        reader.waitForFinished(5000);
     }
 
     void signOnStateFile_data()

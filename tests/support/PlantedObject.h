@@ -8,10 +8,7 @@
 #include <QFile>
 #include <QString>
 
-#include <fcntl.h>
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace PlantedObject
@@ -62,58 +59,5 @@ inline QString snapshot(const QString& path)
     }
     return text;
 }
-
-// A process of kOtherUser that holds a read lock (fcntl) on the file at path,
-// as another user can while the file is readable by all, until the object is
-// destroyed. held() tells whether it got the lock. Needs root.
-class ForeignLock
-{
-public:
-    explicit ForeignLock(const QString& path)
-    {
-        const QByteArray at = QFile::encodeName(path);
-        int report[2], release[2];
-        if (pipe2(report, O_CLOEXEC) != 0 || pipe2(release, O_CLOEXEC) != 0)
-            return;
-        m_pid = fork();
-        if (m_pid == 0) { // only async-signal-safe calls from here on
-            close(report[0]);
-            close(release[1]);
-            char held = 0;
-            if (setgroups(0, nullptr) == 0 && setgid(kOtherUser) == 0 && setuid(kOtherUser) == 0) {
-                const int fd = open(at.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-                struct flock lock = {};
-                lock.l_type = F_RDLCK;
-                lock.l_whence = SEEK_SET;
-                held = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0;
-            }
-            (void)!write(report[1], &held, 1);
-            (void)!read(release[0], &held, 1); // until the parent closes its end
-            _exit(0);
-        }
-        close(report[1]);
-        close(release[0]);
-        m_release = release[1];
-        char held = 0;
-        m_held = m_pid > 0 && read(report[0], &held, 1) == 1 && held;
-        close(report[0]);
-    }
-    ~ForeignLock()
-    {
-        if (m_release >= 0)
-            close(m_release);
-        if (m_pid > 0)
-            waitpid(m_pid, nullptr, 0);
-    }
-    ForeignLock(const ForeignLock&) = delete;
-    ForeignLock& operator=(const ForeignLock&) = delete;
-
-    bool held() const { return m_held; }
-
-private:
-    pid_t m_pid = -1;
-    int m_release = -1;
-    bool m_held = false;
-};
 
 } // namespace PlantedObject
