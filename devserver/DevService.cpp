@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <strings.h>
 
 // Queries, logon and notices. The upload operations are in
@@ -309,24 +308,25 @@ int DevService::ExcuteSQL(char* strSQL, int* Result)
     const int before = sqlite3_total_changes(db);
     const char* sql = strSQL;
     bool ok = true;
-    std::unique_ptr<ClientSqlScope> client(new ClientSqlScope(db));
-    while (ok && sql && *sql) {
-        sqlite3_stmt* stmt = nullptr;
-        const char* tail = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt, &tail) != SQLITE_OK) {
-            ok = false;
-        } else if (stmt) {
-            int rc;
-            while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    {
+        const ClientSqlScope client(db); // the server's own statements after the block
+        while (ok && sql && *sql) {
+            sqlite3_stmt* stmt = nullptr;
+            const char* tail = nullptr;
+            if (sqlite3_prepare_v2(db, sql, -1, &stmt, &tail) != SQLITE_OK) {
+                ok = false;
+            } else if (stmt) {
+                int rc;
+                while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+                }
+                ok = rc == SQLITE_DONE;
             }
-            ok = rc == SQLITE_DONE;
+            if (!ok)
+                logLine("ExcuteSQL error: %s", sqlite3_errmsg(db));
+            sqlite3_finalize(stmt);
+            sql = tail;
         }
-        if (!ok)
-            logLine("ExcuteSQL error: %s", sqlite3_errmsg(db));
-        sqlite3_finalize(stmt);
-        sql = tail;
     }
-    client.reset(); // the server's own statements from here on
     if (ok) {
         *Result = sqlite3_total_changes(db) - before;
         m_db.exec("RELEASE excute_sql");
