@@ -6,6 +6,7 @@
 #include "LogonAttempt.h"
 #include "LogonPWDlg.h"
 #include "MessageBoxes.h"
+#include "NoticeCenter.h"
 #include "OrixUser.h"
 #include "QPrintJobMonitor.h"
 #include "RequestEntries.h"
@@ -111,6 +112,10 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
 
     // 11. The interface plug-in.
     loadPlugin();
+
+    // The desktop's notification server is asked now, before the first
+    // notice.
+    NoticeCenter::instance();
 }
 
 OnlineDlg::~OnlineDlg()
@@ -219,11 +224,15 @@ void OnlineDlg::createTrayIcon()
     OfflineIcon = QIcon(loadPictureWaiting(QStringLiteral(":/icon/images/ICON_Offline.png")));
     OnlineIcon = QIcon(loadPictureWaiting(QStringLiteral(":/icon/images/ICON_Online.png")));
 
-    TrayIcon = new QSystemTrayIcon(this);
+    // The icon comes into a tray once there is one; until then, and without
+    // one, the window stays reachable in the task bar.
+    TrayIcon = new DesktopTrayIcon(Opt.trayWaitMs, this);
     TrayIcon->setContextMenu(TrayMenu);
     TrayIcon->setIcon(OfflineIcon);
-    connect(TrayIcon, &QSystemTrayIcon::activated, this, &OnlineDlg::iconActivated);
+    TrayIcon->setWindow(this);
+    connect(TrayIcon, &DesktopTrayIcon::activated, this, &OnlineDlg::iconActivated);
     TrayIcon->show();
+    TrayIcon->start();
 }
 
 void OnlineDlg::InitStateMachine()
@@ -305,7 +314,7 @@ void OnlineDlg::sslotEnterOffline()
     ++StateEpoch;
     Online = false;
     if (!FirstOffline)
-        hide();
+        TrayIcon->showOffline();
     FirstOffline = false;
 
     if (OnlineTimerId) {
@@ -363,7 +372,7 @@ void OnlineDlg::sslotEnterOnline()
 {
     ++StateEpoch;
     hideUI();
-    showNormal();
+    TrayIcon->showOnline();
 
     OnlineTimerId = startTimer(Opt.onlinePollMs, Qt::CoarseTimer);
 
@@ -546,17 +555,14 @@ void OnlineDlg::pollFinished(int result, const QByteArray& headline, int epoch)
 
 void OnlineDlg::SloQtimerFunctionHideShowTrayIcon()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return;
-    TrayIcon->setVisible(false);
-    TrayIcon->setVisible(true);
-    TrayTimer.stop();
+    // A tray of X11 is looked for; one on the session bus announces itself.
+    TrayIcon->lookForTray();
 }
 
 void OnlineDlg::SloQtimerFunctionHideOnlineUI()
 {
     HideTimer.stop();
-    hide();
+    TrayIcon->hideAfterStart();
 }
 
 // --- showing and hiding -----------------------------------------------------------
@@ -564,7 +570,12 @@ void OnlineDlg::SloQtimerFunctionHideOnlineUI()
 void OnlineDlg::hideUI()
 {
     setWindowFlags(windowFlags() & ~Qt::WindowStaysOnTopHint);
-    hide();
+    TrayIcon->putAway();
+}
+
+void OnlineDlg::reject()
+{
+    hideUI();
 }
 
 void OnlineDlg::showUI()
@@ -594,15 +605,29 @@ void OnlineDlg::directoryChanged(QString path)
     const QByteArray name = QFile::encodeName(path);
     if (name == signalFilePath() && SafeFile::Inspect(name.constData()) != SafeFile::Check::Ok)
         return;
-    if (!Online)
+    if (!Online) {
+        // Without a tray a second start is the way back to the client: the
+        // window and the logon dialog over it come forward.
+        if (!TrayIcon->docked()) {
+            showNormal();
+            QWidget* front = LogonDialog ? static_cast<QWidget*>(LogonDialog) : this;
+            front->showNormal();
+            front->raise();
+            front->activateWindow();
+        }
         return;
+    }
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     showUI();
+    raise();
+    activateWindow();
 }
 
 void OnlineDlg::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
+    // Without a tray a minimised window stays in the task bar.
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) &&
+        TrayIcon->docked())
         hideUI();
     QDialog::changeEvent(event);
 }
