@@ -71,7 +71,9 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
 {
     // 1. Form, frameless, centred.
     Ui->setupUi(this);
-    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    // A main window, not a dialog, to the window manager: without a tray it
+    // lives in the task bar, and desktops do not minimise dialogs.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
 
     // 2. Styles and the shaped background.
     applyStyles();
@@ -617,7 +619,7 @@ void OnlineDlg::directoryChanged(QString path)
         }
         return;
     }
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     showUI();
     raise();
     activateWindow();
