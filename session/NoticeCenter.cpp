@@ -62,6 +62,9 @@ ServerMsgDlg* NoticeCenter::show(OrixUser* user, const QString& headline)
     notice.user = user;
     notice.headline = headline;
     notice.approval = isApprovalRequest(headline);
+    // Where no server answered, it is asked again first.
+    if (Notifications)
+        Notifications->askAgain();
     if (Notifications && Notifications->server() == DesktopNotifications::Server::Asking) {
         if (Waiting.size() >= kMostOnScreen)
             Waiting.removeAt(victim(Waiting));

@@ -18,7 +18,9 @@ class ServerMsgDlg;
 // logged on (as a click on the pop-up does), and stays until the user acts,
 // while other notices expire after three seconds. Where no server answers,
 // the notice is the corner pop-up (ServerMsgDlg): the newest in the corner,
-// older ones stacked above it. While the server is still being asked,
+// older ones stacked above it. While the server is being asked (at start,
+// when another program takes its name, and for each notice while none
+// answered: a server started on demand may have gone when it was idle),
 // notices wait for its answer.
 //
 // However fast notices come, at most kMostOnScreen are up at once: a new one

@@ -106,6 +106,12 @@ DesktopNotifications* DesktopNotifications::instance()
     return notifications;
 }
 
+void DesktopNotifications::askAgain()
+{
+    if (Bus.isConnected() && State == Server::Absent)
+        ask();
+}
+
 void DesktopNotifications::setImage(const QImage& image)
 {
     Image = image;

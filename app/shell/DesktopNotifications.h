@@ -51,6 +51,11 @@ public:
     QStringList capabilities() const { return Capabilities; }
     bool offersActions() const { return Capabilities.contains(QStringLiteral("actions")); }
 
+    // Asks again where no server answered before: a server started on
+    // demand that went away when it was idle starts again. Nothing without
+    // a session bus, or while a question is on its way.
+    void askAgain();
+
     // The picture sent with every notification ("image-data").
     void setImage(const QImage& image);
 
