@@ -179,52 +179,37 @@ private slots:
 
     void x11UnderWayland_data()
     {
-        QTest::addColumn<QByteArray>("session");  // XDG_SESSION_TYPE
-        QTest::addColumn<QByteArray>("wayland");  // WAYLAND_DISPLAY
-        QTest::addColumn<QByteArray>("display");  // DISPLAY
-        QTest::addColumn<QByteArray>("platform"); // QT_QPA_PLATFORM ("-" unset)
+        // XDG_SESSION_TYPE, WAYLAND_DISPLAY, DISPLAY, QT_QPA_PLATFORM ("" unset), and an argument.
+        QTest::addColumn<QByteArrayList>("environment");
         QTest::addColumn<QByteArray>("argument");
         QTest::addColumn<bool>("x11");
-        QTest::newRow("Wayland with XWayland")
-            << QByteArray("wayland") << QByteArray("wayland-0") << QByteArray(":0")
-            << QByteArray("-") << QByteArray() << true;
-        QTest::newRow("only WAYLAND_DISPLAY says Wayland")
-            << QByteArray() << QByteArray("wayland-0") << QByteArray(":1") << QByteArray("-")
-            << QByteArray() << true;
-        QTest::newRow("no XWayland") << QByteArray("wayland") << QByteArray("wayland-0")
-                                     << QByteArray() << QByteArray("-") << QByteArray() << false;
-        QTest::newRow("the user's platform")
-            << QByteArray("wayland") << QByteArray("wayland-0") << QByteArray(":0")
-            << QByteArray("wayland") << QByteArray() << false;
-        QTest::newRow("the user's -platform")
-            << QByteArray("wayland") << QByteArray("wayland-0") << QByteArray(":0")
-            << QByteArray("-") << QByteArray("-platform") << false;
-        QTest::newRow("X11 session") << QByteArray("x11") << QByteArray() << QByteArray(":0")
-                                     << QByteArray("-") << QByteArray() << false;
+        const auto row = [](const char* tag, QByteArrayList environment, const char* argument,
+                            bool x11) {
+            QTest::newRow(tag) << environment << QByteArray(argument) << x11;
+        };
+        row("Wayland with XWayland", {"wayland", "wayland-0", ":0", ""}, "", true);
+        row("only WAYLAND_DISPLAY says Wayland", {"", "wayland-0", ":1", ""}, "", true);
+        row("no XWayland", {"wayland", "wayland-0", "", ""}, "", false);
+        row("the user's platform", {"wayland", "wayland-0", ":0", "wayland"}, "", false);
+        row("the user's -platform", {"wayland", "wayland-0", ":0", ""}, "-platform", false);
+        row("X11 session", {"x11", "", ":0", ""}, "", false);
     }
 
     void x11UnderWayland()
     {
-        QFETCH(QByteArray, session);
-        QFETCH(QByteArray, wayland);
-        QFETCH(QByteArray, display);
-        QFETCH(QByteArray, platform);
+        QFETCH(QByteArrayList, environment);
         QFETCH(QByteArray, argument);
         QFETCH(bool, x11);
         const char* names[] = {"XDG_SESSION_TYPE", "WAYLAND_DISPLAY", "DISPLAY", "QT_QPA_PLATFORM"};
-        const QByteArray values[] = {session, wayland, display, platform};
         QByteArrayList saved;
         QList<bool> wasSet;
         for (int i = 0; i < 4; ++i) {
             wasSet << qEnvironmentVariableIsSet(names[i]);
             saved << qgetenv(names[i]);
-            if (values[i].isEmpty() || values[i] == "-")
-                qunsetenv(names[i]);
-            else
-                qputenv(names[i], values[i]);
+            environment[i].isEmpty() ? qunsetenv(names[i]) : qputenv(names[i], environment[i]);
         }
-        QByteArray program("OrixClientAPP"), wanted(argument), value("xcb");
-        char* argv[] = {program.data(), wanted.data(), value.data(), nullptr};
+        QByteArray program("OrixClientAPP"), value("xcb");
+        char* argv[] = {program.data(), argument.data(), value.data(), nullptr};
         const bool chosen = DisplayChoice::x11UnderWayland(argument.isEmpty() ? 1 : 3, argv);
         for (int i = 0; i < 4; ++i)
             wasSet[i] ? qputenv(names[i], saved[i]) : qunsetenv(names[i]);
