@@ -138,6 +138,8 @@ OnlineDlg::~OnlineDlg()
         Machine->stop();
     // A poll on its way still uses the session.
     Polls.waitAll();
+    // Notices still up no longer act for the session.
+    NoticeCenter::instance()->forgetUser(User.get());
     User.reset();
 }
 

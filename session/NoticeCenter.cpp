@@ -74,6 +74,17 @@ ServerMsgDlg* NoticeCenter::show(OrixUser* user, const QString& headline)
     return place(notice);
 }
 
+void NoticeCenter::forgetUser(OrixUser* user)
+{
+    for (QList<Notice>* notices : {&Notices, &Waiting})
+        for (Notice& notice : *notices)
+            if (notice.user == user) {
+                notice.user = nullptr;
+                if (notice.popUp)
+                    notice.popUp->SetUser(nullptr);
+            }
+}
+
 int NoticeCenter::victim(const QList<Notice>& notices) const
 {
     for (int i = 0; i < notices.size(); ++i)

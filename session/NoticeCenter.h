@@ -44,6 +44,10 @@ public:
     // pop-up when the notice became one at once, else null.
     ServerMsgDlg* show(OrixUser* user, const QString& headline);
 
+    // The session goes: the notices up or waiting for it stay, without their
+    // action.
+    void forgetUser(OrixUser* user);
+
     // Notices up (desktop notifications and pop-ups) and waiting.
     int onScreen() const { return int(Notices.size()); }
     int waiting() const { return int(Waiting.size()); }

@@ -380,6 +380,14 @@ private slots:
         // Closed by the user: no longer counted.
         m_desktop->closeByUser(n.id);
         QTRY_COMPARE(center->onScreen(), 0);
+
+        // The session went: a notice still up opens nothing.
+        center->show(m_user.get(), approval);
+        QTRY_COMPARE(server()->notifications().size(), 3);
+        center->forgetUser(m_user.get());
+        m_desktop->invokeAction(server()->notifications().last().id, "open");
+        QTRY_COMPARE(center->onScreen(), 0);
+        QCOMPARE(m_urls.size(), 1);
     }
 
     void noticesWithoutActions()
