@@ -179,11 +179,11 @@ public slots:
         emit NotificationClosed(id, 3);
     }
     QStringList GetCapabilities() { return m_capabilities; }
-    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion)
+    QString GetServerInformation(QString& vendor, QString& version, QString& protocolVersion)
     {
         vendor = QStringLiteral("tests");
         version = QStringLiteral("1");
-        specVersion = QStringLiteral("1.2");
+        protocolVersion = QStringLiteral("1.2");
         return QStringLiteral("fake-notifications");
     }
 
