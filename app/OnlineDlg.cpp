@@ -6,6 +6,7 @@
 #include "LogonAttempt.h"
 #include "LogonPWDlg.h"
 #include "MessageBoxes.h"
+#include "NoticeCenter.h"
 #include "OrixUser.h"
 #include "QPrintJobMonitor.h"
 #include "RequestEntries.h"
@@ -72,7 +73,9 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
 {
     // 1. Form, frameless, centred.
     Ui->setupUi(this);
-    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    // A main window, not a dialog, to the window manager: without a tray it
+    // lives in the task bar, and desktops do not minimise dialogs.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
 
     // 2. Styles and the shaped background.
     applyStyles();
@@ -113,6 +116,10 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
 
     // 11. The interface plug-in.
     loadPlugin();
+
+    // The desktop's notification server is asked now, before the first
+    // notice.
+    NoticeCenter::instance();
 }
 
 OnlineDlg::~OnlineDlg()
@@ -133,6 +140,8 @@ OnlineDlg::~OnlineDlg()
         Machine->stop();
     // A poll on its way still uses the session.
     Polls.waitAll();
+    // Notices still up no longer act for the session.
+    NoticeCenter::instance()->forgetUser(User.get());
     User.reset();
 }
 
@@ -221,11 +230,15 @@ void OnlineDlg::createTrayIcon()
     OfflineIcon = QIcon(loadPictureWaiting(QStringLiteral(":/icon/images/ICON_Offline.png")));
     OnlineIcon = QIcon(loadPictureWaiting(QStringLiteral(":/icon/images/ICON_Online.png")));
 
-    TrayIcon = new QSystemTrayIcon(this);
+    // The icon comes into a tray once there is one; until then, and without
+    // one, the window stays reachable in the task bar.
+    TrayIcon = new DesktopTrayIcon(Opt.trayWaitMs, this);
     TrayIcon->setContextMenu(TrayMenu);
     TrayIcon->setIcon(OfflineIcon);
-    connect(TrayIcon, &QSystemTrayIcon::activated, this, &OnlineDlg::iconActivated);
+    TrayIcon->setWindow(this);
+    connect(TrayIcon, &DesktopTrayIcon::activated, this, &OnlineDlg::iconActivated);
     TrayIcon->show();
+    TrayIcon->start();
 }
 
 void OnlineDlg::InitStateMachine()
@@ -324,7 +337,7 @@ void OnlineDlg::sslotEnterOffline()
     ++StateEpoch;
     Online = false;
     if (!FirstOffline)
-        hide();
+        TrayIcon->showOffline();
     FirstOffline = false;
 
     if (OnlineTimerId) {
@@ -382,7 +395,7 @@ void OnlineDlg::sslotEnterOnline()
 {
     ++StateEpoch;
     hideUI();
-    showNormal();
+    TrayIcon->showOnline();
 
     OnlineTimerId = startTimer(Opt.onlinePollMs, Qt::CoarseTimer);
 
@@ -565,17 +578,14 @@ void OnlineDlg::pollFinished(int result, const QByteArray& headline, int epoch)
 
 void OnlineDlg::SloQtimerFunctionHideShowTrayIcon()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return;
-    TrayIcon->setVisible(false);
-    TrayIcon->setVisible(true);
-    TrayTimer.stop();
+    // A tray of X11 is looked for; one on the session bus announces itself.
+    TrayIcon->lookForTray();
 }
 
 void OnlineDlg::SloQtimerFunctionHideOnlineUI()
 {
     HideTimer.stop();
-    hide();
+    TrayIcon->hideAfterStart();
 }
 
 // --- showing and hiding -----------------------------------------------------------
@@ -583,7 +593,12 @@ void OnlineDlg::SloQtimerFunctionHideOnlineUI()
 void OnlineDlg::hideUI()
 {
     setWindowFlags(windowFlags() & ~Qt::WindowStaysOnTopHint);
-    hide();
+    TrayIcon->putAway();
+}
+
+void OnlineDlg::reject()
+{
+    hideUI();
 }
 
 void OnlineDlg::showUI()
@@ -613,15 +628,29 @@ void OnlineDlg::directoryChanged(QString path)
     const QByteArray name = QFile::encodeName(path);
     if (name == signalFilePath() && SafeFile::Inspect(name.constData()) != SafeFile::Check::Ok)
         return;
-    if (!Online)
+    if (!Online) {
+        // Without a tray a second start is the way back to the client: the
+        // window and the logon dialog over it come forward.
+        if (!TrayIcon->docked()) {
+            showNormal();
+            QWidget* front = LogonDialog ? static_cast<QWidget*>(LogonDialog) : this;
+            front->showNormal();
+            front->raise();
+            front->activateWindow();
+        }
         return;
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    }
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     showUI();
+    raise();
+    activateWindow();
 }
 
 void OnlineDlg::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
+    // Without a tray a minimised window stays in the task bar.
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) &&
+        TrayIcon->docked())
         hideUI();
     QDialog::changeEvent(event);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Background.h"
+#include "DesktopTrayIcon.h"
 #include "FramelessWindow.h"
 
 #include <QDialog>
@@ -48,7 +49,8 @@ public:
     static constexpr int kOnlinePollMs = 5000;     // server notices while online
     static constexpr int kPluginPollMs = 2000;     // plug-in sign-on check
     static constexpr int kAutoLogonRetryMs = 5000; // new logon after a failed one
-    static constexpr int kTrayRetryMs = 2000;      // re-show the tray icon
+    static constexpr int kTrayRetryMs = 2000;      // look again for an X11 tray
+    static constexpr int kTrayWaitMs = 10000;      // wait for a tray before living without
     static constexpr int kHideDelayMs = 100;       // hide the window after start
     // Background logon while the server cannot be reached: first wait, and
     // the longest after doubling.
@@ -62,6 +64,7 @@ public:
         int pluginPollMs = kPluginPollMs;
         int autoLogonRetryMs = kAutoLogonRetryMs;
         int trayRetryMs = kTrayRetryMs;
+        int trayWaitMs = kTrayWaitMs;
         int hideDelayMs = kHideDelayMs;
         int reconnectFirstMs = kReconnectFirstMs;
         int reconnectLongestMs = kReconnectLongestMs;
@@ -85,7 +88,7 @@ public:
     OrixUser* user() const { return User.get(); }
     QPrintJobMonitor* monitor() const { return Monitor.get(); }
     LogonPWDlg* logonDialog() const { return LogonDialog; }
-    QSystemTrayIcon* trayIcon() const { return TrayIcon; }
+    DesktopTrayIcon* trayIcon() const { return TrayIcon; }
     RequestEntries* requestEntries() const { return Requests; }
 
 signals:
@@ -114,6 +117,8 @@ public slots:
     void SloQtimerFunctionHideShowTrayIcon();
     void SloQtimerFunctionHideOnlineUI();
     void directoryChanged(QString path);
+    // Escape or the window manager's close: put away like the close button.
+    void reject() override;
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -152,7 +157,7 @@ private:
 
     QIcon OfflineIcon;
     QIcon OnlineIcon;
-    QSystemTrayIcon* TrayIcon = nullptr;
+    DesktopTrayIcon* TrayIcon = nullptr;
     QMenu* TrayMenu = nullptr;
     QAction* HideAction = nullptr;
     QAction* ShowAction = nullptr;

@@ -1,3 +1,4 @@
+#include "DisplayChoice.h"
 #include "OnlineDlg.h"
 #include "PortalPage.h"
 #include "SingleInstance.h"
@@ -16,6 +17,11 @@ int main(int argc, char* argv[])
     const bool glChosen = qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION");
     if (!glChosen)
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    // Under Wayland the client runs on XWayland where there is one (see
+    // DisplayChoice.h); again only for the client itself.
+    const bool x11Chosen = DisplayChoice::x11UnderWayland(argc, argv);
+    if (x11Chosen)
+        qputenv("QT_QPA_PLATFORM", "xcb");
     // Beside the application object's start. The environment changes only
     // while the helper does not run: it reads it.
     StartupWarmup warmup;
@@ -26,6 +32,10 @@ int main(int argc, char* argv[])
         QOpenGLContext::supportsThreadedOpenGL();
         warmup.wait();
         qunsetenv("QT_XCB_GL_INTEGRATION");
+    }
+    if (x11Chosen) {
+        warmup.wait();
+        qunsetenv("QT_QPA_PLATFORM");
     }
     // The client lives on in the tray when its window is hidden or closed.
     app->setQuitOnLastWindowClosed(false);

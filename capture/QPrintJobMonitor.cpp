@@ -1,5 +1,6 @@
 #include "QPrintJobMonitor.h"
 
+#include "Attention.h"
 #include "FramelessWindow.h"
 #include "MessageBoxes.h"
 #include "PrintSettingDlg.h"
@@ -171,6 +172,9 @@ QPrintJobMonitor::RunSettingsDialog(OrixUser* user, const QString& document, con
     dialog.setJobPaths(document, options);
     if (dialog.displayDialog() == 0)
         return JobOutcome::Dropped;
+    // The job comes while the user may be typing elsewhere.
+    Attention::request(&dialog, QStringLiteral("打印任务"),
+                       QStringLiteral("收到新的打印任务，请选择打印参数。"));
     dialog.exec();
     switch (dialog.submitResult()) {
     case PrintSettingDlg::SubmitResult::Submitted:

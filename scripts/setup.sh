@@ -7,7 +7,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config
-  qtbase5-dev qtbase5-dev-tools
+  qtbase5-dev qtbase5-dev-tools libxcb1-dev
   gsoap libgsoap-dev
   libcjson-dev
   libcups2-dev

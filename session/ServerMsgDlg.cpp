@@ -1,7 +1,7 @@
 #include "ServerMsgDlg.h"
 #include "ui_ServerMsgDlg.h"
 
-#include "LanguageManager.h"
+#include "NoticeCenter.h"
 #include "OrixUser.h"
 
 #include <QGuiApplication>
@@ -20,13 +20,7 @@ ServerMsgDlg::ServerMsgDlg(QWidget* parent)
 
 ServerMsgDlg* ServerMsgDlg::ShowNotice(OrixUser* user, const char* headline)
 {
-    ServerMsgDlg* dialog = new ServerMsgDlg(nullptr);
-    dialog->setModal(false);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->SetUser(user);
-    dialog->SetMsg(headline);
-    dialog->show();
-    return dialog;
+    return NoticeCenter::instance()->show(user, QString::fromUtf8(headline ? headline : ""));
 }
 
 ServerMsgDlg::~ServerMsgDlg()
@@ -63,8 +57,7 @@ bool ServerMsgDlg::IsRemainShowMsg() const
 
 bool ServerMsgDlg::IsDocNeedToAuditMsg() const
 {
-    const QString waiting = LanguageManager().GetString(8100);
-    return !waiting.isEmpty() && Ui->labelMsg->text().contains(waiting);
+    return NoticeCenter::isApprovalRequest(Ui->labelMsg->text());
 }
 
 void ServerMsgDlg::handlelabelclicked()

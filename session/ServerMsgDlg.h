@@ -24,8 +24,10 @@ public:
     // Time a notice stays on the screen unless it asks for approval.
     static constexpr int kShowMilliseconds = 3000;
 
-    // Pops up a notice on its own (no parent, deleted when it closes) for
-    // the session user, with headline (UTF-8).
+    // Shows a notice for the session user, with headline (UTF-8), through
+    // the client's NoticeCenter: a desktop notification where the desktop
+    // has a notification server, else a pop-up on its own (no parent,
+    // deleted when it closes), which is returned.
     static ServerMsgDlg* ShowNotice(OrixUser* user, const char* headline);
 
     void SetUser(OrixUser* user);

@@ -3,9 +3,12 @@
 # HTTP and HTTPS.
 #
 # 1. The real program on a private Xvfb display with a session bus (as in
-#    any desktop session), logged on (remembered automatic logon) to the
-#    development server through late_relay.py: resident and proportional
-#    memory once online and idle, whether a GL library is mapped, the time
+#    any desktop session) that offers a tray and a notification server
+#    (orix-fake-desktop: a StatusNotifier watcher with a host, and
+#    org.freedesktop.Notifications), logged on (remembered automatic logon)
+#    to the development server through late_relay.py: resident and
+#    proportional memory once online and idle, whether a GL library is
+#    mapped, whether its status icon registered with the watcher, the time
 #    from the start of the process to its first request, and the CPU it
 #    uses while idle and online (polls included) over BENCH_IDLE_SECONDS
 #    (default 60). The reference row is the same build with the X11
@@ -13,12 +16,17 @@
 #    (QT_XCB_GL_INTEGRATION=xcb_glx), i.e. what the client loaded before.
 #    The start is the median of BENCH_STARTS (default 5) starts; the last
 #    row gives it (and the memory) on the bare display without a session
-#    bus, where Qt tries to launch a bus of its own. A reference row gives
+#    bus, where Qt tries to launch a bus of its own (and the client, without
+#    a tray, stays in the task bar). A reference row gives
 #    the start of bench_qtstart, a bare Qt window (without GL, as the
 #    client runs) that sends one request:
 #    the floor of any Qt widgets program on the machine.
 #    Targets: <= 50 MB resident, <= 80 ms to the first request, < 0.5 % CPU.
-# 2. bench_logon: BENCH_LOGON_ROUNDS (default 10) whole logons of the
+# 2. orix-notice-bench: BENCH_NOTICES (default 1000) notices received one
+#    after another through the client's notice path, with the notification
+#    server and without it (pop-ups): resident memory after them against
+#    before the first, the windows left on screen and the notices up.
+# 3. bench_logon: BENCH_LOGON_ROUNDS (default 10) whole logons of the
 #    session over HTTP and over HTTPS (a test authority added to the
 #    system's trust store), with the shared TLS context and, for reference,
 #    with a TLS context (and trust store) made for every call.
@@ -31,7 +39,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 IDLE_SECONDS="${BENCH_IDLE_SECONDS:-60}"
 ROUNDS="${BENCH_LOGON_ROUNDS:-10}"
 STARTS="${BENCH_STARTS:-5}"
-bench_build OrixClientAPP orws-devserver bench_logon bench_qtstart
+NOTICES="${BENCH_NOTICES:-1000}"
+bench_build OrixClientAPP orws-devserver bench_logon bench_qtstart orix-fake-desktop \
+  orix-notice-bench
 rm -rf "$BENCH_DIR" && mkdir -p "$BENCH_DIR"
 CLK_TCK="$(getconf CLK_TCK)"
 
@@ -56,11 +66,21 @@ launch() {
   START_MS=$((first - CLIENT_START_MS))
 }
 
+# start_fake_desktop: the desktop's tray and notification server on the
+# session bus; sets FAKE_LOG.
+start_fake_desktop() {
+  FAKE_LOG="$BENCH_DIR/fake-desktop.log"
+  "$BUILD/scripts/bench/orix-fake-desktop" >"$FAKE_LOG" 2>"$BENCH_DIR/fake-desktop.err" &
+  PIDS+=($!)
+  [ "$(wait_for_line "$FAKE_LOG" '/^ready$/p')" = ready ] || die "the fake desktop did not start"
+}
+
 # client_row ID LABEL IDLE [VARIABLE=VALUE...]: the program's figures; the
 # idle CPU only when IDLE is 1.
 client_row() {
-  local id="$1" label="$2" idle="$3" starts="" before after rss pss gl start i cpu="-"
+  local id="$1" label="$2" idle="$3" starts="" before after rss pss gl start i cpu="-" items tray
   shift 3
+  items="$(grep -c ' item ' "$FAKE_LOG" || true)"
   for ((i = 1; i <= STARTS; i++)); do
     launch "$id" "$@"
     starts+="$START_MS "
@@ -73,6 +93,9 @@ client_row() {
   # The GL driver stack (Mesa's driver and LLVM), not the small libGL that
   # Qt's GUI library links anyway.
   gl="$(grep -cE '(_dri\.so|libLLVM|libgallium)' "/proc/$CLIENT_PID/maps" || true)"
+  # Each start's icon registers with the watcher.
+  tray=no
+  [ "$(grep -c ' item ' "$FAKE_LOG" || true)" -ge $((items + STARTS)) ] && tray=yes
   if [ "$idle" = 1 ]; then
     before="$(cpu_ticks "$CLIENT_PID")"
     sleep "$IDLE_SECONDS"
@@ -81,17 +104,30 @@ client_row() {
       'BEGIN { printf("%.2f", 100 * c / hz / t) }')"
   fi
   stop_client
-  awk -v l="$label" -v r="$rss" -v p="$pss" -v g="$gl" -v s="$start" -v c="$cpu" \
-    'BEGIN { printf("%-34s %8.1f %8.1f %6s %10d %10s\n", l, r / 1024, p / 1024,
-             (g > 0 ? "yes" : "no"), s, c) }'
+  awk -v l="$label" -v r="$rss" -v p="$pss" -v g="$gl" -v t="$tray" -v s="$start" -v c="$cpu" \
+    'BEGIN { printf("%-34s %8.1f %8.1f %6s %5s %10d %10s\n", l, r / 1024, p / 1024,
+             (g > 0 ? "yes" : "no"), t, s, c) }'
+}
+
+# notice_row LABEL: orix-notice-bench on the display and bus as they are.
+notice_row() {
+  local out
+  out="$(cd "$BENCH_DIR" && env QT_QPA_PLATFORM=xcb QT_XCB_GL_INTEGRATION=none \
+    "$BUILD/scripts/bench/orix-notice-bench" "$NOTICES" 2>"$BENCH_DIR/notice-bench.err")" ||
+    die "orix-notice-bench failed"
+  set -- "$1" $out
+  awk -v l="$1" -v b="$3" -v a="$5" -v w="$7" -v n="$9" \
+    'BEGIN { printf("%-34s %10.1f %10.1f %8d %10d\n", l, b / 1024, a / 1024, w, n) }'
 }
 
 start_devserver server
 start_relay "$DEV_PORT"
 start_xvfb
 start_session_bus
-say "Client on Xvfb, online and idle (idle CPU over ${IDLE_SECONDS} s):"
-printf '%-34s %8s %8s %6s %10s %10s\n' "run" "RSS_MB" "PSS_MB" "GL_drv" "start_ms" "idle_CPU_%"
+start_fake_desktop
+say "Client on Xvfb with a tray and a notification server, online and idle (idle CPU over ${IDLE_SECONDS} s):"
+printf '%-34s %8s %8s %6s %5s %10s %10s\n' "run" "RSS_MB" "PSS_MB" "GL_drv" "tray" "start_ms" \
+  "idle_CPU_%"
 client_row default "default" 1
 client_row glx "reference: GLX chosen by the user" 1 QT_XCB_GL_INTEGRATION=xcb_glx
 SESSION_BUS="$DBUS_SESSION_BUS_ADDRESS"
@@ -110,8 +146,18 @@ for ((i = 1; i <= STARTS; i++)); do
   floor_starts+="$((first - t0)) "
 done
 floor="$(printf '%s\n' $floor_starts | sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}')"
-printf '%-34s %8s %8s %6s %10d %10s\n' "reference: bare Qt window + request" - - - "$floor" -
+printf '%-34s %8s %8s %6s %5s %10d %10s\n' "reference: bare Qt window + request" - - - - \
+  "$floor" -
 say "targets: RSS <= 50 MB, first request <= 80 ms after start, idle CPU < 0.5 %"
+say ""
+
+# --- many notices ---------------------------------------------------------------------------
+say "${NOTICES} notices received, one every millisecond, every third an approval request:"
+printf '%-34s %10s %10s %8s %10s\n' "run" "RSS_before" "RSS_after" "windows" "notices_up"
+notice_row "desktop notifications"
+# A bus that is not there: no notification server answers.
+DBUS_SESSION_BUS_ADDRESS="unix:path=$BENCH_DIR/no-bus" notice_row "pop-ups (no notification server)"
+say "(RSS in MB, before the first notice and after the last; windows and notices still up)"
 say ""
 
 # --- logon time over HTTP and HTTPS ---------------------------------------------------------

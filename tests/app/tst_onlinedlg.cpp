@@ -292,13 +292,15 @@ private slots:
                  qPrintable(operations(m_relay.requests()).join(',')));
         QVERIFY(m_window->isOnline());
 
-        // A second start brings the window to the front; minimising hides it.
+        // A second start brings the window to the front. There is no tray here: closing and
+        // minimising leave the window in the task bar.
         m_window->hideUI();
+        QVERIFY(m_window->isVisible() && m_window->isMinimized());
         activateExistentProcess();
-        QTRY_VERIFY(m_window->isVisible());
+        QTRY_VERIFY(!m_window->isMinimized());
         QVERIFY(m_window->windowFlags() & Qt::WindowStaysOnTopHint);
         m_window->setWindowState(Qt::WindowMinimized);
-        QVERIFY(!m_window->isVisible());
+        QVERIFY(m_window->isVisible());
 
         // Logout from the tray: the dialog without an automatic logon first; the user logs on.
         m_relay.clearRequests();
@@ -340,6 +342,34 @@ private slots:
         QVERIFY(monitorStopped);
         QCOMPARE(m_window->logonDialog(), nullptr);
         QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join('\n')));
+    }
+
+    void withoutTrayStaysReachable()
+    {
+        // Neither a session bus nor X11 here: no tray can come, and the window is never hidden.
+        start("127.0.0.1", kSeedPasswordDigest);
+        QVERIFY(waitOnline());
+        QCOMPARE(m_window->trayIcon()->tray(), DesktopTrayIcon::Tray::None);
+        // After the logon it waits minimised in the task bar; Escape puts it back there.
+        QVERIFY(m_window->isVisible() && m_window->isMinimized());
+        m_window->showNormal();
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        QVERIFY(m_window->isVisible() && m_window->isMinimized());
+
+        // Offline, a second start brings the window and the logon dialog forward.
+        bool forward = false;
+        m_dialogs.password = QStringLiteral("123456");
+        m_dialogs.onShown = [&] {
+            m_window->showMinimized();
+            m_window->logonDialog()->showMinimized();
+            activateExistentProcess();
+            forward = QTest::qWaitFor(
+                [&] { return !m_window->isMinimized() && !m_window->logonDialog()->isMinimized(); },
+                5000);
+        };
+        m_window->Logout_clicked();
+        QVERIFY(waitOnline());
+        QVERIFY(forward);
     }
 
     void pluginSignOn_data()

@@ -1,0 +1,535 @@
+// The desktop, on a session bus and (where Xvfb is installed) an X display of the test's own, with
+// fake desktop services: the tray icon when the watcher is there at start, appears late, starts
+// again or goes, and with an X11 tray; the window without a tray; notices as desktop notifications
+// with their action, or as pop-ups, bounded however many come; a captured job's dialog asking for
+// attention; the command-line check's probe; the window system chosen under Wayland.
+
+#include "Attention.h"
+#include "ChildDaemon.h"
+#include "DesktopNotifications.h"
+#include "DesktopProbe.h"
+#include "DesktopTrayIcon.h"
+#include "DisplayChoice.h"
+#include "FakeDesktop.h"
+#include "NoticeCenter.h"
+#include "OrixUser.h"
+#include "ServerMsgDlg.h"
+#include "TestRoot.h"
+#include "TextUtil.h"
+#include "X11Desktop.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QLabel>
+#include <QScreen>
+#include <QtTest>
+
+#include <cstdlib>
+#include <memory>
+#include <xcb/xcb.h>
+
+namespace
+{
+
+const QByteArray kApprovalUrl = "http://10.1.2.3/RazodAroZid/Home/Index1/LoginFrm.aspx?"
+                                "key=alice&value=MD5&Redirect=AuditorPrintProcTask";
+
+// What another program does on the test's X display: a window of its own that holds the keyboard
+// or the system tray selection.
+class OtherProgram
+{
+public:
+    OtherProgram() : m_connection(xcb_connect(nullptr, nullptr))
+    {
+        if (xcb_connection_has_error(m_connection))
+            return;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+        m_root = screen->root;
+        m_window = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, m_root, 0, 0, 10, 10, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        xcb_flush(m_connection);
+    }
+    ~OtherProgram() { xcb_disconnect(m_connection); }
+
+    // The window manager names this program's window active (or none).
+    void setActive(bool active)
+    {
+        const xcb_window_t window = active ? m_window : XCB_NONE;
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, m_root, atom("_NET_ACTIVE_WINDOW"),
+                            XCB_ATOM_WINDOW, 32, 1, &window);
+        sync();
+    }
+    // This program is (or stops being) the system tray manager.
+    void ownTray(bool own)
+    {
+        xcb_set_selection_owner(m_connection, own ? m_window : XCB_NONE,
+                                atom("_NET_SYSTEM_TRAY_S0"), XCB_CURRENT_TIME);
+        sync();
+    }
+
+private:
+    // Done by the server before anyone asks.
+    void sync()
+    {
+        free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    }
+
+    xcb_atom_t atom(const char* name)
+    {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            m_connection, xcb_intern_atom(m_connection, 0, uint16_t(strlen(name)), name), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : XCB_NONE;
+        free(reply);
+        return value;
+    }
+
+    xcb_connection_t* m_connection;
+    xcb_window_t m_root = 0;
+    xcb_window_t m_window = 0;
+};
+
+// The pop-ups up now, oldest first by their height on screen (the newest is lowest).
+QList<ServerMsgDlg*> popUpsOnScreen()
+{
+    QList<ServerMsgDlg*> popUps;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* popUp = qobject_cast<ServerMsgDlg*>(widget))
+            if (popUp->isVisible())
+                popUps << popUp;
+    std::sort(popUps.begin(), popUps.end(), [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
+    return popUps;
+}
+
+} // namespace
+
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+
+public:
+    TestDesktop(bool bus, bool x11) : m_bus(bus), m_x11(x11) {}
+
+public slots:
+    // The desktop's browser: a forwarding page is followed to the address it forwards to.
+    void open(const QUrl& url)
+    {
+        QFile page(url.toLocalFile());
+        page.open(QIODevice::ReadOnly);
+        const QByteArray html = page.readAll();
+        const int start = html.indexOf("href=\"") + 6;
+        m_urls << html.mid(start, html.indexOf('"', start) - start).replace("&amp;", "&");
+    }
+
+private:
+    const bool m_bus;
+    const bool m_x11;
+    std::unique_ptr<TestRoot> m_root;
+    std::unique_ptr<OrixUser> m_user;
+    std::unique_ptr<FakeDesktop> m_desktop;
+    QByteArrayList m_urls;
+
+    FakeNotificationServer* server() const { return m_desktop->notifications(); }
+
+    // A notice centre of its own on the bus as it is now, once the server is as expected.
+    std::unique_ptr<NoticeCenter> noticeCenter(DesktopNotifications::Server expected,
+                                               DesktopNotifications** out = nullptr)
+    {
+        auto* notifications = new DesktopNotifications;
+        std::unique_ptr<NoticeCenter> center(new NoticeCenter(notifications));
+        notifications->setParent(center.get());
+        if (out)
+            *out = notifications;
+        if (!QTest::qWaitFor([&] { return notifications->server() == expected; }, 10000))
+            return nullptr;
+        return center;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!m_bus)
+            QSKIP("dbus-daemon is missing: no session bus for the desktop's fakes");
+        QDesktopServices::setUrlHandler("file", this, "open");
+    }
+
+    void init()
+    {
+        m_root.reset(new TestRoot);
+        m_user.reset(new OrixUser);
+        CopyText(m_user->UserName, sizeof m_user->UserName, "alice");
+        CopyText(m_user->Password, sizeof m_user->Password, "MD5");
+        CopyText(m_user->WebsiteAddress, sizeof m_user->WebsiteAddress, "10.1.2.3");
+        m_desktop.reset(new FakeDesktop);
+        m_urls.clear();
+    }
+
+    void cleanup()
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (qobject_cast<ServerMsgDlg*>(widget))
+                delete widget;
+        m_desktop.reset();
+        m_user.reset();
+        m_root.reset();
+    }
+
+    void x11UnderWayland_data()
+    {
+        // XDG_SESSION_TYPE, WAYLAND_DISPLAY, DISPLAY, QT_QPA_PLATFORM ("" unset), and an argument.
+        QTest::addColumn<QByteArrayList>("environment");
+        QTest::addColumn<QByteArray>("argument");
+        QTest::addColumn<bool>("x11");
+        const auto row = [](const char* tag, QByteArrayList environment, const char* argument,
+                            bool x11) {
+            QTest::newRow(tag) << environment << QByteArray(argument) << x11;
+        };
+        row("Wayland with XWayland", {"wayland", "wayland-0", ":0", ""}, "", true);
+        row("only WAYLAND_DISPLAY says Wayland", {"", "wayland-0", ":1", ""}, "", true);
+        row("no XWayland", {"wayland", "wayland-0", "", ""}, "", false);
+        row("the user's platform", {"wayland", "wayland-0", ":0", "wayland"}, "", false);
+        row("the user's -platform", {"wayland", "wayland-0", ":0", ""}, "-platform", false);
+        row("X11 session", {"x11", "", ":0", ""}, "", false);
+    }
+
+    void x11UnderWayland()
+    {
+        QFETCH(QByteArrayList, environment);
+        QFETCH(QByteArray, argument);
+        QFETCH(bool, x11);
+        const char* names[] = {"XDG_SESSION_TYPE", "WAYLAND_DISPLAY", "DISPLAY", "QT_QPA_PLATFORM"};
+        QByteArrayList saved;
+        QList<bool> wasSet;
+        for (int i = 0; i < 4; ++i) {
+            wasSet << qEnvironmentVariableIsSet(names[i]);
+            saved << qgetenv(names[i]);
+            environment[i].isEmpty() ? qunsetenv(names[i]) : qputenv(names[i], environment[i]);
+        }
+        QByteArray program("OrixClientAPP"), value("xcb");
+        char* argv[] = {program.data(), argument.data(), value.data(), nullptr};
+        const bool chosen = DisplayChoice::x11UnderWayland(argument.isEmpty() ? 1 : 3, argv);
+        for (int i = 0; i < 4; ++i)
+            wasSet[i] ? qputenv(names[i], saved[i]) : qunsetenv(names[i]);
+        QCOMPARE(chosen, x11);
+    }
+
+    void trayOnTheSessionBus()
+    {
+        if (!m_x11)
+            QSKIP("Qt's own tray icon and the window manager's hints need X11 (no Xvfb)");
+        // No tray at all: after the wait the window stays, minimised where the tray would have
+        // hidden it; no icon is made (which would fix Qt's answer for the process).
+        QWidget window;
+        window.show();
+        {
+            DesktopTrayIcon none(300);
+            none.setWindow(&window);
+            none.start();
+            none.hideAfterStart();
+            QTRY_COMPARE(none.tray(), DesktopTrayIcon::Tray::None);
+            QVERIFY(window.isVisible() && !none.systemTrayIcon());
+            none.putAway();
+            QVERIFY(window.isVisible() && window.isMinimized());
+        }
+        window.showNormal();
+
+        // The login race: the watcher and its host come two seconds after the client.
+        DesktopTrayIcon icon(10000);
+        icon.setIcon(QIcon(":/icon/images/ICON_Offline.png"));
+        icon.setWindow(&window);
+        icon.show();
+        icon.start();
+        icon.hideAfterStart();
+        QTest::qWait(2000);
+        QVERIFY(window.isVisible());
+        QVERIFY(m_desktop->startWatcher(true));
+        QTRY_COMPARE_WITH_TIMEOUT(m_desktop->watcher()->registeredItems().size(), 1, 10000);
+        // Qt's icon: its name tells our process.
+        const QString ours = QStringLiteral("org.kde.StatusNotifierItem-%1-")
+                                 .arg(QCoreApplication::applicationPid());
+        const QString item = m_desktop->watcher()->registeredItems().first().section(' ', 1);
+        QVERIFY2(item.startsWith(ours), qPrintable(item));
+        QCOMPARE(icon.tray(), DesktopTrayIcon::Tray::StatusNotifier);
+        QVERIFY(!window.isVisible()); // moved into the tray
+
+        // The host clicks the icon.
+        QList<QSystemTrayIcon::ActivationReason> activated;
+        connect(&icon, &DesktopTrayIcon::activated,
+                [&](QSystemTrayIcon::ActivationReason reason) { activated << reason; });
+        QDBusConnection::sessionBus().send(
+            QDBusMessage::createMethodCall(item, "/StatusNotifierItem",
+                                           "org.kde.StatusNotifierItem", "Activate")
+            << 10 << 10);
+        QTRY_COMPARE(activated, QList<QSystemTrayIcon::ActivationReason>{QSystemTrayIcon::Trigger});
+
+        // The watcher starts again under another owner: the icon registers with it.
+        QVERIFY(m_desktop->startWatcher(true));
+        QTRY_COMPARE_WITH_TIMEOUT(m_desktop->watcher()->registeredItems().size(), 1, 10000);
+        QVERIFY(m_desktop->watcher()->registeredItems().first().section(' ', 1).startsWith(ours));
+
+        // A second client while the watcher is there from the start registers at once.
+        {
+            DesktopTrayIcon second(10000);
+            second.setIcon(QIcon(":/icon/images/ICON_Online.png"));
+            second.show();
+            second.start();
+            QTRY_COMPARE(second.tray(), DesktopTrayIcon::Tray::StatusNotifier);
+            QTRY_COMPARE(m_desktop->watcher()->registeredItems().size(), 2);
+        }
+
+        // The tray goes for good: after the wait the window is back in the task bar.
+        {
+            DesktopTrayIcon leaving(300);
+            leaving.setWindow(&window);
+            leaving.start();
+            QTRY_COMPARE(leaving.tray(), DesktopTrayIcon::Tray::StatusNotifier);
+            leaving.putAway();
+            QVERIFY(!window.isVisible());
+            m_desktop->stopWatcher();
+            QTRY_COMPARE(leaving.tray(), DesktopTrayIcon::Tray::Waiting);
+            QTRY_COMPARE(leaving.tray(), DesktopTrayIcon::Tray::None);
+            QVERIFY(window.isVisible() && window.isMinimized());
+        }
+    }
+
+    void trayOfX11()
+    {
+        if (!m_x11)
+            QSKIP("Qt's own tray icon and the window manager's hints need X11 (no Xvfb)");
+        OtherProgram tray;
+        tray.ownTray(true);
+        // A watcher without a host: its host may still come, so the X11 tray is taken only once
+        // the wait is over.
+        QVERIFY(m_desktop->startWatcher(false));
+        DesktopTrayIcon icon(500);
+        icon.start();
+        icon.lookForTray();
+        QCOMPARE(icon.tray(), DesktopTrayIcon::Tray::Waiting);
+        QTRY_COMPARE(icon.tray(), DesktopTrayIcon::Tray::XEmbed);
+        QVERIFY(icon.systemTrayIcon());
+        // The tray manager goes.
+        tray.ownTray(false);
+        icon.lookForTray();
+        QCOMPARE(icon.tray(), DesktopTrayIcon::Tray::Waiting);
+        QTRY_COMPARE(icon.tray(), DesktopTrayIcon::Tray::None);
+
+        // Without a watcher the X11 tray is taken at once.
+        m_desktop->stopWatcher();
+        tray.ownTray(true);
+        DesktopTrayIcon direct(10000);
+        direct.start();
+        QTRY_COMPARE(direct.tray(), DesktopTrayIcon::Tray::XEmbed);
+    }
+
+    void probe()
+    {
+        // Nothing there.
+        DesktopProbe::Report report = DesktopProbe::probe(3000);
+        QVERIFY(!report.statusNotifierHost && !report.xembedTray && !report.notificationServer);
+
+        QVERIFY(m_desktop->startWatcher(true));
+        QVERIFY(m_desktop->startNotifications({"actions", "body"}));
+        std::unique_ptr<OtherProgram> tray;
+        if (m_x11) {
+            tray.reset(new OtherProgram);
+            tray->ownTray(true);
+        }
+        report = DesktopProbe::probe(3000);
+        QVERIFY(report.statusNotifierHost);
+        QCOMPARE(report.xembedTray, m_x11);
+        QVERIFY(report.notificationServer);
+        QCOMPARE(report.notificationServerName, QString("fake-notifications"));
+        QCOMPARE(report.notificationCapabilities, QStringList({"actions", "body"}));
+    }
+
+    void noticesAsNotifications()
+    {
+        QVERIFY(m_desktop->startNotifications({"actions", "body", "body-markup"}));
+        std::unique_ptr<NoticeCenter> center = noticeCenter(DesktopNotifications::Server::Present);
+        QVERIFY(center);
+
+        // A request for approval, its job name written as markup: one notification with the text
+        // as text, the client's icon and the action, staying until the user acts.
+        const QString approval = QString::fromUtf8("<a href=\"file:///etc/passwd\">等待审批!");
+        QCOMPARE(center->show(m_user.get(), approval), nullptr);
+        QTRY_COMPARE(server()->notifications().size(), 1);
+        FakeNotificationServer::Notification n = server()->notifications().first();
+        QCOMPARE(n.app, QString("OrixClient"));
+        QCOMPARE(n.summary, QString("消息提示"));
+        QCOMPARE(n.body, approval.toHtmlEscaped());
+        QCOMPARE(n.actions, QStringList({"default", "查看", "open", "查看"}));
+        QCOMPARE(n.timeout, 0);
+        QCOMPARE(n.imageSignature, QString("(iiibiiay)"));
+        QCOMPARE(n.imageSize, QSize(64, 64));
+
+        // "查看" opens the approval page logged on, and the notification goes.
+        m_desktop->invokeAction(n.id, "open");
+        QTRY_COMPARE(m_urls, QByteArrayList{kApprovalUrl});
+        QTRY_COMPARE(server()->closeRequests(), QList<quint32>{n.id});
+        QCOMPARE(center->onScreen(), 0);
+
+        // Any other notice: no action, gone after three seconds.
+        center->show(m_user.get(), QString::fromUtf8("<报告.pdf>打印成功!"));
+        QTRY_COMPARE(server()->notifications().size(), 2);
+        n = server()->notifications().last();
+        QCOMPARE(n.actions, QStringList());
+        QCOMPARE(n.timeout, ServerMsgDlg::kShowMilliseconds);
+        // Closed by the user: no longer counted.
+        m_desktop->closeByUser(n.id);
+        QTRY_COMPARE(center->onScreen(), 0);
+
+        // The session went: a notice still up opens nothing.
+        center->show(m_user.get(), approval);
+        QTRY_COMPARE(server()->notifications().size(), 3);
+        center->forgetUser(m_user.get());
+        m_desktop->invokeAction(server()->notifications().last().id, "open");
+        QTRY_COMPARE(center->onScreen(), 0);
+        QCOMPARE(m_urls.size(), 1);
+    }
+
+    void noticesWithoutActions()
+    {
+        // A server without actions or markup: the text alone, as it is.
+        QVERIFY(m_desktop->startNotifications({"body"}));
+        std::unique_ptr<NoticeCenter> center = noticeCenter(DesktopNotifications::Server::Present);
+        QVERIFY(center);
+        const QString approval = QString::fromUtf8("<报告&.pdf>等待审批!");
+        center->show(m_user.get(), approval);
+        QTRY_COMPARE(server()->notifications().size(), 1);
+        QCOMPARE(server()->notifications().first().actions, QStringList());
+        QCOMPARE(server()->notifications().first().body, approval);
+    }
+
+    void burstOfNoticesStaysBounded_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::newRow("desktop notifications") << true;
+        QTest::newRow("pop-ups") << false;
+    }
+
+    void burstOfNoticesStaysBounded()
+    {
+        QFETCH(bool, server);
+        if (server)
+            QVERIFY(m_desktop->startNotifications({"actions", "body"}));
+        std::unique_ptr<NoticeCenter> center = noticeCenter(
+            server ? DesktopNotifications::Server::Present : DesktopNotifications::Server::Absent);
+        QVERIFY(center);
+        // Fifty at once, every third a request for approval.
+        QString last;
+        for (int i = 1; i <= 50; ++i) {
+            last =
+                QString::fromUtf8("<job-%1.pdf>%2").arg(i).arg(i % 3 ? "打印成功!" : "等待审批!");
+            center->show(m_user.get(), last);
+            QVERIFY(center->onScreen() <= NoticeCenter::kMostOnScreen);
+        }
+        if (server) {
+            const auto shown = [&] {
+                for (const FakeNotificationServer::Notification& n :
+                     this->server()->notifications())
+                    if (n.body == last)
+                        return true;
+                return false;
+            };
+            QTRY_VERIFY(shown());
+            QVERIFY2(this->server()->mostOpen() <= NoticeCenter::kMostOnScreen,
+                     qPrintable(QString::number(this->server()->mostOpen())));
+            QCOMPARE(this->server()->open().size(), NoticeCenter::kMostOnScreen);
+            return;
+        }
+        // Pop-ups: three, stacked above each other in the corner, the newest lowest.
+        QTRY_COMPARE(popUpsOnScreen().size(), NoticeCenter::kMostOnScreen);
+        const QList<ServerMsgDlg*> popUps = popUpsOnScreen();
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        for (int i = 0; i < popUps.size(); ++i)
+            QCOMPARE(popUps[i]->frameGeometry().bottom() + 1,
+                     area.bottom() + 1 - (popUps.size() - 1 - i) * popUps[i]->height());
+        QCOMPARE(popUps.last()->findChild<QLabel*>("labelMsg")->text(), last);
+        // The ones that stay open are requests for approval; the newest "printed" notice closes
+        // by itself.
+        QTRY_COMPARE(popUpsOnScreen().size(), NoticeCenter::kMostOnScreen - 1);
+    }
+
+    void noticesFallBackToPopUps()
+    {
+        // The server refuses a notice: it comes as a pop-up.
+        QVERIFY(m_desktop->startNotifications({"actions", "body"}));
+        DesktopNotifications* notifications = nullptr;
+        std::unique_ptr<NoticeCenter> center =
+            noticeCenter(DesktopNotifications::Server::Present, &notifications);
+        QVERIFY(center);
+        server()->setRefuse(true);
+        center->show(m_user.get(), QString::fromUtf8("<a.pdf>等待审批!"));
+        QTRY_COMPARE(popUpsOnScreen().size(), 1);
+        // Its click opens the approval page too.
+        QTest::mouseClick(popUpsOnScreen().first()->findChild<QLabel*>("labelMsg"), Qt::LeftButton);
+        QTRY_COMPARE(m_urls, QByteArrayList{kApprovalUrl});
+        QTRY_COMPARE(popUpsOnScreen().size(), 0);
+
+        // The server goes away: notices come as pop-ups from then on.
+        m_desktop->stopNotifications();
+        QTRY_COMPARE(notifications->server(), DesktopNotifications::Server::Absent);
+        center->show(m_user.get(), QString::fromUtf8("<b.pdf>审批通过!"));
+        // (asked again first: a server started on demand would start now)
+        QCOMPARE(notifications->server(), DesktopNotifications::Server::Asking);
+        QTRY_COMPARE(popUpsOnScreen().size(), 1);
+    }
+
+    void capturedJobAsksForAttention()
+    {
+        if (!m_x11)
+            QSKIP("Qt's own tray icon and the window manager's hints need X11 (no Xvfb)");
+        QVERIFY(m_desktop->startNotifications({"actions", "body"}));
+        QTRY_COMPARE(DesktopNotifications::instance()->server(),
+                     DesktopNotifications::Server::Present);
+        X11Desktop x11;
+        OtherProgram other;
+
+        // Another program holds the keyboard: the dialog comes up without taking it, marked
+        // urgent and announced by a notification, whose action brings it forward.
+        other.setActive(true);
+        QDialog dialog;
+        dialog.resize(200, 100);
+        Attention::request(&dialog, "打印任务", "收到新的打印任务");
+        dialog.show();
+        QTRY_COMPARE(server()->notifications().size(), 1);
+        const FakeNotificationServer::Notification n = server()->notifications().first();
+        QCOMPARE(n.summary + '|' + n.body, QString("打印任务|收到新的打印任务"));
+        QVERIFY(n.actions.contains("open"));
+        QTRY_VERIFY(x11.isUrgent(quint32(dialog.winId())));
+        QVERIFY(!dialog.isActiveWindow());
+        m_desktop->invokeAction(n.id, "open");
+        QTRY_VERIFY(dialog.isActiveWindow());
+        QTRY_VERIFY(!x11.isUrgent(quint32(dialog.winId())));
+        dialog.hide();
+        QTRY_COMPARE(server()->closeRequests(), QList<quint32>{n.id});
+
+        // Nobody else holds it: the dialog is active at once, without a notification.
+        other.setActive(false);
+        QDialog second;
+        Attention::request(&second, "打印任务", "收到新的打印任务");
+        second.show();
+        QTRY_VERIFY(second.isActiveWindow());
+        QTest::qWait(200);
+        QCOMPARE(server()->notifications().size(), 1);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // Before the application object: Qt connects to the bus and the display once.
+    PrivateSessionBus bus;
+    PrivateXDisplay display;
+    if (display.isRunning()) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+    }
+    QApplication app(argc, argv);
+    TestDesktop test(bus.isRunning(), display.isRunning());
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_desktop.moc"
