@@ -2,6 +2,7 @@
 
 #include "ClientConfig.h"
 #include "EventLog.h"
+#include "LogonForm.h"
 #include "OrixUser.h"
 #include "SafeFile.h"
 #include "SoapTransport.h"
@@ -195,7 +196,12 @@ ReadinessCheck::Server ReadinessCheck::configuredServer() const
     const OrixUser user; // reads the configuration and the remembered logon as a start does
     Server server;
     server.host = QByteArray(user.ServerAddress);
-    server.port = user.ServerPort[0] ? QByteArray(user.ServerPort) : QByteArray("8086");
+    server.port = QByteArray(user.ServerPort);
+    // A configured "host:port" is split as the logon dialog splits what it proposes.
+    if (server.port.isEmpty())
+        SplitServerText(QByteArray(user.ServerAddress), &server.host, &server.port);
+    if (server.port.isEmpty())
+        server.port = "8086";
     server.https = user.Config.UseSsl != 0;
     return server;
 }

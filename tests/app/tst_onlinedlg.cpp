@@ -599,11 +599,15 @@ private slots:
         m_root->writeConfig("[Main%20Window]\n2002=print.example.invalid\n[OPTION]\nSSL=1\n");
         ReadinessCheck check;
         ReadinessCheck::Server server = check.configuredServer();
-        QCOMPARE(server.host + ':' + server.port, QByteArray("print.example.invalid:8086"));
+        QCOMPARE(server.host + ' ' + server.port, QByteArray("print.example.invalid 8086"));
         QVERIFY(server.https);
+        m_root->writeConfig("[Main%20Window]\n2002=print.example.invalid:8443\n");
+        server = check.configuredServer();
+        QCOMPARE(server.host + ' ' + server.port, QByteArray("print.example.invalid 8443"));
+        QVERIFY(!server.https);
         QVERIFY(m_root->writeRememberedLogon("zhaoliu", 4321, kSeedPasswordDigest));
         server = check.configuredServer();
-        QCOMPARE(server.host + ':' + server.port, QByteArray("127.0.0.1:4321"));
+        QCOMPARE(server.host + ' ' + server.port, QByteArray("127.0.0.1 4321"));
     }
 
     // The queue on a CUPS server as the package makes it, and as it must not be.
