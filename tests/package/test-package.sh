@@ -106,7 +106,7 @@ purge() {
   local packages=()
   installed orixclient && packages+=(orixclient)
   installed orixclient-devserver && packages+=(orixclient-devserver)
-  [ ${#packages[@]} -eq 0 ] || "${APT[@]}" purge "${packages[@]}" "$@"
+  [ ${#packages[@]} -eq 0 ] || "${APT[@]}" purge "${packages[@]}"
 }
 
 cleanup() {
