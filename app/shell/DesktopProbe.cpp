@@ -1,8 +1,8 @@
 #include "DesktopProbe.h"
 
 #include <QDBusConnection>
-#include <QDBusInterface>
-#include <QDBusReply>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDeadlineTimer>
 
 namespace DesktopProbe
@@ -15,27 +15,36 @@ Report probe(int timeoutMs)
     if (!bus.isConnected())
         return report;
     const QDeadlineTimer deadline(timeoutMs);
-    const auto remaining = [&] { return int(qMax<qint64>(1, deadline.remainingTime())); };
+    // Plain messages: no introspection call that could wait without a bound.
+    const auto call = [&](const char* service, const char* path, const char* interface,
+                          const char* method, const QVariantList& arguments = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+        message.setArguments(arguments);
+        return bus.call(message, QDBus::Block, int(qMax<qint64>(1, deadline.remainingTime())));
+    };
 
-    QDBusInterface watcher("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                           "org.freedesktop.DBus.Properties", bus);
-    watcher.setTimeout(remaining());
-    const QDBusReply<QVariant> host =
-        watcher.call("Get", "org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered");
-    report.statusNotifierHost = host.isValid() && host.value().toBool();
+    const QDBusMessage host =
+        call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+             "org.freedesktop.DBus.Properties", "Get",
+             {"org.kde.StatusNotifierWatcher", "IsStatusNotifierHostRegistered"});
+    report.statusNotifierHost = host.type() == QDBusMessage::ReplyMessage &&
+                                !host.arguments().isEmpty() &&
+                                host.arguments().first().value<QDBusVariant>().variant().toBool();
 
-    QDBusInterface notifications("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                                 "org.freedesktop.Notifications", bus);
-    notifications.setTimeout(remaining());
-    const QDBusMessage info = notifications.call("GetServerInformation");
+    const QDBusMessage info =
+        call("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+             "org.freedesktop.Notifications", "GetServerInformation");
     if (info.type() == QDBusMessage::ReplyMessage && !info.arguments().isEmpty()) {
         report.notificationServer = true;
-        report.notificationServerName = info.arguments().value(0).toString();
-        notifications.setTimeout(remaining());
-        const QDBusReply<QStringList> capabilities = notifications.call("GetCapabilities");
-        if (capabilities.isValid())
-            report.notificationCapabilities = capabilities.value();
+        report.notificationServerName = info.arguments().first().toString();
+        const QDBusMessage capabilities =
+            call("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                 "org.freedesktop.Notifications", "GetCapabilities");
+        if (capabilities.type() == QDBusMessage::ReplyMessage &&
+            !capabilities.arguments().isEmpty())
+            report.notificationCapabilities = capabilities.arguments().first().toStringList();
     }
+    // The X11 system tray (XEmbed) is left to the desktop layer's probe.
     return report;
 }
 
