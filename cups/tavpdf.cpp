@@ -110,12 +110,13 @@ int OpenSpoolRoot(const std::string& path)
                 next = -1;
             }
         }
+        const int error = errno;
         close(fd);
         fd = next;
         if (fd < 0) {
             Log("ERROR", "cannot open %s (%s); job not written", path.substr(0, end).c_str(),
-                errno == ELOOP || errno == ENOTDIR ? "a link or not a folder"
-                                                   : std::strerror(errno));
+                error == ELOOP || error == ENOTDIR ? "a link or not a folder"
+                                                   : std::strerror(error));
             return -1;
         }
         struct stat st;
