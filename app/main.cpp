@@ -1,6 +1,7 @@
 #include "DisplayChoice.h"
 #include "OnlineDlg.h"
 #include "PortalPage.h"
+#include "ReadinessCheck.h"
 #include "SingleInstance.h"
 #include "StallProbe.h"
 #include "StartupWarmup.h"
@@ -10,6 +11,11 @@
 
 int main(int argc, char* argv[])
 {
+    // "--check": the readiness check for support staff; no window, no logon.
+    if (argc == 2 && qstrcmp(argv[1], "--check") == 0) {
+        QCoreApplication app(argc, argv);
+        return RunReadinessCheck();
+    }
     // The client draws nothing with OpenGL: without the GL integration of
     // the X11 platform it does not load the GL stack (tens of megabytes) and
     // starts faster. A choice of the user's own wins; programs started from

@@ -38,14 +38,40 @@ QByteArray signalFolder()
     return varTmp() + "/Tavlockfilepath";
 }
 
+namespace
+{
+
+QByteArray withoutTrailingSlashes(QByteArray path)
+{
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path;
+}
+
+} // namespace
+
 QByteArray privateFolder()
 {
-    QByteArray home = qgetenv("HOME");
-    while (home.size() > 1 && home.endsWith('/'))
-        home.chop(1);
+    const QByteArray home = withoutTrailingSlashes(qgetenv("HOME"));
     if (home.isEmpty())
         return QByteArray();
     return home + "/.local/share/OrixClient";
+}
+
+QByteArray stateFolder()
+{
+    const QByteArray state = withoutTrailingSlashes(qgetenv("XDG_STATE_HOME"));
+    if (state.startsWith('/'))
+        return (state == "/" ? QByteArray() : state) + "/OrixClient";
+    const QByteArray home = withoutTrailingSlashes(qgetenv("HOME"));
+    if (home.isEmpty())
+        return QByteArray();
+    return home + "/.local/state/OrixClient";
+}
+
+QByteArray cupsBackend()
+{
+    return rootPrefix() + "/usr/lib/cups/backend/tavpdf";
 }
 
 } // namespace SystemPaths

@@ -45,4 +45,14 @@ QByteArray signalFolder();
 // HOME is not set.
 QByteArray privateFolder();
 
+// The user's own folder of this client's state, "$XDG_STATE_HOME/OrixClient"
+// (the variable only when it is an absolute path), else
+// "$HOME/.local/state/OrixClient": the event log when the program folder
+// cannot take it. Empty when neither variable is set.
+QByteArray stateFolder();
+
+// "/usr/lib/cups/backend/tavpdf": the PDF printer's backend, which CUPS
+// runs as root only when its mode keeps everybody else out.
+QByteArray cupsBackend();
+
 } // namespace SystemPaths

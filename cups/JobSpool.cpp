@@ -83,6 +83,29 @@ bool IsPlainUserName(const std::string& name)
     return IsOptionName(name);
 }
 
+unsigned long ReadUidMin(const char* path)
+{
+    unsigned long uidMin = kDefaultUidMin;
+    std::ifstream in(path ? path : "");
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, 7, "UID_MIN") != 0)
+            continue;
+        const size_t value = line.find_first_not_of(" \t", start + 7);
+        if (value == std::string::npos || value == start + 7)
+            continue; // "UID_MIN" alone, or a longer key such as "UID_MINIMUM"
+        errno = 0;
+        char* end = nullptr;
+        const unsigned long n = std::strtoul(line.c_str() + value, &end, 10);
+        const bool number = line[value] >= '0' && line[value] <= '9';
+        if (number && errno == 0 && end != line.c_str() + value &&
+            (*end == '\0' || *end == ' ' || *end == '\t' || *end == '\r' || *end == '#'))
+            uidMin = n;
+    }
+    return uidMin < 1 ? 1 : uidMin;
+}
+
 std::string JobFolderName(std::time_t when, long jobId)
 {
     std::tm utc{};

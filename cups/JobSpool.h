@@ -26,6 +26,16 @@ std::string SpoolRoot(const char* prefix);
 // "." nor "..". Whether the user exists is checked separately.
 bool IsPlainUserName(const std::string& name);
 
+// The system's table of account ranges; its UID_MIN is the first uid of a
+// person's account, below it are root and the system accounts.
+constexpr const char* kLoginDefs = "/etc/login.defs";
+constexpr unsigned long kDefaultUidMin = 1000;
+
+// UID_MIN of the login.defs file at path: its last "UID_MIN <number>" line,
+// kDefaultUidMin when the file or the line is missing or the number is not
+// one. Never below 1: root is never a person.
+unsigned long ReadUidMin(const char* path);
+
 // Name of a finished job folder: UTC time stamp, then the job id padded to
 // ten digits ("20260306-081500-0000000042"), so that folders sort by name in
 // the order the jobs arrived.

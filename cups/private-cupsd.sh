@@ -16,7 +16,9 @@
 #
 # <backend> is the built backend (default: build/cups/tavpdf of this source
 # tree). The spool root is relocated to $ORIX_ROOT_PREFIX when that is set,
-# else to <dir>/root. <dir> is created 0755: the filters run as the user lp
+# else to <dir>/root. The queue is made as on a workstation: its operation
+# policy "authenticated" takes the job's owner from the socket peer's
+# credentials, so "lp -U <another user>" is refused. <dir> is created 0755: the filters run as the user lp
 # and must be able to reach the job files in it, and so must the users that
 # print through the socket, so every folder above it must be searchable by
 # everybody (/tmp is).
@@ -116,7 +118,7 @@ Printcap $dir/run/printcap
 User lp
 Group lp
 SystemGroup root
-PeerCred root-only
+PeerCred on
 FileDevice No
 SetEnv ORIX_ROOT_PREFIX $root
 EOF
@@ -152,6 +154,34 @@ MaxJobs 1000
     Order deny,allow
   </Limit>
 </Policy>
+# The queue's policy, as in Debian's stock cupsd.conf: creating a job needs
+# authentication, which over the socket is the peer's credentials (PeerCred
+# in cups-files.conf), so a local user prints without a password and only
+# under his own name.
+<Policy authenticated>
+  <Limit Create-Job Print-Job Print-URI Validate-Job>
+    AuthType Default
+    Order deny,allow
+  </Limit>
+  <Limit Send-Document Send-URI Hold-Job Release-Job Restart-Job Purge-Jobs Set-Job-Attributes Create-Job-Subscription Renew-Subscription Cancel-Subscription Get-Notifications Reprocess-Job Cancel-Current-Job Suspend-Current-Job Resume-Job Cancel-My-Jobs Close-Job CUPS-Move-Job CUPS-Get-Document>
+    AuthType Default
+    Require user @OWNER @SYSTEM
+    Order deny,allow
+  </Limit>
+  <Limit All>
+    AuthType Default
+    Require user @SYSTEM
+    Order deny,allow
+  </Limit>
+  <Limit Get-Jobs Get-Job-Attributes Get-Printer-Attributes CUPS-Get-Printers CUPS-Get-Default CUPS-Get-Classes CUPS-Get-Devices CUPS-Get-PPDs CUPS-Get-PPD>
+    Order deny,allow
+  </Limit>
+  <Limit Cancel-Job>
+    AuthType Default
+    Require user @OWNER @SYSTEM
+    Order deny,allow
+  </Limit>
+</Policy>
 EOF
 
   # setsid: the server does not die with the caller's terminal or process
@@ -172,7 +202,8 @@ EOF
   fi
 
   if ! CUPS_SERVER="$sock" ORIX_SERVERBIN="$dir/bin" ORIX_PPD_DIR="$dir/share/ppd" \
-      ORIX_ROOT_PREFIX="$root" bash "$HERE/../scripts/install-printer.sh" "$backend" \
+      ORIX_CUPSD_CONF="$dir/etc/cupsd.conf" ORIX_ROOT_PREFIX="$root" \
+      bash "$HERE/../scripts/install-printer.sh" "$backend" \
       >"$dir/log/install.out" 2>&1; then
     stop_server "$dir"
     die "the queue could not be installed: $(cat "$dir/log/install.out")"

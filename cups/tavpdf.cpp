@@ -9,7 +9,10 @@
 //
 // Installed with mode 0700 so that CUPS runs it as root: only root can create
 // the user's folder and hand it to the user. Everything after that is done
-// with the user's own rights, reading the document included.
+// with the user's own rights, reading the document included. Jobs of root
+// and of the system accounts (uid below UID_MIN of /etc/login.defs) are
+// refused, so no document is ever parsed with root's rights. The spool root
+// must be root's and closed to everybody else (see OpenSpoolRoot).
 //
 //   tavpdf                                            list the device (CUPS)
 //   tavpdf job-id user title copies options [file]    write one job
@@ -63,44 +66,96 @@ void Log(const char* level, const char* format, ...)
     std::fprintf(stderr, "%s: %s\n", level, text);
 }
 
-// Creates path and its missing parents, owned by root, 0755.
-bool MakeFolders(const std::string& path)
+// Opens the spool root (path, absolute), creating it and its missing parents
+// owned by root. Nobody but root may be able to change what lies on the way:
+// every folder above it must not be writable by its group or others unless
+// it is sticky (/tmp), and the spool root itself must be root's, a real
+// folder (not a link) that neither its group nor others can write. It is
+// made 0711: a user reaches his own folder in it, but nobody can list who
+// printed. Returns an open descriptor, or -1 after logging why.
+int OpenSpoolRoot(const std::string& path)
 {
-    std::string partial;
+    if (path.empty() || path[0] != '/') {
+        Log("ERROR", "the spool folder %s is not an absolute path", path.c_str());
+        return -1;
+    }
+    int fd = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     size_t pos = 0;
-    while (pos < path.size()) {
-        size_t next = path.find('/', pos + 1);
-        if (next == std::string::npos)
-            next = path.size();
-        partial = path.substr(0, next);
-        pos = next;
-        if (partial.empty() || partial == "/")
-            continue;
-        if (mkdir(partial.c_str(), 0755) == 0) {
+    while (fd >= 0) {
+        const size_t begin = path.find_first_not_of('/', pos);
+        if (begin == std::string::npos)
+            break;
+        size_t end = path.find('/', begin);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string name = path.substr(begin, end - begin);
+        const bool last = path.find_first_not_of('/', end) == std::string::npos;
+        pos = end;
+        // Links above the spool root are the system's to choose; the spool
+        // root itself is never followed.
+        const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (last ? O_NOFOLLOW : 0);
+        int next = openat(fd, name.c_str(), flags);
+        if (next < 0 && errno == ENOENT) {
+            if (mkdirat(fd, name.c_str(), last ? 0711 : 0755) != 0 && errno != EEXIST) {
+                Log("ERROR", "cannot create %s: %s", path.substr(0, end).c_str(),
+                    std::strerror(errno));
+                close(fd);
+                return -1;
+            }
+            next = openat(fd, name.c_str(), flags);
             // CUPS runs the backend with the group lp; the folders are root's.
-            if ((geteuid() == 0 && chown(partial.c_str(), 0, 0) != 0) ||
-                chmod(partial.c_str(), 0755) != 0)
-                return false;
-        } else if (errno != EEXIST) {
-            return false;
+            if (next >= 0 && ((geteuid() == 0 && fchown(next, 0, 0) != 0) ||
+                              fchmod(next, last ? 0711 : 0755) != 0)) {
+                close(next);
+                next = -1;
+            }
+        }
+        const int error = errno;
+        close(fd);
+        fd = next;
+        if (fd < 0) {
+            Log("ERROR", "cannot open %s (%s); job not written", path.substr(0, end).c_str(),
+                error == ELOOP || error == ENOTDIR ? "a link or not a folder"
+                                                   : std::strerror(error));
+            return -1;
+        }
+        struct stat st;
+        if (fstat(fd, &st) != 0) {
+            close(fd);
+            return -1;
+        }
+        const bool othersWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+        if (last ? st.st_uid != 0 || othersWrite : othersWrite && !(st.st_mode & S_ISVTX)) {
+            Log("ERROR",
+                "%s belongs to uid %u with mode %o: another user could put something in "
+                "the printer's way; job not written",
+                path.substr(0, end).c_str(), unsigned(st.st_uid), unsigned(st.st_mode & 07777));
+            close(fd);
+            return -1;
+        }
+        // An older installation made it 0755: nobody needs to list it.
+        if (last && (st.st_mode & 07777) != 0711 && fchmod(fd, 0711) != 0) {
+            Log("ERROR", "cannot make %s 0711: %s", path.c_str(), std::strerror(errno));
+            close(fd);
+            return -1;
         }
     }
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return fd;
 }
 
 // Opens the user's folder in the spool root, creating it (owned by the user,
 // 0700) when missing. An existing entry must be a real folder owned by the
 // user: a symbolic link or anybody else's folder is never used. Returns an
 // open descriptor of the folder, or -1 after logging why.
-int OpenUserFolder(const std::string& path, const Owner& user)
+int OpenUserFolder(int root, const std::string& path, const Owner& user)
 {
-    const bool created = mkdir(path.c_str(), 0700) == 0;
+    const char* name = user.name.c_str();
+    const bool created = mkdirat(root, name, 0700) == 0;
     if (!created && errno != EEXIST) {
         Log("ERROR", "cannot create %s: %s", path.c_str(), std::strerror(errno));
         return -1;
     }
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = openat(root, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         Log("ERROR", "%s is not a folder (a link or a file?); job not written", path.c_str());
         return -1;
@@ -116,7 +171,7 @@ int OpenUserFolder(const std::string& path, const Owner& user)
             Log("ERROR", "cannot give %s to %s: %s", path.c_str(), user.name.c_str(),
                 std::strerror(errno));
             close(fd);
-            rmdir(path.c_str());
+            unlinkat(root, name, AT_REMOVEDIR);
             return -1;
         }
         st.st_uid = user.uid;
@@ -311,6 +366,17 @@ int main(int argc, char* argv[])
     }
     const Owner owner{pw->pw_name, pw->pw_uid, pw->pw_gid};
 
+    // Root and the system accounts never print here: their job would be
+    // parsed with their rights, and no person's client watches their folder.
+    const unsigned long uidMin = JobSpool::ReadUidMin(JobSpool::kLoginDefs);
+    if (owner.uid == 0 || owner.uid < uidMin) {
+        Log("ERROR",
+            "job %ld: the owner \"%s\" (uid %u) is root or a system account (below UID_MIN "
+            "%lu); job not written",
+            jobId, owner.name.c_str(), unsigned(owner.uid), uidMin);
+        return CUPS_BACKEND_CANCEL;
+    }
+
     if (geteuid() != 0 && geteuid() != owner.uid) {
         Log("ERROR",
             "the backend runs as user %u and cannot write for %s: install it with mode "
@@ -330,13 +396,12 @@ int main(int argc, char* argv[])
     const JobSpool::PpdDefaults defaults = JobSpool::ReadPpdDefaults(std::getenv("PPD"));
 
     const std::string spoolRoot = JobSpool::SpoolRoot(std::getenv(JobSpool::kRootPrefixVariable));
-    if (!MakeFolders(spoolRoot)) {
-        Log("ERROR", "cannot create the spool folder %s: %s", spoolRoot.c_str(),
-            std::strerror(errno));
+    const int root = OpenSpoolRoot(spoolRoot);
+    if (root < 0)
         return CUPS_BACKEND_FAILED;
-    }
     const std::string userFolder = spoolRoot + owner.name;
-    const int folder = OpenUserFolder(userFolder, owner);
+    const int folder = OpenUserFolder(root, userFolder, owner);
+    close(root);
     if (folder < 0)
         return CUPS_BACKEND_FAILED;
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Re-renders the client's pictures (resources/images/*.png) from their vector
-# sources (resources/art/*.svg). The rendered PNGs are committed, so the build
+# Re-renders the client's pictures (resources/images/*.png) and the
+# application icon (resources/icons/hicolor/) from their vector sources
+# (resources/art/*.svg). The rendered PNGs are committed, so the build
 # never runs this; run it by hand after editing an SVG.
 # Needs rsvg-convert (Debian package librsvg2-bin).
 set -euo pipefail
@@ -66,3 +67,13 @@ while read -r name w h; do
   count=$((count + 1))
 done <<< "$SIZES"
 echo "rendered $count pictures into $OUT"
+
+# The application icon in the sizes of the hicolor theme, installed by the
+# package (the SVG itself goes to hicolor/scalable).
+ICONS="$ROOT/resources/icons/hicolor"
+for size in 16 22 24 32 48 64 128 256; do
+  mkdir -p "$ICONS/${size}x${size}/apps"
+  rsvg-convert --format=png --width="$size" --height="$size" \
+    --output="$ICONS/${size}x${size}/apps/orixclient.png" "$ART/ICON_Online.svg"
+done
+echo "rendered the application icon into $ICONS"

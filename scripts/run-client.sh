@@ -151,8 +151,18 @@ EOF
 # --- 4. the PDF printer ------------------------------------------------------------------
 # Jobs land in <spool root>/<job owner>; the client watches <spool root>/<last
 # component of $HOME>. The jobs are printed by this script's user, so the
-# client gets a home folder of that name when $HOME has another one.
+# client gets a home folder of that name when $HOME has another one. The
+# printer writes no job of root's (it would parse it with root's rights):
+# run as root, the script prints as the user who called sudo, else as nobody.
 PRINT_USER="$(id -un)"
+if [ "$(id -u)" -eq 0 ]; then
+  PRINT_USER="${SUDO_USER:-nobody}"
+  [ "$PRINT_USER" != root ] || PRINT_USER=nobody
+  # The user's folder as the printer makes it for the first job; made now,
+  # before the client (root here) would make it its own.
+  install -d -m 0700 -o "$PRINT_USER" -g "$(id -gn "$PRINT_USER")" \
+    "$ORIX_ROOT_PREFIX/var/spool/cups-pdf/$PRINT_USER"
+fi
 CLIENT_HOME="$HOME"
 if [ "${HOME##*/}" != "$PRINT_USER" ]; then
   CLIENT_HOME="$DEMO/home/$PRINT_USER"
@@ -181,8 +191,12 @@ say "Program folder: $PROGRAM_FOLDER"
 if [ -n "$CUPS_SOCK" ]; then
   if [ "$headless" = 0 ]; then
     LP="CUPS_SERVER=$CUPS_SOCK lp -d TavPDF <file>"
-    [ -n "${SUDO_USER:-}" ] && LP="sudo env $LP"
-    say "Print to the client (any PDF, text or PostScript file):"
+    if [ "$PRINT_USER" = "${SUDO_USER:-}" ]; then
+      say "Print to the client as $PRINT_USER (any PDF, text or PostScript file):"
+    else
+      LP="runuser -u $PRINT_USER -- env $LP"
+      say "Print to the client (any PDF, text or PostScript file readable by $PRINT_USER), as root:"
+    fi
     say "  $LP"
   fi
   say "Jobs are spooled to $ORIX_ROOT_PREFIX/var/spool/cups-pdf/$PRINT_USER"
@@ -242,7 +256,8 @@ if [ -n "$CUPS_SOCK" ]; then
     >"$SAMPLE"
   chmod 0644 "$SAMPLE"
   start_ms=$(($(date +%s%N) / 1000000))
-  CUPS_SERVER="$CUPS_SOCK" lp -d TavPDF -t "示例文档.txt" "$SAMPLE" >/dev/null
+  runuser -u "$PRINT_USER" -- env CUPS_SERVER="$CUPS_SOCK" lp -d TavPDF -t "示例文档.txt" "$SAMPLE" \
+    >/dev/null
   DIALOG=""
   for _ in $(seq 1 300); do
     DIALOG="$(xdotool search --name '^打印任务$' 2>/dev/null | head -n1 || true)"

@@ -9,3 +9,6 @@ cmake --build build -j"$(nproc)"
 (cd build && ctest --output-on-failure --timeout 600)
 # A few seconds of every fuzz target (scripts/fuzz.sh runs them for long).
 bash scripts/fuzz.sh --smoke
+# The Debian package: built, installed, printed through and purged (root on
+# a disposable machine only; it says why it skips otherwise).
+bash tests/package/test-package.sh

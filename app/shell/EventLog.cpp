@@ -1,13 +1,18 @@
 #include "EventLog.h"
 
+#include "SafeFile.h"
 #include "SystemPaths.h"
 #include "TextUtil.h"
 
 #include <QSettings>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -15,6 +20,69 @@ namespace
 struct InitialIniPath {
     InitialIniPath() { CopyText(INIPATH, sizeof INIPATH, SystemPaths::varTmp().constData()); }
 };
+
+const char kLogName[] = "AppLog.txt";
+
+QByteArray programLog()
+{
+    return SystemPaths::programFolder() + kLogName;
+}
+
+QByteArray userLog()
+{
+    const QByteArray folder = SystemPaths::stateFolder();
+    return folder.isEmpty() ? QByteArray() : folder + '/' + kLogName;
+}
+
+// AppLog.txt of the program folder opened for appending, or -1 with *check
+// telling why not (Missing: there is none and the user may not create it).
+int openProgramLog(SafeFile::Check* check)
+{
+    const QByteArray path = programLog();
+    int fd = SafeFile::OpenOwnedFile(path.constData(), O_WRONLY | O_APPEND, 0, check);
+    if (fd < 0 && *check == SafeFile::Check::Missing) {
+        // Created only where the user may create files; O_EXCL: never
+        // through a name that appeared meanwhile.
+        fd = open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  0600);
+        if (fd >= 0)
+            *check = SafeFile::Check::Ok;
+    }
+    return fd;
+}
+
+// The user's own log opened for appending length more bytes: moved to
+// AppLog.txt.1 first when it would grow beyond kUserLogLimit.
+int openUserLog(size_t length)
+{
+    const QByteArray folder = SystemPaths::stateFolder();
+    if (folder.isEmpty() ||
+        SafeFile::EnsurePrivateFolder(folder.constData()) != SafeFile::Check::Ok)
+        return -1;
+    const QByteArray path = userLog();
+    SafeFile::Check check;
+    int fd = SafeFile::OpenOwnedFile(path.constData(), O_WRONLY | O_APPEND | O_CREAT, 0600, &check);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size + long(length) > kUserLogLimit) {
+        close(fd);
+        rename(path.constData(), (path + ".1").constData());
+        fd = SafeFile::OpenOwnedFile(path.constData(), O_WRONLY | O_APPEND | O_CREAT, 0600, &check);
+    }
+    return fd;
+}
+
+void writeAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        data += n;
+        size -= size_t(n);
+    }
+}
 
 } // namespace
 
@@ -70,10 +138,34 @@ void LogEvent(int level, const char* format, ...)
         return;
     }
 
-    const QByteArray logPath = SystemPaths::programFolder() + "AppLog.txt";
-    FILE* log = fopen(logPath.constData(), "a+");
-    if (!log)
-        return;
-    fwrite(text, 1, length, log);
-    fclose(log);
+    SafeFile::Check check;
+    int fd = openProgramLog(&check);
+    if (fd < 0)
+        fd = openUserLog(length);
+    if (fd < 0)
+        return; // nowhere to write: the event is dropped
+    writeAll(fd, text, length);
+    close(fd);
+}
+
+QByteArray EventLogFile(QByteArray* reason)
+{
+    const QByteArray program = programLog();
+    const SafeFile::Check check = SafeFile::Inspect(program.constData());
+    const QByteArray folder = SystemPaths::programFolder();
+    QByteArray why;
+    if (check == SafeFile::Check::Ok) {
+        if (access(program.constData(), W_OK) == 0)
+            return program;
+        why = "the program folder's AppLog.txt is not writable";
+    } else if (check == SafeFile::Check::Missing) {
+        if (access(folder.constData(), W_OK | X_OK) == 0)
+            return program;
+        why = "the program folder is not writable";
+    } else {
+        why = QByteArray("the program folder's AppLog.txt is ") + SafeFile::Describe(check);
+    }
+    if (reason)
+        *reason = why;
+    return userLog();
 }

@@ -24,7 +24,22 @@ int GetPrivateProfileInt(const char* section, const char* key, int defaultValue,
 
 // printf-style event. The level L comes from [Debug] Level of the
 // configuration file, re-read on every call. L <= 10: events of level <= L
-// are appended to "AppLog.txt" in the program folder; L >= 11: events of
-// level <= L - 10 go to standard output. Each event is cut to fit 512 bytes
-// with the "\r\n" that is appended to it.
+// are appended to the log file (EventLogFile); L >= 11: events of level
+// <= L - 10 go to standard output. Each event is cut to fit 512 bytes with
+// the "\r\n" that is appended to it.
 void LogEvent(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// The file that events are appended to. "AppLog.txt" in the program folder
+// when this user can append to it safely: a regular file of the user's own
+// with one name that others cannot write, opened without following a link
+// (created when missing and the folder lets the user create it). Anything
+// else there (another user's file, a link, a FIFO), or a folder the user
+// cannot write (the installed, root-owned program folder), sends the events
+// to the user's own log "AppLog.txt" in SystemPaths::stateFolder() instead,
+// which is kept below kUserLogLimit bytes by moving it to "AppLog.txt.1"
+// when full. *reason (optional) tells in a few words why the user's log is
+// used. Nothing is created by this function; it predicts what LogEvent does.
+QByteArray EventLogFile(QByteArray* reason = nullptr);
+
+// Size at which the user's own log is moved aside to "AppLog.txt.1".
+constexpr long kUserLogLimit = 1024 * 1024;

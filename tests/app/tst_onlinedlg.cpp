@@ -9,10 +9,15 @@
 #include "OnlineDlg.h"
 #include "OrixUser.h"
 #include "PlantedObject.h"
+#include "PrivateCupsd.h"
 #include "QPrintJobMonitor.h"
 #include "RawHttpServer.h"
+#include "ReadinessCheck.h"
 #include "ServerMsgDlg.h"
 #include "SingleInstance.h"
+#include "SystemPaths.h"
+#include "TestFiles.h"
+#include "TestPki.h"
 #include "TestRoot.h"
 #include "TextUtil.h"
 
@@ -513,6 +518,234 @@ private slots:
         QFile log(root.programFolder() + "AppLog.txt");
         log.open(QIODevice::ReadOnly);
         QCOMPARE(log.readAll().contains("remembered logon: " + QFile::encodeName(path)), logged);
+    }
+
+    // --- the readiness check (OrixClientAPP --check) ---------------------------------------
+
+    // What it says about the files and folders of the workstation and the user.
+    void readinessLocalItems_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("says");
+        const auto row = [](const char* item, const char* setup, bool ok, const char* says) {
+            QTest::newRow(qPrintable(QString("%1: %2").arg(item, setup)))
+                << QString(item) << QString(setup) << ok << QString(says);
+        };
+        row("configuration", "missing", false, "OrixClientAPP.ini: missing");
+        row("configuration", "keys", true, "keys set: Debug/Level, Main Window/2002");
+        row("backend", "missing", false, "tavpdf: missing");
+        row("backend", "root 0700", true, "mode 0700: CUPS runs it as root");
+        row("backend", "root 0755", false, "would not run it as root");
+        row("backend", "root 0750", false, "would not run it as root");
+        row("backend", "nobody 0700", false, "would not run it as root");
+        row("spool", "no spool root", false, "cups-pdf: missing");
+        row("spool", "root 0711", true, "not there yet");
+        row("spool", "root 0711, user 0700", true, "the user's own");
+        row("spool", "root 0775", false, "the printer refuses to write under it");
+        row("spool", "nobody 0711", false, "the printer refuses to write under it");
+        row("spool", "root 0711, user's folder of nobody", false, "owned by another user");
+        row("spool", "root 0711, user 0770", false, "writable by other users");
+        row("single instance", "nothing yet", true, "lockfile-zhaoliu (not there yet)");
+        row("single instance", "lock file of nobody", true,
+            "owned by another user; the client uses");
+        row("remembered logon", "FIFO of nobody", true,
+            "Last.ini is not a plain file or folder; the client uses");
+    }
+
+    void readinessLocalItems()
+    {
+        QFETCH(QString, item);
+        QFETCH(QString, setup);
+        if ((setup.contains("nobody") || setup.contains("root")) && geteuid() != 0)
+            QSKIP("root's files and another user's objects need root (chown)");
+        TestRoot& root = *m_root;
+        const auto bytes = [](const QString& path) { return QFile::encodeName(path); };
+        const auto make = [&](const QString& path, const QString& owner, const QString& mode,
+                              bool folder) {
+            QVERIFY(folder ? QDir().mkpath(path) : writeFile(path, "#!/bin/sh\n"));
+            QCOMPARE(chmod(bytes(path).constData(), mode_t(mode.toUInt(nullptr, 8))), 0);
+            if (owner == "nobody")
+                QCOMPARE(lchown(bytes(path).constData(), PlantedObject::kOtherUser,
+                                PlantedObject::kOtherUser),
+                         0);
+        };
+        const QStringList words = setup.split(QRegularExpression("[ ,]+"));
+        ReadinessCheck check;
+        ReadinessCheck::Item result;
+        if (item == "configuration") {
+            if (setup == "keys")
+                root.writeConfig("[Main%20Window]\n2002=print.example.invalid\n[Debug]\nLevel=4\n");
+            result = check.configuration();
+        } else if (item == "backend") {
+            if (setup != "missing")
+                make(QString::fromUtf8(SystemPaths::cupsBackend()), words[0], words[1], false);
+            result = check.backend();
+        } else if (item == "spool") {
+            const QString spool = QString::fromUtf8(SystemPaths::spoolRoot());
+            if (setup != "no spool root")
+                make(spool, words[0], words[1], true);
+            if (setup.contains("user"))
+                make(spool + "zhaoliu", setup.contains("nobody") ? "nobody" : "root",
+                     setup.contains("nobody") ? "0700" : words.last(), true);
+            result = check.spoolFolder();
+        } else if (item == "single instance") {
+            if (setup.contains("nobody"))
+                QVERIFY(PlantedObject::plant(root.varTmp() + "/lockfile-zhaoliu", "file", true));
+            result = check.singleInstance();
+        } else {
+            QVERIFY(PlantedObject::plant(root.varTmp() + "/Last.ini", "fifo", true));
+            result = check.rememberedLogon();
+        }
+        QFETCH(bool, ok);
+        QVERIFY2(result.verdict ==
+                     (ok ? ReadinessCheck::Verdict::Ok : ReadinessCheck::Verdict::Fail),
+                 qPrintable(ReadinessCheck::format(result)));
+        QFETCH(QString, says);
+        QVERIFY2(result.detail.contains(says), qPrintable(result.detail));
+    }
+
+    // The server as the client would reach it: the name resolves and an HTTP answer comes, over
+    // TLS only with a certificate the client accepts; never longer than the check's bound.
+    void readinessServer_data()
+    {
+        QTest::addColumn<QString>("server"); // dev, https:<certificate>[!], silent, closed, none
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("development server") << "dev" << true << "answered HTTP";
+        QTest::newRow("by name") << "localhost" << true << "answered HTTP";
+        QTest::newRow("no address") << "none" << false << "no server address";
+        QTest::newRow("nothing listens") << "closed" << false << "connect";
+        QTest::newRow("accepted, never answered") << "silent" << false << "";
+        QTest::newRow("https") << "https:loopback" << true << "certificate accepted";
+        QTest::newRow("https, authority not trusted") << "https:loopback!" << false << "";
+        QTest::newRow("https, certificate of another host") << "https:elsewhere" << false << "";
+    }
+
+    void readinessServer()
+    {
+        QFETCH(QString, server);
+        QTemporaryDir pki;
+        const auto file = [&](const QString& name) { return pki.filePath(name); };
+        DevServerProcess tlsServer;
+        RawHttpServer silent;
+        silent.closeWithoutReply();
+        ReadinessCheck check;
+        check.timeoutMs = 1500;
+        ReadinessCheck::Server target{"127.0.0.1", QByteArray::number(m_server.port()), false};
+        const QByteArray oldTrust = qgetenv("SSL_CERT_FILE");
+        const auto restore = qScopeGuard([&] { qputenv("SSL_CERT_FILE", oldTrust); });
+        if (server.startsWith("https:")) {
+            QVERIFY(TestPki::makeCertificate(pki.path(), "ca"));
+            QVERIFY(TestPki::makeCertificate(pki.path(), "loopback", "IP:127.0.0.1"));
+            QVERIFY(TestPki::makeCertificate(pki.path(), "elsewhere", "DNS:print.example.invalid"));
+            const QString certificate = server.mid(6).remove('!');
+            tlsServer.setTls(file(certificate + ".pem"), file(certificate + ".key"));
+            QVERIFY2(tlsServer.start(), qPrintable(tlsServer.errorString()));
+            target.port = QByteArray::number(tlsServer.port());
+            target.https = true;
+            if (server.endsWith('!'))
+                qunsetenv("SSL_CERT_FILE");
+            else
+                qputenv("SSL_CERT_FILE", QFile::encodeName(file("ca.pem")));
+        } else if (server == "localhost") {
+            target.host = "localhost";
+        } else if (server == "none") {
+            target.host.clear();
+        } else if (server == "closed") {
+            target.port = QByteArray::number(RawHttpServer().port()); // nobody listens any more
+        } else if (server == "silent") {
+            target.port = silent.portText();
+        }
+        const ReadinessCheck::Item result = check.server(target);
+        QFETCH(bool, ok);
+        QVERIFY2(result.verdict ==
+                     (ok ? ReadinessCheck::Verdict::Ok : ReadinessCheck::Verdict::Fail),
+                 qPrintable(ReadinessCheck::format(result)));
+        QFETCH(QString, says);
+        QVERIFY2(result.detail.contains(says), qPrintable(result.detail));
+    }
+
+    // The server the client would use: the remembered logon's, https from the configuration.
+    void readinessConfiguredServer()
+    {
+        m_root->writeConfig("[Main%20Window]\n2002=print.example.invalid\n[OPTION]\nSSL=1\n");
+        ReadinessCheck check;
+        ReadinessCheck::Server server = check.configuredServer();
+        QCOMPARE(server.host + ' ' + server.port, QByteArray("print.example.invalid 8086"));
+        QVERIFY(server.https);
+        m_root->writeConfig("[Main%20Window]\n2002=print.example.invalid:8443\n");
+        server = check.configuredServer();
+        QCOMPARE(server.host + ' ' + server.port, QByteArray("print.example.invalid 8443"));
+        QVERIFY(!server.https);
+        QVERIFY(m_root->writeRememberedLogon("zhaoliu", 4321, kSeedPasswordDigest));
+        server = check.configuredServer();
+        QCOMPARE(server.host + ' ' + server.port, QByteArray("127.0.0.1 4321"));
+    }
+
+    // The queue on a CUPS server as the package makes it, and as it must not be.
+    void readinessQueue()
+    {
+        if (geteuid() != 0)
+            QSKIP("the private CUPS server needs root");
+        const QByteArray oldServer = qgetenv("CUPS_SERVER");
+        const auto restore = qScopeGuard([&] { qputenv("CUPS_SERVER", oldServer); });
+        ReadinessCheck check;
+        check.timeoutMs = 3000;
+        qputenv("CUPS_SERVER", QFile::encodeName(m_root->path() + "/no-such-socket"));
+        ReadinessCheck::Item result = check.queue();
+        QVERIFY2(result.verdict == ReadinessCheck::Verdict::Fail &&
+                     result.detail.contains("does not answer"),
+                 qPrintable(result.detail));
+
+        PrivateCupsd cups;
+        QVERIFY2(cups.start(m_root->path()), qPrintable(cups.errorString()));
+        result = check.queue();
+        QVERIFY2(result.verdict == ReadinessCheck::Verdict::Ok, qPrintable(result.detail));
+        QVERIFY2(result.detail.contains("device tavpdf:/"), qPrintable(result.detail));
+        QVERIFY2(check.versions().detail.contains("CUPS server CUPS/"),
+                 qPrintable(check.versions().detail));
+        const auto lpadmin = [&](const QStringList& args) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("CUPS_SERVER", cups.server());
+            p.setProcessEnvironment(env);
+            p.start("lpadmin", args);
+            return p.waitForFinished(30000) && p.exitCode() == 0;
+        };
+        QVERIFY(lpadmin({"-p", "TavPDF", "-o", "printer-op-policy=default"}));
+        result = check.queue();
+        QVERIFY2(result.verdict == ReadinessCheck::Verdict::Fail &&
+                     result.detail.contains("under another user's name"),
+                 qPrintable(result.detail));
+        QVERIFY(lpadmin({"-x", "TavPDF"}));
+        result = check.queue();
+        QVERIFY2(result.verdict == ReadinessCheck::Verdict::Fail &&
+                     result.detail.contains("no queue TavPDF"),
+                 qPrintable(result.detail));
+    }
+
+    // Tray and notifications from what the desktop offers; one line per item; the exit status.
+    void readinessDesktopAndStatus()
+    {
+        DesktopProbe::Report desktop;
+        QCOMPARE(ReadinessCheck::tray(desktop).verdict, ReadinessCheck::Verdict::Fail);
+        QCOMPARE(ReadinessCheck::notifications(desktop).verdict, ReadinessCheck::Verdict::Fail);
+        desktop.xembedTray = true;
+        desktop.notificationServer = true;
+        desktop.notificationServerName = "dunst";
+        desktop.notificationCapabilities = QStringList{"body", "actions"};
+        QCOMPARE(ReadinessCheck::tray(desktop).verdict, ReadinessCheck::Verdict::Ok);
+        const ReadinessCheck::Item notices = ReadinessCheck::notifications(desktop);
+        QCOMPARE(ReadinessCheck::format(notices),
+                 QString("ok    notifications    dunst (body, actions)"));
+        QVector<ReadinessCheck::Item> items{notices, ReadinessCheck().log()};
+        QCOMPARE(items.last().verdict, ReadinessCheck::Verdict::Info);
+        QCOMPARE(ReadinessCheck::exitStatus(items), 0);
+        items << ReadinessCheck::tray(DesktopProbe::Report());
+        QCOMPARE(ReadinessCheck::exitStatus(items), 1);
+        QVERIFY(ReadinessCheck::format(items.last()).startsWith("FAIL  tray "));
     }
 };
 

@@ -2,13 +2,16 @@
 // "nobody" through a private CUPS server (needs root, else those cases skip).
 
 #include "JobSpool.h"
+#include "LocalUser.h"
 #include "PdfPages.h"
+#include "PlantedObject.h"
 #include "PrivateCupsd.h"
 #include "SamplePdf.h"
 #include "TestFiles.h"
 
 #include <QtTest>
 
+#include <cups/backend.h>
 #include <cups/cups.h>
 #include <pwd.h>
 #include <sys/inotify.h>
@@ -53,6 +56,7 @@ class TestCupsBackend : public QObject
     QTemporaryDir m_root;
     PrivateCupsd m_cups;
     QString m_spool;
+    LocalUser m_victim; // whose name another user tries to print under
 
 private slots:
     void initTestCase()
@@ -87,6 +91,63 @@ private slots:
         QTEST(parsed.value("title"), "readBack");
         QCOMPARE(parsed.value("after"), QString("1"));
         QCOMPARE(parsed.size(), 2);
+    }
+
+    // The names that may become a folder of the spool root, whether or not such a user exists.
+    void plainUserNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("plain");
+        const auto row = [](const char* label, const QString& name, bool plain) {
+            QTest::newRow(label) << name << plain;
+        };
+        row("letters", "alice", true);
+        row("every allowed character", "A.z_0-9", true);
+        row("dot inside, first", ".profile", true);
+        row("255 characters", QString(255, 'a'), true);
+        row("256 characters", QString(256, 'a'), false);
+        row("empty", "", false);
+        row("dot", ".", false);
+        row("dot dot", "..", false);
+        row("leading dash", "-rf", false);
+        row("slash", "a/b", false);
+        row("path", "../escaped", false);
+        row("blank", "al ice", false);
+        row("line break", "al\nice", false);
+        row("non-ASCII", "张三", false);
+        row("nul inside", QString::fromLatin1("root\0x", 6), false);
+    }
+
+    void plainUserNames()
+    {
+        QFETCH(QString, name);
+        const QByteArray bytes = name.toUtf8();
+        QTEST(JobSpool::IsPlainUserName(std::string(bytes.constData(), size_t(bytes.size()))),
+              "plain");
+    }
+
+    // Where a person's account starts: UID_MIN of login.defs, else 1000, never 0.
+    void firstPersonUid_data()
+    {
+        QTest::addColumn<QByteArray>("loginDefs"); // "-": no file
+        QTest::addColumn<int>("uidMin");
+        QTest::newRow("no file") << QByteArray("-") << 1000;
+        QTest::newRow("set") << QByteArray("UID_MAX 60000\nUID_MIN\t\t 500\n") << 500;
+        QTest::newRow("last one counts") << QByteArray("UID_MIN 500\nUID_MIN 2000 # x\n") << 2000;
+        QTest::newRow("commented out") << QByteArray("#UID_MIN 5\n# UID_MIN 6\n") << 1000;
+        QTest::newRow("other keys") << QByteArray("SYS_UID_MIN 100\nUID_MINIMUM 7\n") << 1000;
+        QTest::newRow("not a number") << QByteArray("UID_MIN -5\nUID_MIN 12x\n") << 1000;
+        QTest::newRow("zero") << QByteArray("UID_MIN 0\n") << 1;
+    }
+
+    void firstPersonUid()
+    {
+        QFETCH(QByteArray, loginDefs);
+        const QString path = m_root.path() + "/login.defs";
+        QFile::remove(path);
+        if (loginDefs != "-")
+            QVERIFY(writeFile(path, loginDefs));
+        QTEST(int(JobSpool::ReadUidMin(QFile::encodeName(path).constData())), "uidMin");
     }
 
     // PageSize, Duplex and ColorModel from the job's choices, else the queue's defaults.
@@ -197,6 +258,7 @@ private slots:
         close(events);
 
         const QString owner = QString::number(nobody->pw_uid);
+        QCOMPARE(ownerAndMode(m_spool.chopped(1)), "0 711"); // nobody lists who printed
         QCOMPARE(ownerAndMode(userFolder), owner + " 700");
         QVERIFY(entries(userFolder).filter(QRegularExpression("^\\.")).isEmpty());
         const QStringList folders = QDir(userFolder)
@@ -221,47 +283,125 @@ private slots:
         }
     }
 
+    // The backend run the way cupsd runs it (root, the job's owner in argv[2]); its exit status.
+    int runBackend(const QString& owner, const QString& document)
+    {
+        QProcess backend;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ORIX_ROOT_PREFIX", m_root.path());
+        backend.setProcessEnvironment(env);
+        backend.start(ORIX_TAVPDF_BACKEND, {"77", owner, "refused.pdf", "1", "", document});
+        if (!backend.waitForFinished(30000) || backend.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return backend.exitCode();
+    }
+
+    // Owners that never get a job folder, and spool folders another user could have put in the
+    // printer's way: nothing is written, nothing planted is followed or changed.
     void refusedJobWritesNothing_data()
     {
-        QTest::addColumn<QString>("owner");
-        QTest::addColumn<QString>("planted"); // what stands in the owner's place
-        QTest::newRow("unknown user") << "tavpdf-no-such-user"
-                                      << "";
-        QTest::newRow("path as user") << "../escaped"
-                                      << "";
-        QTest::newRow("link in place of the folder") << "daemon"
-                                                     << "link";
-        QTest::newRow("folder of another user") << "bin"
-                                                << "folder";
+        QTest::addColumn<QString>("printedBy"); // "lp as <user>", or "backend" run as cupsd does
+        QTest::addColumn<QString>("owner");     // "victim": the throwaway user
+        QTest::addColumn<QString>("planted");   // what stands in the owner's or the printer's way
+        QTest::addColumn<bool>("written");
+        const auto row = [](const char* name, const char* by, const char* owner,
+                            const char* planted, bool written = false) {
+            QTest::newRow(name) << QString(by) << QString(owner) << QString(planted) << written;
+        };
+        row("lp -U another user", "lp as nobody", "victim", "");
+        row("lp -U root", "lp as nobody", "root", "");
+        row("root's own job", "lp as root", "root", "");
+        row("control: a user's job", "backend", "victim", "", true);
+        row("system account", "backend", "daemon", "");
+        row("root", "backend", "root", "");
+        row("unknown user", "backend", "tavpdf-no-such-user", "");
+        row("path as user", "backend", "../escaped", "");
+        row("link in place of the folder", "backend", "victim", "link");
+        row("folder of another user", "backend", "victim", "folder");
+        row("spool root of another user", "backend", "victim", "root of nobody");
+        row("spool root writable by its group", "backend", "victim", "root mode 775");
+        row("spool root writable by everybody", "backend", "victim", "root mode 1777");
+        row("link in place of the spool root", "backend", "victim", "root link");
     }
 
     void refusedJobWritesNothing()
     {
+        QFETCH(QString, printedBy);
         QFETCH(QString, owner);
         QFETCH(QString, planted);
+        QFETCH(bool, written);
         if (m_cups.cannotRun())
             QSKIP(qPrintable("no private CUPS server: " + m_cups.errorString()));
+        if (owner == "victim") {
+            if (m_victim.name().isEmpty() && !m_victim.create("v"))
+                QFAIL(qPrintable(m_victim.errorString()));
+            owner = m_victim.name();
+        }
         const QString document = m_cups.folder() + "/refused.pdf";
         QVERIFY(writeFile(document, SamplePdf(1)));
-        QVERIFY(QDir().mkpath(m_spool));
-        const QString target = m_root.path() + "/elsewhere-" + owner.right(3);
-        const QString place = m_spool + owner;
-        QVERIFY(QDir().mkpath(target));
-        if (planted == "link")
-            QVERIFY(QFile::link(target, place));
-        else if (planted == "folder")
-            QVERIFY(QDir().mkpath(place)); // root's, not the user's
-        const QStringList before = entries(m_root.path()) + entries(m_spool);
+        QFile(document).setPermissions(QFile(document).permissions() | QFile::ReadOther);
 
-        const int job = m_cups.print({"-U", owner, document});
-        QVERIFY2(job > 0, qPrintable(m_cups.errorString()));
-        const int state = m_cups.waitForJob(job);
-        QVERIFY2(state == IPP_JSTATE_ABORTED || state == IPP_JSTATE_CANCELED,
-                 qPrintable(QString("job state %1").arg(state)));
-        QCOMPARE(entries(m_root.path()) + entries(m_spool), before);
+        // The spool root as the installation makes it, then what another user put there.
+        const QString spool = m_spool.chopped(1);
+        const QString target = m_root.path() + "/elsewhere";
+        const QString place = m_spool + owner;
+        const auto restore = qScopeGuard([&] {
+            QFile::remove(spool);
+            QDir(target).removeRecursively();
+            QDir(spool).removeRecursively();
+            QDir().mkpath(spool);
+            chmod(QFile::encodeName(spool).constData(), 0711);
+        });
+        QDir(spool).removeRecursively();
+        QVERIFY(QDir().mkpath(spool));
+        QCOMPARE(chmod(QFile::encodeName(spool).constData(), 0711), 0);
+        QVERIFY(QDir().mkpath(target));
+        const QByteArray nobody = "nobody";
+        const passwd* pw = getpwnam(nobody.constData());
+        QVERIFY(pw);
+        if (planted == "link") {
+            QVERIFY(QFile::link(target, place));
+        } else if (planted == "folder") {
+            QVERIFY(QDir().mkpath(place)); // root's, not the owner's
+        } else if (planted == "root of nobody") {
+            QCOMPARE(chown(QFile::encodeName(spool).constData(), pw->pw_uid, pw->pw_gid), 0);
+        } else if (planted.startsWith("root mode ")) {
+            const mode_t mode = mode_t(planted.mid(10).toUInt(nullptr, 8));
+            QCOMPARE(chmod(QFile::encodeName(spool).constData(), mode), 0);
+        } else if (planted == "root link") {
+            QVERIFY(QDir(spool).removeRecursively());
+            QCOMPARE(chown(QFile::encodeName(target).constData(), pw->pw_uid, pw->pw_gid), 0);
+            QVERIFY(QFile::link(target, spool));
+        }
+        const QString before = PlantedObject::snapshot(m_root.path());
+
+        if (printedBy == "backend") {
+            const int status = runBackend(owner, document);
+            QCOMPARE(status == CUPS_BACKEND_OK, written);
+        } else {
+            const QString user = printedBy.section(' ', 2);
+            const QStringList args{"-U", owner, document};
+            const int job = m_cups.print(args, user == "root" ? QString() : user);
+            if (user == "root") {
+                // cupsd takes the job; the backend refuses it.
+                QVERIFY2(job > 0, qPrintable(m_cups.errorString()));
+                const int state = m_cups.waitForJob(job);
+                QVERIFY2(state == IPP_JSTATE_ABORTED || state == IPP_JSTATE_CANCELED,
+                         qPrintable(QString("job state %1").arg(state)));
+            } else {
+                // cupsd knows who asks: no job at all.
+                QCOMPARE(job, 0);
+                QVERIFY2(m_cups.errorString().contains("Unauthorized"),
+                         qPrintable(m_cups.errorString()));
+            }
+        }
+        if (written) {
+            QCOMPARE(QDir(place).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+            QCOMPARE(ownerAndMode(spool), "0 711");
+            return;
+        }
+        QCOMPARE(PlantedObject::snapshot(m_root.path()), before);
         QCOMPARE(entries(target), QStringList());
-        QVERIFY(planted != "link" || QFileInfo(place).isSymLink());
-        QVERIFY(planted != "folder" || entries(place).isEmpty());
     }
 };
 

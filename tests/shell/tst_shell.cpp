@@ -4,6 +4,7 @@
 #include "DevServerProcess.h"
 #include "EventLog.h"
 #include "PlantedObject.h"
+#include "TestFiles.h"
 #include "TestRoot.h"
 
 #include <QtTest>
@@ -155,6 +156,92 @@ private slots:
         QCOMPARE(logFile(root),
                  "dlopen:100% %s %n broken\n\r\nlogout-user:" + QByteArray(497, 'n') + "\r\n" +
                      QByteArray("审").repeated(169) + "\r\n");
+    }
+
+    // AppLog.txt of the program folder is appended to only when it is the user's own file; what
+    // another user put there is never written through nor waited on: the user's own log instead.
+    void logFileOnlyTheUsersOwn_data()
+    {
+        QTest::addColumn<QString>("kind"); // what stands at AppLog.txt; "": nothing
+        QTest::addColumn<bool>("foreign");
+        QTest::addColumn<bool>("programLog"); // the events go to the program folder's file
+        QTest::newRow("none: created") << "" << false << true;
+        QTest::newRow("the user's own file") << "file" << false << true;
+        QTest::newRow("file of another user") << "file" << true << false;
+        QTest::newRow("FIFO of another user") << "fifo" << true << false;
+        QTest::newRow("link to a file of the user") << "link" << false << false;
+        QTest::newRow("link of another user") << "link" << true << false;
+        QTest::newRow("folder") << "folder" << false << false;
+        QTest::newRow("file everybody may write") << "shared file" << false << false;
+    }
+
+    void logFileOnlyTheUsersOwn()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, foreign);
+        QFETCH(bool, programLog);
+        if (foreign && geteuid() != 0)
+            QSKIP("planting another user's object needs root (chown to nobody)");
+        TestRoot& root = *m_root;
+        root.writeConfig("[Debug]\nLevel=4\n");
+        const QString program = root.programFolder() + "AppLog.txt";
+        const QString target = root.path() + "/target.txt";
+        QVERIFY(writeFile(target, "mine\n"));
+        if (kind == "shared file") {
+            QVERIFY(PlantedObject::plant(program, "file", false, "old\n"));
+            QVERIFY(QFile(program).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::WriteOther));
+        } else if (!kind.isEmpty()) {
+            QVERIFY(PlantedObject::plant(program, kind, foreign, "old\n", target));
+        }
+        const QString planted = PlantedObject::snapshot(program);
+        const QString userLog = root.home() + "/.local/state/OrixClient/AppLog.txt";
+        QByteArray reason;
+        QCOMPARE(QString::fromUtf8(EventLogFile(&reason)), programLog ? program : userLog);
+        QCOMPARE(reason.isEmpty(), programLog);
+
+        LogEvent(4, "login-user:%s, %d\n", "alice", 0);
+        if (programLog) {
+            QVERIFY(logFile(root).endsWith("login-user:alice, 0\n\r\n"));
+            QVERIFY(!QFile::exists(userLog));
+            return;
+        }
+        QCOMPARE(PlantedObject::snapshot(program), planted);
+        QCOMPARE(readFile(target), QByteArray("mine\n"));
+        QCOMPARE(readFile(userLog), QByteArray("login-user:alice, 0\n\r\n"));
+        struct stat st;
+        QVERIFY(stat(QFile::encodeName(userLog).constData(), &st) == 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0600));
+    }
+
+    // The user's own log: under $XDG_STATE_HOME when that is an absolute path, kept below its
+    // limit by one older file.
+    void userLogPlaceAndLimit()
+    {
+        TestRoot& root = *m_root;
+        root.writeConfig("[Debug]\nLevel=4\n");
+        QVERIFY(PlantedObject::plant(root.programFolder() + "AppLog.txt", "link", false, {},
+                                     root.path() + "/elsewhere.txt"));
+        const QByteArray oldState = qgetenv("XDG_STATE_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", oldState); });
+        qputenv("XDG_STATE_HOME", "relative/state");
+        QCOMPARE(EventLogFile(),
+                 QFile::encodeName(root.home()) + "/.local/state/OrixClient/AppLog.txt");
+        const QString state = root.path() + "/state";
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state + "/"));
+        const QString log = state + "/OrixClient/AppLog.txt";
+        QCOMPARE(QString::fromUtf8(EventLogFile()), log);
+
+        const QByteArray filler(int(kUserLogLimit) - 10, 'f');
+        QVERIFY(QDir().mkpath(state + "/OrixClient"));
+        QVERIFY(writeFile(log, filler));
+        LogEvent(4, "a\n"); // 4 bytes: still fits
+        LogEvent(4, "the one too many\n");
+        QCOMPARE(readFile(log + ".1"), filler + "a\n\r\n");
+        QCOMPARE(readFile(log), QByteArray("the one too many\n\r\n"));
+        LogEvent(4, "b\n");
+        QCOMPARE(readFile(log), QByteArray("the one too many\n\r\nb\n\r\n"));
+        QCOMPARE(readFile(log + ".1").size(), filler.size() + 4);
     }
 
     void secondStartSignalsTheFirst()

@@ -1,0 +1,356 @@
+#!/usr/bin/env bash
+# The Debian package on this machine, the way an administrator uses it:
+#   1. builds it (scripts/package.sh, DEB_BUILD_OPTIONS=nocheck: the tests
+#      already ran), checks paths, modes, conffiles and dependencies, lintian;
+#   2. starts the system's cupsd when it does not run (without systemd: its
+#      init script), installs the packages with apt, checks the queue TavPDF;
+#   3. runs "OrixClientAPP --check" as a fresh local user against the
+#      development server of the second package (without a desktop only the
+#      tray and notification lines may fail);
+#   4. prints a PDF with lp as that user and checks the job folder; then the
+#      refused cases: another user's "lp -U <first user>", "lp -U root", a
+#      job of root and one of a system account write nothing;
+#   5. purges the packages and checks that the queue, the autostart entry,
+#      the program and the configuration are gone, the user's unhandled job
+#      is kept and reported, and nothing it started still runs.
+# Whatever the outcome, it removes what it added (packages and what apt
+# installed for them, users, the server it started, cupsd when it started
+# it). A package left installed by an earlier run is purged first.
+#
+# Needs root on a Debian machine that may be changed (CI); skips otherwise.
+# Prints the figures at the end: package size, build, install and whole
+# test time.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+OUT="$ROOT/build/package"
+USER_A=orixpkga # prints
+USER_B=orixpkgb # tries to print under A's name
+SPOOL=/var/spool/cups-pdf
+PROGRAM_FOLDER="/Library/Application Support/TavPrint Driver"
+
+say() { printf 'package test: %s\n' "$*"; }
+fail() { say "FAILED: $*" >&2; exit 1; }
+check() { # check DESCRIPTION COMMAND...: runs the command, fails the test when it fails
+  local what="$1"
+  shift
+  "$@" || fail "$what"
+}
+
+if [ "$(id -u)" -ne 0 ]; then
+  say "SKIP: needs root (it installs the package, creates users and starts cupsd; run it on a disposable machine)"
+  exit 0
+fi
+if ! command -v apt-get >/dev/null || ! command -v dpkg-deb >/dev/null; then
+  say "SKIP: not a Debian machine (no apt-get or dpkg-deb)"
+  exit 0
+fi
+# The system's paths and the system's CUPS, never a relocated root or a private server.
+unset ORIX_ROOT_PREFIX CUPS_SERVER
+export DEBIAN_FRONTEND=noninteractive
+APT=(apt-get -o DPkg::Lock::Timeout=300 -y -qq)
+T0=$(date +%s%N)
+ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
+
+WORK="$(mktemp -d /tmp/orix-package-test-XXXXXX)"
+chmod 0755 "$WORK"
+STARTED_CUPSD=""
+SERVER_PID=""
+NEW_PACKAGES=()
+SPOOL_EXISTED=""
+[ -e "$SPOOL" ] && SPOOL_EXISTED=1
+
+# True while process $1 runs (a zombie nobody reaped counts as ended).
+alive() {
+  local state
+  state="$(ps -o stat= -p "${1:-0}" 2>/dev/null)" || return 1
+  [ -n "$state" ] && [[ "$state" != Z* ]]
+}
+installed() { dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q "install ok installed"; }
+cupsd_answers() { lpstat -r 2>/dev/null | grep -q "is running"; }
+
+start_cupsd() {
+  cupsd_answers && return 0
+  if [ -x /etc/init.d/cups ]; then
+    /etc/init.d/cups start >/dev/null
+  else
+    cupsd
+  fi
+  STARTED_CUPSD=1
+  for _ in $(seq 1 100); do
+    cupsd_answers && return 0
+    sleep 0.1
+  done
+  fail "the system's cupsd did not start"
+}
+
+stop_cupsd() {
+  [ -n "$STARTED_CUPSD" ] || return 0
+  if [ -x /etc/init.d/cups ]; then
+    /etc/init.d/cups stop >/dev/null 2>&1 || true
+  elif [ -f /run/cups/cupsd.pid ]; then
+    kill "$(cat /run/cups/cupsd.pid)" 2>/dev/null || true
+  fi
+  STARTED_CUPSD=""
+}
+
+remove_users() {
+  local user
+  for user in "$USER_A" "$USER_B"; do
+    id "$user" >/dev/null 2>&1 && userdel -r "$user" >/dev/null 2>&1
+    rm -rf "${SPOOL:?}/$user"
+  done
+}
+
+purge() {
+  local packages=()
+  installed orixclient && packages+=(orixclient)
+  installed orixclient-devserver && packages+=(orixclient-devserver)
+  [ ${#packages[@]} -eq 0 ] || "${APT[@]}" purge "${packages[@]}"
+}
+
+cleanup() {
+  local status=$?
+  trap - EXIT
+  set +e
+  if [ -n "$SERVER_PID" ]; then
+    kill "$SERVER_PID" 2>/dev/null
+    wait "$SERVER_PID" 2>/dev/null
+  fi
+  purge >/dev/null 2>&1
+  [ ${#NEW_PACKAGES[@]} -eq 0 ] || "${APT[@]}" purge "${NEW_PACKAGES[@]}" >/dev/null 2>&1
+  remove_users
+  [ -n "$SPOOL_EXISTED" ] || rmdir "$SPOOL" 2>/dev/null
+  stop_cupsd
+  rm -rf "$WORK"
+  [ "$status" -eq 0 ] || say "failed; everything it added is removed again"
+  exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# --- what an earlier run may have left ------------------------------------------------
+start_cupsd
+if installed orixclient || installed orixclient-devserver; then
+  say "purging the package an earlier run left installed"
+  purge >/dev/null
+fi
+remove_users
+QUEUES_BEFORE="$(lpstat -v 2>/dev/null | sort || true)"
+
+# --- 1. build, contents, lintian --------------------------------------------------------
+T_BUILD=$(date +%s%N)
+DEB="$(DEB_BUILD_OPTIONS=nocheck bash "$ROOT/scripts/package.sh" "$OUT" | tail -n1)"
+BUILD_MS=$(ms_since "$T_BUILD")
+DEV_DEB="${DEB/orixclient_/orixclient-devserver_}"
+check "no package at $DEB" test -f "$DEB" -a -f "$DEV_DEB"
+
+contents="$(dpkg-deb -c "$DEB" | awk '{ mode = $1; owner = $2; $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print mode, owner, $0 }')"
+has() { grep -qxF -- "$1" <<<"$contents" || fail "the package lacks \"$1\""; }
+has "-rwxr-xr-x root/root ./usr/bin/OrixClientAPP"
+has "-rwx------ root/root ./usr/lib/cups/backend/tavpdf"
+has "-rw-r--r-- root/root ./usr/share/ppd/orixclient/tavpdf.ppd"
+has "-rwxr-xr-x root/root ./usr/lib/orixclient/tavpdf-queue"
+for library in ifclient.so libminizip.so revududir.so; do
+  has "-rw-r--r-- root/root ./usr/lib/orixclient/$library"
+done
+has "drwxr-xr-x root/root .$PROGRAM_FOLDER/"
+has "lrwxrwxrwx root/root .$PROGRAM_FOLDER/OrixClientAPP.ini -> /etc/orixclient/OrixClientAPP.ini"
+has "lrwxrwxrwx root/root .$PROGRAM_FOLDER/libminizip.so -> /usr/lib/orixclient/libminizip.so"
+has "lrwxrwxrwx root/root .$PROGRAM_FOLDER/revududir.so -> /usr/lib/orixclient/revududir.so"
+has "-rw-r--r-- root/root ./etc/orixclient/OrixClientAPP.ini"
+has "-rw-r--r-- root/root ./etc/xdg/autostart/orixclient.desktop"
+has "-rw-r--r-- root/root ./usr/share/applications/orixclient.desktop"
+has "-rw-r--r-- root/root ./usr/share/icons/hicolor/48x48/apps/orixclient.png"
+has "-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/orixclient.svg"
+# The sign-on stand-in switches every client to the outside sign-on: never linked by default.
+if grep -E "ifclient|orws-devserver|tst_|bench" <<<"$contents" | grep -v "^-rw-r--r-- root/root ./usr/lib/orixclient/ifclient.so$"; then
+  fail "the client's package carries the above"
+fi
+dpkg-deb -c "$DEV_DEB" >"$WORK/devserver-contents"
+check "orws-devserver in its own package" grep -q "./usr/bin/orws-devserver$" "$WORK/devserver-contents"
+conffiles="$(dpkg-deb -I "$DEB" conffiles | sort | paste -sd' ')"
+check "conffiles: $conffiles" \
+  test "$conffiles" = "/etc/orixclient/OrixClientAPP.ini /etc/xdg/autostart/orixclient.desktop"
+depends="$(dpkg-deb -f "$DEB" Depends)"
+for wanted in "libcups2" "libqpdf29" "cups-daemon" "cups-client" "cups-filters" "xdg-utils" \
+  "fonts-noto-cjk | fonts-wqy-microhei"; do
+  grep -qF "$wanted" <<<"$depends" || fail "Depends lacks $wanted: $depends"
+done
+check "Recommends" grep -q gnome-shell-extension-appindicator <(dpkg-deb -f "$DEB" Recommends)
+T_LINTIAN=$(date +%s%N)
+check "lintian found errors or warnings (above)" \
+  lintian --allow-root --fail-on error,warning "${DEB%/*}"/orixclient_*_"$(dpkg --print-architecture)".changes
+LINTIAN_MS=$(ms_since "$T_LINTIAN")
+say "built and checked $(basename "$DEB") ($(stat -c %s "$DEB") bytes) and $(basename "$DEV_DEB")"
+
+# --- 2. install -----------------------------------------------------------------------------
+dpkg-query -W -f='${Package}\n' | sort >"$WORK/packages-before"
+T_INSTALL=$(date +%s%N)
+"${APT[@]}" install --no-install-recommends "$DEB" "$DEV_DEB" >"$WORK/install.log" 2>&1 ||
+  fail "apt-get install failed: $(cat "$WORK/install.log")"
+INSTALL_MS=$(ms_since "$T_INSTALL")
+dpkg-query -W -f='${Package}\n' | sort >"$WORK/packages-after"
+mapfile -t NEW_PACKAGES < <(comm -13 "$WORK/packages-before" "$WORK/packages-after" |
+  grep -vx -e orixclient -e orixclient-devserver)
+if grep -q "tavpdf-queue" "$WORK/install.log"; then
+  fail "the installation complained: $(grep tavpdf-queue "$WORK/install.log")"
+fi
+check "the queue TavPDF with the backend tavpdf" \
+  grep -qx "device for TavPDF: tavpdf:/" <(lpstat -v TavPDF 2>/dev/null)
+check "the spool root is root's, 0711" test "$(stat -c '%U %a' "$SPOOL")" = "root 711"
+check "the backend is root's, 0700" test "$(stat -c '%U %a' /usr/lib/cups/backend/tavpdf)" = "root 700"
+check "TavPDF is not the default printer" test -z "$(lpstat -d 2>/dev/null | grep TavPDF)"
+check "TavPDF is not shared" grep -q "printer-is-shared=false" <(lpoptions -p TavPDF)
+# The postinst is quiet and idempotent: a second configure changes nothing.
+check "a second configure" dpkg-reconfigure orixclient
+check "still one queue after the second configure" \
+  test "$(lpstat -v | grep -c 'tavpdf:')" -eq 1
+
+# --- 3. the readiness check as a fresh user ------------------------------------------------
+useradd --create-home --shell /bin/bash "$USER_A"
+useradd --create-home --shell /bin/bash "$USER_B"
+/usr/bin/orws-devserver --port 0 --db "$WORK/dev.db" >"$WORK/server.out" 2>"$WORK/server.err" &
+SERVER_PID=$!
+PORT=""
+for _ in $(seq 1 100); do
+  PORT="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$WORK/server.out")"
+  [ -n "$PORT" ] && break
+  sleep 0.1
+done
+check "the development server did not start: $(cat "$WORK/server.err")" test -n "$PORT"
+sed -i "s/^;2002=.*/2002=127.0.0.1:$PORT/" /etc/orixclient/OrixClientAPP.ini
+as_user() { # as_user USER COMMAND...: a login-like environment without a desktop
+  local user="$1"
+  shift
+  runuser -u "$user" -- env -i HOME="/home/$user" USER="$user" LOGNAME="$user" \
+    PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 "$@"
+}
+status=0
+as_user "$USER_A" OrixClientAPP --check >"$WORK/check.out" 2>"$WORK/check.err" || status=$?
+sed 's/^/  /' "$WORK/check.out"
+# Without a desktop session there is no tray and no notification server: only those may fail.
+check "--check failed on more than the desktop (above)" \
+  test -z "$(grep '^FAIL' "$WORK/check.out" | grep -v -e '^FAIL  tray ' -e '^FAIL  notifications ')"
+check "--check exits 1 when a line fails" test "$status" -eq 1
+for item in configuration server "printer queue" "printer backend" "spool folder" \
+  "single instance" "remembered logon"; do
+  grep -q "^ok    $item " "$WORK/check.out" || fail "--check has no ok line for $item"
+done
+check "the user's log is in the user's own folder" \
+  grep -qF "/home/$USER_A/.local/state/OrixClient/AppLog.txt" "$WORK/check.out"
+
+# --- 4. printing as the user, and the refusals --------------------------------------------
+pdf() {
+  local text="BT /F1 24 Tf 72 700 Td (Package test) Tj ET" out xref=() i start
+  local objs=("<< /Type /Catalog /Pages 2 0 R >>" "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"
+    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>"
+    "<< /Length ${#text} >>
+stream
+$text
+endstream" "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
+  out="%PDF-1.4"$'\n'
+  for i in "${!objs[@]}"; do
+    xref+=("${#out}")
+    out+="$((i + 1)) 0 obj"$'\n'"${objs[i]}"$'\n'"endobj"$'\n'
+  done
+  start="${#out}"
+  out+="xref"$'\n'"0 6"$'\n'"0000000000 65535 f "$'\n'
+  for i in "${xref[@]}"; do out+="$(printf '%010d' "$i") 00000 n "$'\n'; done
+  out+="trailer"$'\n'"<< /Size 6 /Root 1 0 R >>"$'\n'"startxref"$'\n'"$start"$'\n'"%%EOF"$'\n'
+  printf '%s' "$out"
+}
+DOC="$WORK/report.pdf"
+pdf >"$DOC"
+chmod 0644 "$DOC"
+
+job_id() { sed -n 's/^request id is TavPDF-\([0-9]*\) .*/\1/p'; }
+# Waits until job $1 has ended (completed, cancelled or aborted).
+wait_job() {
+  for _ in $(seq 1 300); do
+    lpstat -W completed -o TavPDF 2>/dev/null | grep -q "^TavPDF-$1 " && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+id="$(as_user "$USER_A" lp -d TavPDF -n 2 -t "季度报告.pdf" "$DOC" | job_id)"
+check "lp as $USER_A" test -n "$id"
+check "job $id did not end" wait_job "$id"
+folder="$(ls -d "$SPOOL/$USER_A"/*-"$(printf '%010d' "$id")" 2>/dev/null || true)"
+check "no job folder for job $id in $SPOOL/$USER_A" test -n "$folder"
+check "the user's folder is the user's, 0700" \
+  test "$(stat -c '%U %a' "$SPOOL/$USER_A")" = "$USER_A 700"
+check "the job folder is the user's, 0700" test "$(stat -c '%U %a' "$folder")" = "$USER_A 700"
+check "the job folder holds job.pdf and options" \
+  test "$(ls -A "$folder" | paste -sd' ')" = "job.pdf options"
+check "job.pdf is the user's, 0600" test "$(stat -c '%U %a' "$folder/job.pdf")" = "$USER_A 600"
+check "job.pdf is a PDF" test "$(head -c 5 "$folder/job.pdf")" = "%PDF-"
+check "options: copies" grep -q "copies=2" "$folder/options"
+check "options: title" grep -q "title=季度报告.pdf" "$folder/options"
+check "options: pages" grep -q "job-impressions=2" "$folder/options"
+check "the spool root lists nothing to other users" \
+  test -z "$(as_user "$USER_B" ls "$SPOOL" 2>/dev/null)"
+say "printed as $USER_A: $folder"
+
+snapshot() { find "$SPOOL" -printf '%p %u %m\n' 2>/dev/null | sort; }
+before="$(snapshot)"
+if out="$(as_user "$USER_B" lp -d TavPDF -U "$USER_A" "$DOC" 2>&1)"; then
+  fail "$USER_B printed under the name of $USER_A: $out"
+fi
+if out="$(as_user "$USER_B" lp -d TavPDF -U root "$DOC" 2>&1)"; then
+  fail "$USER_B printed under the name of root: $out"
+fi
+id="$(lp -d TavPDF "$DOC" | job_id)"
+check "lp as root" test -n "$id"
+check "root's job $id did not end" wait_job "$id"
+id="$(runuser -u daemon -- lp -d TavPDF "$DOC" | job_id)"
+check "lp as daemon" test -n "$id"
+check "daemon's job $id did not end" wait_job "$id"
+check "a refused job wrote something: $(diff <(echo "$before") <(snapshot))" \
+  test "$(snapshot)" = "$before"
+say "refused: $USER_B as $USER_A, $USER_B as root, root's job, a system account's job"
+
+# --- 5. purge -----------------------------------------------------------------------------------
+kill "$SERVER_PID"
+wait "$SERVER_PID" 2>/dev/null || true
+SERVER_PID=""
+T_PURGE=$(date +%s%N)
+purge >"$WORK/purge.log" 2>&1 || fail "apt-get purge failed: $(cat "$WORK/purge.log")"
+PURGE_MS=$(ms_since "$T_PURGE")
+check "the purge did not report the user's unhandled job" \
+  grep -q "left 1 job folder(s) of $USER_A" "$WORK/purge.log"
+check "the user's unhandled job was removed" test -f "$folder/job.pdf"
+check "a queue printing to tavpdf is left" test -z "$(lpstat -v 2>/dev/null | grep tavpdf:)"
+check "the queues are not as before" test "$(lpstat -v 2>/dev/null | sort || true)" = "$QUEUES_BEFORE"
+for gone in /usr/bin/OrixClientAPP /usr/bin/orws-devserver /etc/xdg/autostart/orixclient.desktop \
+  /etc/orixclient /usr/lib/cups/backend/tavpdf /usr/lib/orixclient /Library; do
+  [ ! -e "$gone" ] || fail "$gone is still there"
+done
+# Processes of the installed programs (other checkouts' builds may run meanwhile).
+for process in /proc/[0-9]*; do
+  case "$(readlink "$process/exe" 2>/dev/null)" in
+    /usr/bin/OrixClientAPP* | /usr/bin/orws-devserver*) fail "${process#/proc/} still runs" ;;
+  esac
+done
+remove_users
+[ -n "$SPOOL_EXISTED" ] || check "$SPOOL is left" rmdir "$SPOOL"
+if [ -n "$STARTED_CUPSD" ]; then
+  pid="$(cat /run/cups/cupsd.pid 2>/dev/null || true)"
+  stop_cupsd
+  for _ in $(seq 1 50); do
+    alive "$pid" || break
+    sleep 0.1
+  done
+  alive "$pid" && fail "the cupsd the test started still runs"
+fi
+
+say "passed"
+printf '%-44s %12s\n' "figure" "value" \
+  "package size (orixclient .deb)" "$(stat -c %s "$DEB") B" \
+  "installed size (orixclient)" "$(dpkg-deb -f "$DEB" Installed-Size) KiB" \
+  "package build (nocheck, from a clean copy)" "$BUILD_MS ms" \
+  "lintian" "$LINTIAN_MS ms" \
+  "apt-get install (both packages)" "$INSTALL_MS ms" \
+  "apt-get purge (both packages)" "$PURGE_MS ms" \
+  "whole package test" "$(ms_since "$T0") ms"
