@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QUrl>
@@ -40,6 +41,11 @@ LogonPWDlg::LogonPWDlg(QWidget* parent)
     // The background picture (size, shape, centring) comes with the first
     // show: an automatic logon that goes through never shows the dialog.
     applyStyles();
+    // Return and Enter log on when pressed, not again on each repeat of a
+    // key held down (see eventFilter).
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
     ReconnectTimer.setSingleShot(true);
     connect(&ReconnectTimer, &QTimer::timeout, this, &LogonPWDlg::reconnectAttempt);
 }
@@ -47,6 +53,29 @@ LogonPWDlg::LogonPWDlg(QWidget* parent)
 LogonPWDlg::~LogonPWDlg()
 {
     delete Ui;
+}
+
+bool LogonPWDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    // A held key repeats its press about 25 times a second. Were each repeat
+    // a click, a failed logon's box would be closed by the next repeat and
+    // the logon started again by the one after: a logon every 80 ms for as
+    // long as the key stays down. A repeat is marked as one, or, when the
+    // window system's mark was missed (the client was busy), it is the press
+    // that comes with the same time stamp as the release before it.
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
+        return QDialog::eventFilter(watched, event);
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return QDialog::eventFilter(watched, event);
+    if (type == QEvent::KeyRelease) {
+        EnterReleasedAt = key->timestamp();
+        return QDialog::eventFilter(watched, event);
+    }
+    if (key->isAutoRepeat() || (key->timestamp() != 0 && key->timestamp() == EnterReleasedAt))
+        return true;
+    return QDialog::eventFilter(watched, event);
 }
 
 void LogonPWDlg::setVisible(bool visible)

@@ -63,6 +63,9 @@ public:
     // dialog its size and shape.
     void setVisible(bool visible) override;
 
+    // Drops the repeats of a held Return or Enter key: one press, one logon.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 public slots:
     // Escape and the window's close button are ignored while a logon runs.
     void reject() override;
@@ -101,6 +104,7 @@ private:
     bool ClickWaiting = false;   // the user clicked during a background attempt
     bool Reconnecting = false;
     bool BackgroundApplied = false;
+    unsigned long EnterReleasedAt = 0; // time stamp of the last Return or Enter release
     QTimer ReconnectTimer;
     ReconnectBackoff Backoff;
     Background::TaskGroup Attempts; // last member: waits for its work before the rest goes

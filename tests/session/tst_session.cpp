@@ -45,6 +45,7 @@ class FakeRpcClient : public CDComLayerWS
 {
 public:
     int logOnResult = 2;
+    int logOnCalls = 0;
     TavUserRecord logOnRecord{};
     QByteArray portAtLogOn, payerRequest;
     QByteArray payerReply;     // null: the server sent no text
@@ -54,6 +55,7 @@ public:
 
     int LogOn(void* record) override
     {
+        ++logOnCalls;
         onGuiThread = Background::OnApplicationThread();
         if (button)
             Background::OnApplicationThreadBlocking(
@@ -358,6 +360,52 @@ private slots:
         // A refused logon writes nothing.
         QCOMPARE(QDir(f.root.varTmp()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList());
+    }
+
+    void heldKeyLogsOnOnce_data()
+    {
+        QTest::addColumn<QString>("focus"); // the widget that has the keyboard
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Return in the password field")
+            << "lineEditPassword" << int(Qt::Key_Return) << int(Qt::NoModifier);
+        QTest::newRow("Enter on the logon button")
+            << "Logon" << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+        QTest::newRow("Return on the logon button")
+            << "Logon" << int(Qt::Key_Return) << int(Qt::NoModifier);
+    }
+
+    void heldKeyLogsOnOnce()
+    {
+        // A key held down repeats its press some 25 times a second, each repeat a release and a
+        // press with one time stamp, marked as a repeat unless the client was too busy to see the
+        // pair together. Only the press counts: each repeat would close the box of the failed
+        // logon and log on again, every 80 ms against a server that cannot be reached.
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        Fixture f;
+        f.fake->logOnResult = kUnreachable;
+        LogonPWDlg dialog;
+        dialog.SetUser(&f.user);
+        dialog.show();
+        QWidget* target = dialog.findChild<QWidget*>(focus);
+        const auto send = [&](QEvent::Type type, ulong time, bool repeat) {
+            QKeyEvent event(type, key, Qt::KeyboardModifiers(modifiers), "\r", repeat);
+            event.setTimestamp(time);
+            QApplication::sendEvent(target, &event);
+        };
+        for (int press = 0; press < 2; ++press) {
+            const ulong down = 10000 + 1000 * press;
+            send(QEvent::KeyPress, down, false);
+            for (ulong i = 1; i < 12; ++i) {
+                send(QEvent::KeyRelease, down + 40 * i, i % 3 != 0);
+                send(QEvent::KeyPress, down + 40 * i, i % 3 != 0);
+            }
+            send(QEvent::KeyRelease, down + 500, false);
+            QCOMPARE(f.fake->logOnCalls, press + 1); // a new press logs on at once
+        }
+        QCOMPARE(f.boxes, QStringList({"错误|无法连接服务器！", "错误|无法连接服务器！"}));
     }
 
     void portalUrls_data()
