@@ -52,7 +52,19 @@ LogonPWDlg::LogonPWDlg(QWidget* parent)
 
 LogonPWDlg::~LogonPWDlg()
 {
+    // A background attempt still running is waited for; its outcome, which
+    // can no longer be delivered, counts as a failure.
+    if (AttemptRunning) {
+        Attempts.waitAll();
+        AttemptRunning = false;
+        Scheduler->end(false);
+    }
     delete Ui;
+}
+
+void LogonPWDlg::SetScheduler(LogonScheduler* scheduler)
+{
+    Scheduler = scheduler ? scheduler : &OwnScheduler;
 }
 
 bool LogonPWDlg::eventFilter(QObject* watched, QEvent* event)
@@ -155,6 +167,9 @@ int LogonPWDlg::Logon(bool interactive)
     if (!User)
         return LastResult;
 
+    if (!Scheduler->begin(interactive ? LogonScheduler::Trigger::Manual
+                                      : LogonScheduler::Trigger::Automatic))
+        return LastResult;
     ApplyLogonForm(input, *User);
 
     // The logon runs on a worker; the window stays live, its buttons off.
@@ -163,6 +178,7 @@ int LogonPWDlg::Logon(bool interactive)
         WaitCursor wait;
         LastOutcome = RunLogon(*User);
     }
+    Scheduler->end(LastOutcome.kind == LogonOutcome::Accepted);
     setBusy(false);
     LastResult = LastOutcome.result;
 
@@ -208,11 +224,19 @@ void LogonPWDlg::reject()
     QDialog::reject();
 }
 
-void LogonPWDlg::StartReconnect(int firstMs, int longestMs)
+void LogonPWDlg::StartReconnect()
 {
-    Backoff = ReconnectBackoff(firstMs, longestMs);
     Reconnecting = true;
-    ReconnectTimer.start(Backoff.next());
+    scheduleReconnect();
+}
+
+void LogonPWDlg::scheduleReconnect()
+{
+    // When the scheduler's wait is over; a logon of someone else in flight
+    // is looked at again after the least wait.
+    const qint64 wait = Scheduler->automaticDelay();
+    ReconnectTimer.start(static_cast<int>(
+        wait > 0 ? wait : (Scheduler->inFlight() ? Scheduler->policy().FirstMs : 0)));
 }
 
 void LogonPWDlg::StopReconnect()
@@ -232,6 +256,10 @@ void LogonPWDlg::reconnectAttempt()
 {
     if (!Reconnecting || !User || isLogonRunning())
         return;
+    if (!Scheduler->begin(LogonScheduler::Trigger::Automatic)) {
+        scheduleReconnect();
+        return;
+    }
     AttemptRunning = true;
     OrixUser* user = User;
     try {
@@ -239,15 +267,17 @@ void LogonPWDlg::reconnectAttempt()
             this, [user] { return TryLogon(*user); },
             [this](LogonOutcome outcome) { reconnectFinished(outcome); });
     } catch (...) {
-        // No thread to spare now: try again later.
+        // No thread to spare now: counts as a failed attempt.
         AttemptRunning = false;
-        ReconnectTimer.start(Backoff.next());
+        Scheduler->end(false);
+        scheduleReconnect();
     }
 }
 
 void LogonPWDlg::reconnectFinished(const LogonOutcome& outcome)
 {
     AttemptRunning = false;
+    Scheduler->end(outcome.kind == LogonOutcome::Accepted);
     if (outcome.kind == LogonOutcome::Accepted) {
         Reconnecting = false;
         ClickWaiting = false;
@@ -265,7 +295,7 @@ void LogonPWDlg::reconnectFinished(const LogonOutcome& outcome)
         return;
     }
     if (Reconnecting && outcome.unreachable())
-        ReconnectTimer.start(Backoff.next());
+        scheduleReconnect();
     else
         Reconnecting = false; // a refusal or another failure is left to the user
 }

@@ -4,6 +4,7 @@
 #include "Background.h"
 #include "DComLayerWS.h"
 #include "LogonPWDlg.h"
+#include "LogonScheduler.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
 #include "PortalPage.h"
@@ -360,6 +361,58 @@ private slots:
         // A refused logon writes nothing.
         QCOMPARE(QDir(f.root.varTmp()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList());
+    }
+
+    void logonWaits_data()
+    {
+        QTest::addColumn<double>("draw"); // of the random source, in [0, 1)
+        QTest::addColumn<QVector<int>>("waits");
+        // 5 s doubling up to 60 s, each within ±20 %, never below 5 s.
+        QTest::newRow("low") << 0.0 << QVector<int>{5000, 8000, 16000, 32000, 48000, 48000};
+        QTest::newRow("middle") << 0.5 << QVector<int>{5500, 10000, 20000, 40000, 60000, 60000};
+        QTest::newRow("high") << 0.999999 << QVector<int>{6000, 12000, 24000, 48000, 72000, 72000};
+    }
+
+    void logonWaits()
+    {
+        QFETCH(double, draw);
+        qint64 now = 1000;
+        LogonScheduler scheduler(
+            LogonScheduler::Policy(), [&] { return now; }, [&] { return draw; });
+        QVector<int> waits;
+        for (int i = 0; i < 6; ++i) {
+            QVERIFY(scheduler.begin(LogonScheduler::Trigger::Automatic));
+            scheduler.end(false);
+            waits << int(scheduler.automaticDelay());
+            now += scheduler.automaticDelay();
+        }
+        QTEST(waits, "waits");
+    }
+
+    void logonScheduling()
+    {
+        using T = LogonScheduler::Trigger;
+        qint64 now = 0;
+        LogonScheduler scheduler(
+            LogonScheduler::Policy(), [&] { return now; }, [] { return 0.5; });
+        // One logon in flight, whoever asks.
+        QVERIFY(scheduler.begin(T::Automatic));
+        QVERIFY(!scheduler.begin(T::Manual) && !scheduler.begin(T::Automatic));
+        scheduler.end(false);
+        // After the failure an automatic logon waits; a click goes at once.
+        now += 5499;
+        QCOMPARE(scheduler.automaticDelay(), 1);
+        QVERIFY(!scheduler.begin(T::Automatic));
+        QVERIFY(scheduler.begin(T::Manual));
+        scheduler.end(false); // the user's failure counts too: the next wait doubles
+        QCOMPARE(scheduler.automaticDelay(), 10000);
+        now += 10000;
+        QVERIFY(scheduler.begin(T::Automatic));
+        scheduler.end(true); // a logon that goes through ends the waits
+        QCOMPARE(scheduler.failures(), 0);
+        QVERIFY(scheduler.begin(T::Automatic));
+        scheduler.end(false);
+        QCOMPARE(scheduler.automaticDelay(), 5500); // from the start again
     }
 
     void heldKeyLogsOnOnce_data()
