@@ -17,6 +17,7 @@
 #include "TextUtil.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -376,6 +377,37 @@ private slots:
         QVERIFY(waitOnline(false));
         QVERIFY(!m_window->monitor()->isRunning());
         QCOMPARE(m_dialogs.seen, 0); // the plug-in replaces the dialog
+    }
+
+    void pollOfPastSession()
+    {
+        // A poll of the first session, held by its relay, fails only after the user logged out and
+        // on again through another relay: it speaks of a session that is over and leaves the
+        // second one online.
+        RawHttpServer first;
+        first.forwardTo(m_server.port());
+        start("127.0.0.1", kSeedPasswordDigest, first.port());
+        QVERIFY(waitOnline());
+        first.clearRequests();
+        first.delayNext("<ns:GetUserMessage", 3000);
+        QTRY_VERIFY(first.requestCount() > 0);
+        first.forwardTo(0); // the held poll's connection is then closed unanswered
+
+        m_dialogs.password = QStringLiteral("123456");
+        m_dialogs.actAfterMs = 100;
+        m_dialogs.onShown = [&] {
+            m_window->logonDialog()
+                ->findChild<QComboBox*>("comboBoxServerName")
+                ->setEditText("127.0.0.1:" + m_relay.portText());
+        };
+        m_window->trayIcon()->contextMenu()->actions().last()->trigger(); // "注销"
+        QVERIFY(waitOnline());
+        QVERIFY(first.requestCount() == 1); // still held
+        // The second session polls once the held poll has ended.
+        QTRY_VERIFY_WITH_TIMEOUT(requestsFor("GetUserMessage") > 0, 20000);
+        QVERIFY(m_window->isOnline());
+        QCOMPARE(requestsFor("UserLogon"), 1);
+        QCOMPARE(m_dialogs.seen, 1);
     }
 
     void automaticLogonsWait_data()

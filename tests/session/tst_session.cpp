@@ -363,6 +363,25 @@ private slots:
                  QStringList());
     }
 
+    void automaticLogonTicksRememberPassword()
+    {
+        // An automatic logon needs the password remembered: ticking it ticks that box too, also
+        // when a remembered logon has the one flag without the other. Unticking leaves it.
+        Fixture f;
+        f.user.SavePassword = false;
+        f.user.AutoLogon = true;
+        LogonPWDlg dialog;
+        dialog.SetUser(&f.user);
+        auto* remember = dialog.findChild<QCheckBox*>("checkBoxRememberPassword");
+        auto* automatic = dialog.findChild<QCheckBox*>("checkBoxAutomaticLog");
+        QVERIFY(automatic->isChecked() && remember->isChecked());
+        automatic->click();
+        QVERIFY(!automatic->isChecked() && remember->isChecked());
+        remember->click();
+        automatic->click();
+        QVERIFY(automatic->isChecked() && remember->isChecked());
+    }
+
     void logonWaits_data()
     {
         QTest::addColumn<double>("draw"); // of the random source, in [0, 1)
