@@ -69,7 +69,7 @@ QString yesNo(bool value)
 OnlineDlg::OnlineDlg(QWidget* parent) : OnlineDlg(Options(), parent) {}
 
 OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
-    : QDialog(parent), Opt(options), Ui(new Ui::OnlineDlg)
+    : QDialog(parent), Opt(options), Ui(new Ui::OnlineDlg), Scheduler(options.logonWaits)
 {
     // 1. Form, frameless, centred.
     Ui->setupUi(this);
@@ -132,6 +132,11 @@ OnlineDlg::~OnlineDlg()
         SyncFree(PluginContext);
     PluginContext = nullptr;
     // The library stays loaded: code of it may still be referenced.
+
+    // A logon dialog still open (the event loop ended while it ran) is
+    // deleted with the window's children, after the scheduler has gone.
+    if (LogonDialog)
+        LogonDialog->SetScheduler(nullptr);
 
     if (Monitor && Monitor->isRunning())
         Monitor->StopMonitor();
@@ -357,16 +362,23 @@ void OnlineDlg::sslotEnterOffline()
         return;
 
     LogonDialog = new LogonPWDlg(this);
+    LogonDialog->SetScheduler(&Scheduler);
     LogonDialog->SetUser(User.get());
 
-    if (User->AutoLogon && !ManualLogon) {
+    if (User->AutoLogon && !ManualLogon && !automaticLogonAllowed()) {
+        // An automatic logon failed a moment ago: the dialog waits for the
+        // user, and the logon is tried in the background once the
+        // scheduler's wait is over.
+        LogonDialog->StartReconnect();
+        LogonDialog->exec();
+    } else if (User->AutoLogon && !ManualLogon) {
         LogonDialog->Logon(false);
         const LogonOutcome outcome = LogonDialog->GetLastOutcome();
         if (outcome.kind != LogonOutcome::Accepted) {
             // A server that cannot be reached is tried again in the
             // background while the dialog waits for the user.
             if (outcome.unreachable())
-                LogonDialog->StartReconnect(Opt.reconnectFirstMs, Opt.reconnectLongestMs);
+                LogonDialog->StartReconnect();
             // Shown over the dialog once it is up, not waited for: the
             // reconnect goes on meanwhile.
             if (outcome.threw)
@@ -410,6 +422,11 @@ void OnlineDlg::sslotEnterOnline()
     TrayIcon->setVisible(true);
     Online = true;
     Requests->setOnline(true);
+}
+
+bool OnlineDlg::automaticLogonAllowed() const
+{
+    return !Scheduler.inFlight() && Scheduler.automaticDelay() == 0;
 }
 
 void OnlineDlg::sslotAutoLogon()
@@ -487,6 +504,10 @@ void OnlineDlg::checkPluginLogon()
 
 void OnlineDlg::pluginLogon(const char* userName)
 {
+    // The sign-on reports its user on every tick; after a failed logon the
+    // next one waits for the scheduler, and a later tick asks again.
+    if (!Scheduler.begin(LogonScheduler::Trigger::Automatic))
+        return;
     const char* configured = User->Config.ServerAddress;
     LogEvent(4, "login-server:%s\n", configured);
 
@@ -509,6 +530,7 @@ void OnlineDlg::pluginLogon(const char* userName)
     User->LogonMode = 1;
 
     const LogonOutcome outcome = RunLogon(*User);
+    Scheduler.end(outcome.kind == LogonOutcome::Accepted);
     LogEvent(4, "login-user:%s, %d\n", userName, outcome.result);
     if (outcome.kind == LogonOutcome::Accepted)
         emit ssLogonSuccess();

@@ -3,6 +3,7 @@
 #include "Background.h"
 #include "DesktopTrayIcon.h"
 #include "FramelessWindow.h"
+#include "LogonScheduler.h"
 
 #include <QDialog>
 #include <QFileSystemWatcher>
@@ -52,10 +53,6 @@ public:
     static constexpr int kTrayRetryMs = 2000;      // look again for an X11 tray
     static constexpr int kTrayWaitMs = 10000;      // wait for a tray before living without
     static constexpr int kHideDelayMs = 100;       // hide the window after start
-    // Background logon while the server cannot be reached: first wait, and
-    // the longest after doubling.
-    static constexpr int kReconnectFirstMs = 5000;
-    static constexpr int kReconnectLongestMs = 60000;
 
     // What a test may change; the program uses the defaults.
     struct Options {
@@ -66,8 +63,9 @@ public:
         int trayRetryMs = kTrayRetryMs;
         int trayWaitMs = kTrayWaitMs;
         int hideDelayMs = kHideDelayMs;
-        int reconnectFirstMs = kReconnectFirstMs;
-        int reconnectLongestMs = kReconnectLongestMs;
+        // When automatic logons may start after failed ones (see
+        // LogonScheduler): 5000 ms, doubling up to 60000 ms, ±20 %.
+        LogonScheduler::Policy logonWaits;
     };
 
     // "ifclient.so" in the program folder.
@@ -140,6 +138,8 @@ private:
     void loadPlugin();
     void checkPluginLogon();
     void pluginLogon(const char* userName);
+    // No logon in flight and no wait after a failed one.
+    bool automaticLogonAllowed() const;
     // Asks the server for one notice off the GUI thread; the answer is
     // applied by pollFinished.
     void pollServerMessage();
@@ -173,6 +173,7 @@ private:
     int StateEpoch = 0;       // counts the entries into offline and online
     int OnlineTimerId = 0;
     int PluginTimerId = 0;
+    LogonScheduler Scheduler; // clears every logon: the dialog's, its reconnect's, the plug-in's
     QTimer AutoLogonTimer;
     QTimer TrayTimer;
     QTimer HideTimer;

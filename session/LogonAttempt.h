@@ -27,30 +27,3 @@ LogonOutcome TryLogon(OrixUser& user);
 // (Background::RunResponsive). The caller keeps the user's controls from
 // starting another logon meanwhile.
 LogonOutcome RunLogon(OrixUser& user);
-
-// The waits of the background reconnect: the first, then doubled after
-// every attempt up to the longest.
-class ReconnectBackoff
-{
-public:
-    static constexpr int kFirstMs = 5000;
-    static constexpr int kLongestMs = 60000;
-
-    explicit ReconnectBackoff(int firstMs = kFirstMs, int longestMs = kLongestMs)
-        : m_first(firstMs), m_longest(longestMs), m_next(firstMs)
-    {
-    }
-    // The wait before the next attempt.
-    int next()
-    {
-        const int wait = m_next;
-        m_next = m_next > m_longest / 2 ? m_longest : m_next * 2;
-        return wait;
-    }
-    void reset() { m_next = m_first; }
-
-private:
-    int m_first;
-    int m_longest;
-    int m_next;
-};

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QUrl>
@@ -40,13 +41,53 @@ LogonPWDlg::LogonPWDlg(QWidget* parent)
     // The background picture (size, shape, centring) comes with the first
     // show: an automatic logon that goes through never shows the dialog.
     applyStyles();
+    // Return and Enter log on when pressed, not again on each repeat of a
+    // key held down (see eventFilter).
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
     ReconnectTimer.setSingleShot(true);
     connect(&ReconnectTimer, &QTimer::timeout, this, &LogonPWDlg::reconnectAttempt);
 }
 
 LogonPWDlg::~LogonPWDlg()
 {
+    // A background attempt still running is waited for; its outcome, which
+    // can no longer be delivered, counts as a failure.
+    if (AttemptRunning) {
+        Attempts.waitAll();
+        AttemptRunning = false;
+        Scheduler->end(false);
+    }
     delete Ui;
+}
+
+void LogonPWDlg::SetScheduler(LogonScheduler* scheduler)
+{
+    Scheduler = scheduler ? scheduler : &OwnScheduler;
+}
+
+bool LogonPWDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    // A held key repeats its press about 25 times a second. Were each repeat
+    // a click, a failed logon's box would be closed by the next repeat and
+    // the logon started again by the one after: a logon every 80 ms for as
+    // long as the key stays down. A repeat is marked as one, or, when the
+    // window system's mark was missed (the client was busy), it is the press
+    // that comes with the same time stamp as the release before it.
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
+        return QDialog::eventFilter(watched, event);
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return QDialog::eventFilter(watched, event);
+    if (type == QEvent::KeyRelease) {
+        EnterReleasedAt = key->timestamp();
+        return QDialog::eventFilter(watched, event);
+    }
+    if (key->isAutoRepeat() || (key->timestamp() != 0 && key->timestamp() == EnterReleasedAt))
+        return true;
+    return QDialog::eventFilter(watched, event);
 }
 
 void LogonPWDlg::setVisible(bool visible)
@@ -126,6 +167,9 @@ int LogonPWDlg::Logon(bool interactive)
     if (!User)
         return LastResult;
 
+    if (!Scheduler->begin(interactive ? LogonScheduler::Trigger::Manual
+                                      : LogonScheduler::Trigger::Automatic))
+        return LastResult;
     ApplyLogonForm(input, *User);
 
     // The logon runs on a worker; the window stays live, its buttons off.
@@ -134,6 +178,7 @@ int LogonPWDlg::Logon(bool interactive)
         WaitCursor wait;
         LastOutcome = RunLogon(*User);
     }
+    Scheduler->end(LastOutcome.kind == LogonOutcome::Accepted);
     setBusy(false);
     LastResult = LastOutcome.result;
 
@@ -179,11 +224,19 @@ void LogonPWDlg::reject()
     QDialog::reject();
 }
 
-void LogonPWDlg::StartReconnect(int firstMs, int longestMs)
+void LogonPWDlg::StartReconnect()
 {
-    Backoff = ReconnectBackoff(firstMs, longestMs);
     Reconnecting = true;
-    ReconnectTimer.start(Backoff.next());
+    scheduleReconnect();
+}
+
+void LogonPWDlg::scheduleReconnect()
+{
+    // When the scheduler's wait is over; a logon of someone else in flight
+    // is looked at again after the least wait.
+    const qint64 wait = Scheduler->automaticDelay();
+    ReconnectTimer.start(static_cast<int>(
+        wait > 0 ? wait : (Scheduler->inFlight() ? Scheduler->policy().FirstMs : 0)));
 }
 
 void LogonPWDlg::StopReconnect()
@@ -203,6 +256,10 @@ void LogonPWDlg::reconnectAttempt()
 {
     if (!Reconnecting || !User || isLogonRunning())
         return;
+    if (!Scheduler->begin(LogonScheduler::Trigger::Automatic)) {
+        scheduleReconnect();
+        return;
+    }
     AttemptRunning = true;
     OrixUser* user = User;
     try {
@@ -210,15 +267,17 @@ void LogonPWDlg::reconnectAttempt()
             this, [user] { return TryLogon(*user); },
             [this](LogonOutcome outcome) { reconnectFinished(outcome); });
     } catch (...) {
-        // No thread to spare now: try again later.
+        // No thread to spare now: counts as a failed attempt.
         AttemptRunning = false;
-        ReconnectTimer.start(Backoff.next());
+        Scheduler->end(false);
+        scheduleReconnect();
     }
 }
 
 void LogonPWDlg::reconnectFinished(const LogonOutcome& outcome)
 {
     AttemptRunning = false;
+    Scheduler->end(outcome.kind == LogonOutcome::Accepted);
     if (outcome.kind == LogonOutcome::Accepted) {
         Reconnecting = false;
         ClickWaiting = false;
@@ -236,7 +295,7 @@ void LogonPWDlg::reconnectFinished(const LogonOutcome& outcome)
         return;
     }
     if (Reconnecting && outcome.unreachable())
-        ReconnectTimer.start(Backoff.next());
+        scheduleReconnect();
     else
         Reconnecting = false; // a refusal or another failure is left to the user
 }

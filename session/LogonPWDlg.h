@@ -3,6 +3,7 @@
 #include "Background.h"
 #include "FramelessWindow.h"
 #include "LogonAttempt.h"
+#include "LogonScheduler.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -24,6 +25,11 @@ class LogonPWDlg;
 // (StartReconnect) and closes itself as soon as the server answers. A user
 // who clicks the logon button takes over: background attempts stop, and a
 // click during one waits for its end.
+//
+// Every logon it starts is cleared with the logon scheduler first (the
+// window's, see SetScheduler): a click is a manual logon and starts at once;
+// the silent logon and the background attempts are automatic and wait as
+// long as the scheduler says after a failure.
 class LogonPWDlg : public QDialog
 {
     Q_OBJECT
@@ -34,13 +40,17 @@ public:
 
     // Fills the form from the session (not owned).
     void SetUser(OrixUser* user);
+    // The scheduler that clears its logons (not owned; it must outlive the
+    // dialog or be replaced). Null: a scheduler of the dialog's own.
+    void SetScheduler(LogonScheduler* scheduler);
 
     // One logon attempt with what the form holds. With interactive false no
     // result message is shown (the two validation messages are shown
     // either way; an exception is left to the caller to report, see
     // GetLastOutcome). Returns the logon's result (0 = logged on), or the
-    // previous result when the form was refused before a logon was tried
-    // or another logon is running. Never throws.
+    // previous result when the form was refused before a logon was tried,
+    // another logon is running or (not interactive) the scheduler's wait
+    // after a failure is not over. Never throws.
     int Logon(bool interactive);
 
     // Result of the last logon attempt; non-zero until one succeeded.
@@ -48,12 +58,11 @@ public:
     // How the last attempt ended (Failed with result -1 before any attempt).
     const LogonOutcome& GetLastOutcome() const { return LastOutcome; }
 
-    // Tries the logon again in the background, after firstMs and then
-    // doubling waits up to longestMs, while the server cannot be reached.
-    // Stops on success (the dialog accepts), on a refusal or any other
-    // failure, and when the user starts a logon.
-    void StartReconnect(int firstMs = ReconnectBackoff::kFirstMs,
-                        int longestMs = ReconnectBackoff::kLongestMs);
+    // Tries the logon again in the background, each time the scheduler's
+    // wait after the last failure is over, while the server cannot be
+    // reached. Stops on success (the dialog accepts), on a refusal or any
+    // other failure, and when the user starts a logon.
+    void StartReconnect();
     // Stops trying; an attempt still running is waited for (events keep
     // flowing) and its success still counts.
     void StopReconnect();
@@ -62,6 +71,9 @@ public:
     // The first show puts on the background picture, which gives the
     // dialog its size and shape.
     void setVisible(bool visible) override;
+
+    // Drops the repeats of a held Return or Enter key: one press, one logon.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 public slots:
     // Escape and the window's close button are ignored while a logon runs.
@@ -86,6 +98,7 @@ private:
     void applyStyles();
     void setBusy(bool busy);
     void reconnectAttempt();
+    void scheduleReconnect();
     void reconnectFinished(const LogonOutcome& outcome);
 
     Ui::LogonPWDlg* Ui;
@@ -101,7 +114,9 @@ private:
     bool ClickWaiting = false;   // the user clicked during a background attempt
     bool Reconnecting = false;
     bool BackgroundApplied = false;
+    unsigned long EnterReleasedAt = 0; // time stamp of the last Return or Enter release
     QTimer ReconnectTimer;
-    ReconnectBackoff Backoff;
+    LogonScheduler OwnScheduler;
+    LogonScheduler* Scheduler = &OwnScheduler;
     Background::TaskGroup Attempts; // last member: waits for its work before the rest goes
 };

@@ -22,6 +22,7 @@
 #include "TextUtil.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -101,8 +102,8 @@ class TestOnlineDlg : public QObject
         o.onlinePollMs = o.pluginPollMs = 200;
         o.autoLogonRetryMs = 300;
         o.hideDelayMs = 0; // hidden before anything else happens
-        o.reconnectFirstMs = 200;
-        o.reconnectLongestMs = 400;
+        o.logonWaits.FirstMs = 200;
+        o.logonWaits.LongestMs = 400;
         m_window.reset(new OnlineDlg(o));
     }
 
@@ -182,9 +183,9 @@ private slots:
         QCOMPARE((QVector<int>{o.onlinePollMs, o.pluginPollMs, o.autoLogonRetryMs, o.trayRetryMs,
                                o.hideDelayMs}),
                  (QVector<int>{5000, 2000, 5000, 2000, 100}));
-        ReconnectBackoff b(o.reconnectFirstMs, o.reconnectLongestMs);
-        QCOMPARE((QVector<int>{b.next(), b.next(), b.next(), b.next(), b.next(), b.next()}),
-                 (QVector<int>{5000, 10000, 20000, 40000, 60000, 60000}));
+        QCOMPARE((QVector<double>{double(o.logonWaits.FirstMs), double(o.logonWaits.LongestMs),
+                                  o.logonWaits.Spread}),
+                 (QVector<double>{5000, 60000, 0.2}));
     }
 
     void logonAtStart_data()
@@ -455,6 +456,75 @@ private slots:
         QVERIFY(waitOnline(false));
         QVERIFY(!m_window->monitor()->isRunning());
         QCOMPARE(m_dialogs.seen, 0); // the plug-in replaces the dialog
+    }
+
+    void pollOfPastSession()
+    {
+        // A poll of the first session, held by its relay, fails only after the user logged out and
+        // on again through another relay: it speaks of a session that is over and leaves the
+        // second one online.
+        RawHttpServer first;
+        first.forwardTo(m_server.port());
+        start("127.0.0.1", kSeedPasswordDigest, first.port());
+        QVERIFY(waitOnline());
+        first.clearRequests();
+        first.delayNext("<ns:GetUserMessage", 3000);
+        QTRY_VERIFY(first.requestCount() > 0);
+        first.forwardTo(0); // the held poll's connection is then closed unanswered
+
+        m_dialogs.password = QStringLiteral("123456");
+        m_dialogs.actAfterMs = 100;
+        m_dialogs.onShown = [&] {
+            m_window->logonDialog()
+                ->findChild<QComboBox*>("comboBoxServerName")
+                ->setEditText("127.0.0.1:" + m_relay.portText());
+        };
+        m_window->trayIcon()->contextMenu()->actions().last()->trigger(); // "注销"
+        QVERIFY(waitOnline());
+        QVERIFY(first.requestCount() == 1); // still held
+        // The second session polls once the held poll has ended.
+        QTRY_VERIFY_WITH_TIMEOUT(requestsFor("GetUserMessage") > 0, 20000);
+        QVERIFY(m_window->isOnline());
+        QCOMPARE(requestsFor("UserLogon"), 1);
+        QCOMPARE(m_dialogs.seen, 1);
+    }
+
+    void automaticLogonsWait_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("logon dialog") << "dialog";
+        QTest::newRow("sign-on plug-in") << "plug-in";
+    }
+
+    void automaticLogonsWait()
+    {
+        // A server that closes every connection. After the first automatic logon failed, none
+        // starts before the wait is over: not when the closed dialog comes back, not on the
+        // plug-in's next ticks.
+        QFETCH(QString, path);
+        RawHttpServer closing;
+        closing.closeWithoutReply();
+        OnlineDlg::Options o;
+        o.pluginPath = path == "plug-in" ? ORIX_IFCLIENT_PATH : m_root->path() + "/no-plugin.so";
+        o.onlinePollMs = o.pluginPollMs = o.autoLogonRetryMs = 100;
+        o.logonWaits.FirstMs = 60000;
+        m_root->writeConfig("[Main%20Window]\n2002=127.0.0.1:" + closing.portText() + "\n");
+        QVERIFY(m_root->writeRememberedLogon("zhaoliu", closing.port(), kSeedPasswordDigest));
+        writeSignOn("login zhaoliu");
+        m_window.reset(new OnlineDlg(o));
+        const auto requestsAt = [&](const char* operation) {
+            int n = 0;
+            for (const RawHttpServer::Request& request : closing.requests())
+                n += request.body.contains(QByteArray("<ns:") + operation) ? 1 : 0;
+            return n;
+        };
+        if (path == "dialog")
+            QTRY_VERIFY_WITH_TIMEOUT(m_dialogs.seen >= 4, 20000); // each closed with Escape
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(requestsAt("GetUserMessage") >= 5, 20000); // one a tick
+        QCOMPARE(requestsAt("UserLogon"), 1);
+        // The dialog was shown for the user each time; the plug-in's failure had its box.
+        QCOMPARE(m_boxes.size(), path == "dialog" ? 0 : 1);
     }
 
     void plantedObjects_data()

@@ -4,6 +4,7 @@
 #include "Background.h"
 #include "DComLayerWS.h"
 #include "LogonPWDlg.h"
+#include "LogonScheduler.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
 #include "PortalPage.h"
@@ -45,6 +46,7 @@ class FakeRpcClient : public CDComLayerWS
 {
 public:
     int logOnResult = 2;
+    int logOnCalls = 0;
     TavUserRecord logOnRecord{};
     QByteArray portAtLogOn, payerRequest;
     QByteArray payerReply;     // null: the server sent no text
@@ -54,6 +56,7 @@ public:
 
     int LogOn(void* record) override
     {
+        ++logOnCalls;
         onGuiThread = Background::OnApplicationThread();
         if (button)
             Background::OnApplicationThreadBlocking(
@@ -358,6 +361,123 @@ private slots:
         // A refused logon writes nothing.
         QCOMPARE(QDir(f.root.varTmp()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList());
+    }
+
+    void automaticLogonTicksRememberPassword()
+    {
+        // An automatic logon needs the password remembered: ticking it ticks that box too, also
+        // when a remembered logon has the one flag without the other. Unticking leaves it.
+        Fixture f;
+        f.user.SavePassword = false;
+        f.user.AutoLogon = true;
+        LogonPWDlg dialog;
+        dialog.SetUser(&f.user);
+        auto* remember = dialog.findChild<QCheckBox*>("checkBoxRememberPassword");
+        auto* automatic = dialog.findChild<QCheckBox*>("checkBoxAutomaticLog");
+        QVERIFY(automatic->isChecked() && remember->isChecked());
+        automatic->click();
+        QVERIFY(!automatic->isChecked() && remember->isChecked());
+        remember->click();
+        automatic->click();
+        QVERIFY(automatic->isChecked() && remember->isChecked());
+    }
+
+    void logonWaits_data()
+    {
+        QTest::addColumn<double>("draw"); // of the random source, in [0, 1)
+        QTest::addColumn<QVector<int>>("waits");
+        // 5 s doubling up to 60 s, each within ±20 %, never below 5 s.
+        QTest::newRow("low") << 0.0 << QVector<int>{5000, 8000, 16000, 32000, 48000, 48000};
+        QTest::newRow("middle") << 0.5 << QVector<int>{5500, 10000, 20000, 40000, 60000, 60000};
+        QTest::newRow("high") << 0.999999 << QVector<int>{6000, 12000, 24000, 48000, 72000, 72000};
+    }
+
+    void logonWaits()
+    {
+        QFETCH(double, draw);
+        qint64 now = 1000;
+        LogonScheduler scheduler(
+            LogonScheduler::Policy(), [&] { return now; }, [&] { return draw; });
+        QVector<int> waits;
+        for (int i = 0; i < 6; ++i) {
+            QVERIFY(scheduler.begin(LogonScheduler::Trigger::Automatic));
+            scheduler.end(false);
+            waits << int(scheduler.automaticDelay());
+            now += scheduler.automaticDelay();
+        }
+        QTEST(waits, "waits");
+    }
+
+    void logonScheduling()
+    {
+        using T = LogonScheduler::Trigger;
+        qint64 now = 0;
+        LogonScheduler scheduler(
+            LogonScheduler::Policy(), [&] { return now; }, [] { return 0.5; });
+        // One logon in flight, whoever asks.
+        QVERIFY(scheduler.begin(T::Automatic));
+        QVERIFY(!scheduler.begin(T::Manual) && !scheduler.begin(T::Automatic));
+        scheduler.end(false);
+        // After the failure an automatic logon waits; a click goes at once.
+        now += 5499;
+        QCOMPARE(scheduler.automaticDelay(), 1);
+        QVERIFY(!scheduler.begin(T::Automatic));
+        QVERIFY(scheduler.begin(T::Manual));
+        scheduler.end(false); // the user's failure counts too: the next wait doubles
+        QCOMPARE(scheduler.automaticDelay(), 10000);
+        now += 10000;
+        QVERIFY(scheduler.begin(T::Automatic));
+        scheduler.end(true); // a logon that goes through ends the waits
+        QCOMPARE(scheduler.failures(), 0);
+        QVERIFY(scheduler.begin(T::Automatic));
+        scheduler.end(false);
+        QCOMPARE(scheduler.automaticDelay(), 5500); // from the start again
+    }
+
+    void heldKeyLogsOnOnce_data()
+    {
+        QTest::addColumn<QString>("focus"); // the widget that has the keyboard
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Return in the password field")
+            << "lineEditPassword" << int(Qt::Key_Return) << int(Qt::NoModifier);
+        QTest::newRow("Enter on the logon button")
+            << "Logon" << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+        QTest::newRow("Return on the logon button")
+            << "Logon" << int(Qt::Key_Return) << int(Qt::NoModifier);
+    }
+
+    void heldKeyLogsOnOnce()
+    {
+        // A key held down repeats its press some 25 times a second, each repeat a release and a
+        // press with one time stamp, marked as a repeat unless the client was too busy to see the
+        // pair together. Only the press counts: each repeat would close the box of the failed
+        // logon and log on again, every 80 ms against a server that cannot be reached.
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        Fixture f;
+        f.fake->logOnResult = kUnreachable;
+        LogonPWDlg dialog;
+        dialog.SetUser(&f.user);
+        dialog.show();
+        QWidget* target = dialog.findChild<QWidget*>(focus);
+        const auto send = [&](QEvent::Type type, ulong time, bool repeat) {
+            QKeyEvent event(type, key, Qt::KeyboardModifiers(modifiers), "\r", repeat);
+            event.setTimestamp(time);
+            QApplication::sendEvent(target, &event);
+        };
+        for (int press = 0; press < 2; ++press) {
+            const ulong down = 10000 + 1000 * press;
+            send(QEvent::KeyPress, down, false);
+            for (ulong i = 1; i < 12; ++i) {
+                send(QEvent::KeyRelease, down + 40 * i, i % 3 != 0);
+                send(QEvent::KeyPress, down + 40 * i, i % 3 != 0);
+            }
+            send(QEvent::KeyRelease, down + 500, false);
+            QCOMPARE(f.fake->logOnCalls, press + 1); // a new press logs on at once
+        }
+        QCOMPARE(f.boxes, QStringList({"错误|无法连接服务器！", "错误|无法连接服务器！"}));
     }
 
     void portalUrls_data()
