@@ -106,12 +106,10 @@ void QPrintJobMonitor::ThreadProcMonitorFolder(unsigned generation)
         if (step.Perform)
             emit pdSignalPerform();
         if (!step.HandOver.isEmpty()) {
-            // The paths first, then the state, then the signal: the GUI
-            // thread reads the paths once it sees 2, and sets 0 only after
-            // it has handled the job.
-            m_strJobFolder = m_strMonitorPath + '/' + step.HandOver;
-            m_strJobDocument = m_strJobFolder + QStringLiteral("/job.pdf");
-            m_strJobOptions = m_strJobFolder + QStringLiteral("/options");
+            // The job first, then the state, then the signal: the GUI
+            // thread takes its copy of the job once it sees 2, and sets 0
+            // only after it has handled the job.
+            m_Job = CapturedJob::InFolder(m_strMonitorPath + '/' + step.HandOver);
             m_nMonitorFolderState.store(2, std::memory_order_release);
             emit mysignal();
         } else if (step.State != state) {
@@ -135,14 +133,12 @@ void QPrintJobMonitor::myslot()
     if (m_nMonitorFolderState.load(std::memory_order_acquire) != 2)
         return;
     const bool keep = keepFolders();
-    const QString folder = m_strJobFolder;
-    const QString document = m_strJobDocument;
-    const QString options = m_strJobOptions;
+    const CapturedJob job = m_Job;
 
     JobOutcome outcome;
     try {
-        outcome = m_Options.Handler ? m_Options.Handler(m_pUser, document, options)
-                                    : RunSettingsDialog(m_pUser, document, options);
+        outcome =
+            m_Options.Handler ? m_Options.Handler(m_pUser, job) : RunSettingsDialog(m_pUser, job);
     } catch (...) {
         MessageBoxes::showInformation(nullptr, QStringLiteral("错误"),
                                       QStringLiteral("save printjob failed.\n") +
@@ -154,7 +150,7 @@ void QPrintJobMonitor::myslot()
     // removed unless the folders are kept.
     const bool failed = outcome == JobOutcome::Failed;
     if (!keep && !failed)
-        RemoveJobFolder(folder);
+        RemoveJobFolder(job.Folder);
     const SpoolWatch::Outcome done = failed ? SpoolWatch::Outcome::Failed
                                      : keep ? SpoolWatch::Outcome::Kept
                                             : SpoolWatch::Outcome::Removed;
@@ -162,14 +158,14 @@ void QPrintJobMonitor::myslot()
     m_nMonitorFolderState.store(0, std::memory_order_release);
 }
 
-QPrintJobMonitor::JobOutcome
-QPrintJobMonitor::RunSettingsDialog(OrixUser* user, const QString& document, const QString& options)
+QPrintJobMonitor::JobOutcome QPrintJobMonitor::RunSettingsDialog(OrixUser* user,
+                                                                 const CapturedJob& job)
 {
     if (!user)
         return JobOutcome::Failed;
     PrintSettingDlg dialog;
     dialog.setUser(user);
-    dialog.setJobPaths(document, options);
+    dialog.setJob(job);
     if (dialog.displayDialog() == 0)
         return JobOutcome::Dropped;
     // The job comes while the user may be typing elsewhere.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CapturedJob.h"
 #include "SpoolWatch.h"
 
 #include <QMainWindow>
@@ -19,7 +20,7 @@ class QProgressDialog;
 
 // The handshake between the spool folder's worker and the GUI thread:
 // 0 idle, 1 a job folder is being written, 2 a job is with the GUI thread.
-// The worker writes the job's paths before it stores 2; the GUI thread
+// The worker writes the job before it stores 2; the GUI thread
 // writes the job's outcome before it stores 0.
 extern std::atomic<int> m_nMonitorFolderState;
 
@@ -51,8 +52,7 @@ public:
     };
     // Handles one job in the GUI thread: the settings dialog and the
     // submission. May throw; that counts as Failed.
-    using JobHandler =
-        std::function<JobOutcome(OrixUser* user, const QString& document, const QString& options)>;
+    using JobHandler = std::function<JobOutcome(OrixUser* user, const CapturedJob& job)>;
 
     // What a test may change; the program uses the defaults.
     struct Options {
@@ -82,8 +82,7 @@ public:
     QProgressDialog* progressDialog() const { return m_pProgress; }
 
     // The settings dialog for one job (the default handler).
-    static JobOutcome RunSettingsDialog(OrixUser* user, const QString& document,
-                                        const QString& options);
+    static JobOutcome RunSettingsDialog(OrixUser* user, const CapturedJob& job);
 
 signals:
     void mysignal();
@@ -111,9 +110,7 @@ private:
     std::atomic<bool> m_bRunning{false};
     QString m_strMonitorPath;
     OrixUser* m_pUser = nullptr;
-    QString m_strJobFolder;
-    QString m_strJobDocument;
-    QString m_strJobOptions;
+    CapturedJob m_Job; // the job handed over, see the handshake
     QProgressDialog* m_pProgress = nullptr;
     std::atomic<int> m_nProgressValue{0};
 

@@ -142,7 +142,7 @@ class TestUploads : public QObject
         m_boxes.boxes.clear();
         m_dialog.reset(new PrintSettingDlg);
         m_dialog->setUser(m_zhaoliu.get());
-        m_dialog->setJobPaths(m_root.path() + "/dialog.pdf", m_root.path() + "/options");
+        m_dialog->setJob({{}, m_root.path() + "/dialog.pdf", m_root.path() + "/options"});
         const int shown = m_dialog->displayDialog();
         if (shown)
             m_dialog->show();
