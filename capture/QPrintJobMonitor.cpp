@@ -15,7 +15,7 @@
 #include <QStringList>
 #include <QTimer>
 
-std::atomic<int> m_nMonitorFolderState{0};
+std::atomic<int> m_nMonitorFolderState{MonitorFolderState::Idle};
 
 namespace
 {
@@ -95,7 +95,7 @@ void QPrintJobMonitor::ThreadProcMonitorFolder(unsigned generation)
     using Clock = SpoolWatch::Clock;
     while (m_bRunning && m_Generation == generation) {
         const int state = m_nMonitorFolderState.load(std::memory_order_acquire);
-        if (state == 0 && !m_Watch->handedOver().isEmpty())
+        if (state == MonitorFolderState::Idle && !m_Watch->handedOver().isEmpty())
             m_Watch->jobDone(watchOutcome(m_LastOutcome.load()), Clock::now());
 
         const SpoolWatch::Step step = m_Watch->poll(state, Clock::now());
@@ -107,10 +107,10 @@ void QPrintJobMonitor::ThreadProcMonitorFolder(unsigned generation)
             emit pdSignalPerform();
         if (!step.HandOver.isEmpty()) {
             // The job first, then the state, then the signal: the GUI
-            // thread takes its copy of the job once it sees 2, and sets 0
-            // only after it has handled the job.
+            // thread takes its copy of the job once it sees HandedOver, and
+            // sets Idle only after it has handled the job.
             m_Job = CapturedJob::InFolder(m_strMonitorPath + '/' + step.HandOver);
-            m_nMonitorFolderState.store(2, std::memory_order_release);
+            m_nMonitorFolderState.store(MonitorFolderState::HandedOver, std::memory_order_release);
             emit mysignal();
         } else if (step.State != state) {
             m_nMonitorFolderState.store(step.State, std::memory_order_release);
@@ -130,7 +130,7 @@ bool QPrintJobMonitor::keepFolders() const
 
 void QPrintJobMonitor::myslot()
 {
-    if (m_nMonitorFolderState.load(std::memory_order_acquire) != 2)
+    if (m_nMonitorFolderState.load(std::memory_order_acquire) != MonitorFolderState::HandedOver)
         return;
     const bool keep = keepFolders();
     const CapturedJob job = m_Job;
@@ -155,7 +155,7 @@ void QPrintJobMonitor::myslot()
                                      : keep ? SpoolWatch::Outcome::Kept
                                             : SpoolWatch::Outcome::Removed;
     m_LastOutcome = static_cast<int>(done);
-    m_nMonitorFolderState.store(0, std::memory_order_release);
+    m_nMonitorFolderState.store(MonitorFolderState::Idle, std::memory_order_release);
 }
 
 QPrintJobMonitor::JobOutcome QPrintJobMonitor::RunSettingsDialog(OrixUser* user,

@@ -18,10 +18,10 @@
 class OrixUser;
 class QProgressDialog;
 
-// The handshake between the spool folder's worker and the GUI thread:
-// 0 idle, 1 a job folder is being written, 2 a job is with the GUI thread.
-// The worker writes the job before it stores 2; the GUI thread
-// writes the job's outcome before it stores 0.
+// The handshake between the spool folder's worker and the GUI thread, one
+// of the MonitorFolderState values (SpoolWatch.h). The worker writes the job
+// before it stores HandedOver; the GUI thread writes the job's outcome
+// before it stores Idle.
 extern std::atomic<int> m_nMonitorFolderState;
 
 // Watches the user's spool folder of the PDF printer while the session is
@@ -34,7 +34,7 @@ extern std::atomic<int> m_nMonitorFolderState;
 // signals the GUI thread: the progress dialog "请等待" while a job is being
 // written, mysignal when a job is complete. myslot runs the settings dialog
 // and the submission in the GUI thread, then removes the job folder ("rm
-// -rf") and sets the handshake back to 0. A job whose submission failed is
+// -rf") and sets the handshake back to Idle. A job whose submission failed is
 // kept and offered again later; the first argument "1" keeps every job
 // folder.
 class QPrintJobMonitor : public QMainWindow
