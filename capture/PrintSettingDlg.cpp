@@ -140,8 +140,18 @@ int PrintSettingDlg::InitPrintsList()
 {
     // The query waits on the server: the window keeps serving events.
     void* block = nullptr;
-    Background::RunResponsive(
-        [this, &block] { return User->GetPrinterList(User->UserName, &block); });
+    try {
+        Background::RunResponsive(
+            [this, &block] { return User->GetPrinterList(User->UserName, &block); });
+    } catch (...) {
+        // The exchange failed: the server said nothing about printers. The
+        // job stays with the monitor, which offers it again.
+        Result = SubmitResult::Failed;
+        MessageBoxes::showInformation(this, QStringLiteral("错误"),
+                                      QStringLiteral("无法连接服务器！\n") +
+                                          QString::fromUtf8(kKeptJobNote));
+        return 0;
+    }
     if (!block) {
         MessageBoxes::showInformation(this, QStringLiteral("错误"),
                                       QStringLiteral("用户没有可以使用的打印机"));

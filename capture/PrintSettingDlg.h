@@ -35,7 +35,7 @@ public:
         NotSubmitted, // cancelled (or never confirmed)
         Submitted,    // handed to the server
         Refused,      // the quota check refused it (the user was told)
-        Failed,       // the submission failed (the user was told)
+        Failed,       // the server could not be reached or the submission failed (told)
     };
 
     explicit PrintSettingDlg(QWidget* parent = nullptr);
@@ -46,8 +46,9 @@ public:
     void setJob(const CapturedJob& job);
 
     // Fills every list. 0 when the dialog must not be shown (no printer for
-    // the user, or project billing without a project: the user has been
-    // told), else non-zero. Exceptions of the RPC layer reach the caller.
+    // the user, project billing without a project, or no printer list
+    // because the server could not be reached, which makes submitResult()
+    // Failed: the user has been told), else non-zero.
     int displayDialog();
 
     // The dialog's record from the current choices; 1 when an auditor is

@@ -167,7 +167,8 @@ QPrintJobMonitor::JobOutcome QPrintJobMonitor::RunSettingsDialog(OrixUser* user,
     dialog.setUser(user);
     dialog.setJob(job);
     if (dialog.displayDialog() == 0)
-        return JobOutcome::Dropped;
+        return dialog.submitResult() == PrintSettingDlg::SubmitResult::Failed ? JobOutcome::Failed
+                                                                              : JobOutcome::Dropped;
     // The job comes while the user may be typing elsewhere.
     Attention::request(&dialog, QStringLiteral("打印任务"),
                        QStringLiteral("收到新的打印任务，请选择打印参数。"));

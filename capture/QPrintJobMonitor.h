@@ -48,7 +48,7 @@ public:
         Cancelled, // the user cancelled the dialog
         Refused,   // the quota check refused it
         Dropped,   // the dialog was not shown (no printer, no project)
-        Failed,    // the submission failed: the job stays for a later try
+        Failed,    // no server or the submission failed: the job stays for a later try
     };
     // Handles one job in the GUI thread: the settings dialog and the
     // submission. May throw; that counts as Failed.
