@@ -116,10 +116,9 @@ void PrintSettingDlg::setUser(OrixUser* user)
     User = user;
 }
 
-void PrintSettingDlg::setJobPaths(const QString& document, const QString& options)
+void PrintSettingDlg::setJob(const CapturedJob& job)
 {
-    DocumentPath = document;
-    OptionsPath = options;
+    Job = job;
 }
 
 int PrintSettingDlg::displayDialog()
@@ -141,8 +140,18 @@ int PrintSettingDlg::InitPrintsList()
 {
     // The query waits on the server: the window keeps serving events.
     void* block = nullptr;
-    Background::RunResponsive(
-        [this, &block] { return User->GetPrinterList(User->UserName, &block); });
+    try {
+        Background::RunResponsive(
+            [this, &block] { return User->GetPrinterList(User->UserName, &block); });
+    } catch (...) {
+        // The exchange failed: the server said nothing about printers. The
+        // job stays with the monitor, which offers it again.
+        Result = SubmitResult::Failed;
+        MessageBoxes::showInformation(this, QStringLiteral("错误"),
+                                      QStringLiteral("无法连接服务器！\n") +
+                                          QString::fromUtf8(kKeptJobNote));
+        return 0;
+    }
     if (!block) {
         MessageBoxes::showInformation(this, QStringLiteral("错误"),
                                       QStringLiteral("用户没有可以使用的打印机"));
@@ -315,7 +324,8 @@ void PrintSettingDlg::on_Btn_OK_Print_clicked()
 {
     if (!User || Submitting)
         return;
-    if (FillTaskInfo(User->TaskInfo) == 1) {
+    CapturedJob job = Job;
+    if (FillTaskInfo(job.Task) == 1) {
         MessageBoxes::showInformation(this, QStringLiteral("错误"),
                                       QStringLiteral("审批人不能为空！"));
         return;
@@ -325,8 +335,9 @@ void PrintSettingDlg::on_Btn_OK_Print_clicked()
     choice.PrinterText = Ui->comboBoxPrintersList->currentText();
     choice.ProjectIndex = Ui->comboBoxProjectName->currentIndex();
     try {
-        FillCapturedJob(*User, choice, DocumentPath, OptionsPath);
-        Result = submitJob() == 1 ? SubmitResult::Submitted : SubmitResult::Refused;
+        FillCapturedJob(job, *User, choice);
+        CopyJobToSession(job, *User);
+        Result = submitJob(job) == 1 ? SubmitResult::Submitted : SubmitResult::Refused;
     } catch (...) {
         // The job's folder stays with the monitor, which offers it again.
         Result = SubmitResult::Failed;
@@ -349,7 +360,7 @@ void PrintSettingDlg::reject()
         QDialog::reject();
 }
 
-int PrintSettingDlg::submitJob()
+int PrintSettingDlg::submitJob(const CapturedJob& job)
 {
     auto state = std::make_shared<UploadProgressState>();
     CDComLayerWS* rpc = User->rpc();
@@ -389,9 +400,13 @@ int PrintSettingDlg::submitJob()
     });
     tick.start(100);
 
+    // Nothing in the dialog changes the job while it is sent: neither the
+    // buttons nor the check box, which switches the session's project
+    // billing that the submission reads.
     Submitting = true;
     Ui->Btn_OK_Print->setEnabled(false);
     Ui->Btn_Cancel_Print->setEnabled(false);
+    Ui->CheckProjectPrint->setEnabled(false);
     struct Restore {
         PrintSettingDlg* Dialog;
         CDComLayerWS* Rpc;
@@ -402,9 +417,15 @@ int PrintSettingDlg::submitJob()
             Dialog->Submitting = false;
             Dialog->Ui->Btn_OK_Print->setEnabled(true);
             Dialog->Ui->Btn_Cancel_Print->setEnabled(true);
+            Dialog->Ui->CheckProjectPrint->setEnabled(true);
         }
     } restore{this, rpc};
-    return Background::RunResponsive([this] { return User->SaveMobileJob(); });
+    // The upload works on its own copies of the record and the path.
+    MobilePrintTaskInfo record = job.Record;
+    char path[sizeof User->DocumentPath];
+    CopyUtf8Text(path, sizeof path, job.Document.toUtf8().constData());
+    return Background::RunResponsive(
+        [this, &record, &path] { return User->SaveMobileJob(record, path); });
 }
 
 void PrintSettingDlg::resizeEvent(QResizeEvent* event)

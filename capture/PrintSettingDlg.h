@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CapturedJob.h"
 #include "FramelessWindow.h"
 #include "PrintSettingModel.h"
 
@@ -22,7 +23,8 @@ class PrintSettingDlg;
 // card-swipe release), secret level, purpose, one auditor per approval level
 // and, where the server bills projects, the project. On "确定" it fills the
 // task records and submits the job; "取消" drops it. The monitor creates
-// one per job, prepares it with displayDialog and runs it modally.
+// one per job, gives it the job (setJob), prepares it with displayDialog and
+// runs it modally.
 class PrintSettingDlg : public QDialog
 {
     Q_OBJECT
@@ -33,18 +35,20 @@ public:
         NotSubmitted, // cancelled (or never confirmed)
         Submitted,    // handed to the server
         Refused,      // the quota check refused it (the user was told)
-        Failed,       // the submission failed (the user was told)
+        Failed,       // the server could not be reached or the submission failed (told)
     };
 
     explicit PrintSettingDlg(QWidget* parent = nullptr);
     ~PrintSettingDlg() override;
 
     void setUser(OrixUser* user);
-    void setJobPaths(const QString& document, const QString& options);
+    // The job the dialog is for: its folder, document and options file.
+    void setJob(const CapturedJob& job);
 
     // Fills every list. 0 when the dialog must not be shown (no printer for
-    // the user, or project billing without a project: the user has been
-    // told), else non-zero. Exceptions of the RPC layer reach the caller.
+    // the user, project billing without a project, or no printer list
+    // because the server could not be reached, which makes submitResult()
+    // Failed: the user has been told), else non-zero.
     int displayDialog();
 
     // The dialog's record from the current choices; 1 when an auditor is
@@ -81,17 +85,16 @@ private:
     void ResizeDialog(int levels);
     void applyStyles();
     void applyPlacement(const SettingPlacement& placement, bool projectShown);
-    // Runs the submission off the GUI thread with a progress dialog of the
-    // bytes sent; the session's result (1 handed over, 0 refused).
-    int submitJob();
+    // Runs the submission of job off the GUI thread with a progress dialog
+    // of the bytes sent; the session's result (1 handed over, 0 refused).
+    int submitJob(const CapturedJob& job);
 
     Ui::PrintSettingDlg* Ui;
     FramelessDrag Drag;
     ChosenAuditors Chosen;
     SettingLayout Layout;
     OrixUser* User = nullptr;
-    QString DocumentPath;
-    QString OptionsPath;
+    CapturedJob Job;
     bool Submitting = false;
     SubmitResult Result = SubmitResult::NotSubmitted;
     QPixmap Background;

@@ -204,16 +204,12 @@ int FillTaskRecord(_TAV_PRINT_TASK_INFO_& task, const char* userName,
     return 0;
 }
 
-void FillCapturedJob(OrixUser& user, const JobChoice& choice, const QString& documentPath,
-                     const QString& optionsPath)
+void FillCapturedJob(CapturedJob& captured, const OrixUser& user, const JobChoice& choice)
 {
-    const _TAV_PRINT_TASK_INFO_& task = user.TaskInfo;
-    MobilePrintTaskInfo& job = user.MobileTaskInfo;
+    const _TAV_PRINT_TASK_INFO_& task = captured.Task;
+    MobilePrintTaskInfo& job = captured.Record;
     memset(&job, 0, sizeof job);
     job.AuditorCount = task.AuditorCount;
-
-    const QByteArray document = documentPath.toUtf8();
-    CopyUtf8Text(user.DocumentPath, sizeof user.DocumentPath, document.constData());
 
     FormatText(job.JobFileName, sizeof job.JobFileName, "%s.tavprint",
                BoundedText(user.ComputerName, 20).constData());
@@ -237,14 +233,9 @@ void FillCapturedJob(OrixUser& user, const JobChoice& choice, const QString& doc
         CopyGbkText(job.PrinterName, sizeof job.PrinterName,
                     UTF82GBK(choice.PrinterText.toUtf8().constData()).constData());
 
-    if (choice.ProjectIndex >= 0 && choice.ProjectIndex < user.PayerCount && user.Payers) {
-        const TavPayer& payer = user.Payers[choice.ProjectIndex];
-        memset(&user.SelectedPayer, 0, sizeof user.SelectedPayer);
-        memcpy(user.SelectedPayer.PayerName, payer.PayerName, sizeof payer.PayerName);
-        user.SelectedPayer.PayerName[sizeof payer.PayerName - 1] = '\0';
-        user.SelectedPayer.PayerID = payer.PayerID;
-        user.SelectedPayerIsGroup = payer.IsGroup;
-    }
+    captured.Payer.reset();
+    if (choice.ProjectIndex >= 0 && choice.ProjectIndex < user.PayerCount && user.Payers)
+        captured.Payer = user.Payers[choice.ProjectIndex];
 
     job.UserID = user.UserId;
     CopyUtf8Text(job.UserName, sizeof job.UserName,
@@ -254,10 +245,23 @@ void FillCapturedJob(OrixUser& user, const JobChoice& choice, const QString& doc
     for (int i = 0; i < ids; ++i)
         job.AuditorIDs[i] = task.AuditorIDs[i];
 
-    GetJobInfo(&job, optionsPath);
-
-    CopyUtf8Text(user.DocumentPath, sizeof user.DocumentPath, document.constData());
+    GetJobInfo(&job, captured.Options);
     job.JobState = user.JobState;
+}
+
+void CopyJobToSession(const CapturedJob& job, OrixUser& user)
+{
+    user.TaskInfo = job.Task;
+    user.MobileTaskInfo = job.Record;
+    CopyUtf8Text(user.DocumentPath, sizeof user.DocumentPath, job.Document.toUtf8().constData());
+    if (!job.Payer)
+        return;
+    const TavPayer& payer = *job.Payer;
+    memset(&user.SelectedPayer, 0, sizeof user.SelectedPayer);
+    memcpy(user.SelectedPayer.PayerName, payer.PayerName, sizeof payer.PayerName);
+    user.SelectedPayer.PayerName[sizeof payer.PayerName - 1] = '\0';
+    user.SelectedPayer.PayerID = payer.PayerID;
+    user.SelectedPayerIsGroup = payer.IsGroup;
 }
 
 QString PayerDisplayName(const TavPayer& payer, bool utf8Strings)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CapturedJob.h"
 #include "TaskRecords.h"
 
 #include <QByteArray>
@@ -147,11 +148,14 @@ struct JobChoice {
     int ProjectIndex = -1; // index into the session's payer list; -1 none
 };
 
-// Fills the session's MobilePrintTaskInfo and document path for a captured
-// job from the session's _TAV_PRINT_TASK_INFO_ (already filled), the
-// choices and the job's options file.
-void FillCapturedJob(OrixUser& user, const JobChoice& choice, const QString& documentPath,
-                     const QString& optionsPath);
+// Fills the job's MobilePrintTaskInfo and payer from its
+// _TAV_PRINT_TASK_INFO_ (already filled), the session's user, the choices
+// and the job's options file.
+void FillCapturedJob(CapturedJob& job, const OrixUser& user, const JobChoice& choice);
+
+// The session's fields of the job being prepared (task records, document
+// path, selected payer), filled from the job as the dialog confirms it.
+void CopyJobToSession(const CapturedJob& job, OrixUser& user);
 
 // A payer's name as the user reads it: the payer query carries it in the
 // client's string mode, UTF-8 when the port text is "8085", else GBK.

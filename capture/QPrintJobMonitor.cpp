@@ -15,7 +15,7 @@
 #include <QStringList>
 #include <QTimer>
 
-std::atomic<int> m_nMonitorFolderState{0};
+std::atomic<int> m_nMonitorFolderState{MonitorFolderState::Idle};
 
 namespace
 {
@@ -95,7 +95,7 @@ void QPrintJobMonitor::ThreadProcMonitorFolder(unsigned generation)
     using Clock = SpoolWatch::Clock;
     while (m_bRunning && m_Generation == generation) {
         const int state = m_nMonitorFolderState.load(std::memory_order_acquire);
-        if (state == 0 && !m_Watch->handedOver().isEmpty())
+        if (state == MonitorFolderState::Idle && !m_Watch->handedOver().isEmpty())
             m_Watch->jobDone(watchOutcome(m_LastOutcome.load()), Clock::now());
 
         const SpoolWatch::Step step = m_Watch->poll(state, Clock::now());
@@ -106,13 +106,11 @@ void QPrintJobMonitor::ThreadProcMonitorFolder(unsigned generation)
         if (step.Perform)
             emit pdSignalPerform();
         if (!step.HandOver.isEmpty()) {
-            // The paths first, then the state, then the signal: the GUI
-            // thread reads the paths once it sees 2, and sets 0 only after
-            // it has handled the job.
-            m_strJobFolder = m_strMonitorPath + '/' + step.HandOver;
-            m_strJobDocument = m_strJobFolder + QStringLiteral("/job.pdf");
-            m_strJobOptions = m_strJobFolder + QStringLiteral("/options");
-            m_nMonitorFolderState.store(2, std::memory_order_release);
+            // The job first, then the state, then the signal: the GUI
+            // thread takes its copy of the job once it sees HandedOver, and
+            // sets Idle only after it has handled the job.
+            m_Job = CapturedJob::InFolder(m_strMonitorPath + '/' + step.HandOver);
+            m_nMonitorFolderState.store(MonitorFolderState::HandedOver, std::memory_order_release);
             emit mysignal();
         } else if (step.State != state) {
             m_nMonitorFolderState.store(step.State, std::memory_order_release);
@@ -132,17 +130,15 @@ bool QPrintJobMonitor::keepFolders() const
 
 void QPrintJobMonitor::myslot()
 {
-    if (m_nMonitorFolderState.load(std::memory_order_acquire) != 2)
+    if (m_nMonitorFolderState.load(std::memory_order_acquire) != MonitorFolderState::HandedOver)
         return;
     const bool keep = keepFolders();
-    const QString folder = m_strJobFolder;
-    const QString document = m_strJobDocument;
-    const QString options = m_strJobOptions;
+    const CapturedJob job = m_Job;
 
     JobOutcome outcome;
     try {
-        outcome = m_Options.Handler ? m_Options.Handler(m_pUser, document, options)
-                                    : RunSettingsDialog(m_pUser, document, options);
+        outcome =
+            m_Options.Handler ? m_Options.Handler(m_pUser, job) : RunSettingsDialog(m_pUser, job);
     } catch (...) {
         MessageBoxes::showInformation(nullptr, QStringLiteral("错误"),
                                       QStringLiteral("save printjob failed.\n") +
@@ -154,24 +150,25 @@ void QPrintJobMonitor::myslot()
     // removed unless the folders are kept.
     const bool failed = outcome == JobOutcome::Failed;
     if (!keep && !failed)
-        RemoveJobFolder(folder);
+        RemoveJobFolder(job.Folder);
     const SpoolWatch::Outcome done = failed ? SpoolWatch::Outcome::Failed
                                      : keep ? SpoolWatch::Outcome::Kept
                                             : SpoolWatch::Outcome::Removed;
     m_LastOutcome = static_cast<int>(done);
-    m_nMonitorFolderState.store(0, std::memory_order_release);
+    m_nMonitorFolderState.store(MonitorFolderState::Idle, std::memory_order_release);
 }
 
-QPrintJobMonitor::JobOutcome
-QPrintJobMonitor::RunSettingsDialog(OrixUser* user, const QString& document, const QString& options)
+QPrintJobMonitor::JobOutcome QPrintJobMonitor::RunSettingsDialog(OrixUser* user,
+                                                                 const CapturedJob& job)
 {
     if (!user)
         return JobOutcome::Failed;
     PrintSettingDlg dialog;
     dialog.setUser(user);
-    dialog.setJobPaths(document, options);
+    dialog.setJob(job);
     if (dialog.displayDialog() == 0)
-        return JobOutcome::Dropped;
+        return dialog.submitResult() == PrintSettingDlg::SubmitResult::Failed ? JobOutcome::Failed
+                                                                              : JobOutcome::Dropped;
     // The job comes while the user may be typing elsewhere.
     Attention::request(&dialog, QStringLiteral("打印任务"),
                        QStringLiteral("收到新的打印任务，请选择打印参数。"));

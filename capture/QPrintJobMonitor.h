@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CapturedJob.h"
 #include "SpoolWatch.h"
 
 #include <QMainWindow>
@@ -17,10 +18,10 @@
 class OrixUser;
 class QProgressDialog;
 
-// The handshake between the spool folder's worker and the GUI thread:
-// 0 idle, 1 a job folder is being written, 2 a job is with the GUI thread.
-// The worker writes the job's paths before it stores 2; the GUI thread
-// writes the job's outcome before it stores 0.
+// The handshake between the spool folder's worker and the GUI thread, one
+// of the MonitorFolderState values (SpoolWatch.h). The worker writes the job
+// before it stores HandedOver; the GUI thread writes the job's outcome
+// before it stores Idle.
 extern std::atomic<int> m_nMonitorFolderState;
 
 // Watches the user's spool folder of the PDF printer while the session is
@@ -33,7 +34,7 @@ extern std::atomic<int> m_nMonitorFolderState;
 // signals the GUI thread: the progress dialog "请等待" while a job is being
 // written, mysignal when a job is complete. myslot runs the settings dialog
 // and the submission in the GUI thread, then removes the job folder ("rm
-// -rf") and sets the handshake back to 0. A job whose submission failed is
+// -rf") and sets the handshake back to Idle. A job whose submission failed is
 // kept and offered again later; the first argument "1" keeps every job
 // folder.
 class QPrintJobMonitor : public QMainWindow
@@ -47,12 +48,11 @@ public:
         Cancelled, // the user cancelled the dialog
         Refused,   // the quota check refused it
         Dropped,   // the dialog was not shown (no printer, no project)
-        Failed,    // the submission failed: the job stays for a later try
+        Failed,    // no server or the submission failed: the job stays for a later try
     };
     // Handles one job in the GUI thread: the settings dialog and the
     // submission. May throw; that counts as Failed.
-    using JobHandler =
-        std::function<JobOutcome(OrixUser* user, const QString& document, const QString& options)>;
+    using JobHandler = std::function<JobOutcome(OrixUser* user, const CapturedJob& job)>;
 
     // What a test may change; the program uses the defaults.
     struct Options {
@@ -82,8 +82,7 @@ public:
     QProgressDialog* progressDialog() const { return m_pProgress; }
 
     // The settings dialog for one job (the default handler).
-    static JobOutcome RunSettingsDialog(OrixUser* user, const QString& document,
-                                        const QString& options);
+    static JobOutcome RunSettingsDialog(OrixUser* user, const CapturedJob& job);
 
 signals:
     void mysignal();
@@ -111,9 +110,7 @@ private:
     std::atomic<bool> m_bRunning{false};
     QString m_strMonitorPath;
     OrixUser* m_pUser = nullptr;
-    QString m_strJobFolder;
-    QString m_strJobDocument;
-    QString m_strJobOptions;
+    CapturedJob m_Job; // the job handed over, see the handshake
     QProgressDialog* m_pProgress = nullptr;
     std::atomic<int> m_nProgressValue{0};
 

@@ -240,7 +240,7 @@ SpoolWatch::Step SpoolWatch::handOver(const QString& name)
     Step step;
     step.Cancel = true;
     step.HandOver = name;
-    step.State = 2;
+    step.State = MonitorFolderState::HandedOver;
     m_Handed = name;
     m_Waiting.clear();
     return step;
@@ -250,7 +250,7 @@ SpoolWatch::Step SpoolWatch::poll(int state, Clock::time_point now)
 {
     Step step;
     step.State = state;
-    if (state == 2) {
+    if (state == MonitorFolderState::HandedOver) {
         step.Cancel = true;
         return step;
     }
@@ -261,7 +261,7 @@ SpoolWatch::Step SpoolWatch::poll(int state, Clock::time_point now)
         if (fd >= 0)
             close(fd);
         step.Cancel = true;
-        step.State = 0;
+        step.State = MonitorFolderState::Idle;
         m_Waiting.clear();
         return step;
     }
@@ -293,15 +293,15 @@ SpoolWatch::Step SpoolWatch::poll(int state, Clock::time_point now)
             m_Deferred.insert(first, {now + m_Options.RetryMax, m_Options.RetryMax});
         }
         step.Cancel = true;
-        step.State = 0;
+        step.State = MonitorFolderState::Idle;
         return step;
     }
     close(fd);
 
-    if (state == 0)
+    if (state == MonitorFolderState::Idle)
         step.ResetProgress = true;
     step.Perform = true;
-    step.State = 1;
+    step.State = MonitorFolderState::JobSeen;
     return step;
 }
 

@@ -54,17 +54,29 @@ QString SetAside(int dirFd, const QString& name);
 
 } // namespace SpoolFolder
 
+// The values of the handshake between the spool folder's worker and the GUI
+// thread (m_nMonitorFolderState).
+namespace MonitorFolderState
+{
+enum : int {
+    Idle = 0,       // no job is being handled
+    JobSeen = 1,    // a job folder is there, the first one not yet complete
+    HandedOver = 2, // a complete job is with the GUI thread
+};
+} // namespace MonitorFolderState
+
 // The decisions of the spool folder's worker, one call per poll, in terms of
-// the process-wide handshake value (0 idle, 1 a job folder is being
-// written, 2 a job is with the GUI thread):
+// the handshake value:
 //
-//   0  no job folder: hide the progress; the first one complete: hand it over
-//      (2); else show the progress from 0 (1).
-//   1  no job folder: hide the progress (0); the first one complete: hand it
-//      over (2); else advance the progress. A first folder whose contents
-//      have not changed for the grace period is set aside under a hidden
-//      name (logged), and the next job goes on (0).
-//   2  hide the progress.
+//   Idle        no job folder: hide the progress; the first one complete:
+//               hand it over (HandedOver); else show the progress from 0
+//               (JobSeen).
+//   JobSeen     no job folder: hide the progress (Idle); the first one
+//               complete: hand it over (HandedOver); else advance the
+//               progress. A first folder whose contents have not changed for
+//               the grace period is set aside under a hidden name (logged),
+//               and the next job goes on (Idle).
+//   HandedOver  hide the progress.
 //
 // Jobs go one at a time in name order. A job whose submission failed is left
 // out until its retry time (one minute, then doubling up to a quarter of an
@@ -86,11 +98,11 @@ public:
     enum class Outcome { Removed, Kept, Failed };
 
     struct Step {
-        int State = 0;              // the new handshake value
-        bool ResetProgress = false; // progress back to 0 before Perform
-        bool Perform = false;       // show or advance the progress
-        bool Cancel = false;        // hide the progress
-        QString HandOver;           // the job folder handed over (State 2)
+        int State = MonitorFolderState::Idle; // the new handshake value
+        bool ResetProgress = false;           // progress back to 0 before Perform
+        bool Perform = false;                 // show or advance the progress
+        bool Cancel = false;                  // hide the progress
+        QString HandOver;                     // the job folder handed over (HandedOver)
     };
 
     SpoolWatch(const QString& spoolPath, const QByteArray& userName, const Options& options);

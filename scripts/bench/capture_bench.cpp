@@ -151,7 +151,7 @@ int main(int argc, char** argv)
             g_shownAt = -1;
             PrintSettingDlg dialog;
             dialog.setUser(&session);
-            dialog.setJobPaths(root.path() + "/job.pdf", options.fileName());
+            dialog.setJob({root.path(), root.path() + "/job.pdf", options.fileName()});
             if (dialog.displayDialog() == 0)
                 break;
             dialog.exec();

@@ -236,7 +236,7 @@ private slots:
         QList<qint64> calls;
         QElapsedTimer clock;
         clock.start();
-        auto handler = [&](OrixUser*, const QString&, const QString&) {
+        auto handler = [&](OrixUser*, const CapturedJob&) {
             calls << clock.elapsed();
             if (outcome < 0)
                 throw 0x80000000u;
@@ -261,8 +261,8 @@ private slots:
         makeJob("a");
         QStringList seen;
         std::unique_ptr<QPrintJobMonitor> m;
-        m = monitor([&](OrixUser*, const QString& document, const QString&) {
-            seen << QFileInfo(document).dir().dirName();
+        m = monitor([&](OrixUser*, const CapturedJob& job) {
+            seen << QFileInfo(job.Folder).fileName();
             if (seen.size() == 1) { // offline while the dialog is open; a job arrives
                 m->StopMonitor();
                 makeJob("b");
@@ -285,8 +285,8 @@ private slots:
         makeJob("A", "job.pdf");
         makeJob("b");
         QStringList seen;
-        auto m = monitor([&](OrixUser*, const QString& document, const QString&) {
-            seen << QFileInfo(document).dir().dirName() + QString::number(m_nMonitorFolderState) +
+        auto m = monitor([&](OrixUser*, const CapturedJob& job) {
+            seen << QFileInfo(job.Folder).fileName() + QString::number(m_nMonitorFolderState) +
                         (QFileInfo::exists(m_spool + "/A") ? " A here" : " A gone");
             return Outcome::Submitted;
         });

@@ -8,6 +8,7 @@
 #include "JobOptions.h"
 #include "PlantedObject.h"
 #include "PrintSettingDlg.h"
+#include "QPrintJobMonitor.h"
 #include "RawHttpServer.h"
 #include "RpcTestClient.h"
 #include "SessionTestKit.h"
@@ -142,7 +143,7 @@ class TestUploads : public QObject
         m_boxes.boxes.clear();
         m_dialog.reset(new PrintSettingDlg);
         m_dialog->setUser(m_zhaoliu.get());
-        m_dialog->setJobPaths(m_root.path() + "/dialog.pdf", m_root.path() + "/options");
+        m_dialog->setJob({{}, m_root.path() + "/dialog.pdf", m_root.path() + "/options"});
         const int shown = m_dialog->displayDialog();
         if (shown)
             m_dialog->show();
@@ -656,30 +657,39 @@ private slots:
         QCOMPARE(SecretLevelItems(block.data(), block.size(), 1), QStringList{"公开"});
     }
 
-    // Without a printer, or project billing without a project, only a box comes up.
+    // Without a printer, or project billing without a project, only a box comes up and the job
+    // is dropped; without an answer at all the job is kept.
     void notShown_data()
     {
-        QTest::addColumn<QString>("table"); // zhaoliu's rows taken away while the dialog opens
+        QTest::addColumn<QString>("table"); // zhaoliu's rows taken away; "": no answer
         QTest::addColumn<int>("payerType");
         QTest::addColumn<QString>("box");
         QTest::newRow("no printer") << "UserPrinters" << 1 << "错误|用户没有可以使用的打印机";
         QTest::newRow("project billing without a project")
             << "UserPayers" << 4 << "错误|用户未配置项目名称,请配置好再提交作业";
+        QTest::newRow("server unreachable")
+            << "" << 1 << "错误|无法连接服务器！\n作业已保留，稍后将再次弹出打印设置。";
     }
 
     void notShown()
     {
         QFETCH(QString, table);
         const QString move = "UPDATE " + table + " SET UserID = %1 WHERE UserID = %2";
-        m_server.query(move.arg(-4).arg(4));
+        if (table.isEmpty())
+            m_relay.forwardTo(0); // connections closed without an answer
+        else
+            m_server.query(move.arg(-4).arg(4));
         const int payers = m_zhaoliu->PayerCount;
         m_zhaoliu->PayerType = fetch<int>("payerType");
         if (m_zhaoliu->PayerType == 4)
             m_zhaoliu->PayerCount = 0; // what the logon loads without payers
-        const int shown = open();
+        m_boxes.boxes.clear();
+        const auto outcome = QPrintJobMonitor::RunSettingsDialog(m_zhaoliu.get(), {});
         m_zhaoliu->PayerCount = payers;
-        m_server.query(move.arg(4).arg(-4));
-        QCOMPARE(shown, 0);
+        if (!table.isEmpty())
+            m_server.query(move.arg(4).arg(-4));
+        QCOMPARE(outcome, table.isEmpty() ? QPrintJobMonitor::JobOutcome::Failed
+                                          : QPrintJobMonitor::JobOutcome::Dropped);
         QCOMPARE(m_boxes.boxes, QStringList{fetch<QString>("box")});
     }
 
