@@ -15,10 +15,10 @@ class CDComLayerWS;
 //
 //     SoapCall call(*this);
 //     if (!call.ok())
-//         return 20;
-//     LONG64 level = 0;
-//     if (call.proxy().GetSecretLevel(call.endpoint(), nullptr, userName, &level) != SOAP_OK)
-//         return 15;
+//         return RpcResult::kNoContext;
+//     char* answer = nullptr;
+//     if (call.proxy().GetPayerInfo(call.endpoint(), nullptr, item, &answer) != SOAP_OK)
+//         return RpcResult::kQueryFailed;
 //
 // Values that live in the context (arrayOfData / arrayOfName made with
 // call.soap(), received strings) must not outlive the SoapCall: declare the
