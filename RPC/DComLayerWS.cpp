@@ -128,6 +128,14 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
     return RpcResult::kOk;
 }
 
+SoapContext CDComLayerWS::NewCallContext()
+{
+    SoapContext context = NewSoapContext();
+    if (context)
+        InitSoap(*context);
+    return context;
+}
+
 // Receives the UserLogon answer. Unlike the generated receiver, an answer
 // without a LogResult (or with a nil one) is an error of the exchange: it must
 // not read as the 0 that means "accepted".
@@ -162,7 +170,7 @@ int CDComLayerWS::LogOn(void* logonRecord)
                    record->ServerAddress, m_Port);
     }
 
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         return RpcResult::kLogonNoContext;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SoapContext.h"
 #include "TavRpcClientBase.h"
 
 #include <QString>
@@ -37,6 +38,9 @@ public:
     // context), UTF-8 strings on kUtf8ServicePort, the shared TLS
     // context for HTTPS. Returns RpcResult::kOk.
     int InitSoap(OrWSProxy& proxy);
+    // A new runtime context prepared by InitSoap, for the SoapCall of one
+    // operation; empty when none could be made.
+    SoapContext NewCallContext();
     // logonRecord is a TavUserRecord. RpcResult::kOk accepted, > 0 the
     // server's refusal code, < 0 the negated runtime error,
     // RpcResult::kLogonNoContext without a runtime context.
@@ -61,7 +65,6 @@ public:
     void SetPort(const char* port);
     // Not for use while a logon may run on another thread.
     const char* Port() const { return m_Port; }
-    const char* Endpoint() const { return m_Endpoint; }
 
     // --- queries --------------------------------------------------------------
     // groupId is an int*; groupName a buffer of 256 bytes.

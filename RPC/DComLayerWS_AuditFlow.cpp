@@ -99,7 +99,7 @@ int CDComLayerWS::GetAuditFlowID(void* userRecord, int* flowId)
     const auto* user = static_cast<const TavUserRecord*>(userRecord);
     *flowId = 0;
     try {
-        SoapCall call(*this);
+        SoapCall call(NewCallContext());
         if (!call.ok())
             return kAuditQueryFailed;
 
@@ -145,7 +145,7 @@ int CDComLayerWS::GetAuditFlowItems(long flowId, void* itemList)
     list->Count = 0;
     list->Items = nullptr;
     try {
-        SoapCall call(*this);
+        SoapCall call(NewCallContext());
         if (!call.ok())
             return kAuditQueryFailed;
 
@@ -225,7 +225,7 @@ int CDComLayerWS::GetAuditorsInAuditFlow(void* userRecord, int levelIndex, void*
     auditors->Entries = nullptr;
     TavAuditor* entries = nullptr;
     try {
-        SoapCall call(*this);
+        SoapCall call(NewCallContext());
         if (!call.ok())
             return kAuditQueryFailed;
 

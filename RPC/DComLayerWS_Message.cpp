@@ -8,7 +8,7 @@
 
 int CDComLayerWS::ReadMessage(const char* userName, TavServerMessage* out)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         return RpcResult::kUnreachable;
     ns__GetUserMessageResponse answer{};

@@ -56,7 +56,7 @@ int clampToInt(LONG64 value)
 bool FieldQuery(CDComLayerWS& client, const char* sql, const char* fieldName, long fieldType,
                 long fieldSize, FieldResult* result)
 {
-    SoapCall call(client);
+    SoapCall call(client.NewCallContext());
     return call.ok() && RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result);
 }
 
@@ -143,7 +143,7 @@ int CDComLayerWS::GetWebsiteIP(char* websiteAddress, char* serverAddress)
 
 int CDComLayerWS::GetUserInfo(char* userName, void* session)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         throw RpcFailure(kExchangeFailed);
     ns__GetUserInfoResponse answer{};
@@ -164,7 +164,7 @@ int CDComLayerWS::GetUserInfo(char* userName, void* session)
 
 int CDComLayerWS::GetUserInfoEx(char* userName, void* session)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         throw RpcFailure(kExchangeFailed);
     ns__GetUserInfoExResponse answer{};
@@ -183,7 +183,7 @@ int CDComLayerWS::GetUserInfoEx(char* userName, void* session)
 
 int CDComLayerWS::GetPrinterList(char* userName, void** printerList)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         throw RpcFailure(kExchangeFailed);
     ns__GetPrinterListResponse answer{};
@@ -205,7 +205,7 @@ int CDComLayerWS::GetPrinterList(char* userName, void** printerList)
 
 int CDComLayerWS::GetSecretLevel(char* userName)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         return 0;
     LONG64 level = 0;
@@ -217,7 +217,7 @@ int CDComLayerWS::GetSecretLevel(char* userName)
 int CDComLayerWS::GetSpecialAudit(char* userName, int* specialAudit)
 {
     *specialAudit = 0;
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         return kQueryFailed;
     ns__structGetSpecialAuditOfUser answer{};
@@ -230,7 +230,7 @@ int CDComLayerWS::GetSpecialAudit(char* userName, int* specialAudit)
 
 int CDComLayerWS::GetPayerInfo(char* item, char*& payerParam)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         return kNoContext;
     char* answer = nullptr;
@@ -248,7 +248,7 @@ int CDComLayerWS::GetPayerInfo(char* item, char*& payerParam)
 
 int CDComLayerWS::ExecSQL(char* sql)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         return 0;
     int result = 0;
@@ -301,7 +301,7 @@ int CDComLayerWS::QuotaVerification(char* quotaRequest)
 
     LONG64 result = 0;
     {
-        SoapCall call(*this);
+        SoapCall call(NewCallContext());
         if (call.ok() &&
             call.proxy().QuotaVerification(call.endpoint(), nullptr, text, &result) != SOAP_OK)
             result = 0;

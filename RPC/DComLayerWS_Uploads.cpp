@@ -265,7 +265,7 @@ int CDComLayerWS::SavePrintJob(void* taskRecord, char* appendixText, char* docum
     int appendixSize = 0;
     SavePrintJobAppendixInfo(appendixText, appendix.path(), appendixSize);
 
-    SoapCall call(*this, /*upload=*/true);
+    SoapCall call(NewCallContext(), /*upload=*/true);
     if (!call.ok())
         throw RpcFailure(kExchangeFailed);
     arrayOfData data(call.soap(), 3);
@@ -286,7 +286,7 @@ int CDComLayerWS::SendOneBlockToServer(FILE* document, long blockType, unsigned 
                                        void* taskRecord, char* appendixText,
                                        unsigned long* bytesSent, char* storedName)
 {
-    SoapCall call(*this, /*upload=*/true);
+    SoapCall call(NewCallContext(), /*upload=*/true);
     if (!call.ok())
         throw RpcFailure(kExchangeFailed);
     std::unique_ptr<char[]> block(new (std::nothrow) char[blockSize ? blockSize : 1]);
@@ -363,7 +363,7 @@ int CDComLayerWS::SaveMobilePrintJob(void* taskRecord, char* reserved, char* doc
         return kOk;
     }
 
-    SoapCall call(*this, /*upload=*/true);
+    SoapCall call(NewCallContext(), /*upload=*/true);
     if (!call.ok())
         throw RpcFailure(kExchangeFailed);
     arrayOfData data(call.soap(), 2);
@@ -386,7 +386,7 @@ int CDComLayerWS::SendMobilePrintJobOneBlockToServer(FILE* document, long blockT
                                                      char*, unsigned long* bytesSent,
                                                      char* storedName)
 {
-    SoapCall call(*this, /*upload=*/true);
+    SoapCall call(NewCallContext(), /*upload=*/true);
     if (!call.ok())
         throw RpcFailure(kExchangeFailed);
     std::unique_ptr<char[]> block(new (std::nothrow) char[blockSize ? blockSize : 1]);
@@ -429,7 +429,7 @@ int CDComLayerWS::SaveCopyJob(void* copyRecord, void*)
     UploadFile record(SystemPaths::varTmp(), "orixjob", "");
     if (!record.write(copyRecord, kCopyRecordSize))
         return kFileError;
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         return kNoContext;
     arrayOfData data(call.soap(), 1);
@@ -443,7 +443,7 @@ int CDComLayerWS::SaveCopyJob(void* copyRecord, void*)
 
 int CDComLayerWS::SaveCDJobByBlock(int blockType, int size, void* data, char* storedName)
 {
-    SoapCall call(*this, /*upload=*/true);
+    SoapCall call(NewCallContext(), /*upload=*/true);
     if (!call.ok())
         return kNoContext;
     UploadFile block(SystemPaths::varTmp(), "orixcd-", ".bin");

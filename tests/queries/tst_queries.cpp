@@ -360,7 +360,7 @@ private slots:
         sql.replace('@', QFile::encodeName(planted));
         int result = -2;
         {
-            SoapCall call(m_clients[Server]);
+            SoapCall call(m_clients[Server].NewCallContext());
             FieldResult answer;
             if (fieldQuery && RunFieldQuery(call, sql.constData(), "x", kFieldInt, 4, &answer))
                 result = answer.errorCode();
