@@ -45,20 +45,20 @@ CDComLayerWS::~CDComLayerWS() = default;
 int CDComLayerWS::InitDCOM()
 {
     InitServerPort();
-    return 0;
+    return RpcResult::kOk;
 }
 
 int CDComLayerWS::InitServerPort()
 {
     std::lock_guard<std::mutex> lock(connectionMutex());
     memset(m_Port, 0, sizeof m_Port);
-    CopyText(m_Port, sizeof m_Port, "8085");
-    return 0;
+    CopyText(m_Port, sizeof m_Port, kUtf8ServicePort);
+    return RpcResult::kOk;
 }
 
 int CDComLayerWS::UninitDCom()
 {
-    return 0;
+    return RpcResult::kOk;
 }
 
 void CDComLayerWS::SetPort(const char* port)
@@ -78,7 +78,7 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
     {
         std::lock_guard<std::mutex> lock(connectionMutex());
         memcpy(endpoint, m_Endpoint, sizeof endpoint);
-        utf8 = strcmp(m_Port, "8085") == 0;
+        utf8 = IsUtf8ServicePort(m_Port);
         https = m_UseHttps != 0;
     }
 
@@ -108,8 +108,8 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
     soap->sendfd = -1;
     soap->recvfd = -1;
 
-    // Port 8085 is the server's UTF-8 service; the others speak Latin-1
-    // strings, byte for byte.
+    // The UTF-8 service's port; the others speak Latin-1 strings, byte for
+    // byte.
     if (utf8) {
         soap_set_imode(soap, SOAP_C_UTFSTRING);
         soap_set_omode(soap, SOAP_C_UTFSTRING);
@@ -125,7 +125,15 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
         // to set this up stays in soap->error and fails the call.
         SoapTransport::UseClientTls(soap);
     }
-    return 0;
+    return RpcResult::kOk;
+}
+
+SoapContext CDComLayerWS::NewCallContext()
+{
+    SoapContext context = NewSoapContext();
+    if (context)
+        InitSoap(*context);
+    return context;
 }
 
 // Receives the UserLogon answer. Unlike the generated receiver, an answer
@@ -162,9 +170,9 @@ int CDComLayerWS::LogOn(void* logonRecord)
                    record->ServerAddress, m_Port);
     }
 
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
-        return -20;
+        return RpcResult::kLogonNoContext;
 
     LONG64 logResult = -1;
     int status = call.proxy().send_UserLogon(
@@ -188,7 +196,18 @@ int CDComLayerWS::LogOn(void* logonRecord)
 
 void CDComLayerWS::ErrorDescription(long code)
 {
-    throw code;
+    throw RpcFailure(code);
+}
+
+bool CDComLayerWS::IsUtf8ServicePort(const char* port)
+{
+    return strcmp(port, kUtf8ServicePort) == 0;
+}
+
+bool CDComLayerWS::UsesUtf8Strings() const
+{
+    std::lock_guard<std::mutex> lock(connectionMutex());
+    return IsUtf8ServicePort(m_Port);
 }
 
 void CDComLayerWS::GetClientIpMac(QString& ip, QString& mac)

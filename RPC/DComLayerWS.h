@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SoapContext.h"
 #include "TavRpcClientBase.h"
 
 #include <QString>
@@ -34,21 +35,36 @@ public:
     // Prepares the context of a fresh proxy: chunked HTTP both ways, DIME
     // read callbacks, 30 s time-outs and a 60 s limit for the whole
     // exchange, a bounded name lookup, the endpoint (copied into the
-    // context), UTF-8 strings when the port text is "8085", the shared TLS
-    // context for HTTPS. Returns 0.
+    // context), UTF-8 strings on kUtf8ServicePort, the shared TLS
+    // context for HTTPS. Returns RpcResult::kOk.
     int InitSoap(OrWSProxy& proxy);
-    // logonRecord is a TavUserRecord. 0 accepted, > 0 the server's refusal
-    // code, < 0 the negated runtime error, -20 without a runtime context.
+    // A new runtime context prepared by InitSoap, for the SoapCall of one
+    // operation; empty when none could be made.
+    SoapContext NewCallContext();
+    // logonRecord is a TavUserRecord. RpcResult::kOk accepted, > 0 the
+    // server's refusal code, < 0 the negated runtime error,
+    // RpcResult::kLogonNoContext without a runtime context.
     int LogOn(void* logonRecord) override;
-    // Raises code as an exception of type long.
+    // Raises code as an RpcFailure.
     void ErrorDescription(long code) override;
     void GetClientIpMac(QString& ip, QString& mac);
+
+    // The port text of the server's UTF-8 service: strings travel as UTF-8
+    // there and as Latin-1 bytes at any other port. The port text until the
+    // session sets its own; the port a sign-on plug-in's logon remembers
+    // when its server names none.
+    static constexpr char kUtf8ServicePort[] = "8085";
+    // The port text of a logon when none was ever given.
+    static constexpr char kDefaultServicePort[] = "8086";
+    static bool IsUtf8ServicePort(const char* port);
+    // True when the strings of the calls travel as UTF-8 (the port text is
+    // kUtf8ServicePort).
+    bool UsesUtf8Strings() const;
 
     // Port text used by the next LogOn (at most 19 characters, cut to fit).
     void SetPort(const char* port);
     // Not for use while a logon may run on another thread.
     const char* Port() const { return m_Port; }
-    const char* Endpoint() const { return m_Endpoint; }
 
     // --- queries --------------------------------------------------------------
     // groupId is an int*; groupName a buffer of 256 bytes.
@@ -93,12 +109,13 @@ public:
     // name under which the server keeps the job (empty before the first
     // block).
     //
-    // Failures leave as exceptions: a failed exchange, a refused block or a
-    // first block answered without a stored name as unsigned int 0x80000000;
-    // a document that cannot be sized as its (negative) code, one that cannot
-    // be opened or that ends before its size, and a temporary file that
-    // cannot be made, as long 12 through ErrorDescription; the block files
-    // of the mobile upload as int 2 (record) and 3 (data).
+    // Failures leave as an RpcFailure: a failed exchange, a refused block or
+    // a first block answered without a stored name as
+    // RpcResult::kExchangeFailed; a document that cannot be sized as its
+    // (negative) code, one that cannot be opened or that ends before its
+    // size, and a temporary file that cannot be made, as kFileError through
+    // ErrorDescription; the block files of the mobile upload as
+    // kBlockRecordFileError and kBlockDataFileError.
     static constexpr unsigned long kUploadBlockSize = 102400;
 
     // taskRecord: the 664-byte _TAV_PRINT_TASK_INFO_; the files live in the
@@ -114,18 +131,20 @@ public:
     int SendMobilePrintJobOneBlockToServer(FILE* document, long blockType, unsigned long blockSize,
                                            void* taskRecord, char* reserved,
                                            unsigned long* bytesSent, char* storedName) override;
-    // The 932-byte copy request, sent without waiting for the answer. 0 when
-    // it was sent, 20 without a runtime context, 12 when its file could not
-    // be made, else the runtime's error code. Raises nothing.
+    // The 932-byte copy request, sent without waiting for the answer.
+    // RpcResult::kOk when it was sent, kNoContext without a runtime context,
+    // kFileError when its file could not be made, else the runtime's error
+    // code. Raises nothing.
     int SaveCopyJob(void* copyRecord, void* reserved);
-    // One block of a disc request: size bytes of data (blockType 0 first,
-    // 1 middle, 2 last). 0 on success (the stored name is taken from the
-    // answer to block 0), 20 without a runtime context, 12 when the block
-    // file could not be made, else the runtime's error code. Raises nothing.
+    // One block of a disc request: size bytes of data (an UploadBlockType).
+    // RpcResult::kOk on success (the stored name is taken from the answer to
+    // the first block), kNoContext without a runtime context, kFileError
+    // when the block file could not be made, else the runtime's error code.
+    // Raises nothing.
     int SaveCDJobByBlock(int blockType, int size, void* data, char* storedName);
     // Writes the appendix record (the text, the client's MAC and IP address)
     // to path and its length into size. A file that cannot be written raises
-    // 12 through ErrorDescription.
+    // RpcResult::kFileError through ErrorDescription.
     void SavePrintJobAppendixInfo(char* appendixText, char* path, int& size);
 
     // Progress of the print and mobile print uploads: called on the
@@ -138,12 +157,13 @@ public:
     void SetUploadProgress(UploadProgress progress) { m_UploadProgress = std::move(progress); }
 
     // --- notices ------------------------------------------------------------------
-    // 0 a notice is in out; -1 none; -2 no context or the call failed.
+    // RpcResult::kOk a notice is in out; kNone none; kUnreachable no context
+    // or the call failed.
     int ReadMessage(const char* userName, TavServerMessage* out);
 
 private:
-    // ErrorDescription(code), and the same code thrown should an override
-    // of ErrorDescription return.
+    // ErrorDescription(code), and the same code thrown as an RpcFailure
+    // should an override of ErrorDescription return.
     [[noreturn]] void FailUpload(long code);
     void ReportProgress(unsigned long long sent, unsigned long long total) const;
 

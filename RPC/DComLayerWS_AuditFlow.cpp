@@ -15,15 +15,16 @@
 #include <new>
 
 // Audit flow queries. Each operation makes all of its queries in one
-// runtime context. Results: 0 success, a positive error code of the server's
-// query passed through, 11 out of memory, 13 a query failed or returned
-// nothing.
+// runtime context. Results: kOk, a positive error code of the server's
+// query passed through, kOutOfMemory, or kAuditQueryFailed when a query
+// failed or returned nothing.
 
 namespace
 {
 
-constexpr int kOutOfMemory = 11;
-constexpr int kQueryFailed = 13;
+using RpcResult::kAuditQueryFailed;
+using RpcResult::kOk;
+using RpcResult::kOutOfMemory;
 // Most approval levels of one secret level that are loaded. The dialogs
 // offer three; the number comes from the server, and one answer must not
 // make the logon allocate and query level after level without end.
@@ -35,13 +36,13 @@ int AuditQuery(SoapCall& call, const char* sql, const char* fieldName, long fiel
                long fieldSize, FieldResult* result)
 {
     if (!RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result))
-        return kQueryFailed;
+        return kAuditQueryFailed;
     const int32_t error = result->errorCode();
     if (error > 0)
         return error;
     if (error < 0)
-        return kQueryFailed;
-    return 0;
+        return kAuditQueryFailed;
+    return kOk;
 }
 
 // An integer query about one flow item: 0 with its first value in *value
@@ -52,7 +53,7 @@ int ItemIntQuery(SoapCall& call, const char* format, int id, const char* fieldNa
     FormatSql(sql, sizeof sql, format, id);
     FieldResult answer;
     const int rc = AuditQuery(call, sql, fieldName, kFieldInt, 4, &answer);
-    if (rc == 0)
+    if (rc == kOk)
         answer.firstInt(value);
     return rc;
 }
@@ -64,7 +65,7 @@ int ItemTextQuery(SoapCall& call, const char* format, int id, const char* fieldN
     FormatSql(sql, sizeof sql, format, id);
     FieldResult answer;
     const int rc = AuditQuery(call, sql, fieldName, kFieldText, 50, &answer);
-    if (rc == 0)
+    if (rc == kOk)
         *text = answer.firstText();
     return rc;
 }
@@ -98,43 +99,43 @@ int CDComLayerWS::GetAuditFlowID(void* userRecord, int* flowId)
     const auto* user = static_cast<const TavUserRecord*>(userRecord);
     *flowId = 0;
     try {
-        SoapCall call(*this);
+        SoapCall call(NewCallContext());
         if (!call.ok())
-            return kQueryFailed;
+            return kAuditQueryFailed;
 
         int32_t own = 0;
         const Lookup ownFlow = IntLookup(call, "SELECT AuditFlowID FROM Users WHERE UserID=%d",
                                          user->UserId, "AuditFlowID", &own);
         if (ownFlow == Lookup::Failed)
-            return kQueryFailed;
+            return kAuditQueryFailed;
         if (ownFlow == Lookup::NoRow) {
             *flowId = -1;
-            return kQueryFailed;
+            return kAuditQueryFailed;
         }
         *flowId = own;
         if (own > 0)
-            return 0;
+            return kOk;
 
         // No flow of his own: the flow of his group, if it has one.
         int32_t group = 0;
         const Lookup groupRow = IntLookup(call, "SELECT GroupID FROM Users WHERE UserID=%d",
                                           user->UserId, "GroupID", &group);
         if (groupRow == Lookup::Failed)
-            return kQueryFailed;
+            return kAuditQueryFailed;
         if (groupRow == Lookup::NoRow || group == 0)
-            return 0;
+            return kOk;
 
         int32_t groupFlow = 0;
         const Lookup groupFlowRow =
             IntLookup(call, "SELECT AuditFlowID FROM Groups WHERE GroupID=%d", group, "AuditFlowID",
                       &groupFlow);
         if (groupFlowRow == Lookup::Failed)
-            return kQueryFailed;
+            return kAuditQueryFailed;
         if (groupFlowRow == Lookup::Value && groupFlow != 0)
             *flowId = groupFlow;
-        return 0;
+        return kOk;
     } catch (...) {
-        return kQueryFailed;
+        return kAuditQueryFailed;
     }
 }
 
@@ -144,25 +145,25 @@ int CDComLayerWS::GetAuditFlowItems(long flowId, void* itemList)
     list->Count = 0;
     list->Items = nullptr;
     try {
-        SoapCall call(*this);
+        SoapCall call(NewCallContext());
         if (!call.ok())
-            return kQueryFailed;
+            return kAuditQueryFailed;
 
         const int flow = static_cast<int>(flowId);
         char sql[kSqlBufferSize];
         FormatSql(sql, sizeof sql, "SELECT FlowItemID FROM AuditFlowItems WHERE FlowID=%d", flow);
         FieldResult answer;
         if (!RunFieldQuery(call, sql, "FlowItemID", kFieldInt, 4, &answer))
-            return kQueryFailed;
+            return kAuditQueryFailed;
         if (answer.errorCode() != 0)
             return answer.errorCode();
         // The row count must match the bytes that arrived before anything
         // is allocated from it.
         QVector<int32_t> ids;
         if (!answer.intRows(&ids))
-            return kQueryFailed;
+            return kAuditQueryFailed;
         if (ids.isEmpty())
-            return 0;
+            return kOk;
 
         const int n = ids.size();
         list->Items = static_cast<TavAuditFlowItem*>(calloc(n, sizeof(TavAuditFlowItem)));
@@ -175,18 +176,18 @@ int CDComLayerWS::GetAuditFlowItems(long flowId, void* itemList)
         }
 
         // Field by field over all items.
-        int rc = 0;
-        for (int i = 0; rc == 0 && i < n; ++i)
+        int rc = kOk;
+        for (int i = 0; rc == kOk && i < n; ++i)
             rc = ItemIntQuery(call, "SELECT AuditLevel FROM AuditFlowItems WHERE FlowItemID=%d",
                               list->Items[i].FlowItemID, "AuditLevel", &list->Items[i].AuditLevel);
-        for (int i = 0; rc == 0 && i < n; ++i)
+        for (int i = 0; rc == kOk && i < n; ++i)
             rc = ItemIntQuery(call, "SELECT DocLevelID FROM AuditFlowItems WHERE FlowItemID=%d",
                               list->Items[i].FlowItemID, "DocLevelID", &list->Items[i].DocLevelID);
-        for (int i = 0; rc == 0 && i < n; ++i)
+        for (int i = 0; rc == kOk && i < n; ++i)
             rc =
                 ItemIntQuery(call, "SELECT SecretLevel FROM SysSettingsAudit WHERE LevelID=%d",
                              list->Items[i].DocLevelID, "SecretLevel", &list->Items[i].SecretLevel);
-        for (int i = 0; rc == 0 && i < n; ++i) {
+        for (int i = 0; rc == kOk && i < n; ++i) {
             QByteArray name;
             rc =
                 ItemTextQuery(call, "SELECT SecretLevelName FROM SysSettingsAudit WHERE LevelID=%d",
@@ -194,7 +195,7 @@ int CDComLayerWS::GetAuditFlowItems(long flowId, void* itemList)
             CopyGbkAsUtf8Text(list->Items[i].SecretLevelName, sizeof list->Items[i].SecretLevelName,
                               name.constData());
         }
-        for (int i = 0; rc == 0 && i < n; ++i) {
+        for (int i = 0; rc == kOk && i < n; ++i) {
             QByteArray note;
             rc =
                 ItemTextQuery(call, "SELECT SecretLevelNote FROM SysSettingsAudit WHERE LevelID=%d",
@@ -202,7 +203,7 @@ int CDComLayerWS::GetAuditFlowItems(long flowId, void* itemList)
             CopyGbkText(list->Items[i].SecretLevelNote, sizeof list->Items[i].SecretLevelNote,
                         note.constData());
         }
-        if (rc != 0) {
+        if (rc != kOk) {
             FreeItems(list);
             list->Count = 0;
         }
@@ -210,7 +211,7 @@ int CDComLayerWS::GetAuditFlowItems(long flowId, void* itemList)
     } catch (...) {
         FreeItems(list);
         list->Count = 0;
-        return kQueryFailed;
+        return kAuditQueryFailed;
     }
 }
 
@@ -224,9 +225,9 @@ int CDComLayerWS::GetAuditorsInAuditFlow(void* userRecord, int levelIndex, void*
     auditors->Entries = nullptr;
     TavAuditor* entries = nullptr;
     try {
-        SoapCall call(*this);
+        SoapCall call(NewCallContext());
         if (!call.ok())
-            return kQueryFailed;
+            return kAuditQueryFailed;
 
         char sql[kSqlBufferSize];
         FormatSql(sql, sizeof sql,
@@ -235,13 +236,13 @@ int CDComLayerWS::GetAuditorsInAuditFlow(void* userRecord, int levelIndex, void*
                   levelIndex, level->FlowItemID);
         FieldResult answer;
         int rc = AuditQuery(call, sql, "AuditorID", kFieldInt, 4, &answer);
-        if (rc != 0)
+        if (rc != kOk)
             return rc;
         QVector<int32_t> ids;
         if (!answer.intRows(&ids))
-            return kQueryFailed;
+            return kAuditQueryFailed;
         if (ids.isEmpty())
-            return 0;
+            return kOk;
 
         entries = static_cast<TavAuditor*>(calloc(ids.size(), sizeof(TavAuditor)));
         if (!entries)
@@ -260,7 +261,7 @@ int CDComLayerWS::GetAuditorsInAuditFlow(void* userRecord, int levelIndex, void*
                       entries[i].AuditorID);
             FieldResult name;
             if (!RunFieldQuery(call, sql, "UserFullName", kFieldText, 255, &name)) {
-                rc = kQueryFailed;
+                rc = kAuditQueryFailed;
                 break;
             }
             if (name.errorCode() > 0) {
@@ -272,18 +273,18 @@ int CDComLayerWS::GetAuditorsInAuditFlow(void* userRecord, int levelIndex, void*
             CopyGbkAsUtf8Text(entries[i].AuditorName, sizeof entries[i].AuditorName,
                               name.firstText().constData());
         }
-        if (rc != 0) {
+        if (rc != kOk) {
             free(entries);
             return rc;
         }
         auditors->Count = kept;
         auditors->Entries = entries;
-        return 0;
+        return kOk;
     } catch (...) {
         free(entries);
         auditors->Count = 0;
         auditors->Entries = nullptr;
-        return kQueryFailed;
+        return kAuditQueryFailed;
     }
 }
 
@@ -294,21 +295,21 @@ int CDComLayerWS::GetAuditFlow(void* auditFlow, void* userRecord)
     flow->Release();
 
     int rc = GetAuditFlowID(userRecord, &flow->FlowID);
-    if (rc != 0)
+    if (rc != kOk)
         return rc;
 
     TavAuditFlowItemList list{0, nullptr};
     rc = GetAuditFlowItems(flow->FlowID, &list);
-    if (rc != 0)
+    if (rc != kOk)
         return rc;
     if (list.Count == 0 || user->SecretLevel < 1) {
         FreeItems(&list);
-        return 0;
+        return kOk;
     }
 
     // The user's secret level is a count: he is offered that many levels of
     // the flow, in the server's order.
-    int last = 0;
+    int last = kOk;
     for (int i = 0; i < list.Count && i < user->SecretLevel; ++i) {
         const TavAuditFlowItem& item = list.Items[i];
         TavSecret secret;

@@ -26,12 +26,15 @@
 namespace
 {
 
-// Result of the field queries when the exchange failed, the answer was empty
-// or no runtime context could be made.
-constexpr int kQueryFailed = 15;
-// Thrown by GetPrinterList / GetUserInfo / GetUserInfoEx (unsigned int) and
-// by GetWebsiteIP (int) when there is no context or the exchange fails.
-constexpr unsigned int kExchangeFailure = 0x80000000u;
+// kQueryFailed: the field queries when the exchange failed, the answer was
+// empty or no runtime context could be made. kExchangeFailed: thrown by
+// GetPrinterList, GetUserInfo, GetUserInfoEx and GetWebsiteIP when there is
+// no context or the exchange fails.
+using RpcResult::kExchangeFailed;
+using RpcResult::kNoContext;
+using RpcResult::kOk;
+using RpcResult::kOutOfMemory;
+using RpcResult::kQueryFailed;
 // Setting values are asked for with 512 bytes but land in 256-byte buffers.
 constexpr size_t kSettingValueBuffer = 256;
 constexpr size_t kTextBuffer = 256;
@@ -53,13 +56,13 @@ int clampToInt(LONG64 value)
 bool FieldQuery(CDComLayerWS& client, const char* sql, const char* fieldName, long fieldType,
                 long fieldSize, FieldResult* result)
 {
-    SoapCall call(client);
+    SoapCall call(client.NewCallContext());
     return call.ok() && RunFieldQuery(call, sql, fieldName, fieldType, fieldSize, result);
 }
 
 // An integer column of the user's row in Users: the first value goes into
 // *out when the answer holds one with error code 0. Returns the answer's
-// error code, or 15 when the query failed.
+// error code, or kQueryFailed when the query failed.
 int UserIntQuery(CDComLayerWS& client, const char* format, const char* userName,
                  const char* fieldName, int* out)
 {
@@ -126,26 +129,26 @@ int CDComLayerWS::GetWebsiteIP(char* websiteAddress, char* serverAddress)
                    "SELECT WebsiteIP FROM Servers WHERE ServerIP='%s' AND IsMonitored='Y' AND  "
                    "IsDeleted='N'",
                    SqlQuoted(serverAddress).constData()))
-        throw static_cast<int>(kExchangeFailure);
+        throw RpcFailure(kExchangeFailed);
 
     FieldResult answer;
     if (!FieldQuery(*this, sql, "WebsiteIP", kFieldText, 50, &answer))
-        throw static_cast<int>(kExchangeFailure);
+        throw RpcFailure(kExchangeFailed);
     QByteArray website;
     if (answer.errorCode() == 0 && answer.rowCount() > 0)
         website = answer.firstText();
     CopyText(websiteAddress, kTextBuffer, website.isEmpty() ? serverAddress : website.constData());
-    return 0;
+    return kOk;
 }
 
 int CDComLayerWS::GetUserInfo(char* userName, void* session)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     ns__GetUserInfoResponse answer{};
     if (call.proxy().GetUserInfo(call.endpoint(), nullptr, userName, answer) != SOAP_OK)
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     // A user number and a GB18030 name; shorter than the number is empty.
     const unsigned char* bytes = answer.image.__ptr;
     const int size = answer.image.__size;
@@ -156,17 +159,17 @@ int CDComLayerWS::GetUserInfo(char* userName, void* session)
         BoundedText(reinterpret_cast<const char*>(bytes) + 4, static_cast<size_t>(size - 4));
     record->UserId = qFromLittleEndian<qint32>(bytes);
     CopyGbkAsUtf8Text(record->FullName, sizeof record->FullName, gbk.constData());
-    return 0;
+    return kOk;
 }
 
 int CDComLayerWS::GetUserInfoEx(char* userName, void* session)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     ns__GetUserInfoExResponse answer{};
     if (call.proxy().GetUserInfoEx(call.endpoint(), nullptr, userName, answer) != SOAP_OK)
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     if (!answer.image.__ptr || answer.image.__size <= 0)
         return kQueryFailed;
     // Only what arrived; the rest of the block keeps what it held.
@@ -175,17 +178,17 @@ int CDComLayerWS::GetUserInfoEx(char* userName, void* session)
                          ? static_cast<size_t>(answer.image.__size)
                          : static_cast<size_t>(TavUserRecord::kUserInfoExSize);
     memcpy(record->UserInfoEx, answer.image.__ptr, n);
-    return 0;
+    return kOk;
 }
 
 int CDComLayerWS::GetPrinterList(char* userName, void** printerList)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     ns__GetPrinterListResponse answer{};
     if (call.proxy().GetPrinterList(call.endpoint(), nullptr, userName, answer) != SOAP_OK)
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     if (!answer.data.__ptr || answer.data.__size <= 0)
         return kQueryFailed;
     // size / 2 units hold all bytes of an even size; an odd last byte lands
@@ -194,15 +197,15 @@ int CDComLayerWS::GetPrinterList(char* userName, void** printerList)
     const unsigned int size = static_cast<unsigned int>(answer.data.__size);
     char* block = SysAllocStringLen(nullptr, size / 2);
     if (!block)
-        return 11;
+        return kOutOfMemory;
     memcpy(block, answer.data.__ptr, size);
     *printerList = block;
-    return 0;
+    return kOk;
 }
 
 int CDComLayerWS::GetSecretLevel(char* userName)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         return 0;
     LONG64 level = 0;
@@ -214,7 +217,7 @@ int CDComLayerWS::GetSecretLevel(char* userName)
 int CDComLayerWS::GetSpecialAudit(char* userName, int* specialAudit)
 {
     *specialAudit = 0;
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         return kQueryFailed;
     ns__structGetSpecialAuditOfUser answer{};
@@ -227,9 +230,9 @@ int CDComLayerWS::GetSpecialAudit(char* userName, int* specialAudit)
 
 int CDComLayerWS::GetPayerInfo(char* item, char*& payerParam)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
-        return 20;
+        return kNoContext;
     char* answer = nullptr;
     const int status = call.proxy().GetPayerInfo(call.endpoint(), nullptr, item, &answer);
     if (status != SOAP_OK)
@@ -237,15 +240,15 @@ int CDComLayerWS::GetPayerInfo(char* item, char*& payerParam)
     if (answer) {
         char* copy = strdup(answer);
         if (!copy)
-            return 11;
+            return kOutOfMemory;
         payerParam = copy;
     }
-    return 0;
+    return kOk;
 }
 
 int CDComLayerWS::ExecSQL(char* sql)
 {
-    SoapCall call(*this);
+    SoapCall call(NewCallContext());
     if (!call.ok())
         return 0;
     int result = 0;
@@ -257,8 +260,8 @@ int CDComLayerWS::ExecSQL(char* sql)
 int CDComLayerWS::UpdateProjectIDOfPrintProcTask(void* quotaRequest, char* storedName)
 {
     const auto* request = static_cast<const TavQuotaRequest*>(quotaRequest);
-    // Only a project payer (type 4) names a project; the others clear it.
-    const int projectId = request->PayerType == 4 ? request->PayerID : 0;
+    // Only a project payer names a project; the others clear it.
+    const int projectId = request->PayerType == kPayerProject ? request->PayerID : 0;
     char sql[kSqlBufferSize];
     if (!FormatSql(sql, sizeof sql,
                    "UPDATE PrintProcTask SET PayerID=%d,PayerType=%d,ProjectID = %d WHERE "
@@ -298,7 +301,7 @@ int CDComLayerWS::QuotaVerification(char* quotaRequest)
 
     LONG64 result = 0;
     {
-        SoapCall call(*this);
+        SoapCall call(NewCallContext());
         if (call.ok() &&
             call.proxy().QuotaVerification(call.endpoint(), nullptr, text, &result) != SOAP_OK)
             result = 0;

@@ -39,15 +39,12 @@ constexpr size_t kDocNameSize = 50;
 constexpr size_t kStoredNameSize = 1024;
 constexpr size_t kReadSize = 1024;
 
-constexpr unsigned int kExchangeFailure = 0x80000000u;
-// Code of a file that cannot be opened, read or made.
-constexpr long kFileError = 12;
-// Thrown (int) when the record or data file of a mobile block cannot be made.
-constexpr int kMobileRecordFileError = 2;
-constexpr int kMobileDataFileError = 3;
-// Results of the copy and disc uploads.
-constexpr int kNoContext = 20;
-constexpr int kFileResult = 12;
+using RpcResult::kBlockDataFileError;
+using RpcResult::kBlockRecordFileError;
+using RpcResult::kExchangeFailed;
+using RpcResult::kFileError;
+using RpcResult::kNoContext;
+using RpcResult::kOk;
 
 // The print job's files live in the working folder, the others in /var/tmp.
 const QByteArray kWorkingFolder;
@@ -179,22 +176,22 @@ private:
     BlockFiles* m_files;
 };
 
-// Sends a document of more than one block: block 0, the full blocks between
-// (type 1), then the rest (type 2), each through send(type, size, &sent),
-// with the progress after each.
+// Sends a document of more than one block: the first block, the full blocks
+// between, then the rest as the last block, each through send(type, size,
+// &sent), with the progress after each.
 template <typename Send, typename Report>
 void sendInBlocks(unsigned long long total, Send send, Report report)
 {
     constexpr unsigned long block = CDComLayerWS::kUploadBlockSize;
     unsigned long sent = 0;
     const unsigned long long blocks = (total + block - 1) / block;
-    send(0, block, &sent);
+    send(kFirstBlock, block, &sent);
     report(sent);
     for (unsigned long long i = 0; i + 2 < blocks; ++i) {
-        send(1, block, &sent);
+        send(kMiddleBlock, block, &sent);
         report(sent);
     }
-    send(2, static_cast<unsigned long>(total - sent), &sent);
+    send(kLastBlock, static_cast<unsigned long>(total - sent), &sent);
     report(sent);
 }
 
@@ -203,7 +200,7 @@ void sendInBlocks(unsigned long long total, Send send, Report report)
 void CDComLayerWS::FailUpload(long code)
 {
     ErrorDescription(code);
-    throw code;
+    throw RpcFailure(code);
 }
 
 void CDComLayerWS::ReportProgress(unsigned long long sent, unsigned long long total) const
@@ -259,7 +256,7 @@ int CDComLayerWS::SavePrintJob(void* taskRecord, char* appendixText, char* docum
                                      sent, storedName);
             },
             [&](unsigned long sent) { ReportProgress(sent, total); });
-        return 0;
+        return kOk;
     }
 
     UploadFile appendix(kWorkingFolder, "appendix-", ".bin");
@@ -268,33 +265,33 @@ int CDComLayerWS::SavePrintJob(void* taskRecord, char* appendixText, char* docum
     int appendixSize = 0;
     SavePrintJobAppendixInfo(appendixText, appendix.path(), appendixSize);
 
-    SoapCall call(*this, /*upload=*/true);
+    SoapCall call(NewCallContext(), /*upload=*/true);
     if (!call.ok())
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     arrayOfData data(call.soap(), 3);
     if (data.size() != 3)
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     attach(data[0], task.path(), kPrintTaskSize);
     attach(data[1], documentPath, total);
     attach(data[2], appendix.path(), static_cast<size_t>(appendixSize));
     ns__SavePrintJobExResponse answer{};
     if (call.proxy().SavePrintJobEx(call.endpoint(), nullptr, &data, answer) != SOAP_OK)
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     copyFirstName(answer.names, storedName);
     ReportProgress(total, total);
-    return 0;
+    return kOk;
 }
 
 int CDComLayerWS::SendOneBlockToServer(FILE* document, long blockType, unsigned long blockSize,
                                        void* taskRecord, char* appendixText,
                                        unsigned long* bytesSent, char* storedName)
 {
-    SoapCall call(*this, /*upload=*/true);
+    SoapCall call(NewCallContext(), /*upload=*/true);
     if (!call.ok())
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     std::unique_ptr<char[]> block(new (std::nothrow) char[blockSize ? blockSize : 1]);
     if (!block)
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     if (!readBlock(document, block.get(), blockSize, bytesSent))
         FailUpload(kFileError);
 
@@ -309,7 +306,7 @@ int CDComLayerWS::SendOneBlockToServer(FILE* document, long blockType, unsigned 
     // third item empty.
     std::unique_ptr<UploadFile> appendix;
     int appendixSize = 0;
-    if (blockType == 2) {
+    if (blockType == kLastBlock) {
         appendix.reset(new UploadFile(kWorkingFolder, "appendix-", ".bin"));
         if (!appendix->ok())
             FailUpload(kFileError);
@@ -318,7 +315,7 @@ int CDComLayerWS::SendOneBlockToServer(FILE* document, long blockType, unsigned 
 
     arrayOfData data(call.soap(), 3);
     if (data.size() != 3)
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     attach(data[0], task.path(), kPrintTaskSize);
     attach(data[1], blockFile.path(), blockSize);
     if (appendix)
@@ -326,13 +323,13 @@ int CDComLayerWS::SendOneBlockToServer(FILE* document, long blockType, unsigned 
     ns__structSavePrintJobByBlock answer{};
     if (call.proxy().SavePrintJobByBlockForLinuxClient(call.endpoint(), nullptr, &data, blockType,
                                                        storedName, answer) != SOAP_OK)
-        throw kExchangeFailure;
-    if (blockType == 0) {
+        throw RpcFailure(kExchangeFailed);
+    if (blockType == kFirstBlock) {
         if (!answer.return_ || !answer.return_->SplFileNameOut)
-            throw kExchangeFailure;
+            throw RpcFailure(kExchangeFailed);
         CopyText(storedName, kStoredNameSize, answer.return_->SplFileNameOut);
     }
-    return 0;
+    return kOk;
 }
 
 // --- mobile print job (1112-byte record, /var/tmp) --------------------------------------
@@ -363,25 +360,25 @@ int CDComLayerWS::SaveMobilePrintJob(void* taskRecord, char* reserved, char* doc
                                                    reserved, sent, storedName);
             },
             [&](unsigned long sent) { ReportProgress(sent, total); });
-        return 0;
+        return kOk;
     }
 
-    SoapCall call(*this, /*upload=*/true);
+    SoapCall call(NewCallContext(), /*upload=*/true);
     if (!call.ok())
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     arrayOfData data(call.soap(), 2);
     if (data.size() != 2)
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     attach(data[0], task.path(), kMobileTaskSize);
     attach(data[1], documentPath, total);
     QByteArray docName = docNameOf(taskRecord);
     ns__SaveMobilePrintJobResponse answer{};
     if (call.proxy().SaveMobilePrintJob(call.endpoint(), nullptr, &data, docName.data(), answer) !=
         SOAP_OK)
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     copyFirstName(answer.names, storedName);
     ReportProgress(total, total);
-    return 0;
+    return kOk;
 }
 
 int CDComLayerWS::SendMobilePrintJobOneBlockToServer(FILE* document, long blockType,
@@ -389,12 +386,12 @@ int CDComLayerWS::SendMobilePrintJobOneBlockToServer(FILE* document, long blockT
                                                      char*, unsigned long* bytesSent,
                                                      char* storedName)
 {
-    SoapCall call(*this, /*upload=*/true);
+    SoapCall call(NewCallContext(), /*upload=*/true);
     if (!call.ok())
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     std::unique_ptr<char[]> block(new (std::nothrow) char[blockSize ? blockSize : 1]);
     if (!block)
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     if (!readBlock(document, block.get(), blockSize, bytesSent))
         FailUpload(kFileError);
 
@@ -402,27 +399,27 @@ int CDComLayerWS::SendMobilePrintJobOneBlockToServer(FILE* document, long blockT
     UploadFile& task = files.record();
     UploadFile& blockFile = files.data();
     if (!task.rewrite(taskRecord, kMobileTaskSize))
-        throw kMobileRecordFileError;
+        throw RpcFailure(kBlockRecordFileError);
     if (!blockFile.rewrite(block.get(), blockSize))
-        throw kMobileDataFileError;
+        throw RpcFailure(kBlockDataFileError);
     block.reset();
 
     arrayOfData data(call.soap(), 2);
     if (data.size() != 2)
-        throw kExchangeFailure;
+        throw RpcFailure(kExchangeFailed);
     attach(data[0], task.path(), kMobileTaskSize);
     attach(data[1], blockFile.path(), blockSize);
     QByteArray docName = docNameOf(taskRecord);
     ns__structSavePrintJobByBlock answer{};
     if (call.proxy().SaveMobilePrintJobByBlock(call.endpoint(), nullptr, docName.data(), &data,
                                                blockType, storedName, answer) != SOAP_OK)
-        throw kExchangeFailure;
-    if (blockType == 0) {
+        throw RpcFailure(kExchangeFailed);
+    if (blockType == kFirstBlock) {
         if (!answer.return_ || !answer.return_->SplFileNameOut)
-            throw kExchangeFailure;
+            throw RpcFailure(kExchangeFailed);
         CopyText(storedName, kStoredNameSize, answer.return_->SplFileNameOut);
     }
-    return 0;
+    return kOk;
 }
 
 // --- copy request and disc request blocks ------------------------------------------------
@@ -431,8 +428,8 @@ int CDComLayerWS::SaveCopyJob(void* copyRecord, void*)
 {
     UploadFile record(SystemPaths::varTmp(), "orixjob", "");
     if (!record.write(copyRecord, kCopyRecordSize))
-        return kFileResult;
-    SoapCall call(*this);
+        return kFileError;
+    SoapCall call(NewCallContext());
     if (!call.ok())
         return kNoContext;
     arrayOfData data(call.soap(), 1);
@@ -446,12 +443,12 @@ int CDComLayerWS::SaveCopyJob(void* copyRecord, void*)
 
 int CDComLayerWS::SaveCDJobByBlock(int blockType, int size, void* data, char* storedName)
 {
-    SoapCall call(*this, /*upload=*/true);
+    SoapCall call(NewCallContext(), /*upload=*/true);
     if (!call.ok())
         return kNoContext;
     UploadFile block(SystemPaths::varTmp(), "orixcd-", ".bin");
     if (size < 0 || (size > 0 && !data) || !block.write(data, static_cast<size_t>(size)))
-        return kFileResult;
+        return kFileError;
     arrayOfData items(call.soap(), 1);
     if (items.size() != 1)
         return SOAP_EOM;
@@ -462,11 +459,11 @@ int CDComLayerWS::SaveCDJobByBlock(int blockType, int size, void* data, char* st
                                                            &items, blockType, storedName, answer);
     if (status != SOAP_OK)
         return status;
-    if (blockType == 0) {
+    if (blockType == kFirstBlock) {
         // Without the name no later block could be added to the job.
         if (!answer.return_ || !answer.return_->SplFileNameOut)
             return SOAP_NO_TAG;
         CopyText(storedName, kStoredNameSize, answer.return_->SplFileNameOut);
     }
-    return 0;
+    return kOk;
 }

@@ -133,7 +133,7 @@ size_t FormatHeadline(char* dst, size_t dstSize, const QByteArray& jobName, cons
 int Decode(const unsigned char* data, int size, const LanguageManager& texts, TavServerMessage* out)
 {
     if (!data || size < kTypeOffset + 4)
-        return -1;
+        return RpcResult::kNone;
     const int type = qFromLittleEndian<qint32>(data + kTypeOffset);
 
     // The field text as far as it arrived, up to its terminator.
@@ -147,11 +147,11 @@ int Decode(const unsigned char* data, int size, const LanguageManager& texts, Ta
     }
     const QByteArray utf8 = GBK2UTF8(gbk.constData()).toUtf8();
     if (utf8.isEmpty())
-        return -1;
+        return RpcResult::kNone;
 
     const Fields fields = SplitFields(utf8);
     if (!fields.hasResult)
-        return -1;
+        return RpcResult::kNone;
 
     int textId = 0;
     const int rowCode = FindPrintResult(type, &textId);
@@ -164,7 +164,7 @@ int Decode(const unsigned char* data, int size, const LanguageManager& texts, Ta
     out->Type = type;
     FormatHeadline(out->Headline, sizeof out->Headline, fields.jobName, status);
     CopyUtf8Text(out->Detail, sizeof out->Detail, utf8.constData());
-    return 0;
+    return RpcResult::kOk;
 }
 
 } // namespace ServerNotice

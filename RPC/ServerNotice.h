@@ -56,9 +56,9 @@ QString StatusText(int rowCode, int textId, const LanguageManager& texts);
 // character boundary). The job name is cut as described above.
 size_t FormatHeadline(char* dst, size_t dstSize, const QByteArray& jobName, const QString& status);
 
-// Decodes one reply. 0 with out filled; -1 when the reply holds no notice
-// (no bytes, no type, an empty field text or no result code). A reply
-// shorter than its layout is read as far as it goes.
+// Decodes one reply. RpcResult::kOk with out filled; kNone when the reply
+// holds no notice (no bytes, no type, an empty field text or no result
+// code). A reply shorter than its layout is read as far as it goes.
 int Decode(const unsigned char* data, int size, const LanguageManager& texts,
            TavServerMessage* out);
 

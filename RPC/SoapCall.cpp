@@ -1,6 +1,5 @@
 #include "SoapCall.h"
 
-#include "DComLayerWS.h"
 #include "SafeFile.h"
 #include "SoapTransport.h"
 #include "SystemPaths.h"
@@ -34,24 +33,38 @@ constexpr int kUploadTransferTimeoutSeconds = 3600;
 
 } // namespace
 
-SoapCall::SoapCall(CDComLayerWS& client, bool upload) : m_client(client)
+void SoapContextRelease::operator()(OrWSProxy* proxy) const
+{
+    struct soap* soap = proxy->soap;
+    soap_destroy(soap); // class instances made by the runtime
+    soap_end(soap);     // every block the runtime allocated
+    delete proxy;       // does not own the context
+    soap_free(soap);    // ends and frees the context
+}
+
+SoapContext NewSoapContext()
 {
     // The runtime's TLS set-up, once for every thread, before the context.
     SoapTransport::InitRuntime();
-    m_soap = soap_new();
-    if (!m_soap)
-        return;
-    m_proxy = new (std::nothrow) OrWSProxy(m_soap);
-    if (!m_proxy) {
-        soap_free(m_soap);
-        m_soap = nullptr;
-        return;
+    struct soap* soap = soap_new();
+    if (!soap)
+        return SoapContext();
+    OrWSProxy* proxy = new (std::nothrow) OrWSProxy(soap);
+    if (!proxy) {
+        soap_free(soap);
+        return SoapContext();
     }
-    if (!m_soap->namespaces)
-        soap_set_namespaces(m_soap, namespaces);
-    m_proxy->soap_endpoint = "http://localhost";
+    if (!soap->namespaces)
+        soap_set_namespaces(soap, namespaces);
+    proxy->soap_endpoint = "http://localhost";
+    return SoapContext(proxy);
+}
 
-    m_client.InitSoap(*m_proxy);
+SoapCall::SoapCall(SoapContext prepared, bool upload) : m_context(std::move(prepared))
+{
+    if (!m_context)
+        return;
+    m_soap = m_context->soap;
 
     if (upload) {
         m_soap->connect_timeout = 10;
@@ -84,12 +97,8 @@ SoapCall::SoapCall(CDComLayerWS& client, bool upload) : m_client(client)
 
 SoapCall::~SoapCall()
 {
-    if (m_soap) {
-        soap_destroy(m_soap); // class instances made by the runtime
-        soap_end(m_soap);     // every block the runtime allocated
-        delete m_proxy;       // does not own the context
-        soap_free(m_soap);    // ends and frees the context
-    }
+    // The context goes first: ending a TLS connection may still write.
+    m_context.reset();
     if (m_sigpipeBlocked) {
         sigset_t pipe;
         sigemptyset(&pipe);
@@ -113,16 +122,16 @@ void SoapCall::SetContextHook(ContextHook hook)
 
 OrWSProxy& SoapCall::proxy()
 {
-    if (!m_proxy) {
+    if (!m_context) {
         fprintf(stderr, "SoapCall::proxy() called without a runtime context\n");
         abort();
     }
-    return *m_proxy;
+    return *m_context;
 }
 
 const char* SoapCall::endpoint() const
 {
-    return m_proxy ? m_proxy->soap_endpoint : m_client.Endpoint();
+    return m_context && m_context->soap_endpoint ? m_context->soap_endpoint : "";
 }
 
 // --- DIME attachment callbacks ----------------------------------------------

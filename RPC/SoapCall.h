@@ -1,24 +1,24 @@
 #pragma once
 
+#include "SoapContext.h"
 #include "soapOrWSProxy.h"
 
 #include <cstddef>
 #include <string>
 
-class CDComLayerWS;
-
-// The runtime context of one server operation. Every operation of
-// CDComLayerWS makes one on the stack, makes its call through proxy() with
-// endpoint() and a null action, copies what it needs out of the context and
-// lets the destructor release everything the runtime allocated (received
-// strings, buffers, class instances).
+// The runtime context of one server operation. Every operation of the RPC
+// client makes one on the stack from a context it has prepared for its
+// server, makes its call through proxy() with endpoint() and a null action,
+// copies what it needs out of the context and lets the destructor release
+// everything the runtime allocated (received strings, buffers, class
+// instances).
 //
-//     SoapCall call(*this);
+//     SoapCall call(NewCallContext());
 //     if (!call.ok())
-//         return 20;
-//     LONG64 level = 0;
-//     if (call.proxy().GetSecretLevel(call.endpoint(), nullptr, userName, &level) != SOAP_OK)
-//         return 15;
+//         return RpcResult::kNoContext;
+//     char* answer = nullptr;
+//     if (call.proxy().GetPayerInfo(call.endpoint(), nullptr, item, &answer) != SOAP_OK)
+//         return RpcResult::kQueryFailed;
 //
 // Values that live in the context (arrayOfData / arrayOfName made with
 // call.soap(), received strings) must not outlive the SoapCall: declare the
@@ -26,9 +26,11 @@ class CDComLayerWS;
 class SoapCall
 {
 public:
-    // upload: connect time-out of 10 s instead of 30 s and the DIME write
-    // callbacks installed beside the read callbacks.
-    explicit SoapCall(CDComLayerWS& client, bool upload = false);
+    // prepared: a context made by NewSoapContext and prepared for the
+    // server (its settings, its endpoint), which the call takes over; empty
+    // when none could be made. upload: connect time-out of 10 s instead of
+    // 30 s and the DIME write callbacks installed beside the read callbacks.
+    explicit SoapCall(SoapContext prepared, bool upload = false);
     ~SoapCall();
 
     SoapCall(const SoapCall&) = delete;
@@ -39,8 +41,8 @@ public:
     bool ok() const { return m_soap != nullptr; }
     OrWSProxy& proxy();
     struct soap* soap() const { return m_soap; }
-    // The client's endpoint text ("http://host:port" or "https://host:port"),
-    // as this call's copy.
+    // The endpoint the context was prepared with ("http://host:port" or
+    // "https://host:port"), as this call's copy; empty without a context.
     const char* endpoint() const;
 
     // Called with every new context once it is prepared, before any call is
@@ -51,9 +53,8 @@ public:
     static void SetContextHook(ContextHook hook);
 
 private:
-    CDComLayerWS& m_client;
+    SoapContext m_context;
     struct soap* m_soap = nullptr;
-    OrWSProxy* m_proxy = nullptr;
     bool m_sigpipeBlocked = false;
     bool m_sigpipeWasPending = false;
 };
@@ -65,7 +66,7 @@ private:
 // new file: never over an existing one (a name already taken there gets a
 // number in front, "1-name", "2-name", ...), never through a link, at most
 // kMaxSavedAttachment bytes (a larger one fails the call and is removed).
-// Exposed for CDComLayerWS::InitSoap and the tests.
+// Exposed for the preparation of a context and the tests.
 namespace SoapDime
 {
 constexpr size_t kMaxSavedAttachment = 16u << 20;

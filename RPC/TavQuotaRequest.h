@@ -3,6 +3,18 @@
 #include <cstddef>
 #include <cstdint>
 
+// Payer types of the payer settings (GetPayerInfo), the quota request and
+// the payer of a stored job. What they stand for on the server is the
+// server's; the client reads them thus.
+enum TavPayerType : int32_t {
+    kPayerOwnAccount = 1, // the first payer of the user's list pays
+    kPayerGroup = 2,      // the same, a group's account
+    kPayerProject = 4,    // the payer the user chose pays; its identifier is
+                          // the job's project number
+    kPayerChosen = 6,     // the payer the user chose pays: sent as
+                          // kPayerGroup for a group, else as kPayerProject
+};
+
 // Quota request record (352 bytes), built for one job by the submission and
 // read by the quota check and by the project update of a stored job.
 struct TavQuotaRequest {

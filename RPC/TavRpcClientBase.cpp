@@ -2,7 +2,7 @@
 
 int TavRpcClientBase::InitDCOM()
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::GetCurrentMode()
 {
@@ -10,74 +10,74 @@ int TavRpcClientBase::GetCurrentMode()
 }
 int TavRpcClientBase::UninitDCom()
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::LogOn(void*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 void TavRpcClientBase::ErrorDescription(long) {}
 int TavRpcClientBase::SavePrintJob(void*, char*, char*, char*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::SendOneBlockToServer(FILE*, long, unsigned long, void*, char*, unsigned long*,
                                            char*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::SaveMobilePrintJob(void*, char*, char*, char*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::SendMobilePrintJobOneBlockToServer(FILE*, long, unsigned long, void*, char*,
                                                          unsigned long*, char*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::GetGroupIDFromUsersByUserName(char*, void*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::GetGroupNameFromGroupByGroupID(int, void*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::GetWebsiteIP(char*, char*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::GetSpecialAudit(char*, int*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::GetAuditFlow(void*, void*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::GetAuditFlowID(void*, int*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::GetAuditFlowItems(long, void*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::GetAuditorsInAuditFlow(void*, int, void*, void*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::GetPayerInfo(char*, char*&)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::ns__QuotaVerification(char*, long*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 int TavRpcClientBase::GetSettingValueBySettingName(char*, char*, char*)
 {
-    return -1;
+    return RpcResult::kNone;
 }
 
 FILE* TavRpcClientBase::TavFopenEx(char* path, char* mode)

@@ -1,10 +1,17 @@
 #pragma once
 
+#include "RpcResults.h"
+
 #include <cstdio>
+
+// Block types of the block uploads: the first block (the server answers it
+// with the name it stores the job under), the blocks between, the last one.
+enum UploadBlockType { kFirstBlock = 0, kMiddleBlock = 1, kLastBlock = 2 };
 
 // The RPC client interface through which the session reaches the server.
 // The order of the virtual operations is the order of the slots of the
-// interface; the base class answers every operation with its default.
+// interface; the base class answers every operation with its default
+// (-1 is RpcResult::kNone).
 class TavRpcClientBase
 {
 public:

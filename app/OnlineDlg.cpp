@@ -281,17 +281,18 @@ void OnlineDlg::loadPlugin()
     std::string resolved;
     const SafeFile::Check check = SafeFile::TrustedLibrary(path.constData(), &resolved);
     if (check == SafeFile::Check::Missing) {
-        LogEvent(4, "dlopen:%s: %s\n", path.constData(), strerror(ENOENT));
+        LogEvent(kLogInfo, "dlopen:%s: %s\n", path.constData(), strerror(ENOENT));
         return;
     }
     if (check != SafeFile::Check::Ok) {
-        LogEvent(2, "plug-in %s not loaded: %s\n", path.constData(), SafeFile::Describe(check));
+        LogEvent(kLogError, "plug-in %s not loaded: %s\n", path.constData(),
+                 SafeFile::Describe(check));
         return;
     }
     PluginHandle = dlopen(resolved.c_str(), RTLD_NOW);
     if (!PluginHandle) {
         const char* error = dlerror();
-        LogEvent(4, "dlopen:%s\n", error ? error : "");
+        LogEvent(kLogInfo, "dlopen:%s\n", error ? error : "");
         return;
     }
 
@@ -317,13 +318,13 @@ void OnlineDlg::loadPlugin()
     SyncHandleMsg = reinterpret_cast<SyncHandleFn>(lookUp("SyncHandleMsg"));
     SyncHandleJob = reinterpret_cast<SyncHandleFn>(lookUp("SyncHandleJob"));
     if (!complete) {
-        LogEvent(2, "dlsym:%s\n", firstError.constData());
+        LogEvent(kLogError, "dlsym:%s\n", firstError.constData());
         return;
     }
 
     PluginContext = SyncInit("Server=127.0.0.1;");
     if (!PluginContext) {
-        LogEvent(2, "IF Init fail\n");
+        LogEvent(kLogError, "IF Init fail\n");
         return;
     }
     PluginTimerId = startTimer(Opt.pluginPollMs, Qt::CoarseTimer);
@@ -464,7 +465,7 @@ void OnlineDlg::timerEvent(QTimerEvent* event)
         return;
     }
 
-    LogEvent(5, "tmid=%d, online=%d\n", id, Online ? 1 : 0);
+    LogEvent(kLogTrace, "tmid=%d, online=%d\n", id, Online ? 1 : 0);
 
     // A tick that comes while the previous plug-in tick is still being
     // handled (its logon runs, its box is up) is left out.
@@ -495,7 +496,7 @@ void OnlineDlg::checkPluginLogon()
     userName[sizeof userName - 1] = '\0';
 
     if (result == 1 && Online) {
-        LogEvent(4, "logout-user:%s\n", userName);
+        LogEvent(kLogInfo, "logout-user:%s\n", userName);
         emit ssLogout();
     } else if (result == 0 && !Online) {
         pluginLogon(userName);
@@ -509,7 +510,7 @@ void OnlineDlg::pluginLogon(const char* userName)
     if (!Scheduler.begin(LogonScheduler::Trigger::Automatic))
         return;
     const char* configured = User->Config.ServerAddress;
-    LogEvent(4, "login-server:%s\n", configured);
+    LogEvent(kLogInfo, "login-server:%s\n", configured);
 
     // "host:port" names the port the logon goes to; the port text is also
     // what the session remembers. Without a port the server's usual "8085"
@@ -524,14 +525,14 @@ void OnlineDlg::pluginLogon(const char* userName)
         CopyText(User->RpcPort, sizeof User->RpcPort, colon + 1);
     } else {
         CopyUtf8Text(User->ServerAddress, sizeof User->ServerAddress, configured);
-        CopyText(User->ServerPort, sizeof User->ServerPort, "8085");
+        CopyText(User->ServerPort, sizeof User->ServerPort, CDComLayerWS::kUtf8ServicePort);
     }
     CopyUtf8Text(User->UserName, sizeof User->UserName, userName);
     User->LogonMode = 1;
 
     const LogonOutcome outcome = RunLogon(*User);
     Scheduler.end(outcome.kind == LogonOutcome::Accepted);
-    LogEvent(4, "login-user:%s, %d\n", userName, outcome.result);
+    LogEvent(kLogInfo, "login-user:%s, %d\n", userName, outcome.result);
     if (outcome.kind == LogonOutcome::Accepted)
         emit ssLogonSuccess();
     else if (outcome.threw)
@@ -552,7 +553,7 @@ void OnlineDlg::pollServerMessage()
     CDComLayerWS* rpc = User->rpc();
     const int epoch = StateEpoch;
     struct Answer {
-        int result = -2;
+        int result = RpcResult::kUnreachable;
         QByteArray headline;
     };
     PollRunning = true;
@@ -570,7 +571,7 @@ void OnlineDlg::pollServerMessage()
                 } catch (...) {
                     // Nothing of the notice path should throw; a failure
                     // counts as an unreachable server.
-                    answer.result = -2;
+                    answer.result = RpcResult::kUnreachable;
                 }
                 return answer;
             },
@@ -585,14 +586,14 @@ void OnlineDlg::pollServerMessage()
 void OnlineDlg::pollFinished(int result, const QByteArray& headline, int epoch)
 {
     PollRunning = false;
-    if (result == 0) {
+    if (result == RpcResult::kOk) {
         // The server has handed the notice over: show it whatever happened
         // meanwhile.
         ServerMsgDlg::ShowNotice(User.get(), headline.constData());
         return;
     }
     // A poll from before a logout or a new logon speaks of a past session.
-    if (result == -2 && epoch == StateEpoch) {
+    if (result == RpcResult::kUnreachable && epoch == StateEpoch) {
         ManualLogon = false;
         emit ssLogout();
     }

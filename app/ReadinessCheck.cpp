@@ -1,6 +1,7 @@
 #include "ReadinessCheck.h"
 
 #include "ClientConfig.h"
+#include "DComLayerWS.h"
 #include "EventLog.h"
 #include "LogonForm.h"
 #include "OrixUser.h"
@@ -201,7 +202,7 @@ ReadinessCheck::Server ReadinessCheck::configuredServer() const
     if (server.port.isEmpty())
         SplitServerText(QByteArray(user.ServerAddress), &server.host, &server.port);
     if (server.port.isEmpty())
-        server.port = "8086";
+        server.port = CDComLayerWS::kDefaultServicePort;
     server.https = user.Config.UseSsl != 0;
     return server;
 }
@@ -419,14 +420,15 @@ Item ReadinessCheck::log() const
     QString detail = path.isEmpty() ? QString("nowhere (HOME is not set)") : text(path);
     if (!reason.isEmpty())
         detail += " (" + text(reason) + ")";
-    if (level >= 11)
+    if (level > kLogStdoutBase)
         detail = "standard output (Debug/Level " + QString::number(level) + ")";
     else if (level <= 0)
         detail += "; nothing is logged at Debug/Level 0";
     else
         detail += "; Debug/Level " + QString::number(level);
-    return make(path.isEmpty() && level < 11 && level > 0 ? Verdict::Fail : Verdict::Info, "log",
-                detail);
+    return make(path.isEmpty() && level <= kLogStdoutBase && level > 0 ? Verdict::Fail
+                                                                       : Verdict::Info,
+                "log", detail);
 }
 
 Item ReadinessCheck::versions() const

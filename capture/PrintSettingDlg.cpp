@@ -8,6 +8,7 @@
 #include "OrixUser.h"
 #include "TavAuditFlow.h"
 #include "TavCommon.h"
+#include "TavQuotaRequest.h"
 #include "TextUtil.h"
 
 #include <QBitmap>
@@ -175,13 +176,13 @@ int PrintSettingDlg::IniProjectNameCtrl()
         Ui->CheckProjectPrint->hide();
     } else {
         Ui->CheckProjectPrint->setChecked(true);
-        const bool utf8 = User->rpc() && strcmp(User->rpc()->Port(), "8085") == 0;
+        const bool utf8 = User->rpc() && User->rpc()->UsesUtf8Strings();
         for (int i = 0; User->Payers && i < User->PayerCount; ++i)
             Ui->comboBoxProjectName->addItem(PayerDisplayName(User->Payers[i], utf8));
     }
     if (User->IsSupportCostControl)
         Ui->CheckProjectPrint->hide();
-    if (User->PayerCount == 0 && User->PayerType == 4) {
+    if (User->PayerCount == 0 && User->PayerType == kPayerProject) {
         MessageBoxes::showInformation(this, QStringLiteral("错误"),
                                       QStringLiteral("用户未配置项目名称,请配置好再提交作业"));
         return 0;

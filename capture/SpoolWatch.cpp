@@ -210,7 +210,7 @@ int SpoolWatch::openFolder(Clock::time_point now)
         m_MissingSeen = false;
     }
     if (check != m_LastCheck && check != Check::Usable && check != Check::Missing)
-        LogEvent(2, "spool folder %s is %s: not used\n", path.constData(),
+        LogEvent(kLogError, "spool folder %s is %s: not used\n", path.constData(),
                  SpoolFolder::Describe(check));
     m_LastCheck = check;
     return fd;
@@ -279,7 +279,7 @@ SpoolWatch::Step SpoolWatch::poll(int state, Clock::time_point now)
         m_WaitingSince = now;
     } else if (now - m_WaitingSince >= m_Options.Grace) {
         const QString aside = SpoolFolder::SetAside(fd, first);
-        LogEvent(2, "job folder %s/%s holds %d files and has not changed for %lld s: %s\n",
+        LogEvent(kLogError, "job folder %s/%s holds %d files and has not changed for %lld s: %s\n",
                  QFile::encodeName(m_Path).constData(), QFile::encodeName(first).constData(),
                  job.Files,
                  static_cast<long long>(
@@ -322,7 +322,7 @@ void SpoolWatch::jobDone(Outcome outcome, Clock::time_point now)
             : std::min<std::chrono::milliseconds>(previous->Backoff * 2, m_Options.RetryMax);
     m_Deferred.insert(name, {now + backoff, backoff});
     LogEvent(
-        3, "job %s kept after a failed submission; offered again in %lld s\n",
+        kLogWarning, "job %s kept after a failed submission; offered again in %lld s\n",
         QFile::encodeName(name).constData(),
         static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(backoff).count()));
 }

@@ -4,6 +4,7 @@
 #include "EventLog.h"
 #include "SafeFile.h"
 #include "TavCommon.h"
+#include "TavRpcClientBase.h"
 
 #include <QDir>
 #include <QFile>
@@ -355,7 +356,7 @@ int CDTaskProcessing::UploadCDTask(char* path)
         return result;
     };
     std::vector<char> buffer(kBlockSize);
-    for (int blockType = 0;; blockType = 1) {
+    for (int blockType = kFirstBlock;; blockType = kMiddleBlock) {
         for (;;) {
             const int state = ProcessingState.load();
             if (state == kCancelled)
@@ -379,7 +380,7 @@ int CDTaskProcessing::UploadCDTask(char* path)
             return finish(kUploadFailed);
         }
         const int status = Sender(blockType, static_cast<int>(got), buffer.data(), storedName);
-        if (status != 0) {
+        if (status != RpcResult::kOk) {
             char text[64];
             snprintf(text, sizeof text, "block %d: %d", blockType, status);
             setLastError(text);
@@ -396,8 +397,8 @@ int CDTaskProcessing::UploadCDTask(char* path)
     if (ProcessingState.load() == kCancelled)
         return kUploadCancelled;
     CDTaskInfo record = CurrentJob.Record;
-    const int status = Sender(2, kRecordSize, &record, storedName);
-    if (status != 0) {
+    const int status = Sender(kLastBlock, kRecordSize, &record, storedName);
+    if (status != RpcResult::kOk) {
         // The request is not on the server without its record.
         char text[64];
         snprintf(text, sizeof text, "record: %d", status);
@@ -419,7 +420,7 @@ int CDTaskProcessing::ProgressCallback(void* user, int type, int data, const cha
         self->ProgressCounter += data;
         self->reportProgress();
     } else if (type == kDiscMessage && info) {
-        LogEvent(2, "disc library: %d %s\n", data, info);
+        LogEvent(kLogError, "disc library: %d %s\n", data, info);
         self->setLastError(info);
     }
     return 0;

@@ -88,7 +88,7 @@ bool RequestFlows::runMobilePrintJob(OrixUser* user)
     case MobileOutcome::Refused: // the quota check has told the user
         return false;
     case MobileOutcome::Unreadable:
-        LogEvent(2, "mobile job: cannot read %s\n", path.constData());
+        LogEvent(kLogError, "mobile job: cannot read %s\n", path.constData());
         MessageBoxes::showInformation(nullptr, QStringLiteral("错误"),
                                       QStringLiteral("提交作业失败：无法读取文件“%1”。")
                                           .arg(QFileInfo(QFile::decodeName(path)).fileName()));
@@ -96,7 +96,7 @@ bool RequestFlows::runMobilePrintJob(OrixUser* user)
     case MobileOutcome::Failed:
         break;
     }
-    LogEvent(2, "mobile job: submission failed\n");
+    LogEvent(kLogError, "mobile job: submission failed\n");
     MessageBoxes::showInformation(nullptr, QStringLiteral("错误"), QStringLiteral("提交作业失败"));
     return false;
 }
@@ -130,14 +130,14 @@ bool RequestFlows::runCopyRequest(OrixUser* user)
         } catch (...) {
             status = -1; // the upload raises nothing; should it, it failed
         }
-        if (status == 0) {
+        if (status == RpcResult::kOk) {
             UnsentCopy.reset();
             return true;
         }
 
         // Nothing of what the user entered is lost: the dialog comes up
         // again with it, and keeps it should the user close it now.
-        LogEvent(2, "copy request: not sent (%d)\n", status);
+        LogEvent(kLogError, "copy request: not sent (%d)\n", status);
         UnsentCopy = entered;
         MessageBoxes::showInformation(nullptr, QStringLiteral("错误"),
                                       QStringLiteral("复印申请提交失败，请重新提交。"));

@@ -2,21 +2,18 @@
 
 #include "Background.h"
 #include "OrixUser.h"
+#include "RpcResults.h"
 
 LogonOutcome TryLogon(OrixUser& user)
 {
     LogonOutcome outcome;
     try {
         outcome.result = user.Logon();
-        outcome.kind = outcome.result == 0  ? LogonOutcome::Accepted
-                       : outcome.result > 0 ? LogonOutcome::Refused
-                                            : LogonOutcome::Unreachable;
+        outcome.kind = outcome.result == RpcResult::kOk ? LogonOutcome::Accepted
+                       : outcome.result > 0             ? LogonOutcome::Refused
+                                                        : LogonOutcome::Unreachable;
         return outcome;
-    } catch (unsigned int) {
-        outcome.kind = LogonOutcome::Unreachable;
-    } catch (int) {
-        outcome.kind = LogonOutcome::Unreachable;
-    } catch (long) {
+    } catch (const RpcFailure&) {
         outcome.kind = LogonOutcome::Unreachable;
     } catch (...) {
         outcome.kind = LogonOutcome::Failed;

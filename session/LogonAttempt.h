@@ -7,7 +7,7 @@ struct LogonOutcome {
     enum Kind {
         Accepted,    // logged on (result 0)
         Refused,     // the server said no (result > 0): wrong password, locked account, ...
-        Unreachable, // no answer: LogOn < 0, or the RPC layer raised its connection failure
+        Unreachable, // no answer: LogOn < 0, or the RPC layer raised an RpcFailure
         Failed,      // anything else went wrong (another exception, or no attempt was made)
     };
     Kind kind = Failed;
@@ -19,8 +19,8 @@ struct LogonOutcome {
 };
 
 // Runs user.Logon() on this thread. Never throws: an exception becomes an
-// outcome with threw set (Unreachable for the RPC layer's unsigned int, int
-// and long, Failed for anything else).
+// outcome with threw set (Unreachable for the RPC layer's RpcFailure, Failed
+// for anything else).
 LogonOutcome TryLogon(OrixUser& user);
 
 // The same on a thread of its own while this thread's events keep flowing

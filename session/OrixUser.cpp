@@ -5,6 +5,7 @@
 #include "RememberedLogon.h"
 #include "ServerMsgDlg.h"
 #include "TavCommon.h"
+#include "TavQuotaRequest.h"
 #include "TextUtil.h"
 
 #include <QHostInfo>
@@ -44,7 +45,7 @@ OrixUser::OrixUser()
     PrintWay = 1;
     IsSupportCostControl = false;
     IsSupportProject = false;
-    PayerType = 1;
+    PayerType = kPayerOwnAccount;
     PayerCount = 0;
     Payers = nullptr;
     memset(&SelectedPayer, 0, sizeof SelectedPayer);
@@ -104,7 +105,7 @@ int OrixUser::Logon()
     const std::unique_lock<std::shared_mutex> exclusive(SessionLock);
     UseSsl = Config.UseSsl;
     if (RpcPort[0] == '\0')
-        CopyText(RpcPort, sizeof RpcPort, "8086");
+        CopyText(RpcPort, sizeof RpcPort, CDComLayerWS::kDefaultServicePort);
     RpcClient->SetPort(RpcPort);
 
     const int result = RpcClient->LogOn(static_cast<TavUserRecord*>(this));

@@ -28,7 +28,7 @@ QList<QByteArray> splitList(const char* text)
 int OrixUser::GetUserPayerInfo()
 {
     FreePayers();
-    PayerType = 1;
+    PayerType = kPayerOwnAccount;
     IsSupportCostControl = false;
     IsSupportProject = false;
 

@@ -155,7 +155,7 @@ int OrixUser::LogWebSite(const char* redirect)
     // thread does not wait for the server.
     const std::shared_lock<std::shared_mutex> session(SessionLock, std::try_to_lock);
     if (!session.owns_lock()) {
-        LogEvent(2, "logon under way, portal not opened\n");
+        LogEvent(kLogError, "logon under way, portal not opened\n");
         return 0;
     }
 
@@ -186,6 +186,6 @@ int OrixUser::LogWebSite(const char* redirect)
     // The query carries the password digest: the browser gets it from a
     // private page, never on its command line.
     if (!PortalPage::Open(toUrl(url).toEncoded()))
-        LogEvent(2, "portal page cannot be written, portal not opened\n");
+        LogEvent(kLogError, "portal page cannot be written, portal not opened\n");
     return 0;
 }

@@ -46,18 +46,18 @@ int OrixUser::SaveMobileJob(MobilePrintTaskInfo& job, const char* documentPath)
 
     if (IsSupportCostControl) {
         switch (PayerType) {
-        case 1:
-        case 2:
+        case kPayerOwnAccount:
+        case kPayerGroup:
             request.PayerType = PayerType;
             request.PayerID = PayerCount > 0 && Payers ? Payers[0].PayerID : 0;
             break;
-        case 4:
-            request.PayerType = 4;
+        case kPayerProject:
+            request.PayerType = kPayerProject;
             request.PayerID = SelectedPayer.PayerID;
             break;
-        case 6:
+        case kPayerChosen:
             // The chosen payer is a group's account or a personal one.
-            request.PayerType = SelectedPayerIsGroup ? 2 : 4;
+            request.PayerType = SelectedPayerIsGroup ? kPayerGroup : kPayerProject;
             request.PayerID = SelectedPayer.PayerID;
             break;
         default:

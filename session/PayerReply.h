@@ -1,6 +1,7 @@
 #pragma once
 
 #include "OrixUser.h"
+#include "TavQuotaRequest.h"
 
 #include <cstdint>
 
@@ -9,7 +10,7 @@
 struct PayerReply {
     bool IsSupportCostControl = false;
     bool IsSupportProject = false;
-    int32_t PayerType = 1;
+    int32_t PayerType = kPayerOwnAccount;
     int32_t PayerCount = 0;
     TavPayer* Payers = nullptr; // calloc'ed, PayerCount entries; the caller frees it
 };

@@ -28,7 +28,7 @@ struct Location {
 
 void logSkipped(const QByteArray& path, SafeFile::Check check)
 {
-    LogEvent(2, "remembered logon: %s is %s, not used\n", path.constData(),
+    LogEvent(kLogError, "remembered logon: %s is %s, not used\n", path.constData(),
              SafeFile::Describe(check));
 }
 

@@ -115,8 +115,8 @@ void LogEvent(int level, const char* format, ...)
 {
     const int configured = GetPrivateProfileInt("Debug", "Level", 0, ConfigFilePath().constData());
 
-    const bool toStdout = configured >= 11;
-    const int threshold = toStdout ? configured - 10 : configured;
+    const bool toStdout = configured > kLogStdoutBase;
+    const int threshold = toStdout ? configured - kLogStdoutBase : configured;
     if (level > threshold)
         return;
 

@@ -22,11 +22,19 @@ int SettingInt(const QVariant& value);
 // value that is not an integer gives 0.
 int GetPrivateProfileInt(const char* section, const char* key, int defaultValue, const char* file);
 
+// Levels of the events, the first argument of LogEvent.
+constexpr int kLogError = 2;   // something did not work: a plug-in, a file, a request
+constexpr int kLogWarning = 3; // something is to be tried again: a kept job
+constexpr int kLogInfo = 4;    // the logon and logout, the loading of the plug-in
+constexpr int kLogTrace = 5;   // every timer tick of the main window
+// Configured levels above this one send the events to standard output.
+constexpr int kLogStdoutBase = 10;
+
 // printf-style event. The level L comes from [Debug] Level of the
-// configuration file, re-read on every call. L <= 10: events of level <= L
-// are appended to the log file (EventLogFile); L >= 11: events of level
-// <= L - 10 go to standard output. Each event is cut to fit 512 bytes with
-// the "\r\n" that is appended to it.
+// configuration file, re-read on every call. L <= kLogStdoutBase: events of
+// level <= L are appended to the log file (EventLogFile); above it: events
+// of level <= L - kLogStdoutBase go to standard output. Each event is cut to
+// fit 512 bytes with the "\r\n" that is appended to it.
 void LogEvent(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // The file that events are appended to. "AppLog.txt" in the program folder

@@ -32,7 +32,7 @@ bool signalFolderUsable(const QByteArray& folder)
         (check == SafeFile::Check::Foreign && lstat(folder.constData(), &st) == 0 &&
          S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)))
         return true;
-    LogEvent(2, "signal folder %s is %s, no signal\n", folder.constData(),
+    LogEvent(kLogError, "signal folder %s is %s, no signal\n", folder.constData(),
              SafeFile::Describe(check));
     return false;
 }
@@ -119,7 +119,7 @@ QByteArray prepareSignalFile()
     SafeFile::Check check;
     const int fd = SafeFile::OpenOwnedFile(path.constData(), O_WRONLY | O_CREAT, 0600, &check);
     if (fd < 0) {
-        LogEvent(2, "signal file %s is %s, no signal\n", path.constData(),
+        LogEvent(kLogError, "signal file %s is %s, no signal\n", path.constData(),
                  SafeFile::Describe(check));
         return QByteArray();
     }
@@ -158,12 +158,12 @@ bool checkOnly()
         return false;
     }
     if (shared == Lock::HeldByOther)
-        LogEvent(2,
+        LogEvent(kLogError,
                  "lock file %s is locked by another user's process, the user's own lock "
                  "decides\n",
                  path);
     else if (shared == Lock::Unusable)
-        LogEvent(2, "lock file %s is %s, the user's own lock decides\n", path,
+        LogEvent(kLogError, "lock file %s is %s, the user's own lock decides\n", path,
                  SafeFile::Describe(sharedCheck));
 
     // The same lock in the user's own folder: it holds even while another

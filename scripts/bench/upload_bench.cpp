@@ -246,14 +246,8 @@ int main(int argc, char** argv)
     const auto start = std::chrono::steady_clock::now();
     try {
         client.SaveMobilePrintJob(&job, reserved, const_cast<char*>(document), stored);
-    } catch (unsigned int code) {
-        fprintf(stderr, "orix-upload-bench: upload failed (0x%x)\n", code);
-        return 1;
-    } catch (long code) {
-        fprintf(stderr, "orix-upload-bench: upload failed (code %ld)\n", code);
-        return 1;
-    } catch (int code) {
-        fprintf(stderr, "orix-upload-bench: upload failed (file %d)\n", code);
+    } catch (const RpcFailure& e) {
+        fprintf(stderr, "orix-upload-bench: upload failed (code %#lx)\n", e.code());
         return 1;
     }
     const double seconds =

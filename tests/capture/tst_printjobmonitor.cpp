@@ -2,6 +2,7 @@
 // recording job handler.
 
 #include "QPrintJobMonitor.h"
+#include "RpcResults.h"
 #include "SessionTestKit.h"
 #include "TestRoot.h"
 
@@ -239,7 +240,7 @@ private slots:
         auto handler = [&](OrixUser*, const CapturedJob&) {
             calls << clock.elapsed();
             if (outcome < 0)
-                throw 0x80000000u;
+                throw RpcFailure(RpcResult::kExchangeFailed);
             return Outcome(outcome);
         };
         auto m = monitor(handler, keep);

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             BuildPrinterChoices(reply, 1);
             BuildPrinterChoices(reply, 2);
         }
-    } catch (unsigned int) {
+    } catch (const RpcFailure&) {
     }
     SysFreeString(block);
     return 0;

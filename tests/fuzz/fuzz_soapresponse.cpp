@@ -25,7 +25,7 @@ TavUserRecord record;
 // An upload's context, whose DIME write callbacks save attachments.
 void upload(CDComLayerWS& client, bool attachments)
 {
-    SoapCall call(client, true);
+    SoapCall call(client.NewCallContext(), true);
     if (!attachments) {
         LONG64 level = 0;
         call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);

@@ -176,10 +176,8 @@ class TestQueries : public QObject
                 *result = client.QuotaVerification(reinterpret_cast<char*>(&quota));
                 return QByteArray();
             }
-        } catch (unsigned int e) {
-            return "unsigned " + QByteArray::number(e, 16);
-        } catch (int e) {
-            return "int " + QByteArray::number(unsigned(e), 16);
+        } catch (const RpcFailure& e) {
+            return "thrown " + QByteArray::number(qlonglong(e.code()), 16);
         }
         return QByteArray();
     }
@@ -282,10 +280,10 @@ private slots:
         // What the logon's callers rely on when nobody answers.
         row("unreachable: setting default", Offline, Setting, "LinuxPrintStateNew", 15, "dflt");
         row("unreachable: the quota lets it go", Offline, Quota, "11", 0, "");
-        row("unreachable: user", Offline, UserInfo, "zhangsan", -1, "unsigned 80000000");
-        row("unreachable: user block", Offline, UserEx, "zhangsan", -1, "unsigned 80000000");
-        row("unreachable: printers", Offline, Printers, "zhangsan", -1, "unsigned 80000000");
-        row("unreachable: website", Offline, Website, "zhangsan", -1, "int 80000000");
+        row("unreachable: user", Offline, UserInfo, "zhangsan", -1, "thrown 80000000");
+        row("unreachable: user block", Offline, UserEx, "zhangsan", -1, "thrown 80000000");
+        row("unreachable: printers", Offline, Printers, "zhangsan", -1, "thrown 80000000");
+        row("unreachable: website", Offline, Website, "zhangsan", -1, "thrown 80000000");
 
         const QByteArray huge = field(1000000, 0, le32(5)); // a million rows in 12 bytes
         const QByteArray three("\x01\x00\x00", 3), block("\x02\x00\x00\x00"
@@ -362,7 +360,7 @@ private slots:
         sql.replace('@', QFile::encodeName(planted));
         int result = -2;
         {
-            SoapCall call(m_clients[Server]);
+            SoapCall call(m_clients[Server].NewCallContext());
             FieldResult answer;
             if (fieldQuery && RunFieldQuery(call, sql.constData(), "x", kFieldInt, 4, &answer))
                 result = answer.errorCode();

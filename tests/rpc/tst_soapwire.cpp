@@ -64,7 +64,7 @@ private slots:
                                  "</ns:UserLogon>"));
 
         server.setReply(RawHttpServer::soapResponse("<ns:GetFieldValuesBySQLResponse/>"));
-        SoapCall call(client);
+        SoapCall call(client.NewCallContext());
         ns__GetFieldValuesBySQLResponse answer;
         char sql[] = "select GroupID from Users", field[] = "GroupID";
         QCOMPARE(
@@ -103,7 +103,7 @@ private slots:
         QByteArray files[2];
         int status = -1;
         {
-            SoapCall call(client, true);
+            SoapCall call(client.NewCallContext(), true);
             arrayOfData data(call.soap(), declared.size());
             for (int i = 0; i < sizes.size(); ++i) {
                 for (int b = 0; b < sizes[i]; ++b)
@@ -177,7 +177,7 @@ private slots:
             QByteArray copy = record, reserved(256, '\0');
             QCOMPARE(client.SaveCopyJob(copy.data(), reserved.data()), 0);
         } else {
-            SoapCall call(client, true);
+            SoapCall call(client.NewCallContext(), true);
             arrayOfData data(call.soap(), count);
             arrayOfName names(call.soap(), count);
             if (count) {
@@ -350,7 +350,7 @@ private slots:
         QVERIFY(RpcTestClient::connect(client, server));
         int status = -1;
         {
-            SoapCall call(client, true);
+            SoapCall call(client.NewCallContext(), true);
             char user[] = "alice";
             LONG64 level = 0;
             status = call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);

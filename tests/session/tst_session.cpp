@@ -62,7 +62,7 @@ public:
             Background::OnApplicationThreadBlocking(
                 [this] { buttonEnabled = button->isEnabled(); });
         if (logOnResult == kUnreachable)
-            throw 0x80000000u;
+            throw RpcFailure(RpcResult::kExchangeFailed);
         if (logOnResult == kOutOfMemory)
             throw std::bad_alloc();
         memcpy(&logOnRecord, record, sizeof logOnRecord);
