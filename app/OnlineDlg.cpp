@@ -23,7 +23,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPixmap>
 #include <QState>
 #include <QStateMachine>
@@ -76,6 +75,7 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
     // A main window, not a dialog, to the window manager: without a tray it
     // lives in the task bar, and desktops do not minimise dialogs.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    enableFramelessDrag(this);
 
     // 2. Styles and the shaped background.
     applyStyles();
@@ -549,7 +549,7 @@ void OnlineDlg::pollServerMessage()
     if (!User || PollRunning)
         return;
     const QByteArray userName(User->UserName);
-    CDComLayerWS* rpc = User->rpc();
+    const OrixUser* user = User.get();
     const int epoch = StateEpoch;
     struct Answer {
         int result = -2;
@@ -559,19 +559,9 @@ void OnlineDlg::pollServerMessage()
     try {
         Polls.run(
             this,
-            [rpc, userName] {
+            [user, userName] {
                 Answer answer;
-                try {
-                    TavServerMessage message;
-                    memset(&message, 0, sizeof message);
-                    answer.result = rpc->ReadMessage(userName.constData(), &message);
-                    message.Headline[sizeof message.Headline - 1] = '\0';
-                    answer.headline = message.Headline;
-                } catch (...) {
-                    // Nothing of the notice path should throw; a failure
-                    // counts as an unreachable server.
-                    answer.result = -2;
-                }
+                answer.result = user->ReadUserMessage(userName, &answer.headline);
                 return answer;
             },
             [this, epoch](const Answer& answer) {
@@ -675,24 +665,6 @@ void OnlineDlg::changeEvent(QEvent* event)
         TrayIcon->docked())
         hideUI();
     QDialog::changeEvent(event);
-}
-
-void OnlineDlg::mousePressEvent(QMouseEvent* event)
-{
-    Drag.press(event);
-    QDialog::mousePressEvent(event);
-}
-
-void OnlineDlg::mouseMoveEvent(QMouseEvent* event)
-{
-    Drag.move(this, event);
-    QDialog::mouseMoveEvent(event);
-}
-
-void OnlineDlg::mouseReleaseEvent(QMouseEvent* event)
-{
-    Drag.release();
-    QDialog::mouseReleaseEvent(event);
 }
 
 // --- buttons ------------------------------------------------------------------------

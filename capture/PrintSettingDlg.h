@@ -65,9 +65,6 @@ private slots:
     void on_CheckProjectPrint_clicked();
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -86,7 +83,6 @@ private:
     int submitJob();
 
     Ui::PrintSettingDlg* Ui;
-    FramelessDrag Drag;
     ChosenAuditors Chosen;
     SettingLayout Layout;
     OrixUser* User = nullptr;

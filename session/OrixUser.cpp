@@ -166,12 +166,27 @@ void OrixUser::PutInformationInUser_Ini()
 int OrixUser::GetUserMessage(QWidget* parent)
 {
     Q_UNUSED(parent); // the pop-up stands on its own, in the screen's corner
-    TavServerMessage message;
-    memset(&message, 0, sizeof message);
-    const int result = RpcClient->ReadMessage(UserName, &message);
-    if (result != 0)
+    QByteArray headline;
+    const int result = ReadUserMessage(QByteArray(UserName), &headline);
+    if (result == 0)
+        ServerMsgDlg::ShowNotice(this, headline.constData());
+    return result;
+}
+
+int OrixUser::ReadUserMessage(const QByteArray& userName, QByteArray* headline) const
+{
+    try {
+        TavServerMessage message;
+        memset(&message, 0, sizeof message);
+        const int result = RpcClient->ReadMessage(userName.constData(), &message);
+        if (result == 0) {
+            message.Headline[sizeof message.Headline - 1] = '\0';
+            *headline = message.Headline;
+        }
         return result;
-    message.Headline[sizeof message.Headline - 1] = '\0';
-    ServerMsgDlg::ShowNotice(this, message.Headline);
-    return 0;
+    } catch (...) {
+        // Nothing of the notice path should throw; a failure counts as an
+        // unreachable server.
+        return -2;
+    }
 }
