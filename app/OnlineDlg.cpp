@@ -70,25 +70,20 @@ OnlineDlg::OnlineDlg(QWidget* parent) : OnlineDlg(Options(), parent) {}
 OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
     : QDialog(parent), Opt(options), Ui(new Ui::OnlineDlg), Scheduler(options.logonWaits)
 {
-    // 1. Form, frameless, centred.
     Ui->setupUi(this);
     // A main window, not a dialog, to the window manager: without a tray it
     // lives in the task bar, and desktops do not minimise dialogs.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     enableFramelessDrag(this);
 
-    // 2. Styles and the shaped background.
+    // The background picture gives the window its size: centred after it.
     applyStyles();
     centreOnScreen(this);
 
-    // 3.-4. Tool buttons and the close button.
     setupButtons();
-
-    // 5.-6. Menu and tray icon.
     createActions();
     createTrayIcon();
 
-    // 7. Flags and timers.
     ManualLogon = false;
     FirstOffline = true;
     connect(&AutoLogonTimer, &QTimer::timeout, this, &OnlineDlg::sslotAutoLogon);
@@ -97,7 +92,7 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
     connect(&HideTimer, &QTimer::timeout, this, &OnlineDlg::SloQtimerFunctionHideOnlineUI);
     HideTimer.start(Opt.hideDelayMs);
 
-    // 8. Unused push buttons; the single-instance signal folder.
+    // The form's five spare push buttons are never shown.
     for (QPushButton* button :
          {Ui->pushButton, Ui->pushButton_2, Ui->pushButton_3, Ui->pushButton_4, Ui->pushButton_5})
         button->hide();
@@ -108,13 +103,10 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
         Watcher.addPath(QFile::decodeName(signalFile));
     connect(&Watcher, &QFileSystemWatcher::fileChanged, this, &OnlineDlg::directoryChanged);
 
-    // 9. The state machine (runs once the event loop does) and the monitor.
+    // The state machine starts once the event loop runs.
     InitStateMachine();
-
-    // 10. The requests: the page's buttons and the tray entries.
+    // The request page's buttons and their entries in the tray menu.
     setupRequests();
-
-    // 11. The interface plug-in.
     loadPlugin();
 
     // The desktop's notification server is asked now, before the first
