@@ -23,7 +23,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPixmap>
 #include <QState>
 #include <QStateMachine>
@@ -71,24 +70,20 @@ OnlineDlg::OnlineDlg(QWidget* parent) : OnlineDlg(Options(), parent) {}
 OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
     : QDialog(parent), Opt(options), Ui(new Ui::OnlineDlg), Scheduler(options.logonWaits)
 {
-    // 1. Form, frameless, centred.
     Ui->setupUi(this);
     // A main window, not a dialog, to the window manager: without a tray it
     // lives in the task bar, and desktops do not minimise dialogs.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    enableFramelessDrag(this);
 
-    // 2. Styles and the shaped background.
+    // The background picture gives the window its size: centred after it.
     applyStyles();
     centreOnScreen(this);
 
-    // 3.-4. Tool buttons and the close button.
     setupButtons();
-
-    // 5.-6. Menu and tray icon.
     createActions();
     createTrayIcon();
 
-    // 7. Flags and timers.
     ManualLogon = false;
     FirstOffline = true;
     connect(&AutoLogonTimer, &QTimer::timeout, this, &OnlineDlg::sslotAutoLogon);
@@ -97,7 +92,7 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
     connect(&HideTimer, &QTimer::timeout, this, &OnlineDlg::SloQtimerFunctionHideOnlineUI);
     HideTimer.start(Opt.hideDelayMs);
 
-    // 8. Unused push buttons; the single-instance signal folder.
+    // The form's five spare push buttons are never shown.
     for (QPushButton* button :
          {Ui->pushButton, Ui->pushButton_2, Ui->pushButton_3, Ui->pushButton_4, Ui->pushButton_5})
         button->hide();
@@ -108,13 +103,10 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
         Watcher.addPath(QFile::decodeName(signalFile));
     connect(&Watcher, &QFileSystemWatcher::fileChanged, this, &OnlineDlg::directoryChanged);
 
-    // 9. The state machine (runs once the event loop does) and the monitor.
+    // The state machine starts once the event loop runs.
     InitStateMachine();
-
-    // 10. The requests: the page's buttons and the tray entries.
+    // The request page's buttons and their entries in the tray menu.
     setupRequests();
-
-    // 11. The interface plug-in.
     loadPlugin();
 
     // The desktop's notification server is asked now, before the first
@@ -550,7 +542,7 @@ void OnlineDlg::pollServerMessage()
     if (!User || PollRunning)
         return;
     const QByteArray userName(User->UserName);
-    CDComLayerWS* rpc = User->rpc();
+    const OrixUser* user = User.get();
     const int epoch = StateEpoch;
     struct Answer {
         int result = RpcResult::kUnreachable;
@@ -560,19 +552,9 @@ void OnlineDlg::pollServerMessage()
     try {
         Polls.run(
             this,
-            [rpc, userName] {
+            [user, userName] {
                 Answer answer;
-                try {
-                    TavServerMessage message;
-                    memset(&message, 0, sizeof message);
-                    answer.result = rpc->ReadMessage(userName.constData(), &message);
-                    message.Headline[sizeof message.Headline - 1] = '\0';
-                    answer.headline = message.Headline;
-                } catch (...) {
-                    // Nothing of the notice path should throw; a failure
-                    // counts as an unreachable server.
-                    answer.result = RpcResult::kUnreachable;
-                }
+                answer.result = user->ReadUserMessage(userName, &answer.headline);
                 return answer;
             },
             [this, epoch](const Answer& answer) {
@@ -676,24 +658,6 @@ void OnlineDlg::changeEvent(QEvent* event)
         TrayIcon->docked())
         hideUI();
     QDialog::changeEvent(event);
-}
-
-void OnlineDlg::mousePressEvent(QMouseEvent* event)
-{
-    Drag.press(event);
-    QDialog::mousePressEvent(event);
-}
-
-void OnlineDlg::mouseMoveEvent(QMouseEvent* event)
-{
-    Drag.move(this, event);
-    QDialog::mouseMoveEvent(event);
-}
-
-void OnlineDlg::mouseReleaseEvent(QMouseEvent* event)
-{
-    Drag.release();
-    QDialog::mouseReleaseEvent(event);
 }
 
 // --- buttons ------------------------------------------------------------------------

@@ -2,7 +2,6 @@
 
 #include "Background.h"
 #include "DesktopTrayIcon.h"
-#include "FramelessWindow.h"
 #include "LogonScheduler.h"
 
 #include <QDialog>
@@ -87,7 +86,6 @@ public:
     QPrintJobMonitor* monitor() const { return Monitor.get(); }
     LogonPWDlg* logonDialog() const { return LogonDialog; }
     DesktopTrayIcon* trayIcon() const { return TrayIcon; }
-    RequestEntries* requestEntries() const { return Requests; }
 
 signals:
     void ssInitOK();
@@ -121,9 +119,6 @@ public slots:
 protected:
     void timerEvent(QTimerEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     // The plug-in's entry points.
@@ -140,8 +135,9 @@ private:
     void pluginLogon(const char* userName);
     // No logon in flight and no wait after a failed one.
     bool automaticLogonAllowed() const;
-    // Asks the server for one notice off the GUI thread; the answer is
-    // applied by pollFinished.
+    // The session's GetUserMessage in two halves: its fetch
+    // (ReadUserMessage) off the GUI thread, then pollFinished shows the
+    // notice, or logs out when a poll of this session found no server.
     void pollServerMessage();
     void pollFinished(int result, const QByteArray& headline, int epoch);
 
@@ -178,8 +174,6 @@ private:
     QTimer TrayTimer;
     QTimer HideTimer;
     LogonPWDlg* LogonDialog = nullptr;
-
-    FramelessDrag Drag;
 
     // The request page's buttons and the tray's request entries, and the
     // requests they start.

@@ -14,7 +14,6 @@
 #include <QBitmap>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressDialog>
 #include <QTimer>
@@ -75,6 +74,7 @@ PrintSettingDlg::PrintSettingDlg(QWidget* parent) : QDialog(parent), Ui(new ::Ui
 {
     Ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    enableFramelessDrag(this);
     Background.load(QStringLiteral(":/background/images/printbackground.png"));
     if (!Background.isNull())
         resize(Background.size());
@@ -442,19 +442,4 @@ void PrintSettingDlg::resizeEvent(QResizeEvent* event)
     pal.setBrush(QPalette::Window, QBrush(picture));
     setPalette(pal);
     setAutoFillBackground(true);
-}
-
-void PrintSettingDlg::mousePressEvent(QMouseEvent* event)
-{
-    Drag.press(event);
-}
-
-void PrintSettingDlg::mouseMoveEvent(QMouseEvent* event)
-{
-    Drag.move(this, event);
-}
-
-void PrintSettingDlg::mouseReleaseEvent(QMouseEvent*)
-{
-    Drag.release();
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "CapturedJob.h"
-#include "FramelessWindow.h"
 #include "PrintSettingModel.h"
 
 #include <QDialog>
@@ -69,9 +68,6 @@ private slots:
     void on_CheckProjectPrint_clicked();
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -90,7 +86,6 @@ private:
     int submitJob(const CapturedJob& job);
 
     Ui::PrintSettingDlg* Ui;
-    FramelessDrag Drag;
     ChosenAuditors Chosen;
     SettingLayout Layout;
     OrixUser* User = nullptr;

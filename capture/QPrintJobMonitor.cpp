@@ -68,7 +68,6 @@ void QPrintJobMonitor::StartMonitor()
         m_Thread.join();
     m_Watch->retryAllNow();
     m_Thread = std::thread([this, generation] { ThreadProcMonitorFolder(generation); });
-    m_nThreadResult = 0;
 }
 
 void QPrintJobMonitor::StopMonitor()
@@ -79,7 +78,6 @@ void QPrintJobMonitor::StopMonitor()
         ++m_Generation;
     }
     m_Wake.notify_all();
-    m_nThreadResult = -1;
     pdRelease();
 }
 

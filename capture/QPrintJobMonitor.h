@@ -105,7 +105,6 @@ private:
     static void RemoveJobFolder(const QString& folder);
 
     Options m_Options;
-    int m_nThreadResult = -1;
     std::thread m_Thread;
     std::atomic<bool> m_bRunning{false};
     QString m_strMonitorPath;

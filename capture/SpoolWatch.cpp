@@ -145,7 +145,6 @@ JobFiles Examine(int dirFd, const QString& name)
         openat(dirFd, encoded.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return job;
-    job.Exists = true;
     bool document = false;
     bool options = false;
     for (const Entry& e : entries(fd)) {

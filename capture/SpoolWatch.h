@@ -41,7 +41,6 @@ QStringList JobFolders(int dirFd);
 
 // What a job folder holds.
 struct JobFiles {
-    bool Exists = false;
     int Files = 0;         // plain files (not links), hidden ones left out
     bool Complete = false; // exactly two: "job.pdf" and "options"
     QByteArray Contents;   // names, sizes and times: changes while it is written

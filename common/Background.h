@@ -151,16 +151,6 @@ public:
         m_entries.push_back(entry);
     }
 
-    // Number of pieces of work still running.
-    int running() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        int n = 0;
-        for (const auto& e : m_entries)
-            n += e->finished ? 0 : 1;
-        return n;
-    }
-
     // Waits for every piece of work (their results are still delivered).
     void waitAll()
     {
@@ -194,7 +184,7 @@ private:
         }
     }
 
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::list<std::shared_ptr<Entry>> m_entries;
 };
 

@@ -2,6 +2,7 @@
 #include "ui_MobileJobParamDlg.h"
 
 #include "FileDialogs.h"
+#include "FramelessWindow.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
 #include "PdfPages.h"
@@ -11,7 +12,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QMouseEvent>
 #include <QPixmap>
 
 #include <cstring>
@@ -69,6 +69,7 @@ MobileJobParamDlg::MobileJobParamDlg(QWidget* parent)
 {
     Ui->setupUi(this);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    enableFramelessDrag(this);
     applyShapedBackground(this, QPixmap(QStringLiteral(":/background/images/PrintParams.png")));
     centreOnScreen(this);
 }
@@ -245,24 +246,6 @@ void MobileJobParamDlg::on_btnOK_clicked()
 void MobileJobParamDlg::on_btnCancel_clicked()
 {
     reject();
-}
-
-void MobileJobParamDlg::mousePressEvent(QMouseEvent* event)
-{
-    Drag.press(event);
-    QDialog::mousePressEvent(event);
-}
-
-void MobileJobParamDlg::mouseMoveEvent(QMouseEvent* event)
-{
-    Drag.move(this, event);
-    QDialog::mouseMoveEvent(event);
-}
-
-void MobileJobParamDlg::mouseReleaseEvent(QMouseEvent* event)
-{
-    Drag.release();
-    QDialog::mouseReleaseEvent(event);
 }
 
 // --- the session's part ------------------------------------------------------------------

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "FramelessWindow.h"
 #include "RequestChoices.h"
 #include "TaskRecords.h"
 
@@ -72,19 +71,11 @@ public:
     // 0 (nothing written) otherwise.
     int ParamsIsValid();
 
-    // The chosen file (empty when none).
-    QString chosenPath() const { return FilePath; }
-
 private slots:
     void on_btnOK_clicked();
     void on_btnCancel_clicked();
     void on_btnBrowse_clicked();
     void on_comboBoxSecretLevel_currentIndexChanged(int index);
-
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void SetDefaultAuditPath();
@@ -96,5 +87,4 @@ private:
     Ui::MobileJobParamDlg* Ui;
     OrixUser* User = nullptr;
     QString FilePath;
-    FramelessDrag Drag;
 };

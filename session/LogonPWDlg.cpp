@@ -13,7 +13,6 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPixmap>
 #include <QUrl>
 
@@ -38,6 +37,7 @@ LogonPWDlg::LogonPWDlg(QWidget* parent)
 {
     Ui->setupUi(this);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    enableFramelessDrag(this);
     // The background picture (size, shape, centring) comes with the first
     // show: an automatic logon that goes through never shows the dialog.
     applyStyles();
@@ -339,21 +339,3 @@ void LogonPWDlg::on_comboBoxUserName_currentTextChanged(const QString&)
 }
 
 void LogonPWDlg::on_LogonPWDlg_rejected() {}
-
-void LogonPWDlg::mousePressEvent(QMouseEvent* event)
-{
-    Drag.press(event);
-    QDialog::mousePressEvent(event);
-}
-
-void LogonPWDlg::mouseMoveEvent(QMouseEvent* event)
-{
-    Drag.move(this, event);
-    QDialog::mouseMoveEvent(event);
-}
-
-void LogonPWDlg::mouseReleaseEvent(QMouseEvent* event)
-{
-    Drag.release();
-    QDialog::mouseReleaseEvent(event);
-}

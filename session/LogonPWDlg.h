@@ -1,7 +1,6 @@
 #pragma once
 
 #include "Background.h"
-#include "FramelessWindow.h"
 #include "LogonAttempt.h"
 #include "LogonScheduler.h"
 
@@ -88,11 +87,6 @@ private slots:
     void on_comboBoxUserName_currentTextChanged(const QString& text);
     void on_LogonPWDlg_rejected();
 
-protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
 private:
     void applyBackground();
     void applyStyles();
@@ -107,7 +101,6 @@ private:
     LogonOutcome LastOutcome;
     bool PasswordTyped;
     int PasswordChanges;
-    FramelessDrag Drag;
 
     bool Busy = false;           // the dialog's own logon runs
     bool AttemptRunning = false; // a background attempt runs

@@ -39,13 +39,11 @@ void LogonScheduler::end(bool accepted)
     m_InFlight = false;
     if (accepted) {
         m_Failures = 0;
-        m_LastWaitMs = 0;
         m_NotBefore = 0;
         return;
     }
     ++m_Failures;
-    m_LastWaitMs = drawWait();
-    m_NotBefore = m_Clock() + m_LastWaitMs;
+    m_NotBefore = m_Clock() + drawWait();
 }
 
 qint64 LogonScheduler::automaticDelay() const

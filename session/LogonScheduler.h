@@ -56,8 +56,6 @@ public:
     qint64 automaticDelay() const;
     // Failed logons since the last one that went through.
     int failures() const { return m_Failures; }
-    // The wait drawn after the last failure (0 when none).
-    int lastWaitMs() const { return m_LastWaitMs; }
     const Policy& policy() const { return m_Policy; }
 
 private:
@@ -68,6 +66,5 @@ private:
     Random m_Random;
     bool m_InFlight = false;
     int m_Failures = 0;
-    int m_LastWaitMs = 0;
     qint64 m_NotBefore = 0; // clock time from which an automatic logon may start
 };

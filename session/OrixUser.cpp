@@ -32,7 +32,7 @@ int decimalValue(const char* text)
 
 OrixUser::OrixUser()
 {
-    // 1. Every text member starts empty; numbers and flags start cleared.
+    // Every text member starts empty, every number at its default.
     memset(static_cast<TavUserRecord*>(this), 0, sizeof(TavUserRecord));
     memset(ServerPort, 0, sizeof ServerPort);
     GroupId = 0;
@@ -56,26 +56,22 @@ OrixUser::OrixUser()
     memset(&MobileTaskInfo, 0, sizeof MobileTaskInfo);
     memset(DocumentPath, 0, sizeof DocumentPath);
 
-    // 2. The audit flow member is constructed empty (member initialisation).
-
-    // 3. The RPC client.
     RpcClient.reset(new CDComLayerWS);
     RpcClient->InitDCOM();
 
-    // 4. Configuration; this also sets INIPATH.
+    // Also sets INIPATH, the folder of the remembered logon read below.
     ReadConfigInfo(&Config, true);
 
-    // 5. Proposed server and user.
+    // The configuration proposes server and user; a remembered logon
+    // replaces them.
     CopyUtf8Text(ServerAddress, sizeof ServerAddress, Config.ServerAddress);
     CopyUtf8Text(UserName, sizeof UserName, Config.UserName);
 
-    // 6. The logon options start off (password, ports and payers are clear
-    // since step 1).
+    // The logon options start off; a remembered logon may set them.
     SavePassword = false;
     AutoLogon = false;
     DomainAgentLogon = false;
 
-    // 7. - 9.
     GetInformationFromLast_Ini();
     GetComputerName();
     getIPMAC(IPAddress, MacAddress, sizeof IPAddress, sizeof MacAddress);
@@ -167,12 +163,27 @@ void OrixUser::PutInformationInUser_Ini()
 int OrixUser::GetUserMessage(QWidget* parent)
 {
     Q_UNUSED(parent); // the pop-up stands on its own, in the screen's corner
-    TavServerMessage message;
-    memset(&message, 0, sizeof message);
-    const int result = RpcClient->ReadMessage(UserName, &message);
-    if (result != 0)
+    QByteArray headline;
+    const int result = ReadUserMessage(QByteArray(UserName), &headline);
+    if (result == RpcResult::kOk)
+        ServerMsgDlg::ShowNotice(this, headline.constData());
+    return result;
+}
+
+int OrixUser::ReadUserMessage(const QByteArray& userName, QByteArray* headline) const
+{
+    try {
+        TavServerMessage message;
+        memset(&message, 0, sizeof message);
+        const int result = RpcClient->ReadMessage(userName.constData(), &message);
+        if (result == RpcResult::kOk) {
+            message.Headline[sizeof message.Headline - 1] = '\0';
+            *headline = message.Headline;
+        }
         return result;
-    message.Headline[sizeof message.Headline - 1] = '\0';
-    ServerMsgDlg::ShowNotice(this, message.Headline);
-    return 0;
+    } catch (...) {
+        // Nothing of the notice path should throw; a failure counts as an
+        // unreachable server.
+        return RpcResult::kUnreachable;
+    }
 }

@@ -53,7 +53,14 @@ public:
 
     // Fetches one server notice and pops it up. 0 when one was shown,
     // -1 when there was none, -2 when the server could not be reached.
+    // The main window's poll runs its two halves apart: ReadUserMessage on
+    // a worker, the pop-up (ServerMsgDlg::ShowNotice) on the GUI thread.
     int GetUserMessage(QWidget* parent);
+    // The fetch: one notice for userName, its headline (UTF-8) into
+    // *headline on 0; -1 none, -2 the server could not be reached (any
+    // failure counts as that). Safe on any thread: it reads nothing of the
+    // session but the RPC client.
+    int ReadUserMessage(const QByteArray& userName, QByteArray* headline) const;
 
     // Fills the ClientConfig at config from "OrixClientAPP.ini" and sets
     // INIPATH; returns 0. Key 2003 is read only when readItem2003 is set.

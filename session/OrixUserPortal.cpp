@@ -79,11 +79,6 @@ void SetLifetime(int milliseconds)
     g_pageLifetimeMs = milliseconds;
 }
 
-int Lifetime()
-{
-    return g_pageLifetimeMs;
-}
-
 void RemoveLeftovers()
 {
     const QByteArray folder = SystemPaths::privateFolder();

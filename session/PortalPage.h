@@ -21,7 +21,6 @@ bool Open(const QByteArray& url);
 // shorten it). Pages left over from an earlier run are removed at the next
 // Open once they are this old.
 void SetLifetime(int milliseconds);
-int Lifetime();
 
 // Removes every page left in the user's folder, whatever its age. For the
 // start of the program, once it holds the single-instance lock: no page of

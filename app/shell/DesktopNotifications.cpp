@@ -148,16 +148,6 @@ void DesktopNotifications::ask()
                 Capabilities = reply.value();
                 setState(Server::Present);
             });
-
-    auto* information = new QDBusPendingCallWatcher(
-        Bus.asyncCall(callOf("GetServerInformation"), kAnswerTimeoutMs), this);
-    connect(information, &QDBusPendingCallWatcher::finished, this,
-            [this, generation](QDBusPendingCallWatcher* call) {
-                call->deleteLater();
-                const QDBusPendingReply<QString, QString, QString, QString> reply = *call;
-                if (generation == AskGeneration && !reply.isError())
-                    Name = reply.argumentAt<0>();
-            });
 }
 
 void DesktopNotifications::ownerChanged(const QString&, const QString& oldOwner,
@@ -169,7 +159,6 @@ void DesktopNotifications::ownerChanged(const QString&, const QString& oldOwner,
     if (newOwner.isEmpty()) {
         ++AskGeneration;
         Capabilities.clear();
-        Name.clear();
         setState(Server::Absent);
         return;
     }

@@ -25,7 +25,7 @@ class DesktopNotifications : public QObject
 public:
     enum class Server {
         Asking,  // the question is on its way
-        Present, // a server answered; capabilities() holds what it offers
+        Present, // a server answered with what it offers (offersActions())
         Absent,  // nobody answered (no session bus, no server, no answer in time)
     };
 
@@ -47,8 +47,6 @@ public:
     static DesktopNotifications* instance();
 
     Server server() const { return State; }
-    QString serverName() const { return Name; }
-    QStringList capabilities() const { return Capabilities; }
     bool offersActions() const { return Capabilities.contains(QStringLiteral("actions")); }
 
     // Asks again where no server answered before: a server started on
@@ -64,7 +62,6 @@ public:
     quint32 show(const Message& message, quint32 replaces = 0);
     // Closes a notification shown earlier.
     void close(quint32 handle);
-    bool isShown(quint32 handle) const { return Shown.contains(handle); }
 
 signals:
     void serverChanged();
@@ -99,7 +96,6 @@ private:
 
     QDBusConnection Bus;
     Server State = Server::Asking;
-    QString Name;
     QStringList Capabilities;
     QImage Image;
     QHash<quint32, Notification> Shown;

@@ -44,13 +44,6 @@ void DesktopTrayIcon::setContextMenu(QMenu* menu)
         SystemIcon->setContextMenu(menu);
 }
 
-void DesktopTrayIcon::setToolTip(const QString& text)
-{
-    ToolTip = text;
-    if (SystemIcon)
-        SystemIcon->setToolTip(text);
-}
-
 void DesktopTrayIcon::setVisible(bool visible)
 {
     Visible = visible;
@@ -186,7 +179,6 @@ void DesktopTrayIcon::decide()
         if (Window && !Window->isVisible())
             Window->showMinimized();
     }
-    emit trayChanged(Current);
 }
 
 void DesktopTrayIcon::makeSystemIcon()
@@ -196,7 +188,6 @@ void DesktopTrayIcon::makeSystemIcon()
     SystemIcon = new QSystemTrayIcon(Icon, this);
     if (Menu)
         SystemIcon->setContextMenu(Menu);
-    SystemIcon->setToolTip(ToolTip);
     connect(SystemIcon, &QSystemTrayIcon::activated, this, &DesktopTrayIcon::activated);
     SystemIcon->setVisible(Visible);
 }

@@ -55,11 +55,8 @@ public:
     QIcon icon() const { return Icon; }
     void setContextMenu(QMenu* menu);
     QMenu* contextMenu() const { return Menu; }
-    void setToolTip(const QString& text);
     void setVisible(bool visible);
-    bool isVisible() const { return Visible; }
     void show() { setVisible(true); }
-    void hide() { setVisible(false); }
 
     // Starts watching for a tray (once).
     void start();
@@ -86,7 +83,6 @@ public:
 
 signals:
     void activated(QSystemTrayIcon::ActivationReason reason);
-    void trayChanged(DesktopTrayIcon::Tray tray);
 
 private slots:
     void watcherOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
@@ -99,7 +95,6 @@ private:
 
     QIcon Icon;
     QMenu* Menu = nullptr;
-    QString ToolTip;
     bool Visible = false;
 
     bool Started = false;

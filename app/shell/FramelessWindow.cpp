@@ -7,18 +7,44 @@
 #include <QScreen>
 #include <QWidget>
 
-void FramelessDrag::press(QMouseEvent* event)
+namespace
 {
-    if (event->button() == Qt::LeftButton) {
-        Dragging = true;
-        DragOffset = event->localPos().toPoint();
-    }
-}
 
-void FramelessDrag::move(QWidget* window, QMouseEvent* event) const
+class FramelessDrag : public QObject
 {
-    if (Dragging)
-        window->move(event->globalPos() - DragOffset);
+public:
+    explicit FramelessDrag(QWidget* window) : QObject(window), Window(window) {}
+
+protected:
+    // Only the window's events come here; each goes on to the window.
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton) {
+                Dragging = true;
+                DragOffset = mouse->localPos().toPoint();
+            }
+        } else if (type == QEvent::MouseMove && Dragging) {
+            Window->move(static_cast<QMouseEvent*>(event)->globalPos() - DragOffset);
+        } else if (type == QEvent::MouseButtonRelease) {
+            Dragging = false;
+        }
+        return false;
+    }
+
+private:
+    QWidget* Window;
+    bool Dragging = false;
+    QPoint DragOffset;
+};
+
+} // namespace
+
+void enableFramelessDrag(QWidget* window)
+{
+    window->installEventFilter(new FramelessDrag(window));
 }
 
 void centreOnScreen(QWidget* window)

@@ -1,23 +1,18 @@
 #pragma once
 
-#include <QPoint>
-
-class QMouseEvent;
 class QPixmap;
 class QWidget;
 
-// Pieces shared by the frameless dialogs (main window, logon dialog).
+// Pieces shared by the frameless windows (main window, logon dialog, print
+// settings, mobile print job).
 
-// Moving a frameless window by dragging it with the left mouse button. The
-// window's mouse handlers pass their events on to press, move and release.
-struct FramelessDrag {
-    bool Dragging = false;
-    QPoint DragOffset;
-
-    void press(QMouseEvent* event);
-    void move(QWidget* window, QMouseEvent* event) const;
-    void release() { Dragging = false; }
-};
+// Lets the user move the frameless window by dragging it with the left
+// mouse button: a left press (or double click) stores where in the window
+// it went down, a move while dragging puts the window under the cursor at
+// that offset, any release ends the drag. Watches the window's own mouse
+// events (and those its children pass on) through an event filter that the
+// window owns; the window and its base class still see every event.
+void enableFramelessDrag(QWidget* window);
 
 // Centres window on the available area of the primary screen.
 void centreOnScreen(QWidget* window);
