@@ -1,6 +1,6 @@
 // The main window against the development server through a relay that counts and delays requests:
 // the logon paths, one life online (the logon's calls, a notice, logout, an outage that ends by
-// itself), the sign-on plug-in, the defaults; the session past planted objects.
+// itself), the sign-on plug-in, the defaults; the readiness check.
 
 #include "DevServerProcess.h"
 #include "LogonAttempt.h"
@@ -164,7 +164,7 @@ private slots:
         m_root.reset(new TestRoot(QStringLiteral("zhaoliu")));
         m_boxes.clear();
         m_relay.clearRequests();
-        qputenv("ORIX_SIGNON_STATE", QFile::encodeName(m_root->path() + "/signon-state"));
+        m_root->env.set("ORIX_SIGNON_STATE", QFile::encodeName(m_root->path() + "/signon-state"));
         activateExistentProcess(); // the signal folder exists before the window watches it
         m_dialogs = {};
         m_driver.start(10);
@@ -407,7 +407,7 @@ private slots:
             QSKIP("planting another user's library needs root (chown to nobody)");
         const QString installed = m_root->programFolder() + "ifclient.so";
         const QString libraries = m_root->path() + "/lib"; // a package's library folder
-        const QString oldCwd = QDir::currentPath();
+        CwdGuard cwd;
         QVERIFY(QDir().mkpath(libraries));
         const QByteArray port = m_relay.portText();
         if (planted.isEmpty()) {
@@ -420,7 +420,7 @@ private slots:
             if (planted.startsWith("link"))
                 QVERIFY(QFile::link(copy, installed));
             else if (planted == "working folder")
-                QVERIFY(QDir::setCurrent(libraries));
+                QVERIFY(cwd.change(libraries));
             else
                 QVERIFY(QFile::rename(copy, installed));
             const QByteArray at = QFile::encodeName(file);
@@ -430,7 +430,6 @@ private slots:
             QVERIFY(!planted.contains("open folder") || chmod(folder.constData(), 0777) == 0);
             start("127.0.0.1:" + port, kSeedPasswordDigest);
         }
-        QDir::setCurrent(oldCwd);
         QTRY_VERIFY(m_window->user());
         OrixUser* user = m_window->user();
         writeSignOn("login nosuchuser");
@@ -525,69 +524,6 @@ private slots:
         QCOMPARE(requestsAt("UserLogon"), 1);
         // The dialog was shown for the user each time; the plug-in's failure had its box.
         QCOMPARE(m_boxes.size(), path == "dialog" ? 0 : 1);
-    }
-
-    void plantedObjects_data()
-    {
-        // What another user of the workstation leaves in the shared folder.
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<bool>("foreign"); // owned by another user (needs root to plant)
-        QTest::addColumn<bool>("logged");
-        const auto row = [](const char* tag, const char* name, const char* kind, bool foreign,
-                            bool logged) {
-            QTest::newRow(tag) << QString(name) << QString(kind) << foreign << logged;
-        };
-        row("Last.ini: FIFO", "Last.ini", "fifo", false, true);
-        row("Last.ini: link to the user's file", "Last.ini", "link", false, true);
-        row("Last.ini: another user's, proposing his server", "Last.ini", "file", true, true);
-        row("settings lock: FIFO", "Last.ini.lock", "fifo", false, false);
-        row("settings lock: another user's folder", "Last.ini.lock", "folder", true, false);
-        row("per-user folder: another user's, with a FIFO", "lisi", "folder+fifo", true, true);
-    }
-
-    void plantedObjects()
-    {
-        // The session starts, logs on and is remembered for the next start, never waiting on or
-        // writing through the planted object.
-        QFETCH(QString, name);
-        QFETCH(QString, kind);
-        QFETCH(bool, foreign);
-        QFETCH(bool, logged);
-        if (foreign && geteuid() != 0)
-            QSKIP("planting another user's object needs root (chown to nobody)");
-        TestRoot& root = *m_root;
-        root.writeConfig("[Debug]\nLevel=2\n");
-        const QString path = root.varTmp() + "/" + name;
-        QFile notes(root.home() + "/notes.txt");
-        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("precious") > 0);
-        notes.close();
-        QVERIFY(PlantedObject::plant(
-            path, kind.section('+', 0, 0), foreign,
-            "[General]\nServerName=10.6.6.6\nUserName=lisi\nAutoLoginFlag=1\n", notes.fileName()));
-        if (kind == "folder+fifo")
-            QVERIFY(PlantedObject::plant(path + "/lisi.ini", "fifo", true));
-        const QString before = PlantedObject::snapshot(path);
-
-        {
-            OrixUser user;
-            QCOMPARE(QByteArray(user.ServerAddress), QByteArray("127.0.0.1"));
-            QVERIFY(!user.AutoLogon);
-            CopyText(user.RpcPort, sizeof user.RpcPort, QByteArray::number(m_server.port()));
-            CopyText(user.ServerPort, sizeof user.ServerPort, "8086");
-            CopyText(user.UserName, sizeof user.UserName, "lisi");
-            CopyText(user.Password, sizeof user.Password, kSeedPasswordDigest);
-            user.SavePassword = user.AutoLogon = true;
-            QCOMPARE(user.Logon(), 0);
-        }
-        const OrixUser next;
-        QCOMPARE(QByteArrayList({next.ServerAddress, next.UserName, next.Password}).join(' '),
-                 QByteArray("127.0.0.1 lisi ") + kSeedPasswordDigest);
-        QVERIFY(next.AutoLogon && next.SavePassword);
-        QCOMPARE(PlantedObject::snapshot(path), before);
-        QFile log(root.programFolder() + "AppLog.txt");
-        log.open(QIODevice::ReadOnly);
-        QCOMPARE(log.readAll().contains("remembered logon: " + QFile::encodeName(path)), logged);
     }
 
     // --- the readiness check (OrixClientAPP --check) ---------------------------------------
@@ -704,8 +640,7 @@ private slots:
         ReadinessCheck check;
         check.timeoutMs = 1500;
         ReadinessCheck::Server target{"127.0.0.1", QByteArray::number(m_server.port()), false};
-        const QByteArray oldTrust = qgetenv("SSL_CERT_FILE");
-        const auto restore = qScopeGuard([&] { qputenv("SSL_CERT_FILE", oldTrust); });
+        EnvGuard env;
         if (server.startsWith("https:")) {
             QVERIFY(TestPki::makeCertificate(pki.path(), "ca"));
             QVERIFY(TestPki::makeCertificate(pki.path(), "loopback", "IP:127.0.0.1"));
@@ -716,9 +651,9 @@ private slots:
             target.port = QByteArray::number(tlsServer.port());
             target.https = true;
             if (server.endsWith('!'))
-                qunsetenv("SSL_CERT_FILE");
+                env.unset("SSL_CERT_FILE");
             else
-                qputenv("SSL_CERT_FILE", QFile::encodeName(file("ca.pem")));
+                env.set("SSL_CERT_FILE", QFile::encodeName(file("ca.pem")));
         } else if (server == "localhost") {
             target.host = "localhost";
         } else if (server == "none") {
@@ -759,11 +694,10 @@ private slots:
     {
         if (geteuid() != 0)
             QSKIP("the private CUPS server needs root");
-        const QByteArray oldServer = qgetenv("CUPS_SERVER");
-        const auto restore = qScopeGuard([&] { qputenv("CUPS_SERVER", oldServer); });
+        EnvGuard env;
         ReadinessCheck check;
         check.timeoutMs = 3000;
-        qputenv("CUPS_SERVER", QFile::encodeName(m_root->path() + "/no-such-socket"));
+        env.set("CUPS_SERVER", QFile::encodeName(m_root->path() + "/no-such-socket"));
         ReadinessCheck::Item result = check.queue();
         QVERIFY2(result.verdict == ReadinessCheck::Verdict::Fail &&
                      result.detail.contains("does not answer"),

@@ -1,6 +1,7 @@
 // The PDF printer: the option text the backend writes, and whole jobs printed with lp as
 // "nobody" through a private CUPS server (needs root, else those cases skip).
 
+#include "EnvGuard.h"
 #include "JobSpool.h"
 #include "LocalUser.h"
 #include "PdfPages.h"
@@ -53,6 +54,7 @@ class TestCupsBackend : public QObject
 {
     Q_OBJECT
 
+    UmaskGuard m_mask{022}; // lp runs as "nobody" and reads the documents
     QTemporaryDir m_root;
     PrivateCupsd m_cups;
     QString m_spool;
@@ -61,7 +63,6 @@ class TestCupsBackend : public QObject
 private slots:
     void initTestCase()
     {
-        umask(022); // lp runs as "nobody" and reads the documents
         chmod(QFile::encodeName(m_root.path()).constData(), 0755);
         m_spool = m_root.path() + "/var/spool/cups-pdf/";
         if (!m_cups.start(m_root.path()) && !m_cups.cannotRun())

@@ -3,6 +3,7 @@
 // nobody listens; the audit flow model and the decoding of the notices.
 #include "DComLayerWS.h"
 #include "DevServerProcess.h"
+#include "EnvGuard.h"
 #include "FieldQuery.h"
 #include "LanguageManager.h"
 #include "RawHttpServer.h"
@@ -17,6 +18,7 @@
 
 #include <QtTest>
 
+#include <climits>
 #include <csignal>
 #include <cstring>
 
@@ -115,6 +117,7 @@ class TestQueries : public QObject
     TavUserRecord m_user{};
     char m_past[1024] = {}; // what is written past the end of m_user lands here
     QTemporaryDir m_dir;
+    CwdGuard m_cwd;
 
     QByteArray pki(const QString& name) const { return QFile::encodeName(m_dir.filePath(name)); }
 
@@ -201,7 +204,7 @@ private slots:
         ini.write("[Log Online]\n7000=configured\n7104=状态未知\n7101=x, " +
                   QString(200, QChar(0x6587)).toUtf8() + "\n");
         ini.close();
-        QVERIFY(QDir::setCurrent(m_dir.path()));
+        QVERIFY(m_cwd.change(m_dir.path()));
     }
 
     void logOn_data()
@@ -233,9 +236,10 @@ private slots:
         tlsServer.setTls(pki(certificate + ".pem"), pki(certificate + ".key"));
         QVERIFY2(!tls || tlsServer.start(), qPrintable(tlsServer.errorString()));
         // OpenSSL trusts one more authority from this variable.
-        qputenv("SSL_CERT_FILE", pki("ca.pem"));
+        EnvGuard env;
+        env.set("SSL_CERT_FILE", pki("ca.pem"));
         if (server.endsWith('!'))
-            qunsetenv("SSL_CERT_FILE");
+            env.unset("SSL_CERT_FILE");
         CDComLayerWS client;
         const QByteArray address = (server == "localhost" ? "localhost:" : "127.0.0.1:") +
                                    QByteArray::number(tls ? tlsServer.port() : m_server.port());
@@ -321,6 +325,24 @@ private slots:
         QTEST(call(m_clients[client], op, client == Raw ? "alice" : data, &result), "out");
         QTEST(result, "result");
         QCOMPARE(m_past[0], '\0');
+    }
+
+    void clampedAnswers()
+    {
+        // 2^32 narrowed to int would read 0: a refusal taken for acceptance.
+        RawHttpServer raw;
+        CDComLayerWS client;
+        QVERIFY(RpcTestClient::connect(client, raw));
+        char quota[352] = {}, user[] = "zhangsan";
+        raw.setReply(RawHttpServer::soapResponse("<ns:QuotaVerificationResponse><pRet>4294967296</"
+                                                 "pRet></ns:QuotaVerificationResponse>"));
+        QCOMPARE(client.QuotaVerification(quota), INT_MAX);
+        raw.setReply(RawHttpServer::soapResponse(
+            "<ns:GetSpecialAuditOfUserResponse><return><pSpecialAudit>-4294967296</pSpecialAudit>"
+            "<pRet>0</pRet></return></ns:GetSpecialAuditOfUserResponse>"));
+        int special = 0;
+        QCOMPARE(client.GetSpecialAudit(user, &special), 0);
+        QCOMPARE(special, INT_MIN);
     }
 
     // The server runs the texts it receives as whoever started it, and any local user can send

@@ -202,7 +202,7 @@ private slots:
         QVERIFY(QFile::copy(ORIX_DISC_CODEC_PATH, m_root.programFolder() + "revududir.so"));
         m_tmp = m_root.path() + "/tmp";
         QVERIFY(QDir().mkpath(m_tmp));
-        qputenv("TMPDIR", QFile::encodeName(m_tmp));
+        m_root.env.set("TMPDIR", QFile::encodeName(m_tmp));
         CDTaskProcessing::SetInterval(0ms);
         // From where they were built: a library loaded by the program folder's name would stay
         // loaded under it, and the dialog could no longer miss it.

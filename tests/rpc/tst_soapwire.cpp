@@ -1,5 +1,6 @@
 // What the SOAP client puts on the wire and how it copes with answers, against a raw listener.
 #include "DimeReader.h"
+#include "EnvGuard.h"
 #include "PlantedObject.h"
 #include "RpcTestClient.h"
 #include "SoapCall.h"
@@ -331,10 +332,10 @@ private slots:
                 PlantedObject::plant(at, planted.contains("link") ? "link" : "file",
                                      planted.contains("foreign"), "old", elsewhere));
         const QString before = PlantedObject::snapshot(work + "/cwd") + PlantedObject::snapshot(at);
-        const QByteArray oldHome = qgetenv("HOME");
-        qputenv("HOME", QFile::encodeName(home));
-        const QString oldCwd = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(work + "/cwd"));
+        EnvGuard env;
+        env.set("HOME", QFile::encodeName(home));
+        CwdGuard cwd;
+        QVERIFY(cwd.change(work + "/cwd"));
         RawHttpServer server;
         const QByteArray envelope =
             RawHttpServer::soapEnvelope("<ns:GetSecretLevelResponse><SercretLevel>3</SercretLevel>"
@@ -355,8 +356,6 @@ private slots:
             LONG64 level = 0;
             status = call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
         }
-        QDir::setCurrent(oldCwd);
-        qputenv("HOME", oldHome);
         QCOMPARE(status == SOAP_OK, !saved.isNull());
         QStringList expected = planted.startsWith("foreign") || planted.isEmpty()
                                    ? QStringList()

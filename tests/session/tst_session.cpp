@@ -1,5 +1,5 @@
-// The session without a server: remembered logon, payers, logon dialog, portal link, notice
-// pop-up; the about box and the link label.
+// The session without a server: the remembered logon (also past what another user planted),
+// payers, logon dialog, portal link, notice pop-up.
 
 #include "Background.h"
 #include "DComLayerWS.h"
@@ -7,14 +7,14 @@
 #include "LogonScheduler.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
+#include "PlantedObject.h"
 #include "PortalPage.h"
 #include "SeedAccounts.h"
 #include "ServerMsgDlg.h"
 #include "TavUserRecord.h"
+#include "TestFiles.h"
 #include "TestRoot.h"
 #include "TextUtil.h"
-#include "aboutdlg.h"
-#include "label.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -25,7 +25,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <future>
@@ -172,8 +171,8 @@ private slots:
         const QString last = root.varTmp() + "/Last.ini";
         QSettings(last, QSettings::IniFormat).setValue("PassWord", "OLD");
         chmod(QFile::encodeName(last).constData(), 0644);
-        const mode_t oldMask = umask(0);
         {
+            const UmaskGuard mask(0);
             OrixUser user;
             CopyText(user.ServerAddress, sizeof user.ServerAddress, "a,b");
             CopyText(user.UserName, sizeof user.UserName, "张三,李四");
@@ -185,7 +184,6 @@ private slots:
             user.PutInformationInLast_Ini();
             user.PutInformationInUser_Ini();
         }
-        umask(oldMask);
         QCOMPARE(modeOf(last), 0600);
         QCOMPARE(modeOf(root.varTmp() + "/张三,李四"), 0700);
         QCOMPARE(modeOf(root.varTmp() + "/张三,李四/张三,李四.ini"), 0600);
@@ -233,6 +231,68 @@ private slots:
             QCOMPARE(QDir(root.varTmp()).entryList(all), QStringList{"Last.ini"});
             QCOMPARE(QDir(root.path() + "/var").entryList(all), QStringList{"tmp"});
         }
+    }
+
+    void plantedObjects_data()
+    {
+        // What another user of the workstation leaves in the shared folder.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("foreign"); // owned by another user (needs root to plant)
+        QTest::addColumn<bool>("logged");
+        const auto row = [](const char* tag, const char* name, const char* kind, bool foreign,
+                            bool logged) {
+            QTest::newRow(tag) << QString(name) << QString(kind) << foreign << logged;
+        };
+        row("Last.ini: FIFO", "Last.ini", "fifo", false, true);
+        row("Last.ini: link to the user's file", "Last.ini", "link", false, true);
+        row("Last.ini: another user's, proposing his server", "Last.ini", "file", true, true);
+        row("settings lock: FIFO", "Last.ini.lock", "fifo", false, false);
+        row("settings lock: another user's folder", "Last.ini.lock", "folder", true, false);
+        row("per-user folder: another user's, with a FIFO", "lisi", "folder+fifo", true, true);
+    }
+
+    void plantedObjects()
+    {
+        // The logon is read and remembered for the next start, never waiting on or writing
+        // through the planted object.
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(bool, foreign);
+        QFETCH(bool, logged);
+        if (foreign && geteuid() != 0)
+            QSKIP("planting another user's object needs root (chown to nobody)");
+        TestRoot root;
+        root.writeConfig("[Debug]\nLevel=2\n");
+        const QString path = root.varTmp() + "/" + name;
+        QFile notes(root.home() + "/notes.txt");
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("precious") > 0);
+        notes.close();
+        QVERIFY(PlantedObject::plant(
+            path, kind.section('+', 0, 0), foreign,
+            "[General]\nServerName=10.6.6.6\nUserName=lisi\nAutoLoginFlag=1\n", notes.fileName()));
+        if (kind == "folder+fifo")
+            QVERIFY(PlantedObject::plant(path + "/lisi.ini", "fifo", true));
+        const QString before = PlantedObject::snapshot(path);
+
+        {
+            OrixUser user;
+            QCOMPARE(QByteArray(user.ServerAddress), QByteArray("127.0.0.1"));
+            QVERIFY(!user.AutoLogon);
+            CopyText(user.UserName, sizeof user.UserName, "lisi");
+            CopyText(user.Password, sizeof user.Password, kDigest.constData());
+            user.SavePassword = user.AutoLogon = true;
+            user.PutInformationInLast_Ini();
+            user.PutInformationInUser_Ini();
+        }
+        const OrixUser next;
+        QCOMPARE(QByteArrayList({next.ServerAddress, next.UserName, next.Password}).join(' '),
+                 "127.0.0.1 lisi " + kDigest);
+        QVERIFY(next.AutoLogon && next.SavePassword);
+        QCOMPARE(PlantedObject::snapshot(path), before);
+        QCOMPARE(readFile(root.programFolder() + "AppLog.txt")
+                     .contains("remembered logon: " + QFile::encodeName(path)),
+                 logged);
     }
 
     void payers_data()
@@ -562,37 +622,6 @@ private slots:
         QTRY_VERIFY(approval.isNull());
         QCOMPARE(f.urls, QByteArrayList{"http://10.1.2.3/RazodAroZid/Home/Index1/LoginFrm.aspx?"
                                         "key=alice&value=MD5&Redirect=AuditorPrintProcTask"});
-    }
-
-    void aboutBoxShowsVersionAndConfirmCloses()
-    {
-        aboutdlg about;
-        QCOMPARE(about.findChild<QLabel*>("label_Version")->text(), QStringLiteral("版本：2.0.2"));
-        about.show();
-        QTest::mouseClick(about.findChild<QWidget*>("pushButtonOK"), Qt::LeftButton);
-        QVERIFY(!about.isVisible());
-    }
-
-    void labelClicksOnLeftPressAndUnderlinesWhileHovered()
-    {
-        label link(QStringLiteral("link"));
-        QSignalSpy clicked(&link, &label::clicked);
-        QTest::mousePress(&link, Qt::LeftButton);
-        QCOMPARE(clicked.count(), 1); // already on the press
-        QTest::mouseRelease(&link, Qt::LeftButton);
-        QTest::mouseClick(&link, Qt::RightButton);
-        QCOMPARE(clicked.count(), 1);
-        link.resize(200, 40);
-        // The middle of the underline's row, 5 pixels above the bottom.
-        const auto underlined = [&] {
-            return link.grab().toImage().pixelColor(100, 35) == QColor(Qt::blue);
-        };
-        QVERIFY(!underlined());
-        QEvent enter(QEvent::Enter), leave(QEvent::Leave);
-        QCoreApplication::sendEvent(&link, &enter);
-        QVERIFY(underlined());
-        QCoreApplication::sendEvent(&link, &leave);
-        QVERIFY(!underlined());
     }
 };
 

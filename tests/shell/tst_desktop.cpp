@@ -201,19 +201,12 @@ private slots:
         QFETCH(QByteArray, argument);
         QFETCH(bool, x11);
         const char* names[] = {"XDG_SESSION_TYPE", "WAYLAND_DISPLAY", "DISPLAY", "QT_QPA_PLATFORM"};
-        QByteArrayList saved;
-        QList<bool> wasSet;
-        for (int i = 0; i < 4; ++i) {
-            wasSet << qEnvironmentVariableIsSet(names[i]);
-            saved << qgetenv(names[i]);
-            environment[i].isEmpty() ? qunsetenv(names[i]) : qputenv(names[i], environment[i]);
-        }
+        EnvGuard env;
+        for (int i = 0; i < 4; ++i)
+            environment[i].isEmpty() ? env.unset(names[i]) : env.set(names[i], environment[i]);
         QByteArray program("OrixClientAPP"), value("xcb");
         char* argv[] = {program.data(), argument.data(), value.data(), nullptr};
-        const bool chosen = DisplayChoice::x11UnderWayland(argument.isEmpty() ? 1 : 3, argv);
-        for (int i = 0; i < 4; ++i)
-            wasSet[i] ? qputenv(names[i], saved[i]) : qunsetenv(names[i]);
-        QCOMPARE(chosen, x11);
+        QCOMPARE(DisplayChoice::x11UnderWayland(argument.isEmpty() ? 1 : 3, argv), x11);
     }
 
     void trayOnTheSessionBus()
@@ -523,9 +516,10 @@ int main(int argc, char** argv)
     // Before the application object: Qt connects to the bus and the display once.
     PrivateSessionBus bus;
     PrivateXDisplay display;
+    EnvGuard env;
     if (display.isRunning()) {
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        qputenv("QT_XCB_GL_INTEGRATION", "none");
+        env.set("QT_QPA_PLATFORM", "xcb");
+        env.set("QT_XCB_GL_INTEGRATION", "none");
     }
     QApplication app(argc, argv);
     TestDesktop test(bus.isRunning(), display.isRunning());

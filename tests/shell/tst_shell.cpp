@@ -1,12 +1,16 @@
 // The event log; with real processes of the program, one client per desktop user (a second start
 // signals the first and exits 0) whatever another user planted in place of the lock file or the
-// signal folder; the stand-in sign-on plug-in reads only the user's own state file.
+// signal folder; the stand-in sign-on plug-in reads only the user's own state file; the about box
+// and the link label.
 #include "DevServerProcess.h"
 #include "EventLog.h"
 #include "PlantedObject.h"
 #include "TestFiles.h"
 #include "TestRoot.h"
+#include "aboutdlg.h"
+#include "label.h"
 
+#include <QLabel>
 #include <QtTest>
 
 #include <cstdio>
@@ -222,13 +226,12 @@ private slots:
         root.writeConfig("[Debug]\nLevel=4\n");
         QVERIFY(PlantedObject::plant(root.programFolder() + "AppLog.txt", "link", false, {},
                                      root.path() + "/elsewhere.txt"));
-        const QByteArray oldState = qgetenv("XDG_STATE_HOME");
-        const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", oldState); });
-        qputenv("XDG_STATE_HOME", "relative/state");
+        EnvGuard env;
+        env.set("XDG_STATE_HOME", "relative/state");
         QCOMPARE(EventLogFile(),
                  QFile::encodeName(root.home()) + "/.local/state/OrixClient/AppLog.txt");
         const QString state = root.path() + "/state";
-        qputenv("XDG_STATE_HOME", QFile::encodeName(state + "/"));
+        env.set("XDG_STATE_HOME", QFile::encodeName(state + "/"));
         const QString log = state + "/OrixClient/AppLog.txt";
         QCOMPARE(QString::fromUtf8(EventLogFile()), log);
 
@@ -370,7 +373,7 @@ private slots:
         if (foreign && geteuid() != 0)
             QSKIP("planting another user's object needs root (chown to nobody)");
         m_root->setUser("bob");
-        qunsetenv("ORIX_SIGNON_STATE");
+        m_root->env.unset("ORIX_SIGNON_STATE");
         // The shared name that every user could write is never read; the default is the user's.
         const QString shared = m_root->varTmp() + "/ifclient-signon";
         QVERIFY(PlantedObject::plant(shared, "file", geteuid() == 0, "login mallory\n"));
@@ -393,7 +396,38 @@ private slots:
         reinterpret_cast<Free>(dlsym(plugin, "SyncFree"))(context);
         QTEST(QString::number(result) + " " + name, "answer");
     }
+
+    void aboutBoxShowsVersionAndConfirmCloses()
+    {
+        aboutdlg about;
+        QCOMPARE(about.findChild<QLabel*>("label_Version")->text(), QStringLiteral("版本：2.0.2"));
+        about.show();
+        QTest::mouseClick(about.findChild<QWidget*>("pushButtonOK"), Qt::LeftButton);
+        QVERIFY(!about.isVisible());
+    }
+
+    void labelClicksOnLeftPressAndUnderlinesWhileHovered()
+    {
+        label link(QStringLiteral("link"));
+        QSignalSpy clicked(&link, &label::clicked);
+        QTest::mousePress(&link, Qt::LeftButton);
+        QCOMPARE(clicked.count(), 1); // already on the press
+        QTest::mouseRelease(&link, Qt::LeftButton);
+        QTest::mouseClick(&link, Qt::RightButton);
+        QCOMPARE(clicked.count(), 1);
+        link.resize(200, 40);
+        // The middle of the underline's row, 5 pixels above the bottom.
+        const auto underlined = [&] {
+            return link.grab().toImage().pixelColor(100, 35) == QColor(Qt::blue);
+        };
+        QVERIFY(!underlined());
+        QEvent enter(QEvent::Enter), leave(QEvent::Leave);
+        QCoreApplication::sendEvent(&link, &enter);
+        QVERIFY(underlined());
+        QCoreApplication::sendEvent(&link, &leave);
+        QVERIFY(!underlined());
+    }
 };
 
-QTEST_GUILESS_MAIN(TestShell)
+QTEST_MAIN(TestShell)
 #include "tst_shell.moc"

@@ -7,6 +7,8 @@
 // afterwards. Start them before anything in the process uses the bus or the display: Qt connects
 // once and keeps that connection.
 
+#include "EnvGuard.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -33,12 +35,6 @@ public:
             kill(m_pid, SIGTERM);
             waitpid(m_pid, nullptr, 0);
         }
-        if (m_variable.isEmpty())
-            return;
-        if (m_hadOld)
-            qputenv(m_variable.constData(), m_old);
-        else
-            qunsetenv(m_variable.constData());
     }
 
     bool isRunning() const { return m_pid > 0; }
@@ -106,10 +102,7 @@ protected:
             m_pid = -1;
             return;
         }
-        m_variable = variable;
-        m_hadOld = qEnvironmentVariableIsSet(variable.constData());
-        m_old = qgetenv(variable.constData());
-        qputenv(variable.constData(), prefix + m_line);
+        m_env.set(variable.constData(), prefix + m_line);
     }
 
     QTemporaryDir m_dir;
@@ -118,9 +111,7 @@ private:
     pid_t m_pid = -1;
     QString m_error;
     QByteArray m_line;
-    QByteArray m_variable;
-    QByteArray m_old;
-    bool m_hadOld = false;
+    EnvGuard m_env;
 };
 
 // A session bus of the test's own (dbus-daemon): every name may be owned, nothing is started on

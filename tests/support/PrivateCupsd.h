@@ -3,7 +3,9 @@
 // A private CUPS server with the TavPDF queue for one integration test (cups/private-cupsd.sh
 // in a temporary folder): it listens only on a socket there, and the backend writes under the
 // root folder the test gives it. Needs root (cupsd runs the backend as root) and
-// orix_use_private_cupsd(<target>); stopped with the object.
+// orix_use_private_cupsd(<target>); stopped with the object, CUPS_SERVER restored.
+
+#include "EnvGuard.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -68,7 +70,7 @@ public:
                        .captured(1);
         m_started = true;
         // libcups reads the server once, at its first request.
-        qputenv("CUPS_SERVER", QFile::encodeName(m_server));
+        m_env.set("CUPS_SERVER", QFile::encodeName(m_server));
         return !m_server.isEmpty();
     }
 
@@ -139,6 +141,7 @@ private:
     }
 
     QTemporaryDir m_dir;
+    EnvGuard m_env;
     QString m_server;
     QString m_error;
     bool m_started = false;
