@@ -5,32 +5,19 @@
 #include "DComLayerWS.h"
 #include "LogonPWDlg.h"
 #include "LogonScheduler.h"
-#include "MessageBoxes.h"
-#include "OrixUser.h"
 #include "PlantedObject.h"
 #include "PortalPage.h"
-#include "SeedAccounts.h"
 #include "ServerMsgDlg.h"
+#include "SessionTestKit.h"
 #include "TavUserRecord.h"
 #include "TestFiles.h"
 #include "TestRoot.h"
-#include "TextUtil.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDesktopServices>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPointer>
-#include <QPushButton>
-#include <QScreen>
-#include <QSettings>
 #include <QtTest>
 
 #include <future>
 #include <new>
 #include <shared_mutex>
-#include <sys/stat.h>
 #include <thread>
 
 namespace
@@ -77,16 +64,10 @@ public:
     }
 };
 
-int modeOf(const QString& path)
-{
-    struct stat st;
-    return stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
-
 } // namespace
 
-// A session on the fake client. Boxes are kept as "title|text", yes/no boxes get `answer`; the
-// URLs handed to the desktop's browser are kept as the browser would get them.
+// A session on the fake client, its boxes recorded (questions answered no unless the test says
+// otherwise); the URLs handed to the desktop's browser are kept as the browser would get them.
 class Fixture : public QObject
 {
     Q_OBJECT
@@ -94,38 +75,25 @@ class Fixture : public QObject
 public:
     Fixture()
     {
-        QDesktopServices::setUrlHandler("http", this, "open");
-        QDesktopServices::setUrlHandler("https", this, "open");
-        QDesktopServices::setUrlHandler("file", this, "open");
+        for (const char* scheme : {"http", "https", "file"})
+            QDesktopServices::setUrlHandler(scheme, this, "open");
         user.RpcClient.reset(fake);
         CopyText(user.ServerAddress, sizeof user.ServerAddress, "10.0.0.1");
         CopyText(user.UserName, sizeof user.UserName, "alice");
         CopyText(user.Password, sizeof user.Password, "MD5");
         CopyText(user.WebsiteAddress, sizeof user.WebsiteAddress, "10.1.2.3");
-        const auto record = [this](QWidget*, const QString& title, const QString& text) {
-            boxes << title + '|' + text;
-            return answer;
-        };
-        MessageBoxes::setInformationHook(record);
-        MessageBoxes::setYesNoHook(record);
-    }
-    ~Fixture()
-    {
-        MessageBoxes::setInformationHook({});
-        MessageBoxes::setYesNoHook({});
+        boxes.answer = false;
     }
 
     TestRoot root;
+    BoxRecorder boxes;
     FakeRpcClient* fake = new FakeRpcClient;
     OrixUser user;
     QByteArrayList urls;
-    QStringList pages; // the forwarding pages opened, each with its mode
-    QStringList boxes;
-    bool answer = false;
+    QStringList pages; // the forwarding pages opened, each with its mode and its folder's
 
 public slots:
-    // A local page is followed to the address it forwards to, as the browser
-    // would.
+    // A local page is followed to the address it forwards to, as the browser would.
     void open(const QUrl& url)
     {
         if (!url.isLocalFile()) {
@@ -164,9 +132,8 @@ private slots:
         QFETCH(bool, domainAgent);
         QFETCH(QString, written);
         TestRoot root;
-        // What the configuration proposes gives way to the remembered logon. A
-        // Last.ini readable by others is tightened; new files and the user's
-        // folder are owner-only whatever the umask.
+        // The configuration's proposal gives way to the remembered logon; Last.ini readable by
+        // others is tightened, new files and the user's folder are owner-only whatever the umask.
         root.writeConfig("[Main%20Window]\n2002=10.9.9.9\n2006=bob\n");
         const QString last = root.varTmp() + "/Last.ini";
         QSettings(last, QSettings::IniFormat).setValue("PassWord", "OLD");
@@ -391,7 +358,7 @@ private slots:
         QFETCH(int, code);
         f.fake->logOnResult = code;
         QFETCH(bool, answer);
-        f.answer = answer;
+        f.boxes.answer = answer;
         LogonPWDlg dialog;
         dialog.SetUser(&f.user);
         dialog.findChild<QComboBox*>("comboBoxServerName")->setEditText(server);
@@ -413,7 +380,7 @@ private slots:
             QCOMPARE(QByteArray(r.ServerAddress) + ' ' + f.fake->portAtLogOn + ' ' +
                          QByteArray(r.Password) + ' ' + QByteArray::number(r.LogonMode),
                      sent);
-        QTEST(f.boxes.join('\n'), "box");
+        QTEST(f.boxes.boxes.join('\n'), "box");
         QTEST(f.urls, "urls");
         QVERIFY(dialog.GetLastResult() != 0);
         QCOMPARE(dialog.result(), int(QDialog::Rejected)); // open for another attempt
@@ -509,10 +476,8 @@ private slots:
 
     void heldKeyLogsOnOnce()
     {
-        // A key held down repeats its press some 25 times a second, each repeat a release and a
-        // press with one time stamp, marked as a repeat unless the client was too busy to see the
-        // pair together. Only the press counts: each repeat would close the box of the failed
-        // logon and log on again, every 80 ms against a server that cannot be reached.
+        // A held key repeats as release and press with one time stamp (marked as a repeat unless
+        // the client was too busy to see the pair): only the first press logs on.
         QFETCH(QString, focus);
         QFETCH(int, key);
         QFETCH(int, modifiers);
@@ -537,7 +502,7 @@ private slots:
             send(QEvent::KeyRelease, down + 500, false);
             QCOMPARE(f.fake->logOnCalls, press + 1); // a new press logs on at once
         }
-        QCOMPARE(f.boxes, QStringList({"错误|无法连接服务器！", "错误|无法连接服务器！"}));
+        QCOMPARE(f.boxes.boxes, QStringList({"错误|无法连接服务器！", "错误|无法连接服务器！"}));
     }
 
     void portalUrls_data()

@@ -1,8 +1,7 @@
 // The desktop, on a session bus and (where Xvfb is installed) an X display of the test's own, with
-// fake desktop services: the tray icon when the watcher is there at start, appears late, starts
-// again or goes, and with an X11 tray; the window without a tray; notices as desktop notifications
-// with their action, or as pop-ups, bounded however many come; a captured job's dialog asking for
-// attention; the command-line check's probe; the window system chosen under Wayland.
+// fake desktop services: the tray icon (StatusNotifier or X11, late, restarted, gone), notices as
+// desktop notifications or pop-ups, a captured job's dialog asking for attention, the check's
+// probe, the window system chosen under Wayland.
 
 #include "Attention.h"
 #include "ChildDaemon.h"
@@ -338,39 +337,47 @@ private slots:
         QCOMPARE(report.notificationCapabilities, QStringList({"actions", "body"}));
     }
 
-    void noticesAsNotifications()
+    void notices_data()
     {
-        QVERIFY(m_desktop->startNotifications({"actions", "body", "body-markup"}));
+        QTest::addColumn<QStringList>("capabilities");
+        QTest::newRow("actions and markup") << QStringList{"actions", "body", "body-markup"};
+        QTest::newRow("text only") << QStringList{"body"};
+    }
+
+    void notices()
+    {
+        // A request for approval, its job name written as markup: one notification with the text
+        // as text, the client's icon and, where the server has actions, one that opens the
+        // approval page logged on; it stays until the user acts.
+        QFETCH(QStringList, capabilities);
+        QVERIFY(m_desktop->startNotifications(capabilities));
         std::unique_ptr<NoticeCenter> center = noticeCenter(DesktopNotifications::Server::Present);
         QVERIFY(center);
-
-        // A request for approval, its job name written as markup: one notification with the text
-        // as text, the client's icon and the action, staying until the user acts.
         const QString approval = QString::fromUtf8("<a href=\"file:///etc/passwd\">等待审批!");
         QCOMPARE(center->show(m_user.get(), approval), nullptr);
         QTRY_COMPARE(server()->notifications().size(), 1);
         FakeNotificationServer::Notification n = server()->notifications().first();
-        QCOMPARE(n.app, QString("OrixClient"));
-        QCOMPARE(n.summary, QString("消息提示"));
-        QCOMPARE(n.body, approval.toHtmlEscaped());
-        QCOMPARE(n.actions, QStringList({"default", "查看", "open", "查看"}));
-        QCOMPARE(n.timeout, 0);
-        QCOMPARE(n.imageSignature, QString("(iiibiiay)"));
+        const bool actions = capabilities.contains("actions");
+        QCOMPARE(n.app + '|' + n.summary + '|' + n.imageSignature,
+                 "OrixClient|消息提示|(iiibiiay)");
         QCOMPARE(n.imageSize, QSize(64, 64));
-
-        // "查看" opens the approval page logged on, and the notification goes.
+        QCOMPARE(n.body, actions ? approval.toHtmlEscaped() : approval);
+        QCOMPARE(n.actions,
+                 actions ? QStringList({"default", "查看", "open", "查看"}) : QStringList());
+        QCOMPARE(n.timeout, 0);
+        if (!actions)
+            return;
         m_desktop->invokeAction(n.id, "open");
         QTRY_COMPARE(m_urls, QByteArrayList{kApprovalUrl});
         QTRY_COMPARE(server()->closeRequests(), QList<quint32>{n.id});
         QCOMPARE(center->onScreen(), 0);
 
-        // Any other notice: no action, gone after three seconds.
+        // Any other notice: no action, gone after three seconds; closed by the user, not counted.
         center->show(m_user.get(), QString::fromUtf8("<报告.pdf>打印成功!"));
         QTRY_COMPARE(server()->notifications().size(), 2);
         n = server()->notifications().last();
         QCOMPARE(n.actions, QStringList());
         QCOMPARE(n.timeout, ServerMsgDlg::kShowMilliseconds);
-        // Closed by the user: no longer counted.
         m_desktop->closeByUser(n.id);
         QTRY_COMPARE(center->onScreen(), 0);
 
@@ -381,19 +388,6 @@ private slots:
         m_desktop->invokeAction(server()->notifications().last().id, "open");
         QTRY_COMPARE(center->onScreen(), 0);
         QCOMPARE(m_urls.size(), 1);
-    }
-
-    void noticesWithoutActions()
-    {
-        // A server without actions or markup: the text alone, as it is.
-        QVERIFY(m_desktop->startNotifications({"body"}));
-        std::unique_ptr<NoticeCenter> center = noticeCenter(DesktopNotifications::Server::Present);
-        QVERIFY(center);
-        const QString approval = QString::fromUtf8("<报告&.pdf>等待审批!");
-        center->show(m_user.get(), approval);
-        QTRY_COMPARE(server()->notifications().size(), 1);
-        QCOMPARE(server()->notifications().first().actions, QStringList());
-        QCOMPARE(server()->notifications().first().body, approval);
     }
 
     void burstOfNoticesStaysBounded_data()
@@ -457,10 +451,7 @@ private slots:
         server()->setRefuse(true);
         center->show(m_user.get(), QString::fromUtf8("<a.pdf>等待审批!"));
         QTRY_COMPARE(popUpsOnScreen().size(), 1);
-        // Its click opens the approval page too.
-        QTest::mouseClick(popUpsOnScreen().first()->findChild<QLabel*>("labelMsg"), Qt::LeftButton);
-        QTRY_COMPARE(m_urls, QByteArrayList{kApprovalUrl});
-        QTRY_COMPARE(popUpsOnScreen().size(), 0);
+        delete popUpsOnScreen().first();
 
         // The server goes away: notices come as pop-ups from then on.
         m_desktop->stopNotifications();

@@ -9,6 +9,14 @@
 #include <QPair>
 #include <QtEndian>
 
+// A little-endian int32.
+inline QByteArray le32(qint32 value)
+{
+    QByteArray bytes(4, '\0');
+    qToLittleEndian(value, bytes.data());
+    return bytes;
+}
+
 struct RecordBytes {
     QByteArray data;
     explicit RecordBytes(int size) : data(size, '\0') {}

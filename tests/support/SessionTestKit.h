@@ -27,17 +27,18 @@ template <typename T> T fetch(const char* column)
     return *static_cast<T*>(QTest::qData(column, qMetaTypeId<T>()));
 }
 
-// Every box as "title|text" while it lives; questions are answered yes.
+// Every box as "title|text" while it lives; questions are given answer.
 struct BoxRecorder {
     QStringList boxes;
+    bool answer = true;
     BoxRecorder()
     {
         const auto show = [this](QWidget*, const QString& title, const QString& text) {
             boxes << title + '|' + text;
         };
-        const auto ask = [show](QWidget* parent, const QString& title, const QString& text) {
+        const auto ask = [this, show](QWidget* parent, const QString& title, const QString& text) {
             show(parent, title, text);
-            return true;
+            return answer;
         };
         MessageBoxes::setInformationHook(show);
         MessageBoxes::setWarningHook(show);

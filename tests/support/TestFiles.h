@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 // The file's bytes; "(missing)" when it cannot be read, so that it never equals an empty file.
 inline QByteArray readFile(const QString& path)
 {
@@ -19,6 +21,13 @@ inline bool writeFile(const QString& path, const QByteArray& data)
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+// The permission bits of what stands at path (a link's own), -1 when nothing does.
+inline int modeOf(const QString& path)
+{
+    struct stat st;
+    return lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 // Bytes that differ from block to block and from seed to seed.
