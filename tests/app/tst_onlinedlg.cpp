@@ -3,7 +3,6 @@
 // itself), the sign-on plug-in; the readiness check.
 
 #include "DevServerProcess.h"
-#include "LogonAttempt.h"
 #include "LogonPWDlg.h"
 #include "OnlineDlg.h"
 #include "PlantedObject.h"

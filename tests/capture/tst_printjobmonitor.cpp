@@ -8,11 +8,9 @@
 #include "RpcResults.h"
 #include "SessionTestKit.h"
 #include "TavCommon.h"
-#include "TavUserRecord.h"
 #include "TestFiles.h"
 #include "TestRoot.h"
 
-#include <QtEndian>
 #include <QtTest>
 
 #include <sys/stat.h>

@@ -1,12 +1,10 @@
 // The RPC client's logon and queries against the development server (which runs every query text
 // it receives, so a wrong text fails), against a listener that hands out broken answers and where
 // nobody listens; the audit flow model and the decoding of the notices.
-#include "DComLayerWS.h"
 #include "DevServerProcess.h"
 #include "EnvGuard.h"
 #include "FieldQuery.h"
 #include "LanguageManager.h"
-#include "RawHttpServer.h"
 #include "RecordBytes.h"
 #include "RpcTestClient.h"
 #include "ServerNotice.h"
@@ -14,7 +12,6 @@
 #include "TavAuditFlow.h"
 #include "TavCommon.h"
 #include "TavQuotaRequest.h"
-#include "TavUserRecord.h"
 #include "TestPki.h"
 
 #include <QtTest>
@@ -26,18 +23,7 @@
 namespace
 {
 
-enum Op {
-    GroupId,
-    Setting,
-    Website,
-    FlowItems,
-    Auditors,
-    UserInfo,
-    UserEx,
-    Printers,
-    Quota,
-    Special
-};
+enum Op { GroupId, Setting, Website, Items, Auditors, UserInfo, UserEx, Printers, Quota, Audit };
 enum Client { Server, Raw, Offline }; // Raw answers with the row's bytes
 
 void row(const char* name, Client client, int op, const QByteArray& data, int result,
@@ -52,7 +38,7 @@ QByteArray field(qint32 rows, qint32 error, const QByteArray& values)
     return le32(rows) + le32(error) + values;
 }
 
-// The answer of op's service operation carrying bytes (for Quota and Special: bytes are the
+// The answer of op's service operation carrying bytes (for Quota and Audit: bytes are the
 // answer's XML); a Fault for null bytes.
 QByteArray answer(const QByteArray& bytes, int op = GroupId)
 {
@@ -153,7 +139,7 @@ class TestQueries : public QObject
             case Website:
                 *result = client.GetWebsiteIP(text, input.data());
                 return text;
-            case FlowItems: {
+            case Items: {
                 *result = client.GetAuditFlowItems(input.toInt(), &items);
                 const QByteArray out =
                     QByteArray::number(items.Count) + (items.Items ? " items" : "");
@@ -186,7 +172,7 @@ class TestQueries : public QObject
                 quota.TotalPages = input.toInt();
                 *result = client.QuotaVerification(reinterpret_cast<char*>(&quota));
                 return QByteArray();
-            case Special:
+            case Audit:
                 *result = client.GetSpecialAudit(input.data(), &number);
                 return QByteArray::number(number);
             }
@@ -311,9 +297,9 @@ private slots:
         row("int, fault", Raw, GroupId, QByteArray(), 15, "-3");
         row("unterminated text", Raw, Setting, field(1, 0, QByteArray(600, 'B')), 0,
             QByteArray(255, 'B'));
-        row("list, huge row count", Raw, FlowItems, huge, 13, "0");
-        row("list, two rows, one arrived", Raw, FlowItems, field(2, 0, le32(7)), 13, "0");
-        row("list, fault", Raw, FlowItems, QByteArray(), 13, "0");
+        row("list, huge row count", Raw, Items, huge, 13, "0");
+        row("list, two rows, one arrived", Raw, Items, field(2, 0, le32(7)), 13, "0");
+        row("list, fault", Raw, Items, QByteArray(), 13, "0");
         row("auditors, huge row count", Raw, Auditors, huge, 13, "0");
         row("user, name without terminator", Raw, UserInfo, le32(17) + UTF82GBK("张三"), 0,
             "17 张三");
@@ -324,7 +310,7 @@ private slots:
         row("quota beyond int", Raw, Quota,
             "<ns:QuotaVerificationResponse><pRet>4294967296</pRet></ns:QuotaVerificationResponse>",
             INT_MAX, "");
-        row("special audit below int", Raw, Special,
+        row("special audit below int", Raw, Audit,
             "<ns:GetSpecialAuditOfUserResponse><return><pSpecialAudit>-4294967296</pSpecialAudit>"
             "<pRet>0</pRet></return></ns:GetSpecialAuditOfUserResponse>",
             0, QByteArray::number(INT_MIN));

@@ -5,11 +5,11 @@
 #include "RpcTestClient.h"
 #include "SoapCall.h"
 #include "SystemPaths.h"
+#include "TestFiles.h"
 
 #include <QtTest>
 
 #include <climits>
-#include <unistd.h>
 
 using namespace RpcTestClient;
 
@@ -259,19 +259,9 @@ private slots:
             expected == -SOAP_TCP_ERROR ? RawHttpServer().portText() : server.portText();
         CDComLayerWS client;
         const bool noAddress = QTest::currentDataTag() == QLatin1String("no server address");
-        // Standard output caught in a file while the call runs: nothing may go out there.
-        QTemporaryFile out;
-        QVERIFY(out.open());
-        fflush(stdout);
-        const int saved = noAddress ? dup(STDOUT_FILENO) : -1;
-        if (noAddress)
-            dup2(out.handle(), STDOUT_FILENO);
-        const int result = logOn(client, noAddress ? "" : "127.0.0.1", port);
-        if (noAddress) {
-            dup2(saved, STDOUT_FILENO);
-            close(saved);
-        }
-        QCOMPARE(QFileInfo(out.fileName()).size(), 0);
+        int result = 0;
+        QCOMPARE(captureStdout([&] { result = logOn(client, noAddress ? "" : "127.0.0.1", port); }),
+                 QByteArray()); // nothing may go out on standard output
         QCOMPARE(expected == INT_MIN + 1 && result < 0 ? expected : result, expected);
     }
 
@@ -367,12 +357,8 @@ private slots:
                                         QDir::NoDotAndDotDot),
                  expected);
         QCOMPARE(PlantedObject::snapshot(work + "/cwd") + PlantedObject::snapshot(at), before);
-        QFile file(folder + '/' + saved);
-        struct stat st;
         QVERIFY(saved.isNull() ||
-                (file.open(QIODevice::ReadOnly) && file.readAll() == data &&
-                 lstat(QFile::encodeName(file.fileName()).constData(), &st) == 0 &&
-                 (st.st_mode & 07777) == 0600));
+                (readFile(folder + '/' + saved) == data && modeOf(folder + '/' + saved) == 0600));
         QVERIFY(!QFile::exists(m_dir.filePath("escaped.bin")));
     }
 };

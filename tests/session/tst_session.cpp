@@ -9,7 +9,6 @@
 #include "PortalPage.h"
 #include "ServerMsgDlg.h"
 #include "SessionTestKit.h"
-#include "TavUserRecord.h"
 #include "TestFiles.h"
 #include "TestRoot.h"
 

@@ -5,7 +5,6 @@
 
 #include "Attention.h"
 #include "ChildDaemon.h"
-#include "DesktopNotifications.h"
 #include "DesktopProbe.h"
 #include "DesktopTrayIcon.h"
 #include "DisplayChoice.h"
@@ -17,11 +16,7 @@
 #include "TextUtil.h"
 #include "X11Desktop.h"
 
-#include <QApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDesktopServices>
-#include <QDialog>
 #include <QLabel>
 #include <QScreen>
 #include <QtTest>

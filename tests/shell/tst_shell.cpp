@@ -10,41 +10,12 @@
 #include "aboutdlg.h"
 #include "label.h"
 
-#include <QLabel>
 #include <QtTest>
 
-#include <cstdio>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
 #include <vector>
-
-namespace
-{
-
-// Runs fn with standard output sent to a file and returns what it printed.
-template <typename Fn> QByteArray captureStdout(Fn fn)
-{
-    QTemporaryFile capture;
-    capture.open();
-    fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    dup2(capture.handle(), STDOUT_FILENO);
-    fn();
-    fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    capture.seek(0);
-    return capture.readAll();
-}
-
-QByteArray logFile(const TestRoot& root)
-{
-    QFile f(root.programFolder() + "AppLog.txt");
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
 
 class TestShell : public QObject
 {
@@ -52,7 +23,9 @@ class TestShell : public QObject
 
     DevServerProcess m_server;
     std::unique_ptr<TestRoot> m_root;
-    std::vector<std::unique_ptr<QProcess>> m_clients;
+    std::vector<std::unique_ptr<QProcess>> m_clients; // killed with the object
+
+    QByteArray log() const { return readFile(m_root->programFolder() + "AppLog.txt"); }
 
     QProcess* startClient(const QString& user)
     {
@@ -105,10 +78,6 @@ private slots:
 
     void cleanup()
     {
-        for (const auto& p : m_clients) {
-            p->kill();
-            p->waitForFinished(5000);
-        }
         m_clients.clear();
         m_root.reset();
     }
@@ -143,8 +112,7 @@ private slots:
                   LogEvent(5, "tmid=%d, online=%d\n", 3, 1);
               }),
               "out");
-        QCOMPARE(QFile::exists(root.programFolder() + "AppLog.txt"), !file.isNull());
-        QCOMPARE(logFile(root), file);
+        QCOMPARE(log(), file.isNull() ? QByteArray("(missing)") : file);
     }
 
     void textIsDataAndCut()
@@ -157,9 +125,8 @@ private slots:
         // 509 bytes and "\r\n", never a UTF-8 character split.
         LogEvent(4, "logout-user:%s\n", QByteArray(2000, 'n').constData());
         LogEvent(4, "%s", QByteArray("审").repeated(300).constData());
-        QCOMPARE(logFile(root),
-                 "dlopen:100% %s %n broken\n\r\nlogout-user:" + QByteArray(497, 'n') + "\r\n" +
-                     QByteArray("审").repeated(169) + "\r\n");
+        QCOMPARE(log(), "dlopen:100% %s %n broken\n\r\nlogout-user:" + QByteArray(497, 'n') +
+                            "\r\n" + QByteArray("审").repeated(169) + "\r\n");
     }
 
     // AppLog.txt of the program folder is appended to only when it is the user's own file; what
@@ -206,16 +173,14 @@ private slots:
 
         LogEvent(4, "login-user:%s, %d\n", "alice", 0);
         if (programLog) {
-            QVERIFY(logFile(root).endsWith("login-user:alice, 0\n\r\n"));
+            QVERIFY(log().endsWith("login-user:alice, 0\n\r\n"));
             QVERIFY(!QFile::exists(userLog));
             return;
         }
         QCOMPARE(PlantedObject::snapshot(program), planted);
         QCOMPARE(readFile(target), QByteArray("mine\n"));
         QCOMPARE(readFile(userLog), QByteArray("login-user:alice, 0\n\r\n"));
-        struct stat st;
-        QVERIFY(stat(QFile::encodeName(userLog).constData(), &st) == 0);
-        QCOMPARE(st.st_mode & 0777, mode_t(0600));
+        QCOMPARE(modeOf(userLog), 0600);
     }
 
     // The user's own log: under $XDG_STATE_HOME when that is an absolute path, kept below its
@@ -265,10 +230,7 @@ private slots:
         QVERIFY(!QFile::exists(page)); // removed at start, before the window
         QProcess* bob = startClient("bob");
         QVERIFY(waitForLock("bob"));
-        QCOMPARE(QFileInfo(folder).permissions() & QFileDevice::WriteOther,
-                 QFileDevice::WriteOther);
-        struct stat st;
-        QVERIFY(stat(QFile::encodeName(folder).constData(), &st) == 0 && (st.st_mode & S_ISVTX));
+        QCOMPARE(modeOf(folder) & 01002, 01002); // sticky, writable by all
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"1-alice", "1-bob"}));
 
         QFileSystemWatcher watcher({folder + "/1-alice", folder + "/1-bob"});
@@ -344,8 +306,7 @@ private slots:
         expectRefusedStart("alice");
         QCOMPARE(first->state(), QProcess::Running);
         QCOMPARE(PlantedObject::snapshot(path), before);
-        struct stat st;
-        QVERIFY(!readLocked || (lstat(at.constData(), &st) == 0 && (st.st_mode & 07777) == 0600));
+        QVERIFY(!readLocked || modeOf(path) == 0600);
         if (held >= 0)
             close(held);
         reader.closeWriteChannel();

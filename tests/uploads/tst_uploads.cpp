@@ -2,23 +2,18 @@
 // submission and the print settings dialog for zhaoliu, through a relay that keeps the requests
 // and can fail them.
 
-#include "DComLayerWS.h"
 #include "DevServerProcess.h"
 #include "DimeReader.h"
-#include "JobOptions.h"
 #include "PlantedObject.h"
 #include "PrintSettingDlg.h"
 #include "QPrintJobMonitor.h"
-#include "RawHttpServer.h"
 #include "RecordBytes.h"
 #include "RpcTestClient.h"
 #include "SessionTestKit.h"
-#include "TavAuditFlow.h"
 #include "TavCommon.h"
 #include "TestFiles.h"
 #include "TestRoot.h"
 
-#include <QRegularExpression>
 #include <QtTest>
 
 #include <functional>
@@ -30,7 +25,7 @@ namespace
 
 QByteArray mobile(const QByteArray& user)
 {
-    return RecordBytes(1112).texts({{0, user}, {714, "doc.pdf"}}).data;
+    return RecordBytes(1112).text(0, user, 714, "doc.pdf").data;
 }
 
 // The code of the RpcFailure an upload throws; "none" when it returns.
