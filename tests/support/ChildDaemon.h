@@ -24,8 +24,7 @@
 class ChildDaemon
 {
 public:
-    ChildDaemon(const ChildDaemon&) = delete;
-    ChildDaemon& operator=(const ChildDaemon&) = delete;
+    Q_DISABLE_COPY(ChildDaemon)
 
     ~ChildDaemon()
     {

@@ -15,24 +15,14 @@ class EnvGuard
 {
 public:
     EnvGuard() = default;
-    EnvGuard(const EnvGuard&) = delete;
-    EnvGuard& operator=(const EnvGuard&) = delete;
+    Q_DISABLE_COPY(EnvGuard)
     ~EnvGuard()
     {
         for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it)
             it->wasSet ? qputenv(it->name.constData(), it->value) : qunsetenv(it->name.constData());
     }
-
-    void set(const char* name, const QByteArray& value)
-    {
-        save(name);
-        qputenv(name, value);
-    }
-    void unset(const char* name)
-    {
-        save(name);
-        qunsetenv(name);
-    }
+    void set(const char* name, const QByteArray& value) { qputenv(kept(name), value); }
+    void unset(const char* name) { qunsetenv(kept(name)); }
 
 private:
     struct Saved {
@@ -40,12 +30,14 @@ private:
         bool wasSet;
         QByteArray value;
     };
-    void save(const char* name)
+    // name, its first value kept
+    const char* kept(const char* name)
     {
         for (const Saved& s : m_saved)
             if (s.name == name)
-                return;
+                return name;
         m_saved.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
+        return name;
     }
     std::vector<Saved> m_saved;
 };
@@ -54,8 +46,7 @@ class CwdGuard
 {
 public:
     CwdGuard() = default;
-    CwdGuard(const CwdGuard&) = delete;
-    CwdGuard& operator=(const CwdGuard&) = delete;
+    Q_DISABLE_COPY(CwdGuard)
     ~CwdGuard() { QDir::setCurrent(m_old); }
     bool change(const QString& folder) { return QDir::setCurrent(folder); }
 
@@ -67,8 +58,7 @@ class UmaskGuard
 {
 public:
     explicit UmaskGuard(mode_t mask) : m_old(umask(mask)) {}
-    UmaskGuard(const UmaskGuard&) = delete;
-    UmaskGuard& operator=(const UmaskGuard&) = delete;
+    Q_DISABLE_COPY(UmaskGuard)
     ~UmaskGuard() { umask(m_old); }
 
 private:

@@ -183,8 +183,7 @@ public:
         m_thread.quit();
         m_thread.wait();
     }
-    FakeDesktop(const FakeDesktop&) = delete;
-    FakeDesktop& operator=(const FakeDesktop&) = delete;
+    Q_DISABLE_COPY(FakeDesktop)
 
     // A watcher under a new owner; host: a host registered with it.
     bool startWatcher(bool host)

@@ -25,8 +25,7 @@ public:
         setUser(userName);
     }
 
-    TestRoot(const TestRoot&) = delete;
-    TestRoot& operator=(const TestRoot&) = delete;
+    Q_DISABLE_COPY(TestRoot)
 
     void setUser(const QString& name)
     {
