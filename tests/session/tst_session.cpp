@@ -92,20 +92,13 @@ public:
     QStringList pages; // the forwarding pages opened, each with its mode and its folder's
 
 public slots:
-    // A local page is followed to the address it forwards to, as the browser would.
     void open(const QUrl& url)
     {
-        if (!url.isLocalFile()) {
-            urls << url.toEncoded();
-            return;
-        }
-        QFile page(url.toLocalFile());
-        page.open(QIODevice::ReadOnly);
-        const QByteArray html = page.readAll();
-        const int start = html.indexOf("href=\"") + 6;
-        urls << html.mid(start, html.indexOf('"', start) - start).replace("&amp;", "&");
-        pages << page.fileName() + QString::asprintf(" %o %o", modeOf(page.fileName()),
-                                                     modeOf(QFileInfo(page).path()));
+        urls << browsedUrl(url);
+        const QString page = url.toLocalFile();
+        if (url.isLocalFile())
+            pages << page +
+                         QString::asprintf(" %o %o", modeOf(page), modeOf(QFileInfo(page).path()));
     }
 };
 

@@ -12,6 +12,7 @@
 #include "NoticeCenter.h"
 #include "OrixUser.h"
 #include "ServerMsgDlg.h"
+#include "SessionTestKit.h"
 #include "TestRoot.h"
 #include "TextUtil.h"
 #include "X11Desktop.h"
@@ -108,15 +109,7 @@ public:
     TestDesktop(bool bus, bool x11) : m_bus(bus), m_x11(x11) {}
 
 public slots:
-    // The desktop's browser: a forwarding page is followed to the address it forwards to.
-    void open(const QUrl& url)
-    {
-        QFile page(url.toLocalFile());
-        page.open(QIODevice::ReadOnly);
-        const QByteArray html = page.readAll();
-        const int start = html.indexOf("href=\"") + 6;
-        m_urls << html.mid(start, html.indexOf('"', start) - start).replace("&amp;", "&");
-    }
+    void open(const QUrl& url) { m_urls << browsedUrl(url); } // the desktop's browser
 
 private:
     const bool m_bus;
@@ -207,8 +200,8 @@ private slots:
     {
         if (!m_x11)
             QSKIP("Qt's own tray icon and the window manager's hints need X11 (no Xvfb)");
-        // No tray at all: after the wait the window stays, minimised where the tray would have
-        // hidden it; no icon is made (which would fix Qt's answer for the process).
+        // No tray at all: after the wait the window stays, minimised; no icon is made (which
+        // would fix Qt's answer for the process).
         QWidget window;
         window.show();
         {
@@ -279,8 +272,7 @@ private slots:
             QSKIP("Qt's own tray icon and the window manager's hints need X11 (no Xvfb)");
         OtherProgram tray;
         tray.ownTray(true);
-        // A watcher without a host: its host may still come, so the X11 tray is taken only once
-        // the wait is over.
+        // A watcher without a host (that may still come): the X11 tray only after the wait.
         QVERIFY(m_desktop->startWatcher(false));
         DesktopTrayIcon icon(500);
         icon.start();
@@ -304,7 +296,6 @@ private slots:
 
     void probe()
     {
-        // Nothing there.
         DesktopProbe::Report report = DesktopProbe::probe(3000);
         QVERIFY(!report.statusNotifierHost && !report.xembedTray && !report.notificationServer);
 
@@ -421,8 +412,7 @@ private slots:
             QCOMPARE(popUps[i]->frameGeometry().bottom() + 1,
                      area.bottom() + 1 - (popUps.size() - 1 - i) * popUps[i]->height());
         QCOMPARE(popUps.last()->findChild<QLabel*>("labelMsg")->text(), last);
-        // The ones that stay open are requests for approval; the newest "printed" notice closes
-        // by itself.
+        // Requests for approval stay; the newest "printed" notice closes by itself.
         QTRY_COMPARE(popUpsOnScreen().size(), NoticeCenter::kMostOnScreen - 1);
     }
 

@@ -81,3 +81,16 @@ inline void seedUser(OrixUser& user, const char* name, const QByteArray& port)
     CopyText(user.UserName, sizeof user.UserName, name);
     CopyText(user.Password, sizeof user.Password, kSeedPasswordDigest);
 }
+
+// What the desktop's browser would show for url: a local page is followed to the address it
+// forwards to.
+inline QByteArray browsedUrl(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return url.toEncoded();
+    QFile page(url.toLocalFile());
+    page.open(QIODevice::ReadOnly);
+    const QByteArray html = page.readAll();
+    const int start = html.indexOf("href=\"") + 6;
+    return html.mid(start, html.indexOf('"', start) - start).replace("&amp;", "&");
+}

@@ -137,10 +137,8 @@ private slots:
 
     void init()
     {
-        m_zhaoliu->PrintWay = 1;
-        m_zhaoliu->IsSupportCostControl = false;
-        m_zhaoliu->IsSupportProject = false;
-        m_zhaoliu->PayerType = 1;
+        m_zhaoliu->PrintWay = m_zhaoliu->PayerType = 1;
+        m_zhaoliu->IsSupportCostControl = m_zhaoliu->IsSupportProject = false;
         m_relay.forwardTo(m_server.port());
     }
 
