@@ -1,15 +1,21 @@
-// The spool folder's watch (which job folder is handed over and when), then the monitor with a
-// recording job handler.
+// The capture layer without a server: the options file the printer writes, the printer list and
+// secret levels of the settings dialog, the spool folder's watch (which job folder is handed over
+// and when), then the monitor with a recording job handler.
 
+#include "JobOptions.h"
+#include "PrintSettingModel.h"
 #include "QPrintJobMonitor.h"
 #include "RpcResults.h"
 #include "SessionTestKit.h"
+#include "TavCommon.h"
+#include "TestFiles.h"
 #include "TestRoot.h"
 
 #include <QtTest>
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace std::chrono_literals;
 using Outcome = QPrintJobMonitor::JobOutcome;
@@ -73,6 +79,113 @@ private slots:
         QDir().mkpath(m_spool);
         chmod(QFile::encodeName(m_spool).constData(), 0700);
         m_nMonitorFolderState = 0;
+    }
+
+    // GetJobInfo on options files as the backend writes them.
+    void jobOptions_data()
+    {
+        QTest::addColumn<QByteArray>("options"); // null: no options file
+        QTest::addColumn<QString>("doc");        // DocName, stored in GBK
+        QTest::addColumn<QString>("fields");     // DuplexMode ColorMode, copies, pages, paper
+        const auto row = [](const char* name, const QByteArray& options, const QString& doc,
+                            const char* fields) {
+            QTest::newRow(name) << options << doc << QString(fields);
+        };
+        row("only copies, impressions, size", "copies=3 job-impressions=12 PageSize=A3\n",
+            "TEST.pdf", "SM 3 4 A3");
+        row("no options file", QByteArray(), "TEST.pdf", "SM 1 1 A4");
+        row("a full job line",
+            "job-uuid=urn:uuid:0c1f-77 job-originating-host-name=localhost number-up=1 "
+            "PageSize=A4 Duplex=DuplexNoTumble ColorModel=RGB job-impressions=6 copies=2 "
+            "title='Microsoft Word - 季度 报告.docx'\n",
+            "季度 报告.docx", "VC 2 3 A4");
+        row("short edge, CMYK", "Duplex=DuplexTumble ColorModel=CMYK", "TEST.pdf", "HC 1 1 A4");
+        row("Duplex None, Gray", "Duplex=None ColorModel=Gray", "TEST.pdf", "SM 1 1 A4");
+        row("colour is exact", "ColorModel=rgb", "TEST.pdf", "SM 1 1 A4");
+        row("RGBW is no colour", "ColorModel=RGBW", "TEST.pdf", "SM 1 1 A4");
+        row("quoted with escapes", "title=\"say \\\"hi\\\".pdf\"", "say \"hi\".pdf", "SM 1 1 A4");
+        row("title that is a path", "title=/home/u/a/b.txt", "b.txt", "SM 1 1 A4");
+        row("prefixes anywhere", "title=\"Microsoft Excel - a - Microsoft PowerPoint - b\"",
+            "a - b", "SM 1 1 A4");
+        row("empty after the last slash",
+            "title=/tmp/dir/ document-name-supplied='Microsoft PowerPoint - 方案/终稿.pptx'",
+            "方案/终稿.pptx", "SM 1 1 A4");
+        row("copies 0 never divides", "copies=0 job-impressions=7", "TEST.pdf", "SM 0 7 A4");
+        row("not a number", "copies=abc job-impressions=5", "TEST.pdf", "SM 0 5 A4");
+        // 30 characters, 60 GBK bytes: cut after 24 characters, NUL in byte 48.
+        row("over-long title", "title=" + QByteArray("文").repeated(30), QString(24, u'文'),
+            "SM 1 1 A4");
+    }
+
+    void jobOptions()
+    {
+        QFETCH(QByteArray, options);
+        QTemporaryDir dir;
+        QVERIFY(options.isNull() || writeFile(dir.filePath("options"), options));
+        MobilePrintTaskInfo info;
+        memset(&info, 0x55, sizeof info); // what GetJobInfo does not fill stays
+        memset(info.DocName, 0, sizeof info.DocName);
+        strcpy(info.DocName, "TEST.pdf");
+        GetJobInfo(&info, dir.filePath("options"));
+
+        QByteArray expected = UTF82GBK(fetch<QString>("doc").toUtf8().constData());
+        expected.append(QByteArray(int(sizeof info.DocName) - expected.size(), '\0'));
+        QCOMPARE(QByteArray(info.DocName, sizeof info.DocName), expected);
+        QTEST(QString("%1%2 %3 %4 %5")
+                  .arg(info.DuplexMode)
+                  .arg(info.ColorMode)
+                  .arg(info.Copies)
+                  .arg(info.PageCount)
+                  .arg(info.PaperSize),
+              "fields");
+        QCOMPARE(info.PaperSize[sizeof info.PaperSize - 1], '\0');
+        QCOMPARE(info.JobState, 0x55555555);
+        QCOMPARE(info.Orientation, '\x55');
+    }
+
+    void printerList_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("printWay");
+        QTest::addColumn<QStringList>("items"); // enabled unless card swipe is all
+        const auto row = [](const char* name, const QByteArray& reply, int way,
+                            const QStringList& items) {
+            QTest::newRow(name) << reply << way << items;
+        };
+        row("two of five", QByteArray("5\0A\0B\0\0", 7), 1, {"刷卡打印", "A", "B"});
+        row("print way 2", QByteArray("5\0A\0B\0\0", 7), 2, {"A", "B"});
+        row("every printer", QByteArray("2\0A\0B\0\0", 7), 1, {"刷卡打印"});
+        row("no name", QByteArray("3\0\0", 3), 1, {"刷卡打印"});
+        row("GBK name up to the end", QByteArray("5\0", 2) + UTF82GBK("3楼"), 1,
+            {"刷卡打印", "3楼"});
+        row("one byte left is no name", QByteArray("5\0A\0B", 5), 1, {"刷卡打印", "A"});
+        row("total not a number", QByteArray("x\0A\0\0", 5), 1, {"刷卡打印"});
+    }
+
+    void printerList()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QStringList, items);
+        // Exactly the reply's bytes on the heap: the sanitizer build catches a read past them.
+        std::vector<char> bytes(reply.begin(), reply.end());
+        const PrinterChoices choices = BuildPrinterChoices(
+            ParsePrinterList(bytes.data(), bytes.size()), fetch<int>("printWay"));
+        QCOMPARE(choices.Items, items);
+        QCOMPARE(choices.Enabled, items != QStringList{"刷卡打印"});
+    }
+
+    void secretLevels()
+    {
+        // 公开, 内部 with a note, empty names, a count beyond the block; cut at the user's level.
+        std::vector<unsigned char> block(TavUserRecord::kUserInfoExSize, 0);
+        qToLittleEndian<qint32>(1000, block.data());
+        char* entries = reinterpret_cast<char*>(block.data()) + 4;
+        CopyText(entries, 50, UTF82GBK("公开").constData());
+        CopyText(entries + 364, 50, UTF82GBK("内部").constData());
+        CopyText(entries + 364 + 50, 50, UTF82GBK("项目").constData());
+        QCOMPARE(SecretLevelItems(block.data(), block.size(), 99),
+                 QStringList({"公开", "内部(项目)"}));
+        QCOMPARE(SecretLevelItems(block.data(), block.size(), 1), QStringList{"公开"});
     }
 
     void twoFileRule_data()

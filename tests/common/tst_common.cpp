@@ -2,6 +2,7 @@
 // thread. (Bounded copies: where fields are filled, in the configuration, event log and job
 // options tests.)
 #include "Background.h"
+#include "EnvGuard.h"
 #include "SystemPaths.h"
 #include "TavCommon.h"
 
@@ -41,8 +42,8 @@ private slots:
 
     void fixedPathsAreRelocatable()
     {
-        const QByteArray old = qgetenv(SystemPaths::kRootPrefixVariable);
-        qunsetenv(SystemPaths::kRootPrefixVariable);
+        EnvGuard env;
+        env.unset(SystemPaths::kRootPrefixVariable);
         char buffer[256];
         GetCurrentFolder(buffer, sizeof buffer);
         QCOMPARE(QByteArrayList({buffer, SystemPaths::varTmp(), SystemPaths::spoolRoot(),
@@ -50,7 +51,7 @@ private slots:
                      .join('|'),
                  "/Library/Application Support/TavPrint Driver/|/var/tmp|/var/spool/cups-pdf/|"
                  "/var/tmp/lockfile|/var/tmp/Tavlockfilepath");
-        qputenv(SystemPaths::kRootPrefixVariable, "/tmp/orix-root/");
+        env.set(SystemPaths::kRootPrefixVariable, "/tmp/orix-root/");
         GetCurrentFolder(buffer, sizeof buffer);
         QCOMPARE(QByteArray(buffer),
                  QByteArray("/tmp/orix-root/Library/Application Support/TavPrint Driver/"));
@@ -60,7 +61,6 @@ private slots:
         memset(small, 'x', sizeof small);
         QVERIFY(GetCurrentFolder(small, sizeof small) > sizeof small);
         QCOMPARE(strlen(small), sizeof small - 1);
-        qputenv(SystemPaths::kRootPrefixVariable, old);
     }
 
     void hostIdentityChoice_data()

@@ -1,14 +1,15 @@
 // What the SOAP client puts on the wire and how it copes with answers, against a raw listener.
 #include "DimeReader.h"
+#include "EnvGuard.h"
 #include "PlantedObject.h"
 #include "RpcTestClient.h"
 #include "SoapCall.h"
 #include "SystemPaths.h"
+#include "TestFiles.h"
 
 #include <QtTest>
 
 #include <climits>
-#include <unistd.h>
 
 using namespace RpcTestClient;
 
@@ -258,19 +259,9 @@ private slots:
             expected == -SOAP_TCP_ERROR ? RawHttpServer().portText() : server.portText();
         CDComLayerWS client;
         const bool noAddress = QTest::currentDataTag() == QLatin1String("no server address");
-        // Standard output caught in a file while the call runs: nothing may go out there.
-        QTemporaryFile out;
-        QVERIFY(out.open());
-        fflush(stdout);
-        const int saved = noAddress ? dup(STDOUT_FILENO) : -1;
-        if (noAddress)
-            dup2(out.handle(), STDOUT_FILENO);
-        const int result = logOn(client, noAddress ? "" : "127.0.0.1", port);
-        if (noAddress) {
-            dup2(saved, STDOUT_FILENO);
-            close(saved);
-        }
-        QCOMPARE(QFileInfo(out.fileName()).size(), 0);
+        int result = 0;
+        QCOMPARE(captureStdout([&] { result = logOn(client, noAddress ? "" : "127.0.0.1", port); }),
+                 QByteArray()); // nothing may go out on standard output
         QCOMPARE(expected == INT_MIN + 1 && result < 0 ? expected : result, expected);
     }
 
@@ -331,10 +322,10 @@ private slots:
                 PlantedObject::plant(at, planted.contains("link") ? "link" : "file",
                                      planted.contains("foreign"), "old", elsewhere));
         const QString before = PlantedObject::snapshot(work + "/cwd") + PlantedObject::snapshot(at);
-        const QByteArray oldHome = qgetenv("HOME");
-        qputenv("HOME", QFile::encodeName(home));
-        const QString oldCwd = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(work + "/cwd"));
+        EnvGuard env;
+        env.set("HOME", QFile::encodeName(home));
+        CwdGuard cwd;
+        QVERIFY(cwd.change(work + "/cwd"));
         RawHttpServer server;
         const QByteArray envelope =
             RawHttpServer::soapEnvelope("<ns:GetSecretLevelResponse><SercretLevel>3</SercretLevel>"
@@ -355,8 +346,6 @@ private slots:
             LONG64 level = 0;
             status = call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
         }
-        QDir::setCurrent(oldCwd);
-        qputenv("HOME", oldHome);
         QCOMPARE(status == SOAP_OK, !saved.isNull());
         QStringList expected = planted.startsWith("foreign") || planted.isEmpty()
                                    ? QStringList()
@@ -368,12 +357,8 @@ private slots:
                                         QDir::NoDotAndDotDot),
                  expected);
         QCOMPARE(PlantedObject::snapshot(work + "/cwd") + PlantedObject::snapshot(at), before);
-        QFile file(folder + '/' + saved);
-        struct stat st;
         QVERIFY(saved.isNull() ||
-                (file.open(QIODevice::ReadOnly) && file.readAll() == data &&
-                 lstat(QFile::encodeName(file.fileName()).constData(), &st) == 0 &&
-                 (st.st_mode & 07777) == 0600));
+                (readFile(folder + '/' + saved) == data && modeOf(folder + '/' + saved) == 0600));
         QVERIFY(!QFile::exists(m_dir.filePath("escaped.bin")));
     }
 };

@@ -1,37 +1,22 @@
-// The session without a server: remembered logon, payers, logon dialog, portal link, notice
-// pop-up; the about box and the link label.
+// The session without a server: the remembered logon (also past what another user planted),
+// payers, logon dialog, portal link, notice pop-up.
 
 #include "Background.h"
 #include "DComLayerWS.h"
 #include "LogonPWDlg.h"
 #include "LogonScheduler.h"
-#include "MessageBoxes.h"
-#include "OrixUser.h"
+#include "PlantedObject.h"
 #include "PortalPage.h"
-#include "SeedAccounts.h"
 #include "ServerMsgDlg.h"
-#include "TavUserRecord.h"
+#include "SessionTestKit.h"
+#include "TestFiles.h"
 #include "TestRoot.h"
-#include "TextUtil.h"
-#include "aboutdlg.h"
-#include "label.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDesktopServices>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPointer>
-#include <QPushButton>
-#include <QScreen>
-#include <QSettings>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <future>
 #include <new>
 #include <shared_mutex>
-#include <sys/stat.h>
 #include <thread>
 
 namespace
@@ -78,16 +63,10 @@ public:
     }
 };
 
-int modeOf(const QString& path)
-{
-    struct stat st;
-    return stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
-
 } // namespace
 
-// A session on the fake client. Boxes are kept as "title|text", yes/no boxes get `answer`; the
-// URLs handed to the desktop's browser are kept as the browser would get them.
+// A session on the fake client, its boxes recorded (questions answered no unless the test says
+// otherwise); the URLs handed to the desktop's browser are kept as the browser would get them.
 class Fixture : public QObject
 {
     Q_OBJECT
@@ -95,51 +74,31 @@ class Fixture : public QObject
 public:
     Fixture()
     {
-        QDesktopServices::setUrlHandler("http", this, "open");
-        QDesktopServices::setUrlHandler("https", this, "open");
-        QDesktopServices::setUrlHandler("file", this, "open");
+        for (const char* scheme : {"http", "https", "file"})
+            QDesktopServices::setUrlHandler(scheme, this, "open");
         user.RpcClient.reset(fake);
         CopyText(user.ServerAddress, sizeof user.ServerAddress, "10.0.0.1");
         CopyText(user.UserName, sizeof user.UserName, "alice");
         CopyText(user.Password, sizeof user.Password, "MD5");
         CopyText(user.WebsiteAddress, sizeof user.WebsiteAddress, "10.1.2.3");
-        const auto record = [this](QWidget*, const QString& title, const QString& text) {
-            boxes << title + '|' + text;
-            return answer;
-        };
-        MessageBoxes::setInformationHook(record);
-        MessageBoxes::setYesNoHook(record);
-    }
-    ~Fixture()
-    {
-        MessageBoxes::setInformationHook({});
-        MessageBoxes::setYesNoHook({});
+        boxes.answer = false;
     }
 
     TestRoot root;
+    BoxRecorder boxes;
     FakeRpcClient* fake = new FakeRpcClient;
     OrixUser user;
     QByteArrayList urls;
-    QStringList pages; // the forwarding pages opened, each with its mode
-    QStringList boxes;
-    bool answer = false;
+    QStringList pages; // the forwarding pages opened, each with its mode and its folder's
 
 public slots:
-    // A local page is followed to the address it forwards to, as the browser
-    // would.
     void open(const QUrl& url)
     {
-        if (!url.isLocalFile()) {
-            urls << url.toEncoded();
-            return;
-        }
-        QFile page(url.toLocalFile());
-        page.open(QIODevice::ReadOnly);
-        const QByteArray html = page.readAll();
-        const int start = html.indexOf("href=\"") + 6;
-        urls << html.mid(start, html.indexOf('"', start) - start).replace("&amp;", "&");
-        pages << page.fileName() + QString::asprintf(" %o %o", modeOf(page.fileName()),
-                                                     modeOf(QFileInfo(page).path()));
+        urls << browsedUrl(url);
+        const QString page = url.toLocalFile();
+        if (url.isLocalFile())
+            pages << page +
+                         QString::asprintf(" %o %o", modeOf(page), modeOf(QFileInfo(page).path()));
     }
 };
 
@@ -150,33 +109,39 @@ class TestSession : public QObject
 private slots:
     void rememberedLogon_data()
     {
+        QTest::addColumn<QByteArray>("name");
         QTest::addColumn<bool>("savePassword");
         QTest::addColumn<bool>("autoLogon");
         QTest::addColumn<bool>("domainAgent");
         QTest::addColumn<QString>("written"); // the password and the three flags
-        QTest::newRow("password kept") << true << false << true << QString(kDigest + " 1 0 1");
-        QTest::newRow("password not kept") << false << true << false << QString(" 0 1 0");
+        const QString kept = kDigest + " 1 0 1";
+        QTest::newRow("password kept") << QByteArray("张三,李四") << true << false << true << kept;
+        QTest::newRow("password not kept")
+            << QByteArray("张三,李四") << false << true << false << QString(" 0 1 0");
+        // Names that would leave the folder: no per-user file, nothing beside Last.ini.
+        for (const char* name : {"..", "../evil", "a/b", ""})
+            QTest::addRow("user name \"%s\"", name)
+                << QByteArray(name) << true << false << true << kept;
     }
 
     void rememberedLogon()
     {
+        QFETCH(QByteArray, name);
         QFETCH(bool, savePassword);
         QFETCH(bool, autoLogon);
         QFETCH(bool, domainAgent);
-        QFETCH(QString, written);
         TestRoot root;
-        // What the configuration proposes gives way to the remembered logon. A
-        // Last.ini readable by others is tightened; new files and the user's
-        // folder are owner-only whatever the umask.
+        // The configuration's proposal gives way to the remembered logon; Last.ini readable by
+        // others is tightened, new files and the user's folder are owner-only whatever the umask.
         root.writeConfig("[Main%20Window]\n2002=10.9.9.9\n2006=bob\n");
         const QString last = root.varTmp() + "/Last.ini";
         QSettings(last, QSettings::IniFormat).setValue("PassWord", "OLD");
         chmod(QFile::encodeName(last).constData(), 0644);
-        const mode_t oldMask = umask(0);
         {
+            const UmaskGuard mask(0);
             OrixUser user;
             CopyText(user.ServerAddress, sizeof user.ServerAddress, "a,b");
-            CopyText(user.UserName, sizeof user.UserName, "张三,李四");
+            CopyText(user.UserName, sizeof user.UserName, name.constData());
             CopyText(user.ServerPort, sizeof user.ServerPort, "8085");
             CopyText(user.Password, sizeof user.Password, kDigest.constData());
             user.SavePassword = savePassword;
@@ -185,21 +150,26 @@ private slots:
             user.PutInformationInLast_Ini();
             user.PutInformationInUser_Ini();
         }
-        umask(oldMask);
         QCOMPARE(modeOf(last), 0600);
-        QCOMPARE(modeOf(root.varTmp() + "/张三,李四"), 0700);
-        QCOMPARE(modeOf(root.varTmp() + "/张三,李四/张三,李四.ini"), 0600);
+        const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot;
+        if (name.contains('/') || name.isEmpty() || name == "..") {
+            QCOMPARE(QDir(root.varTmp()).entryList(all), QStringList{"Last.ini"});
+            QCOMPARE(QDir(root.path() + "/var").entryList(all), QStringList{"tmp"});
+        } else {
+            QCOMPARE(modeOf(root.varTmp() + "/" + name), 0700);
+            QCOMPARE(modeOf(root.varTmp() + "/" + name + "/" + name + ".ini"), 0600);
+        }
         QSettings raw(last, QSettings::IniFormat);
         QStringList values;
         for (const char* key :
              {"PassWord", "SavePasswordFlag", "AutoLoginFlag", "SaveDomainAgintLogFlag"})
             values << raw.value(key).toString();
-        QCOMPARE(values.join(' '), written);
+        QTEST(values.join(' '), "written");
 
         OrixUser next;
         QCOMPARE(QByteArrayList({next.ServerAddress, next.UserName, next.ServerPort, next.Password})
                      .join('|'),
-                 "a,b|张三,李四|8085|" + (savePassword ? kDigest : QByteArray()));
+                 "a,b|" + name + "|8085|" + (savePassword ? kDigest : QByteArray()));
         QCOMPARE((QVector<bool>{next.SavePassword, next.AutoLogon, next.DomainAgentLogon}),
                  (QVector<bool>{savePassword, autoLogon, domainAgent}));
     }
@@ -220,19 +190,66 @@ private slots:
                  (QVector<bool>{false, false, true}));
     }
 
-    void userNamesThatLeaveTheFolder()
+    void plantedObjects_data()
     {
-        // No per-user file is written for them; nothing appears beside Last.ini.
-        for (const char* name : {"..", "../evil", "a/b", ""}) {
-            TestRoot root;
+        // What another user of the workstation leaves in the shared folder.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("foreign"); // owned by another user (needs root to plant)
+        QTest::addColumn<bool>("logged");
+        const auto row = [](const char* tag, const char* name, const char* kind, bool foreign,
+                            bool logged) {
+            QTest::newRow(tag) << QString(name) << QString(kind) << foreign << logged;
+        };
+        row("Last.ini: FIFO", "Last.ini", "fifo", false, true);
+        row("Last.ini: link to the user's file", "Last.ini", "link", false, true);
+        row("Last.ini: another user's, proposing his server", "Last.ini", "file", true, true);
+        row("settings lock: FIFO", "Last.ini.lock", "fifo", false, false);
+        row("settings lock: another user's folder", "Last.ini.lock", "folder", true, false);
+        row("per-user folder: another user's, with a FIFO", "lisi", "folder+fifo", true, true);
+    }
+
+    void plantedObjects()
+    {
+        // The logon is read and remembered for the next start, never waiting on or writing
+        // through the planted object.
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(bool, foreign);
+        QFETCH(bool, logged);
+        if (foreign && geteuid() != 0)
+            QSKIP("planting another user's object needs root (chown to nobody)");
+        TestRoot root;
+        root.writeConfig("[Debug]\nLevel=2\n");
+        const QString path = root.varTmp() + "/" + name;
+        QFile notes(root.home() + "/notes.txt");
+        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("precious") > 0);
+        notes.close();
+        QVERIFY(PlantedObject::plant(
+            path, kind.section('+', 0, 0), foreign,
+            "[General]\nServerName=10.6.6.6\nUserName=lisi\nAutoLoginFlag=1\n", notes.fileName()));
+        if (kind == "folder+fifo")
+            QVERIFY(PlantedObject::plant(path + "/lisi.ini", "fifo", true));
+        const QString before = PlantedObject::snapshot(path);
+
+        {
             OrixUser user;
-            CopyText(user.UserName, sizeof user.UserName, name);
-            user.PutInformationInUser_Ini();
+            QCOMPARE(QByteArray(user.ServerAddress), QByteArray("127.0.0.1"));
+            QVERIFY(!user.AutoLogon);
+            CopyText(user.UserName, sizeof user.UserName, "lisi");
+            CopyText(user.Password, sizeof user.Password, kDigest.constData());
+            user.SavePassword = user.AutoLogon = true;
             user.PutInformationInLast_Ini();
-            const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot;
-            QCOMPARE(QDir(root.varTmp()).entryList(all), QStringList{"Last.ini"});
-            QCOMPARE(QDir(root.path() + "/var").entryList(all), QStringList{"tmp"});
+            user.PutInformationInUser_Ini();
         }
+        const OrixUser next;
+        QCOMPARE(QByteArrayList({next.ServerAddress, next.UserName, next.Password}).join(' '),
+                 "127.0.0.1 lisi " + kDigest);
+        QVERIFY(next.AutoLogon && next.SavePassword);
+        QCOMPARE(PlantedObject::snapshot(path), before);
+        QCOMPARE(readFile(root.programFolder() + "AppLog.txt")
+                     .contains("remembered logon: " + QFile::encodeName(path)),
+                 logged);
     }
 
     void payers_data()
@@ -260,11 +277,9 @@ private slots:
 
     void payers()
     {
-        QFETCH(QByteArray, reply);
-        QFETCH(QString, loaded);
         Fixture f;
         CopyText(f.user.UserName, sizeof f.user.UserName, "a\"b\\");
-        f.fake->payerReply = reply;
+        f.fake->payerReply = fetch<QByteArray>("reply");
         const int result = f.user.GetUserPayerInfo();
         QCOMPARE(f.fake->payerRequest, QByteArray("{\"UserName\":\"a\\\"b\\\\\"}"));
         QString actual = QString::asprintf("%d: %d %d %d;", result, f.user.IsSupportCostControl,
@@ -272,7 +287,7 @@ private slots:
         for (int i = 0; i < f.user.PayerCount; ++i)
             actual += QString::asprintf(" %s/%d/%d", f.user.Payers[i].PayerName,
                                         f.user.Payers[i].PayerID, f.user.Payers[i].IsGroup);
-        QCOMPARE(actual, loaded);
+        QTEST(actual, "loaded");
     }
 
     void logon_data()
@@ -321,20 +336,16 @@ private slots:
 
     void logon()
     {
-        QFETCH(QString, server);
-        QFETCH(QByteArray, remembered);
         QFETCH(QString, typed);
         QFETCH(QString, then);
         QFETCH(QByteArray, sent);
         Fixture f;
-        CopyText(f.user.Password, sizeof f.user.Password, remembered.constData());
-        QFETCH(int, code);
-        f.fake->logOnResult = code;
-        QFETCH(bool, answer);
-        f.answer = answer;
+        CopyText(f.user.Password, sizeof f.user.Password, fetch<QByteArray>("remembered").data());
+        f.fake->logOnResult = fetch<int>("code");
+        f.boxes.answer = fetch<bool>("answer");
         LogonPWDlg dialog;
         dialog.SetUser(&f.user);
-        dialog.findChild<QComboBox*>("comboBoxServerName")->setEditText(server);
+        dialog.findChild<QComboBox*>("comboBoxServerName")->setEditText(fetch<QString>("server"));
         if (!typed.isNull()) {
             dialog.findChild<QLineEdit*>("lineEditPassword")->clear();
             QTest::keyClicks(dialog.findChild<QLineEdit*>("lineEditPassword"), typed);
@@ -353,7 +364,7 @@ private slots:
             QCOMPARE(QByteArray(r.ServerAddress) + ' ' + f.fake->portAtLogOn + ' ' +
                          QByteArray(r.Password) + ' ' + QByteArray::number(r.LogonMode),
                      sent);
-        QTEST(f.boxes.join('\n'), "box");
+        QTEST(f.boxes.boxes.join('\n'), "box");
         QTEST(f.urls, "urls");
         QVERIFY(dialog.GetLastResult() != 0);
         QCOMPARE(dialog.result(), int(QDialog::Rejected)); // open for another attempt
@@ -449,19 +460,15 @@ private slots:
 
     void heldKeyLogsOnOnce()
     {
-        // A key held down repeats its press some 25 times a second, each repeat a release and a
-        // press with one time stamp, marked as a repeat unless the client was too busy to see the
-        // pair together. Only the press counts: each repeat would close the box of the failed
-        // logon and log on again, every 80 ms against a server that cannot be reached.
-        QFETCH(QString, focus);
-        QFETCH(int, key);
-        QFETCH(int, modifiers);
+        // A held key repeats as release and press with one time stamp (marked as a repeat unless
+        // the client was too busy to see the pair): only the first press logs on.
         Fixture f;
         f.fake->logOnResult = kUnreachable;
         LogonPWDlg dialog;
         dialog.SetUser(&f.user);
         dialog.show();
-        QWidget* target = dialog.findChild<QWidget*>(focus);
+        QWidget* target = dialog.findChild<QWidget*>(fetch<QString>("focus"));
+        const int key = fetch<int>("key"), modifiers = fetch<int>("modifiers");
         const auto send = [&](QEvent::Type type, ulong time, bool repeat) {
             QKeyEvent event(type, key, Qt::KeyboardModifiers(modifiers), "\r", repeat);
             event.setTimestamp(time);
@@ -477,7 +484,7 @@ private slots:
             send(QEvent::KeyRelease, down + 500, false);
             QCOMPARE(f.fake->logOnCalls, press + 1); // a new press logs on at once
         }
-        QCOMPARE(f.boxes, QStringList({"错误|无法连接服务器！", "错误|无法连接服务器！"}));
+        QCOMPARE(f.boxes.boxes, QStringList({"错误|无法连接服务器！", "错误|无法连接服务器！"}));
     }
 
     void portalUrls_data()
@@ -501,11 +508,10 @@ private slots:
 
     void portalUrls()
     {
-        QFETCH(QByteArray, config);
         QFETCH(QByteArray, redirect);
         QFETCH(QByteArray, url);
         Fixture f;
-        f.root.writeConfig("[Main%20Window]\n" + config);
+        f.root.writeConfig("[Main%20Window]\n" + fetch<QByteArray>("config"));
         OrixUser::ReadConfigInfo(&f.user.Config, 1);
         CopyText(f.user.UserName, sizeof f.user.UserName, "li & wang");
         CopyText(f.user.Password, sizeof f.user.Password, "a=b#c");
@@ -540,59 +546,22 @@ private slots:
         }
     }
 
-    void popUps()
+    void popUp()
     {
+        // The server's text as it is (never markup or a link), in the screen's corner; a request
+        // for approval stays until clicked, and the click opens the approval page.
         Fixture f;
         const char hostile[] = "<a href=\"file:///etc/passwd\">等待审批!";
         QPointer<ServerMsgDlg> approval = ServerMsgDlg::ShowNotice(&f.user, hostile);
-        QPointer<ServerMsgDlg> other = ServerMsgDlg::ShowNotice(&f.user, "<report.pdf>审批通过!");
-        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-        QCOMPARE(QRect(other->pos(), other->size()),
-                 QRect(area.x() + area.width() - 318, area.y() + area.height() - 227, 318, 227));
-        // The server's text is shown as it is, never as markup or a link.
+        QCOMPARE(QRect(approval->pos(), approval->size()).bottomRight(),
+                 QGuiApplication::primaryScreen()->availableGeometry().bottomRight());
         QLabel* label = approval->findChild<QLabel*>("labelMsg");
         QCOMPARE(label->textFormat(), Qt::PlainText);
         QCOMPARE(label->text(), QString::fromUtf8(hostile));
-
-        // Other notices close by themselves; a request for approval stays until
-        // clicked, and the click opens the approval page.
-        QTRY_VERIFY_WITH_TIMEOUT(other.isNull(), ServerMsgDlg::kShowMilliseconds + 5000);
-        QVERIFY(approval && approval->isVisible());
         QTest::mouseClick(label, Qt::LeftButton);
         QTRY_VERIFY(approval.isNull());
         QCOMPARE(f.urls, QByteArrayList{"http://10.1.2.3/RazodAroZid/Home/Index1/LoginFrm.aspx?"
                                         "key=alice&value=MD5&Redirect=AuditorPrintProcTask"});
-    }
-
-    void aboutBoxShowsVersionAndConfirmCloses()
-    {
-        aboutdlg about;
-        QCOMPARE(about.findChild<QLabel*>("label_Version")->text(), QStringLiteral("版本：2.0.2"));
-        about.show();
-        QTest::mouseClick(about.findChild<QWidget*>("pushButtonOK"), Qt::LeftButton);
-        QVERIFY(!about.isVisible());
-    }
-
-    void labelClicksOnLeftPressAndUnderlinesWhileHovered()
-    {
-        label link(QStringLiteral("link"));
-        QSignalSpy clicked(&link, &label::clicked);
-        QTest::mousePress(&link, Qt::LeftButton);
-        QCOMPARE(clicked.count(), 1); // already on the press
-        QTest::mouseRelease(&link, Qt::LeftButton);
-        QTest::mouseClick(&link, Qt::RightButton);
-        QCOMPARE(clicked.count(), 1);
-        link.resize(200, 40);
-        // The middle of the underline's row, 5 pixels above the bottom.
-        const auto underlined = [&] {
-            return link.grab().toImage().pixelColor(100, 35) == QColor(Qt::blue);
-        };
-        QVERIFY(!underlined());
-        QEvent enter(QEvent::Enter), leave(QEvent::Leave);
-        QCoreApplication::sendEvent(&link, &enter);
-        QVERIFY(underlined());
-        QCoreApplication::sendEvent(&link, &leave);
-        QVERIFY(!underlined());
     }
 };
 

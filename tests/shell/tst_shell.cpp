@@ -1,46 +1,21 @@
 // The event log; with real processes of the program, one client per desktop user (a second start
 // signals the first and exits 0) whatever another user planted in place of the lock file or the
-// signal folder; the stand-in sign-on plug-in reads only the user's own state file.
+// signal folder; the stand-in sign-on plug-in reads only the user's own state file; the about box
+// and the link label.
 #include "DevServerProcess.h"
 #include "EventLog.h"
 #include "PlantedObject.h"
 #include "TestFiles.h"
 #include "TestRoot.h"
+#include "aboutdlg.h"
+#include "label.h"
 
 #include <QtTest>
 
-#include <cstdio>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
 #include <vector>
-
-namespace
-{
-
-// Runs fn with standard output sent to a file and returns what it printed.
-template <typename Fn> QByteArray captureStdout(Fn fn)
-{
-    QTemporaryFile capture;
-    capture.open();
-    fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    dup2(capture.handle(), STDOUT_FILENO);
-    fn();
-    fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    capture.seek(0);
-    return capture.readAll();
-}
-
-QByteArray logFile(const TestRoot& root)
-{
-    QFile f(root.programFolder() + "AppLog.txt");
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
 
 class TestShell : public QObject
 {
@@ -48,7 +23,9 @@ class TestShell : public QObject
 
     DevServerProcess m_server;
     std::unique_ptr<TestRoot> m_root;
-    std::vector<std::unique_ptr<QProcess>> m_clients;
+    std::vector<std::unique_ptr<QProcess>> m_clients; // killed with the object
+
+    QByteArray log() const { return readFile(m_root->programFolder() + "AppLog.txt"); }
 
     QProcess* startClient(const QString& user)
     {
@@ -101,10 +78,6 @@ private slots:
 
     void cleanup()
     {
-        for (const auto& p : m_clients) {
-            p->kill();
-            p->waitForFinished(5000);
-        }
         m_clients.clear();
         m_root.reset();
     }
@@ -139,8 +112,7 @@ private slots:
                   LogEvent(5, "tmid=%d, online=%d\n", 3, 1);
               }),
               "out");
-        QCOMPARE(QFile::exists(root.programFolder() + "AppLog.txt"), !file.isNull());
-        QCOMPARE(logFile(root), file);
+        QCOMPARE(log(), file.isNull() ? QByteArray("(missing)") : file);
     }
 
     void textIsDataAndCut()
@@ -153,9 +125,8 @@ private slots:
         // 509 bytes and "\r\n", never a UTF-8 character split.
         LogEvent(4, "logout-user:%s\n", QByteArray(2000, 'n').constData());
         LogEvent(4, "%s", QByteArray("审").repeated(300).constData());
-        QCOMPARE(logFile(root),
-                 "dlopen:100% %s %n broken\n\r\nlogout-user:" + QByteArray(497, 'n') + "\r\n" +
-                     QByteArray("审").repeated(169) + "\r\n");
+        QCOMPARE(log(), "dlopen:100% %s %n broken\n\r\nlogout-user:" + QByteArray(497, 'n') +
+                            "\r\n" + QByteArray("审").repeated(169) + "\r\n");
     }
 
     // AppLog.txt of the program folder is appended to only when it is the user's own file; what
@@ -202,16 +173,14 @@ private slots:
 
         LogEvent(4, "login-user:%s, %d\n", "alice", 0);
         if (programLog) {
-            QVERIFY(logFile(root).endsWith("login-user:alice, 0\n\r\n"));
+            QVERIFY(log().endsWith("login-user:alice, 0\n\r\n"));
             QVERIFY(!QFile::exists(userLog));
             return;
         }
         QCOMPARE(PlantedObject::snapshot(program), planted);
         QCOMPARE(readFile(target), QByteArray("mine\n"));
         QCOMPARE(readFile(userLog), QByteArray("login-user:alice, 0\n\r\n"));
-        struct stat st;
-        QVERIFY(stat(QFile::encodeName(userLog).constData(), &st) == 0);
-        QCOMPARE(st.st_mode & 0777, mode_t(0600));
+        QCOMPARE(modeOf(userLog), 0600);
     }
 
     // The user's own log: under $XDG_STATE_HOME when that is an absolute path, kept below its
@@ -222,13 +191,12 @@ private slots:
         root.writeConfig("[Debug]\nLevel=4\n");
         QVERIFY(PlantedObject::plant(root.programFolder() + "AppLog.txt", "link", false, {},
                                      root.path() + "/elsewhere.txt"));
-        const QByteArray oldState = qgetenv("XDG_STATE_HOME");
-        const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", oldState); });
-        qputenv("XDG_STATE_HOME", "relative/state");
+        EnvGuard env;
+        env.set("XDG_STATE_HOME", "relative/state");
         QCOMPARE(EventLogFile(),
                  QFile::encodeName(root.home()) + "/.local/state/OrixClient/AppLog.txt");
         const QString state = root.path() + "/state";
-        qputenv("XDG_STATE_HOME", QFile::encodeName(state + "/"));
+        env.set("XDG_STATE_HOME", QFile::encodeName(state + "/"));
         const QString log = state + "/OrixClient/AppLog.txt";
         QCOMPARE(QString::fromUtf8(EventLogFile()), log);
 
@@ -262,10 +230,7 @@ private slots:
         QVERIFY(!QFile::exists(page)); // removed at start, before the window
         QProcess* bob = startClient("bob");
         QVERIFY(waitForLock("bob"));
-        QCOMPARE(QFileInfo(folder).permissions() & QFileDevice::WriteOther,
-                 QFileDevice::WriteOther);
-        struct stat st;
-        QVERIFY(stat(QFile::encodeName(folder).constData(), &st) == 0 && (st.st_mode & S_ISVTX));
+        QCOMPARE(modeOf(folder) & 01002, 01002); // sticky, writable by all
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList({"1-alice", "1-bob"}));
 
         QFileSystemWatcher watcher({folder + "/1-alice", folder + "/1-bob"});
@@ -341,8 +306,7 @@ private slots:
         expectRefusedStart("alice");
         QCOMPARE(first->state(), QProcess::Running);
         QCOMPARE(PlantedObject::snapshot(path), before);
-        struct stat st;
-        QVERIFY(!readLocked || (lstat(at.constData(), &st) == 0 && (st.st_mode & 07777) == 0600));
+        QVERIFY(!readLocked || modeOf(path) == 0600);
         if (held >= 0)
             close(held);
         reader.closeWriteChannel();
@@ -370,7 +334,7 @@ private slots:
         if (foreign && geteuid() != 0)
             QSKIP("planting another user's object needs root (chown to nobody)");
         m_root->setUser("bob");
-        qunsetenv("ORIX_SIGNON_STATE");
+        m_root->env.unset("ORIX_SIGNON_STATE");
         // The shared name that every user could write is never read; the default is the user's.
         const QString shared = m_root->varTmp() + "/ifclient-signon";
         QVERIFY(PlantedObject::plant(shared, "file", geteuid() == 0, "login mallory\n"));
@@ -393,7 +357,38 @@ private slots:
         reinterpret_cast<Free>(dlsym(plugin, "SyncFree"))(context);
         QTEST(QString::number(result) + " " + name, "answer");
     }
+
+    void aboutBoxShowsVersionAndConfirmCloses()
+    {
+        aboutdlg about;
+        QCOMPARE(about.findChild<QLabel*>("label_Version")->text(), QStringLiteral("版本：2.0.2"));
+        about.show();
+        QTest::mouseClick(about.findChild<QWidget*>("pushButtonOK"), Qt::LeftButton);
+        QVERIFY(!about.isVisible());
+    }
+
+    void labelClicksOnLeftPressAndUnderlinesWhileHovered()
+    {
+        label link(QStringLiteral("link"));
+        QSignalSpy clicked(&link, &label::clicked);
+        QTest::mousePress(&link, Qt::LeftButton);
+        QCOMPARE(clicked.count(), 1); // already on the press
+        QTest::mouseRelease(&link, Qt::LeftButton);
+        QTest::mouseClick(&link, Qt::RightButton);
+        QCOMPARE(clicked.count(), 1);
+        link.resize(200, 40);
+        // The middle of the underline's row, 5 pixels above the bottom.
+        const auto underlined = [&] {
+            return link.grab().toImage().pixelColor(100, 35) == QColor(Qt::blue);
+        };
+        QVERIFY(!underlined());
+        QEvent enter(QEvent::Enter), leave(QEvent::Leave);
+        QCoreApplication::sendEvent(&link, &enter);
+        QVERIFY(underlined());
+        QCoreApplication::sendEvent(&link, &leave);
+        QVERIFY(!underlined());
+    }
 };
 
-QTEST_GUILESS_MAIN(TestShell)
+QTEST_MAIN(TestShell)
 #include "tst_shell.moc"

@@ -1,11 +1,11 @@
 #pragma once
 
-// Daemons a test process starts for itself: a private D-Bus session bus and a private X display.
-// Each is killed when its object goes, and also when the test process dies first (the kernel
-// sends it SIGKILL with its parent), so none outlives the test whatever happens. The environment
-// variable that names it (DBUS_SESSION_BUS_ADDRESS, DISPLAY) is set while it runs and restored
-// afterwards. Start them before anything in the process uses the bus or the display: Qt connects
-// once and keeps that connection.
+// Daemons a test process starts for itself: a private D-Bus session bus and a private X display,
+// killed with their object or with the test process (SIGKILL at the parent's death). The variable
+// that names one (DBUS_SESSION_BUS_ADDRESS, DISPLAY) is set while it runs. Start them before the
+// process uses the bus or the display: Qt connects once.
+
+#include "EnvGuard.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -24,8 +24,7 @@
 class ChildDaemon
 {
 public:
-    ChildDaemon(const ChildDaemon&) = delete;
-    ChildDaemon& operator=(const ChildDaemon&) = delete;
+    Q_DISABLE_COPY(ChildDaemon)
 
     ~ChildDaemon()
     {
@@ -33,18 +32,9 @@ public:
             kill(m_pid, SIGTERM);
             waitpid(m_pid, nullptr, 0);
         }
-        if (m_variable.isEmpty())
-            return;
-        if (m_hadOld)
-            qputenv(m_variable.constData(), m_old);
-        else
-            qunsetenv(m_variable.constData());
     }
 
     bool isRunning() const { return m_pid > 0; }
-    QString errorString() const { return m_error; }
-    // What the daemon printed first: its address or display number.
-    QByteArray firstLine() const { return m_line; }
 
 protected:
     ChildDaemon() = default;
@@ -55,10 +45,8 @@ protected:
                const QByteArray& prefix)
     {
         int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) {
-            m_error = QStringLiteral("no pipe");
+        if (pipe2(fds, O_CLOEXEC) != 0)
             return;
-        }
         const pid_t parent = getpid();
         const pid_t pid = fork();
         if (pid == 0) {
@@ -71,9 +59,8 @@ protected:
             else
                 dup2(fds[1], 3);
             const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
-            dup2(devNull, 0);
-            dup2(devNull, 1);
-            dup2(devNull, 2);
+            for (int fd = 0; fd < 3; ++fd)
+                dup2(devNull, fd);
             std::vector<char*> args;
             for (const QByteArray& arg : argv)
                 args.push_back(const_cast<char*>(arg.constData()));
@@ -82,11 +69,6 @@ protected:
             _exit(127);
         }
         close(fds[1]);
-        if (pid < 0) {
-            close(fds[0]);
-            m_error = QStringLiteral("cannot fork");
-            return;
-        }
         m_pid = pid;
         QByteArray line;
         pollfd p{fds[0], POLLIN, 0};
@@ -98,29 +80,21 @@ protected:
             line.append(buffer, int(n));
         }
         close(fds[0]);
-        m_line = line.left(line.indexOf('\n')).trimmed();
-        if (m_line.isEmpty()) {
-            m_error = QString::fromUtf8(argv[0]) + QStringLiteral(" did not start");
+        line = line.left(line.indexOf('\n')).trimmed();
+        if (line.isEmpty() && m_pid > 0) { // did not start
             kill(m_pid, SIGKILL);
             waitpid(m_pid, nullptr, 0);
             m_pid = -1;
-            return;
         }
-        m_variable = variable;
-        m_hadOld = qEnvironmentVariableIsSet(variable.constData());
-        m_old = qgetenv(variable.constData());
-        qputenv(variable.constData(), prefix + m_line);
+        if (m_pid > 0)
+            m_env.set(variable.constData(), prefix + line);
     }
 
     QTemporaryDir m_dir;
 
 private:
     pid_t m_pid = -1;
-    QString m_error;
-    QByteArray m_line;
-    QByteArray m_variable;
-    QByteArray m_old;
-    bool m_hadOld = false;
+    EnvGuard m_env;
 };
 
 // A session bus of the test's own (dbus-daemon): every name may be owned, nothing is started on
@@ -146,7 +120,6 @@ public:
                "--nopidfile", "--print-address=3"},
               "DBUS_SESSION_BUS_ADDRESS", "");
     }
-    QByteArray address() const { return firstLine(); }
 };
 
 // An X display of the test's own (Xvfb), without a window manager.

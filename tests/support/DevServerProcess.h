@@ -38,15 +38,14 @@ public:
     void setStrings(const QString& mode) { m_strings = mode; }
 
     // Starts on port (0: a free one) and waits for the "listening" line; again after stop()
-    // with the same database.
+    // with the same database. The server ends with this process should a test crash.
     bool start(quint16 port = 0)
     {
         stop();
-        // --parent-pid: the server ends with this process should a test crash.
         QStringList args{"--port",       QString::number(port),
                          "--db",         dbPath(),
                          "--storage",    storageDir(),
-                         "--parent-pid", QString::number(QCoreApplication::applicationPid())};
+                         "--parent-pid", QString::number(qApp->applicationPid())};
         const QString strings =
             m_strings.isEmpty() ? qEnvironmentVariable("ORIX_TEST_DEVSERVER_STRINGS") : m_strings;
         if (!strings.isEmpty())
@@ -89,44 +88,34 @@ public:
     }
 
     quint16 port() const { return m_port; }
-    QByteArray endpoint() const
-    {
-        return (m_tls.isEmpty() ? "http" : "https") + QByteArray("://127.0.0.1:") +
-               QByteArray::number(m_port);
-    }
     QString dbPath() const { return m_dir.path() + "/devserver.db"; }
     QString storageDir() const { return m_dir.path() + "/storage"; }
     QString errorString() const { return m_error; }
 
     // The rows of one SQL statement (UTF-8) run on the database: integers as qlonglong, NULL
     // as an invalid QVariant, the rest as QString. Empty on error.
-    QList<QVariantList> query(const QString& sql, QString* error = nullptr) const
+    QList<QVariantList> query(const QString& sql) const
     {
         QList<QVariantList> rows;
         sqlite3* db = nullptr;
         sqlite3_stmt* stmt = nullptr;
         if (sqlite3_open_v2(QFile::encodeName(dbPath()).constData(), &db, SQLITE_OPEN_READWRITE,
-                            nullptr) != SQLITE_OK ||
-            sqlite3_busy_timeout(db, 10000) != SQLITE_OK ||
-            sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) != SQLITE_OK) {
-            if (error)
-                *error = QString::fromUtf8(db ? sqlite3_errmsg(db) : "cannot open database");
-            sqlite3_close(db);
-            return rows;
-        }
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            QVariantList row;
-            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-                const int type = sqlite3_column_type(stmt, c);
-                if (type == SQLITE_INTEGER)
-                    row << QVariant(static_cast<qlonglong>(sqlite3_column_int64(stmt, c)));
-                else if (type == SQLITE_NULL)
-                    row << QVariant();
-                else
-                    row << QVariant(QString::fromUtf8(
-                        reinterpret_cast<const char*>(sqlite3_column_text(stmt, c))));
+                            nullptr) == SQLITE_OK &&
+            sqlite3_busy_timeout(db, 10000) == SQLITE_OK &&
+            sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK) {
+            while (sqlite3_step(stmt) == SQLITE_ROW) {
+                QVariantList row;
+                for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+                    const int type = sqlite3_column_type(stmt, c);
+                    row << (type == SQLITE_INTEGER
+                                ? QVariant(qlonglong(sqlite3_column_int64(stmt, c)))
+                            : type == SQLITE_NULL
+                                ? QVariant()
+                                : QVariant(QString::fromUtf8(reinterpret_cast<const char*>(
+                                      sqlite3_column_text(stmt, c)))));
+                }
+                rows << row;
             }
-            rows << row;
         }
         sqlite3_finalize(stmt);
         sqlite3_close(db);
@@ -135,40 +124,6 @@ public:
 
     // First column of the first row, or an invalid QVariant.
     QVariant scalar(const QString& sql) const { return query(sql).value(0).value(0); }
-
-    // Runs one of the server's commands (args after the program); its exit code, -1 when it
-    // did not end normally; standard output in *out.
-    int command(const QStringList& args, QByteArray* out = nullptr) const
-    {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(QStringLiteral(ORWS_DEVSERVER_PATH), args);
-        const bool ended = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
-        if (out)
-            *out = p.readAllStandardOutput() + (ended ? "" : p.errorString().toLocal8Bit());
-        return ended ? p.exitCode() : -1;
-    }
-
-    // Adds an undelivered notice for user; fields is "job|printer|result|audit" (UTF-8).
-    bool addNotice(const QString& user, int type, const QString& fields,
-                   QString* error = nullptr) const
-    {
-        QByteArray out;
-        const bool ok = command({"notice", "--db", dbPath(), "--user", user, "--type",
-                                 QString::number(type), "--fields", fields},
-                                &out) == 0;
-        if (!ok && error)
-            *error = QString::fromLocal8Bit(out);
-        return ok;
-    }
-
-    // The listing of "jobs" (UTF-8), empty when it failed.
-    QString jobs() const
-    {
-        QByteArray out;
-        const int code = command({"jobs", "--db", dbPath(), "--storage", storageDir()}, &out);
-        return code == 0 ? QString::fromUtf8(out) : QString();
-    }
 
     // "cd-extract" of the newest disc request into dir (exit code 1: refused).
     int cdExtract(const QString& dir, const QStringList& extra = {},
@@ -181,6 +136,19 @@ public:
     }
 
 private:
+    // Runs one of the server's commands; its exit code, -1 when it did not end normally;
+    // standard output in *out.
+    int command(const QStringList& args, QByteArray* out) const
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral(ORWS_DEVSERVER_PATH), args);
+        const bool ended = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
+        if (out)
+            *out = p.readAllStandardOutput();
+        return ended ? p.exitCode() : -1;
+    }
+
     QTemporaryDir m_dir;
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;

@@ -1,10 +1,9 @@
 #pragma once
 
-// Fakes of the desktop's services on the session bus: the StatusNotifier watcher (with or
-// without a registered host) and the notification server. Each runs on a connection of its own,
-// so that starting one again gives its name a new owner, and is served by a thread of its own:
-// Qt's tray icon asks the watcher while it blocks the GUI thread. What the client sent is kept
-// for the test to look at.
+// Fakes of the desktop's services on the session bus, keeping what the client sent: the
+// StatusNotifier watcher (with or without a registered host) and the notification server. Each
+// has a connection of its own (started again, its name gets a new owner) and is served by a
+// thread of its own (Qt's tray icon asks the watcher while it blocks the GUI thread).
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -20,7 +19,15 @@
 #include <QThread>
 #include <QVariantMap>
 
+#include <atomic>
 #include <functional>
+
+// A copy of value taken under mutex.
+template <typename T> T lockedCopy(QMutex& mutex, const T& value)
+{
+    QMutexLocker lock(&mutex);
+    return value;
+}
 
 class FakeStatusNotifierWatcher : public QObject
 {
@@ -31,40 +38,25 @@ class FakeStatusNotifierWatcher : public QObject
     Q_PROPERTY(int ProtocolVersion READ protocolVersion)
 
 public:
-    bool isHostRegistered() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_host;
-    }
-    QStringList registeredItems() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_items;
-    }
+    bool isHostRegistered() const { return lockedCopy(m_mutex, m_host); }
+    QStringList registeredItems() const { return lockedCopy(m_mutex, m_items); }
     int protocolVersion() const { return 0; }
-    // Called in the watcher's thread.
-    void setHost(bool registered)
-    {
-        {
-            QMutexLocker lock(&m_mutex);
-            m_host = registered;
-        }
-        if (registered)
-            emit StatusNotifierHostRegistered();
-        else
-            emit StatusNotifierHostUnregistered();
-    }
 
 public slots:
     void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message)
     {
-        {
-            QMutexLocker lock(&m_mutex);
-            m_items << message.service() + ' ' + service;
-        }
+        m_mutex.lock();
+        m_items << message.service() + ' ' + service;
+        m_mutex.unlock();
         emit StatusNotifierItemRegistered(service);
     }
-    void RegisterStatusNotifierHost(const QString&) { setHost(true); }
+    void RegisterStatusNotifierHost(const QString&)
+    {
+        m_mutex.lock();
+        m_host = true;
+        m_mutex.unlock();
+        emit StatusNotifierHostRegistered();
+    }
 
 signals:
     void StatusNotifierItemRegistered(const QString& service);
@@ -86,10 +78,7 @@ class FakeNotificationServer : public QObject, protected QDBusContext
 public:
     struct Notification {
         quint32 id = 0;
-        QString app;
-        quint32 replaces = 0;
-        QString summary;
-        QString body;
+        QString app, summary, body;
         QStringList actions;
         int timeout = 0;
         QString imageSignature; // of the image-data hint
@@ -100,39 +89,18 @@ public:
     {
     }
 
-    QList<Notification> notifications() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_notifications;
-    }
-    QList<quint32> closeRequests() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_closeRequests;
-    }
-    QSet<quint32> open() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_open;
-    }
-    int mostOpen() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_mostOpen;
-    }
-    void setRefuse(bool refuse)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_refuse = refuse;
-    }
+    QList<Notification> notifications() const { return lockedCopy(m_mutex, m_notifications); }
+    QList<quint32> closeRequests() const { return lockedCopy(m_mutex, m_closeRequests); }
+    QSet<quint32> open() const { return lockedCopy(m_mutex, m_open); }
+    int mostOpen() const { return lockedCopy(m_mutex, m_mostOpen); }
+    void setRefuse(bool refuse) { m_refuse = refuse; }
     // Called in the server's thread: as if the user clicked or closed it.
     void invoke(quint32 id, const QString& key) { emit ActionInvoked(id, key); }
     void closeByUser(quint32 id)
     {
-        {
-            QMutexLocker lock(&m_mutex);
-            m_open.remove(id);
-        }
+        m_mutex.lock();
+        m_open.remove(id);
+        m_mutex.unlock();
         emit NotificationClosed(id, 2);
     }
 
@@ -149,7 +117,6 @@ public slots:
         Notification n;
         n.id = replaces && m_open.contains(replaces) ? replaces : ++m_lastId;
         n.app = app;
-        n.replaces = replaces;
         n.summary = summary;
         n.body = body;
         n.actions = actions;
@@ -170,13 +137,12 @@ public slots:
     }
     void CloseNotification(quint32 id)
     {
-        {
-            QMutexLocker lock(&m_mutex);
-            m_closeRequests << id;
-            if (!m_open.remove(id))
-                return;
-        }
-        emit NotificationClosed(id, 3);
+        m_mutex.lock();
+        m_closeRequests << id;
+        const bool wasOpen = m_open.remove(id);
+        m_mutex.unlock();
+        if (wasOpen)
+            emit NotificationClosed(id, 3);
     }
     QStringList GetCapabilities() { return m_capabilities; }
     QString GetServerInformation(QString& vendor, QString& version, QString& protocolVersion)
@@ -199,7 +165,7 @@ private:
     QSet<quint32> m_open;
     int m_mostOpen = 0;
     quint32 m_lastId = 0;
-    bool m_refuse = false;
+    std::atomic<bool> m_refuse{false};
 };
 
 class FakeDesktop
@@ -217,8 +183,7 @@ public:
         m_thread.quit();
         m_thread.wait();
     }
-    FakeDesktop(const FakeDesktop&) = delete;
-    FakeDesktop& operator=(const FakeDesktop&) = delete;
+    Q_DISABLE_COPY(FakeDesktop)
 
     // A watcher under a new owner; host: a host registered with it.
     bool startWatcher(bool host)
@@ -228,13 +193,8 @@ public:
             [] { return new FakeStatusNotifierWatcher; }, QStringLiteral("/StatusNotifierWatcher"),
             QStringLiteral("org.kde.StatusNotifierWatcher"), m_watcherBus);
         if (m_watcher && host)
-            setHost(true);
+            inThread([this] { m_watcher->RegisterStatusNotifierHost({}); });
         return m_watcher != nullptr;
-    }
-    void setHost(bool registered)
-    {
-        if (m_watcher)
-            inThread([this, registered] { m_watcher->setHost(registered); });
     }
     void stopWatcher()
     {

@@ -3,7 +3,9 @@
 // A private CUPS server with the TavPDF queue for one integration test (cups/private-cupsd.sh
 // in a temporary folder): it listens only on a socket there, and the backend writes under the
 // root folder the test gives it. Needs root (cupsd runs the backend as root) and
-// orix_use_private_cupsd(<target>); stopped with the object.
+// orix_use_private_cupsd(<target>); stopped with the object, CUPS_SERVER restored.
+
+#include "EnvGuard.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -31,8 +33,7 @@ public:
     PrivateCupsd() : m_dir(QDir::tempPath() + "/orix-cupsd-XXXXXX") {}
     ~PrivateCupsd() { stop(); }
 
-    PrivateCupsd(const PrivateCupsd&) = delete;
-    PrivateCupsd& operator=(const PrivateCupsd&) = delete;
+    Q_DISABLE_COPY(PrivateCupsd)
 
     // Starts the server, its backend writing under rootPrefix. cannotRun() after a failure: the
     // machine is the reason (not root, no CUPS), where a test skips.
@@ -63,13 +64,14 @@ public:
             return false;
         }
         const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        m_server = QRegularExpression("^CUPS_SERVER=(.*)$", QRegularExpression::MultilineOption)
-                       .match(out)
-                       .captured(1);
+        const QString server =
+            QRegularExpression("^CUPS_SERVER=(.*)$", QRegularExpression::MultilineOption)
+                .match(out)
+                .captured(1);
         m_started = true;
         // libcups reads the server once, at its first request.
-        qputenv("CUPS_SERVER", QFile::encodeName(m_server));
-        return !m_server.isEmpty();
+        m_env.set("CUPS_SERVER", QFile::encodeName(server));
+        return !server.isEmpty();
     }
 
     void stop()
@@ -82,18 +84,14 @@ public:
 
     QString errorString() const { return m_error; }
     bool cannotRun() const { return m_cannotRun; }
-    QString server() const { return m_server; }     // the socket, for CUPS_SERVER
     QString folder() const { return m_dir.path(); } // searchable by every user
     static QString queue() { return QStringLiteral("TavPDF"); }
 
-    // lp to the queue with args, as the local user asUser (runuser) or root; the job id, 0 if
-    // lp failed.
+    // lp to the queue with args (the server from CUPS_SERVER), as the local user asUser
+    // (runuser) or root; the job id, 0 if lp failed.
     int print(const QStringList& args, const QString& asUser = QString())
     {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("CUPS_SERVER", m_server);
-        p.setProcessEnvironment(env);
         const QStringList lp = QStringList{"lp", "-d", queue()} + args;
         if (asUser.isEmpty())
             p.start(lp.first(), lp.mid(1));
@@ -113,33 +111,23 @@ public:
     // The job's final state (IPP_JSTATE_COMPLETED, _ABORTED, _CANCELED), 0 if not ended in time.
     int waitForJob(int id, int timeoutMs = 30000) const
     {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            const int state = jobState(id);
+        for (QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); QThread::msleep(10)) {
+            cups_job_t* jobs = nullptr;
+            const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue().toUtf8().constData(), 0,
+                                       CUPS_WHICHJOBS_ALL);
+            int state = 0;
+            for (int i = 0; i < n; ++i)
+                state = jobs[i].id == id ? jobs[i].state : state;
+            cupsFreeJobs(n, jobs);
             if (state >= IPP_JSTATE_CANCELED)
                 return state;
-            QThread::msleep(10);
         }
         return 0;
     }
 
 private:
-    int jobState(int id) const
-    {
-        cups_job_t* jobs = nullptr;
-        const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue().toUtf8().constData(), 0,
-                                   CUPS_WHICHJOBS_ALL);
-        int state = 0;
-        for (int i = 0; i < n; ++i) {
-            if (jobs[i].id == id)
-                state = jobs[i].state;
-        }
-        cupsFreeJobs(n, jobs);
-        return state;
-    }
-
     QTemporaryDir m_dir;
-    QString m_server;
+    EnvGuard m_env;
     QString m_error;
     bool m_started = false;
     bool m_cannotRun = false;

@@ -6,6 +6,8 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QRegularExpression>
+#include <QStringList>
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -82,6 +84,20 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_requests.clear();
+    }
+    // Each request as its operation, followed by its SQL text or JSON parameter if it has one.
+    QStringList operations() const
+    {
+        static const QRegularExpression op("<ns:(\\w+)"),
+            detail("<(?:pSQL|strSQL|pJsonJobParam)>([^<]*)<");
+        QStringList list;
+        for (const Request& r : requests()) {
+            const QString body = QString::fromUtf8(r.body.constData(), r.body.size())
+                                     .replace("&apos;", "'")
+                                     .replace("&quot;", "\"");
+            list << (op.match(body).captured(1) + ' ' + detail.match(body).captured(1)).trimmed();
+        }
+        return list;
     }
 
     static QByteArray httpResponse(const QByteArray& body, int status = 200,

@@ -6,22 +6,25 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QPair>
 #include <QtEndian>
+
+// A little-endian int32.
+inline QByteArray le32(qint32 value)
+{
+    QByteArray bytes(4, '\0');
+    qToLittleEndian(value, bytes.data());
+    return bytes;
+}
 
 struct RecordBytes {
     QByteArray data;
     explicit RecordBytes(int size) : data(size, '\0') {}
-    RecordBytes& text(int offset, const QByteArray& value)
+    // Texts at their offsets: offset, text, offset, text, ...
+    template <typename... More> RecordBytes& text(int offset, const QByteArray& value, More... more)
     {
         data.replace(offset, value.size(), value);
-        return *this;
-    }
-    // Texts at their offsets.
-    RecordBytes& texts(const QList<QPair<int, QByteArray>>& fields)
-    {
-        for (const auto& field : fields)
-            text(field.first, field.second);
+        if constexpr (sizeof...(more) > 0)
+            text(more...);
         return *this;
     }
     // Little-endian int32 values one after another.

@@ -27,17 +27,18 @@ template <typename T> T fetch(const char* column)
     return *static_cast<T*>(QTest::qData(column, qMetaTypeId<T>()));
 }
 
-// Every box as "title|text" while it lives; questions are answered yes.
+// Every box as "title|text" while it lives; questions are given answer.
 struct BoxRecorder {
     QStringList boxes;
+    bool answer = true;
     BoxRecorder()
     {
         const auto show = [this](QWidget*, const QString& title, const QString& text) {
             boxes << title + '|' + text;
         };
-        const auto ask = [show](QWidget* parent, const QString& title, const QString& text) {
+        const auto ask = [this, show](QWidget* parent, const QString& title, const QString& text) {
             show(parent, title, text);
-            return true;
+            return answer;
         };
         MessageBoxes::setInformationHook(show);
         MessageBoxes::setWarningHook(show);
@@ -79,4 +80,17 @@ inline void seedUser(OrixUser& user, const char* name, const QByteArray& port)
     CopyText(user.RpcPort, sizeof user.RpcPort, port.constData());
     CopyText(user.UserName, sizeof user.UserName, name);
     CopyText(user.Password, sizeof user.Password, kSeedPasswordDigest);
+}
+
+// What the desktop's browser would show for url: a local page is followed to the address it
+// forwards to.
+inline QByteArray browsedUrl(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return url.toEncoded();
+    QFile page(url.toLocalFile());
+    page.open(QIODevice::ReadOnly);
+    const QByteArray html = page.readAll();
+    const int start = html.indexOf("href=\"") + 6;
+    return html.mid(start, html.indexOf('"', start) - start).replace("&amp;", "&");
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 // A private root for one test: the client's fixed paths relocated under it (ORIX_ROOT_PREFIX)
-// and HOME at <root>/home/<user>, the desktop user name being the one the test chooses.
+// and HOME at <root>/home/<user>, the desktop user name being the one the test chooses. The
+// variables set through env are restored with the root.
 
+#include "EnvGuard.h"
 #include "SystemPaths.h"
 
 #include <QDateTime>
@@ -13,38 +15,31 @@
 class TestRoot
 {
 public:
+    EnvGuard env;
+
     explicit TestRoot(const QString& userName = QStringLiteral("alice"))
     {
-        m_oldPrefix = qgetenv(SystemPaths::kRootPrefixVariable);
-        m_oldHome = qgetenv("HOME");
-        qputenv(SystemPaths::kRootPrefixVariable, QFile::encodeName(m_dir.path()));
+        env.set(SystemPaths::kRootPrefixVariable, QFile::encodeName(m_dir.path()));
         QDir().mkpath(programFolder());
         QDir().mkpath(varTmp());
         setUser(userName);
     }
 
-    ~TestRoot()
-    {
-        qputenv(SystemPaths::kRootPrefixVariable, m_oldPrefix);
-        qputenv("HOME", m_oldHome);
-    }
-
-    TestRoot(const TestRoot&) = delete;
-    TestRoot& operator=(const TestRoot&) = delete;
+    Q_DISABLE_COPY(TestRoot)
 
     void setUser(const QString& name)
     {
         m_home = makeHome(name);
-        qputenv("HOME", QFile::encodeName(m_home));
+        env.set("HOME", QFile::encodeName(m_home));
     }
 
     // The environment of a child process run by the desktop user `user`.
     QProcessEnvironment processEnvironment(const QString& user) const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(SystemPaths::kRootPrefixVariable, path());
-        env.insert("HOME", makeHome(user));
-        return env;
+        QProcessEnvironment child = QProcessEnvironment::systemEnvironment();
+        child.insert(SystemPaths::kRootPrefixVariable, path());
+        child.insert("HOME", makeHome(user));
+        return child;
     }
 
     QString path() const { return m_dir.path(); }
@@ -87,6 +82,4 @@ private:
     QTemporaryDir m_dir;
     QDateTime m_configTime;
     QString m_home;
-    QByteArray m_oldPrefix;
-    QByteArray m_oldHome;
 };

@@ -1,27 +1,21 @@
-// Print jobs on their way to the development server: the options file, the RPC client's
-// uploads, the session's submission and the print settings dialog for zhaoliu, through a relay
-// that keeps the requests and can fail them.
+// Print jobs on their way to the development server: the RPC client's uploads, the session's
+// submission and the print settings dialog for zhaoliu, through a relay that keeps the requests
+// and can fail them.
 
-#include "DComLayerWS.h"
 #include "DevServerProcess.h"
 #include "DimeReader.h"
-#include "JobOptions.h"
 #include "PlantedObject.h"
 #include "PrintSettingDlg.h"
 #include "QPrintJobMonitor.h"
-#include "RawHttpServer.h"
+#include "RecordBytes.h"
 #include "RpcTestClient.h"
 #include "SessionTestKit.h"
-#include "TavAuditFlow.h"
 #include "TavCommon.h"
 #include "TestFiles.h"
 #include "TestRoot.h"
 
-#include <QRegularExpression>
-#include <QtEndian>
 #include <QtTest>
 
-#include <climits>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -29,25 +23,9 @@
 namespace
 {
 
-// A record of size bytes: text put at its offsets.
-QByteArray record(int size, const QList<QPair<int, QByteArray>>& fields)
-{
-    QByteArray r(size, '\0');
-    for (const auto& f : fields)
-        r.replace(f.first, f.second.size(), f.second);
-    return r;
-}
-
 QByteArray mobile(const QByteArray& user)
 {
-    return record(1112, {{0, user}, {714, "doc.pdf"}});
-}
-
-QByteArray le32(qint32 v)
-{
-    QByteArray b(4, '\0');
-    qToLittleEndian(v, b.data());
-    return b;
+    return RecordBytes(1112).text(0, user, 714, "doc.pdf").data;
 }
 
 // The code of the RpcFailure an upload throws; "none" when it returns.
@@ -59,20 +37,6 @@ QString outcome(const std::function<void()>& upload)
     } catch (const RpcFailure& e) {
         return QString::number(e.code());
     }
-}
-
-// Each request as its operation, followed by the quota request or the SQL of an ExcuteSQL.
-QStringList calls(const QList<RawHttpServer::Request>& requests)
-{
-    static const QRegularExpression op("<ns:(\\w+)"), detail("<(?:pJsonJobParam|strSQL)>([^<]*)<");
-    QStringList list;
-    for (const RawHttpServer::Request& r : requests) {
-        const QString body = QString::fromUtf8(r.body.constData(), r.body.size())
-                                 .replace("&quot;", "\"")
-                                 .replace("&apos;", "'");
-        list << (op.match(body).captured(1) + ' ' + detail.match(body).captured(1)).trimmed();
-    }
-    return list;
 }
 
 QStringList items(const QComboBox* box)
@@ -96,6 +60,7 @@ class TestUploads : public QObject
 
     TestRoot m_root;
     QTemporaryDir m_work; // the working folder: the print job's files
+    CwdGuard m_cwd;
     BoxRecorder m_boxes;
     DevServerProcess m_server;
     RawHttpServer m_relay;               // to the development server, keeping the requests
@@ -153,7 +118,7 @@ class TestUploads : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(QDir::setCurrent(m_work.path()));
+        QVERIFY(m_cwd.change(m_work.path()));
         QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
         m_relay.forwardTo(m_server.port());
         QCOMPARE(RpcTestClient::logOn(m_client, "127.0.0.1", m_relay.portText(), "zhangsan",
@@ -172,73 +137,9 @@ private slots:
 
     void init()
     {
-        m_zhaoliu->PrintWay = 1;
-        m_zhaoliu->IsSupportCostControl = false;
-        m_zhaoliu->IsSupportProject = false;
-        m_zhaoliu->PayerType = 1;
+        m_zhaoliu->PrintWay = m_zhaoliu->PayerType = 1;
+        m_zhaoliu->IsSupportCostControl = m_zhaoliu->IsSupportProject = false;
         m_relay.forwardTo(m_server.port());
-    }
-
-    // GetJobInfo on options files as the backend writes them.
-    void jobOptions_data()
-    {
-        QTest::addColumn<QByteArray>("options"); // null: no options file
-        QTest::addColumn<QString>("doc");        // DocName, stored in GBK
-        QTest::addColumn<QString>("fields");     // DuplexMode ColorMode, copies, pages, paper
-        const auto row = [](const char* name, const QByteArray& options, const QString& doc,
-                            const char* fields) {
-            QTest::newRow(name) << options << doc << QString(fields);
-        };
-        row("only copies, impressions, size", "copies=3 job-impressions=12 PageSize=A3\n",
-            "TEST.pdf", "SM 3 4 A3");
-        row("no options file", QByteArray(), "TEST.pdf", "SM 1 1 A4");
-        row("a full job line",
-            "job-uuid=urn:uuid:0c1f-77 job-originating-host-name=localhost number-up=1 "
-            "PageSize=A4 Duplex=DuplexNoTumble ColorModel=RGB job-impressions=6 copies=2 "
-            "title='Microsoft Word - 季度 报告.docx'\n",
-            "季度 报告.docx", "VC 2 3 A4");
-        row("short edge, CMYK", "Duplex=DuplexTumble ColorModel=CMYK", "TEST.pdf", "HC 1 1 A4");
-        row("Duplex None, Gray", "Duplex=None ColorModel=Gray", "TEST.pdf", "SM 1 1 A4");
-        row("colour is exact", "ColorModel=rgb", "TEST.pdf", "SM 1 1 A4");
-        row("RGBW is no colour", "ColorModel=RGBW", "TEST.pdf", "SM 1 1 A4");
-        row("quoted with escapes", "title=\"say \\\"hi\\\".pdf\"", "say \"hi\".pdf", "SM 1 1 A4");
-        row("title that is a path", "title=/home/u/a/b.txt", "b.txt", "SM 1 1 A4");
-        row("prefixes anywhere", "title=\"Microsoft Excel - a - Microsoft PowerPoint - b\"",
-            "a - b", "SM 1 1 A4");
-        row("empty after the last slash",
-            "title=/tmp/dir/ document-name-supplied='Microsoft PowerPoint - 方案/终稿.pptx'",
-            "方案/终稿.pptx", "SM 1 1 A4");
-        row("copies 0 never divides", "copies=0 job-impressions=7", "TEST.pdf", "SM 0 7 A4");
-        row("not a number", "copies=abc job-impressions=5", "TEST.pdf", "SM 0 5 A4");
-        // 30 characters, 60 GBK bytes: cut after 24 characters, NUL in byte 48.
-        row("over-long title", "title=" + QByteArray("文").repeated(30), QString(24, u'文'),
-            "SM 1 1 A4");
-    }
-
-    void jobOptions()
-    {
-        QFETCH(QByteArray, options);
-        QTemporaryDir dir;
-        QVERIFY(options.isNull() || writeFile(dir.filePath("options"), options));
-        MobilePrintTaskInfo info;
-        memset(&info, 0x55, sizeof info); // what GetJobInfo does not fill stays
-        memset(info.DocName, 0, sizeof info.DocName);
-        strcpy(info.DocName, "TEST.pdf");
-        GetJobInfo(&info, dir.filePath("options"));
-
-        QByteArray expected = UTF82GBK(fetch<QString>("doc").toUtf8().constData());
-        expected.append(QByteArray(int(sizeof info.DocName) - expected.size(), '\0'));
-        QCOMPARE(QByteArray(info.DocName, sizeof info.DocName), expected);
-        QTEST(QString("%1%2 %3 %4 %5")
-                  .arg(info.DuplexMode)
-                  .arg(info.ColorMode)
-                  .arg(info.Copies)
-                  .arg(info.PageCount)
-                  .arg(info.PaperSize),
-              "fields");
-        QCOMPARE(info.PaperSize[sizeof info.PaperSize - 1], '\0');
-        QCOMPARE(info.JobState, 0x55555555);
-        QCOMPARE(info.Orientation, '\x55');
     }
 
     void blocks_data()
@@ -258,7 +159,7 @@ private slots:
         QFETCH(bool, print);
         QFETCH(int, size);
         QFETCH(QList<int>, blocks);
-        QByteArray task = print ? record(664, {{0, "zhangsan"}}) : mobile("zhangsan");
+        QByteArray task = print ? RecordBytes(664).text(0, "zhangsan").data : mobile("zhangsan");
         const QByteArray document = pseudoRandom(size, size);
         const QString path = m_root.path() + "/job.pdf";
         QVERIFY(writeFile(path, document));
@@ -285,12 +186,8 @@ private slots:
             QCOMPARE(dime.value(1).data, task);
             QCOMPARE(dime.value(2).data.size(), blocks.isEmpty() ? size : blocks[i]);
             QCOMPARE(dime.size(), print && last ? 4 : 3);
-            if (!blocks.isEmpty())
-                QVERIFY(dime[0].data.contains("<BlockType>" +
-                                              QByteArray::number(i == 0 ? 0
-                                                                 : last ? 2
-                                                                        : 1) +
-                                              "<"));
+            const QByteArray type = i == 0 ? "0" : last ? "2" : "1";
+            QVERIFY(blocks.isEmpty() || dime[0].data.contains("<BlockType>" + type + "<"));
             expectedProgress << (sent += dime.value(2).data.size()) << qulonglong(size);
         }
         QCOMPARE(progress, expectedProgress);
@@ -452,24 +349,6 @@ private slots:
             QFile::remove(m_root.varTmp() + "/" + name);
     }
 
-    void clampedAnswers()
-    {
-        // 2^32 narrowed to int would read 0: a refusal taken for acceptance.
-        RawHttpServer raw;
-        CDComLayerWS client;
-        QVERIFY(RpcTestClient::connect(client, raw));
-        char quota[352] = {}, user[] = "zhangsan";
-        raw.setReply(RawHttpServer::soapResponse("<ns:QuotaVerificationResponse><pRet>4294967296</"
-                                                 "pRet></ns:QuotaVerificationResponse>"));
-        QCOMPARE(client.QuotaVerification(quota), INT_MAX);
-        raw.setReply(RawHttpServer::soapResponse(
-            "<ns:GetSpecialAuditOfUserResponse><return><pSpecialAudit>-4294967296</pSpecialAudit>"
-            "<pRet>0</pRet></return></ns:GetSpecialAuditOfUserResponse>"));
-        int special = 0;
-        QCOMPARE(client.GetSpecialAudit(user, &special), 0);
-        QCOMPARE(special, INT_MIN);
-    }
-
     void payers_data()
     {
         // Cost control, project, payer type, payer chosen, a group's, pages, copies.
@@ -517,7 +396,7 @@ private slots:
 
         QFETCH(QString, stored);
         QCOMPARE(user.SaveMobileJob(), stored.isEmpty() ? 0 : 1);
-        QStringList made = calls(m_relay.requests());
+        QStringList made = m_relay.operations();
         if (!made.isEmpty() && made.last().startsWith("ExcuteSQL"))
             made.last() = made.last().section('\'', 0, 0) + '\''; // without the stored name
         QTEST(made, "calls");
@@ -557,7 +436,7 @@ private slots:
         relogon.join();
         QCOMPARE(submitted, 1);
         QCOMPARE(logon, 0);
-        const QStringList made = calls(m_relay.requests());
+        const QStringList made = m_relay.operations();
         QVERIFY2(made.indexOf("UserLogon") > made.indexOf(QRegularExpression("ExcuteSQL UPDATE.*")),
                  qPrintable(made.join('\n')));
     }
@@ -578,7 +457,7 @@ private slots:
         QVERIFY2(server.start(), qPrintable(server.errorString()));
         const bool utf8 = strings == "utf8";
         OrixUser user;
-        // Port text "8085" (UTF-8) in the endpoint's path, the real port the server's.
+        // Port text "8085" (UTF-8) in the endpoint's path; the real port is the server's.
         const QByteArray address =
             "127.0.0.1" + (utf8 ? ":" + QByteArray::number(server.port()) + "/" : QByteArray());
         CopyText(user.ServerAddress, sizeof user.ServerAddress, address.constData());
@@ -605,55 +484,7 @@ private slots:
                             "WHERE UserID = 201")
                      .value(0),
                  (QVariantList{"陈小明", 302LL, 302LL}));
-        const QString jobs = server.jobs();
-        QVERIFY2(jobs.contains("  user: 陈小明\n") && jobs.contains("  payer: 302 (type 4)\n"),
-                 qPrintable(jobs));
     }
-    void printerList_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<int>("printWay");
-        QTest::addColumn<QStringList>("items"); // enabled unless card swipe is all
-        const auto row = [](const char* name, const QByteArray& reply, int way,
-                            const QStringList& items) {
-            QTest::newRow(name) << reply << way << items;
-        };
-        row("two of five", QByteArray("5\0A\0B\0\0", 7), 1, {"刷卡打印", "A", "B"});
-        row("print way 2", QByteArray("5\0A\0B\0\0", 7), 2, {"A", "B"});
-        row("every printer", QByteArray("2\0A\0B\0\0", 7), 1, {"刷卡打印"});
-        row("no name", QByteArray("3\0\0", 3), 1, {"刷卡打印"});
-        row("GBK name up to the end", QByteArray("5\0", 2) + UTF82GBK("3楼"), 1,
-            {"刷卡打印", "3楼"});
-        row("one byte left is no name", QByteArray("5\0A\0B", 5), 1, {"刷卡打印", "A"});
-        row("total not a number", QByteArray("x\0A\0\0", 5), 1, {"刷卡打印"});
-    }
-
-    void printerList()
-    {
-        QFETCH(QByteArray, reply);
-        QFETCH(QStringList, items);
-        // Exactly the reply's bytes on the heap: the sanitizer build catches a read past them.
-        std::vector<char> bytes(reply.begin(), reply.end());
-        const PrinterChoices choices = BuildPrinterChoices(
-            ParsePrinterList(bytes.data(), bytes.size()), fetch<int>("printWay"));
-        QCOMPARE(choices.Items, items);
-        QCOMPARE(choices.Enabled, items != QStringList{"刷卡打印"});
-    }
-
-    void secretLevels()
-    {
-        // 公开, 内部 with a note, empty names, a count beyond the block; cut at the user's level.
-        std::vector<unsigned char> block(TavUserRecord::kUserInfoExSize, 0);
-        qToLittleEndian<qint32>(1000, block.data());
-        char* entries = reinterpret_cast<char*>(block.data()) + 4;
-        CopyText(entries, 50, UTF82GBK("公开").constData());
-        CopyText(entries + 364, 50, UTF82GBK("内部").constData());
-        CopyText(entries + 364 + 50, 50, UTF82GBK("项目").constData());
-        QCOMPARE(SecretLevelItems(block.data(), block.size(), 99),
-                 QStringList({"公开", "内部(项目)"}));
-        QCOMPARE(SecretLevelItems(block.data(), block.size(), 1), QStringList{"公开"});
-    }
-
     // Without a printer, or project billing without a project, only a box comes up and the job
     // is dropped; without an answer at all the job is kept.
     void notShown_data()
