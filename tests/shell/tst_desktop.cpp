@@ -1,7 +1,4 @@
-// The desktop, on a session bus and (where Xvfb is installed) an X display of the test's own, with
-// fake desktop services: the tray icon (StatusNotifier or X11, late, restarted, gone), notices as
-// desktop notifications or pop-ups, a captured job's dialog asking for attention, the check's
-// probe, the window system chosen under Wayland.
+// The tray icon, notices, attention and the desktop probe against fake services on a private bus.
 
 #include "Attention.h"
 #include "ChildDaemon.h"
@@ -32,59 +29,50 @@ namespace
 const QByteArray kApprovalUrl = "http://10.1.2.3/RazodAroZid/Home/Index1/LoginFrm.aspx?"
                                 "key=alice&value=MD5&Redirect=AuditorPrintProcTask";
 
-// What another program does on the test's X display: a window of its own that holds the keyboard
-// or the system tray selection.
+// Another program on the test's X display: its window made active, or the system tray manager.
 class OtherProgram
 {
 public:
-    OtherProgram() : m_connection(xcb_connect(nullptr, nullptr))
+    OtherProgram() : m_c(xcb_connect(nullptr, nullptr))
     {
-        if (xcb_connection_has_error(m_connection))
+        if (xcb_connection_has_error(m_c))
             return;
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
         m_root = screen->root;
-        m_window = xcb_generate_id(m_connection);
-        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, m_root, 0, 0, 10, 10, 0,
+        m_window = xcb_generate_id(m_c);
+        xcb_create_window(m_c, XCB_COPY_FROM_PARENT, m_window, m_root, 0, 0, 10, 10, 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-        xcb_flush(m_connection);
     }
-    ~OtherProgram() { xcb_disconnect(m_connection); }
+    ~OtherProgram() { xcb_disconnect(m_c); }
 
-    // The window manager names this program's window active (or none).
-    void setActive(bool active)
+    void setActive(bool active) // as the window manager names it
     {
         const xcb_window_t window = active ? m_window : XCB_NONE;
-        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, m_root, atom("_NET_ACTIVE_WINDOW"),
+        xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, m_root, atom("_NET_ACTIVE_WINDOW"),
                             XCB_ATOM_WINDOW, 32, 1, &window);
         sync();
     }
-    // This program is (or stops being) the system tray manager.
     void ownTray(bool own)
     {
-        xcb_set_selection_owner(m_connection, own ? m_window : XCB_NONE,
-                                atom("_NET_SYSTEM_TRAY_S0"), XCB_CURRENT_TIME);
+        xcb_set_selection_owner(m_c, own ? m_window : XCB_NONE, atom("_NET_SYSTEM_TRAY_S0"),
+                                XCB_CURRENT_TIME);
         sync();
     }
 
 private:
-    // Done by the server before anyone asks.
-    void sync()
-    {
-        free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
-    }
-
+    // A round trip: the requests are done before anyone asks.
+    void sync() { free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); }
     xcb_atom_t atom(const char* name)
     {
         xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-            m_connection, xcb_intern_atom(m_connection, 0, uint16_t(strlen(name)), name), nullptr);
+            m_c, xcb_intern_atom(m_c, 0, uint16_t(strlen(name)), name), nullptr);
         const xcb_atom_t value = reply ? reply->atom : XCB_NONE;
         free(reply);
         return value;
     }
 
-    xcb_connection_t* m_connection;
-    xcb_window_t m_root = 0;
-    xcb_window_t m_window = 0;
+    xcb_connection_t* m_c;
+    xcb_window_t m_root = 0, m_window = 0;
 };
 
 // The pop-ups up now, oldest first by their height on screen (the newest is lowest).
@@ -92,9 +80,8 @@ QList<ServerMsgDlg*> popUpsOnScreen()
 {
     QList<ServerMsgDlg*> popUps;
     for (QWidget* widget : QApplication::topLevelWidgets())
-        if (auto* popUp = qobject_cast<ServerMsgDlg*>(widget))
-            if (popUp->isVisible())
-                popUps << popUp;
+        if (auto* popUp = qobject_cast<ServerMsgDlg*>(widget); popUp && popUp->isVisible())
+            popUps << popUp;
     std::sort(popUps.begin(), popUps.end(), [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
     return popUps;
 }
@@ -112,8 +99,7 @@ public slots:
     void open(const QUrl& url) { m_urls << browsedUrl(url); } // the desktop's browser
 
 private:
-    const bool m_bus;
-    const bool m_x11;
+    const bool m_bus, m_x11;
     std::unique_ptr<TestRoot> m_root;
     std::unique_ptr<OrixUser> m_user;
     std::unique_ptr<FakeDesktop> m_desktop;
@@ -121,15 +107,16 @@ private:
 
     FakeNotificationServer* server() const { return m_desktop->notifications(); }
 
-    // A notice centre of its own on the bus as it is now, once the server is as expected.
-    std::unique_ptr<NoticeCenter> noticeCenter(DesktopNotifications::Server expected,
-                                               DesktopNotifications** out = nullptr)
+    // A notice centre of its own, once it found the server started with capabilities (none: none).
+    std::unique_ptr<NoticeCenter> noticeCenter(const QStringList& capabilities)
     {
+        if (!capabilities.isEmpty() && !m_desktop->startNotifications(capabilities))
+            return nullptr;
         auto* notifications = new DesktopNotifications;
         std::unique_ptr<NoticeCenter> center(new NoticeCenter(notifications));
         notifications->setParent(center.get());
-        if (out)
-            *out = notifications;
+        const auto expected = capabilities.isEmpty() ? DesktopNotifications::Server::Absent
+                                                     : DesktopNotifications::Server::Present;
         if (!QTest::qWaitFor([&] { return notifications->server() == expected; }, 10000))
             return nullptr;
         return center;
@@ -200,8 +187,7 @@ private slots:
     {
         if (!m_x11)
             QSKIP("Qt's own tray icon and the window manager's hints need X11 (no Xvfb)");
-        // No tray at all: after the wait the window stays, minimised; no icon is made (which
-        // would fix Qt's answer for the process).
+        // No tray at all: after the wait the window stays, minimised; no Qt icon is made.
         QWidget window;
         window.show();
         {
@@ -250,8 +236,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_desktop->watcher()->registeredItems().size(), 1, 10000);
         QVERIFY(m_desktop->watcher()->registeredItems().first().section(' ', 1).startsWith(ours));
 
-        // Another icon, the watcher there at its start, registers at once; when the tray goes for
-        // good, its window is back in the task bar after the wait.
+        // With the watcher there at the start: at once; the tray gone for good, the window back.
         {
             DesktopTrayIcon leaving(300);
             leaving.setWindow(&window);
@@ -307,9 +292,8 @@ private slots:
             tray->ownTray(true);
         }
         report = DesktopProbe::probe(3000);
-        QVERIFY(report.statusNotifierHost);
+        QVERIFY(report.statusNotifierHost && report.notificationServer);
         QCOMPARE(report.xembedTray, m_x11);
-        QVERIFY(report.notificationServer);
         QCOMPARE(report.notificationServerName, QString("fake-notifications"));
         QCOMPARE(report.notificationCapabilities, QStringList({"actions", "body"}));
     }
@@ -323,12 +307,9 @@ private slots:
 
     void notices()
     {
-        // A request for approval, its job name written as markup: one notification with the text
-        // as text, the client's icon and, where the server has actions, one that opens the
-        // approval page logged on; it stays until the user acts.
+        // A request for approval (markup as text) stays, its action opens the approval page.
         QFETCH(QStringList, capabilities);
-        QVERIFY(m_desktop->startNotifications(capabilities));
-        std::unique_ptr<NoticeCenter> center = noticeCenter(DesktopNotifications::Server::Present);
+        const auto center = noticeCenter(capabilities);
         QVERIFY(center);
         const QString approval = QString::fromUtf8("<a href=\"file:///etc/passwd\">等待审批!");
         QCOMPARE(center->show(m_user.get(), approval), nullptr);
@@ -377,10 +358,7 @@ private slots:
     void burstOfNoticesStaysBounded()
     {
         QFETCH(bool, server);
-        if (server)
-            QVERIFY(m_desktop->startNotifications({"actions", "body"}));
-        std::unique_ptr<NoticeCenter> center = noticeCenter(
-            server ? DesktopNotifications::Server::Present : DesktopNotifications::Server::Absent);
+        const auto center = noticeCenter(server ? QStringList{"actions", "body"} : QStringList());
         QVERIFY(center);
         // Fifty at once, every third a request for approval.
         QString last;
@@ -392,11 +370,8 @@ private slots:
         }
         if (server) {
             const auto shown = [&] {
-                for (const FakeNotificationServer::Notification& n :
-                     this->server()->notifications())
-                    if (n.body == last)
-                        return true;
-                return false;
+                const auto all = this->server()->notifications();
+                return std::any_of(all.begin(), all.end(), [&](auto& n) { return n.body == last; });
             };
             QTRY_VERIFY(shown());
             QVERIFY2(this->server()->mostOpen() <= NoticeCenter::kMostOnScreen,
@@ -419,11 +394,9 @@ private slots:
     void noticesFallBackToPopUps()
     {
         // The server refuses a notice: it comes as a pop-up.
-        QVERIFY(m_desktop->startNotifications({"actions", "body"}));
-        DesktopNotifications* notifications = nullptr;
-        std::unique_ptr<NoticeCenter> center =
-            noticeCenter(DesktopNotifications::Server::Present, &notifications);
+        const auto center = noticeCenter({"actions", "body"});
         QVERIFY(center);
+        auto* notifications = center->findChild<DesktopNotifications*>();
         server()->setRefuse(true);
         center->show(m_user.get(), QString::fromUtf8("<a.pdf>等待审批!"));
         QTRY_COMPARE(popUpsOnScreen().size(), 1);
@@ -448,8 +421,7 @@ private slots:
         X11Desktop x11;
         OtherProgram other;
 
-        // Another program holds the keyboard: the dialog comes up without taking it, marked
-        // urgent and announced by a notification, whose action brings it forward.
+        // Another program has the keyboard: urgent, announced; the notification's action raises it.
         other.setActive(true);
         QDialog dialog;
         dialog.resize(200, 100);
