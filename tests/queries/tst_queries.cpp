@@ -1,4 +1,5 @@
 // RPC logon and queries: the development server, broken answers, nobody; audit flows; notices.
+#include "DataTable.h"
 #include "DevServerProcess.h"
 #include "EnvGuard.h"
 #include "FieldQuery.h"
@@ -23,12 +24,6 @@ namespace
 
 enum Op { GroupId, Setting, Website, Items, Auditors, UserInfo, UserEx, Printers, Quota, Audit };
 enum Client { Server, Raw, Offline }; // Raw answers with the row's bytes
-
-// A data table: columns of the types T, named on construction; rows of values of those types.
-template <typename... T> struct Table {
-    template <typename... N> explicit Table(N... names) { (QTest::addColumn<T>(names), ...); }
-    void operator()(const char* tag, const T&... v) const { (QTest::newRow(tag) << ... << v); }
-};
 
 // A field query result buffer: row count, error code, values.
 QByteArray field(qint32 rows, qint32 error, const QByteArray& values)

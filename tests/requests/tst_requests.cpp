@@ -2,6 +2,7 @@
 
 #include "CDTaskDlg.h"
 #include "CDTaskRules.h"
+#include "DataTable.h"
 #include "DevServerProcess.h"
 #include "DiscCodec.h"
 #include "FileDialogs.h"
@@ -89,12 +90,6 @@ struct BlockLog {
         std::lock_guard<std::mutex> lock(mutex);
         return blocks.size();
     }
-};
-
-// A data table: columns of the types T, named on construction; rows of values of those types.
-template <typename... T> struct Table {
-    template <typename... N> explicit Table(N... names) { (QTest::addColumn<T>(names), ...); }
-    void operator()(const char* tag, const T&... v) const { (QTest::newRow(tag) << ... << v); }
 };
 
 // The worker without a dialog: its reports.
