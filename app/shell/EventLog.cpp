@@ -6,7 +6,6 @@
 
 #include <QSettings>
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -71,19 +70,6 @@ int openUserLog(size_t length)
     return fd;
 }
 
-void writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        data += n;
-        size -= size_t(n);
-    }
-}
-
 } // namespace
 
 char INIPATH[256];
@@ -144,7 +130,7 @@ void LogEvent(int level, const char* format, ...)
         fd = openUserLog(length);
     if (fd < 0)
         return; // nowhere to write: the event is dropped
-    writeAll(fd, text, length);
+    SafeFile::WriteAll(fd, text, length);
     close(fd);
 }
 
