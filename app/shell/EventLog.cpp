@@ -33,19 +33,18 @@ QByteArray userLog()
     return folder.isEmpty() ? QByteArray() : folder + '/' + kLogName;
 }
 
-// AppLog.txt of the program folder opened for appending, or -1 with *check
-// telling why not (Missing: there is none and the user may not create it).
-int openProgramLog(SafeFile::Check* check)
+// AppLog.txt of the program folder opened for appending, or -1 when it is
+// not a file of ours or is missing and the user may not create it.
+int openProgramLog()
 {
     const QByteArray path = programLog();
-    int fd = SafeFile::OpenOwnedFile(path.constData(), O_WRONLY | O_APPEND, 0, check);
-    if (fd < 0 && *check == SafeFile::Check::Missing) {
+    SafeFile::Check check;
+    int fd = SafeFile::OpenOwnedFile(path.constData(), O_WRONLY | O_APPEND, 0, &check);
+    if (fd < 0 && check == SafeFile::Check::Missing) {
         // Created only where the user may create files; O_EXCL: never
         // through a name that appeared meanwhile.
         fd = open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                   0600);
-        if (fd >= 0)
-            *check = SafeFile::Check::Ok;
     }
     return fd;
 }
@@ -124,8 +123,7 @@ void LogEvent(int level, const char* format, ...)
         return;
     }
 
-    SafeFile::Check check;
-    int fd = openProgramLog(&check);
+    int fd = openProgramLog();
     if (fd < 0)
         fd = openUserLog(length);
     if (fd < 0)
