@@ -33,20 +33,13 @@ QByteArray userLog()
     return folder.isEmpty() ? QByteArray() : folder + '/' + kLogName;
 }
 
-// AppLog.txt of the program folder opened for appending, or -1 when it is
-// not a file of ours or is missing and the user may not create it.
+// AppLog.txt of the program folder opened for appending (created when
+// missing where the user may create it), or -1 when that is not a file of
+// ours.
 int openProgramLog()
 {
-    const QByteArray path = programLog();
-    SafeFile::Check check;
-    int fd = SafeFile::OpenOwnedFile(path.constData(), O_WRONLY | O_APPEND, 0, &check);
-    if (fd < 0 && check == SafeFile::Check::Missing) {
-        // Created only where the user may create files; O_EXCL: never
-        // through a name that appeared meanwhile.
-        fd = open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                  0600);
-    }
-    return fd;
+    return SafeFile::OpenOwnedFile(programLog().constData(), O_WRONLY | O_APPEND | O_CREAT, 0600,
+                                   nullptr);
 }
 
 // The user's own log opened for appending length more bytes: moved to
