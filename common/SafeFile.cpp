@@ -56,20 +56,6 @@ Check explainFailure(const char* path, int openErrno, bool folder)
     return found == Check::Ok ? Check::Failed : found;
 }
 
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 std::string join(const char* folder, const char* name)
 {
     std::string path(folder);
@@ -122,6 +108,20 @@ std::string folderOf(const std::string& path)
 }
 
 } // namespace
+
+bool WriteAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
 
 const char* Describe(Check check)
 {
@@ -269,7 +269,7 @@ Check ReplaceFile(const char* folder, const char* name, const std::string& conte
     if (fd < 0)
         return Check::Failed;
     const bool written =
-        fchmod(fd, mode) == 0 && writeAll(fd, content.data(), content.size()) && fsync(fd) == 0;
+        fchmod(fd, mode) == 0 && WriteAll(fd, content.data(), content.size()) && fsync(fd) == 0;
     const bool closed = close(fd) == 0;
     if (!written || !closed) {
         unlink(scratch.c_str());

@@ -28,6 +28,10 @@ enum class Check {
     Failed,    // any other error (errno tells)
 };
 
+// Writes all size bytes to fd, resuming after a signal or a short write;
+// false when write fails (errno tells).
+bool WriteAll(int fd, const char* data, size_t size);
+
 // A few words for the event log ("symbolic link", "owned by another user").
 const char* Describe(Check check);
 

@@ -114,7 +114,8 @@ void DesktopNotifications::askAgain()
 
 void DesktopNotifications::setImage(const QImage& image)
 {
-    Image = image;
+    // Converted once here, not for every notification sent.
+    ImageHint = image.isNull() ? QVariant() : QVariant::fromValue(toNotificationImage(image));
 }
 
 void DesktopNotifications::setState(Server state)
@@ -206,8 +207,8 @@ void DesktopNotifications::send(quint32 handle, const Message& message, quint32 
     if (!message.actionLabel.isEmpty() && offersActions())
         actions << kDefaultKey << message.actionLabel << kButtonKey << message.actionLabel;
     QVariantMap hints;
-    if (!Image.isNull())
-        hints.insert(QStringLiteral("image-data"), QVariant::fromValue(toNotificationImage(Image)));
+    if (ImageHint.isValid())
+        hints.insert(QStringLiteral("image-data"), ImageHint);
 
     QDBusMessage call = callOf(QStringLiteral("Notify"));
     call << kAppName << replacesId << QString() << message.summary << body << actions << hints

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QObject>
 #include <QStringList>
+#include <QVariant>
 
 class QDBusPendingCallWatcher;
 
@@ -97,7 +98,7 @@ private:
     QDBusConnection Bus;
     Server State = Server::Asking;
     QStringList Capabilities;
-    QImage Image;
+    QVariant ImageHint; // the picture as the "image-data" hint carries it
     QHash<quint32, Notification> Shown;
     quint32 LastHandle = 0;
     int AskGeneration = 0;

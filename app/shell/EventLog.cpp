@@ -6,7 +6,6 @@
 
 #include <QSettings>
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -34,21 +33,13 @@ QByteArray userLog()
     return folder.isEmpty() ? QByteArray() : folder + '/' + kLogName;
 }
 
-// AppLog.txt of the program folder opened for appending, or -1 with *check
-// telling why not (Missing: there is none and the user may not create it).
-int openProgramLog(SafeFile::Check* check)
+// AppLog.txt of the program folder opened for appending (created when
+// missing where the user may create it), or -1 when that is not a file of
+// ours.
+int openProgramLog()
 {
-    const QByteArray path = programLog();
-    int fd = SafeFile::OpenOwnedFile(path.constData(), O_WRONLY | O_APPEND, 0, check);
-    if (fd < 0 && *check == SafeFile::Check::Missing) {
-        // Created only where the user may create files; O_EXCL: never
-        // through a name that appeared meanwhile.
-        fd = open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                  0600);
-        if (fd >= 0)
-            *check = SafeFile::Check::Ok;
-    }
-    return fd;
+    return SafeFile::OpenOwnedFile(programLog().constData(), O_WRONLY | O_APPEND | O_CREAT, 0600,
+                                   nullptr);
 }
 
 // The user's own log opened for appending length more bytes: moved to
@@ -69,19 +60,6 @@ int openUserLog(size_t length)
         fd = SafeFile::OpenOwnedFile(path.constData(), O_WRONLY | O_APPEND | O_CREAT, 0600, &check);
     }
     return fd;
-}
-
-void writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        data += n;
-        size -= size_t(n);
-    }
 }
 
 } // namespace
@@ -138,13 +116,12 @@ void LogEvent(int level, const char* format, ...)
         return;
     }
 
-    SafeFile::Check check;
-    int fd = openProgramLog(&check);
+    int fd = openProgramLog();
     if (fd < 0)
         fd = openUserLog(length);
     if (fd < 0)
         return; // nowhere to write: the event is dropped
-    writeAll(fd, text, length);
+    SafeFile::WriteAll(fd, text, length);
     close(fd);
 }
 

@@ -89,20 +89,28 @@ constexpr int kHintFields = 9;
 
 } // namespace
 
-bool X11Desktop::isUrgent(quint32 window)
+void X11Desktop::readHints(quint32 window, quint32* hints)
 {
-    if (!Connection || !window)
-        return false;
     xcb_get_property_reply_t* reply =
         xcb_get_property_reply(Connection,
                                xcb_get_property(Connection, 0, window, XCB_ATOM_WM_HINTS,
                                                 XCB_ATOM_WM_HINTS, 0, kHintFields),
                                nullptr);
-    bool urgent = false;
-    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 4)
-        urgent = *static_cast<const quint32*>(xcb_get_property_value(reply)) & kUrgencyHint;
+    if (reply && reply->format == 32) {
+        const int length =
+            qMin(xcb_get_property_value_length(reply), int(kHintFields * sizeof *hints));
+        memcpy(hints, xcb_get_property_value(reply), size_t(length));
+    }
     free(reply);
-    return urgent;
+}
+
+bool X11Desktop::isUrgent(quint32 window)
+{
+    if (!Connection || !window)
+        return false;
+    quint32 hints[kHintFields] = {};
+    readHints(window, hints);
+    return hints[0] & kUrgencyHint;
 }
 
 void X11Desktop::setUrgent(quint32 window, bool urgent)
@@ -111,16 +119,7 @@ void X11Desktop::setUrgent(quint32 window, bool urgent)
         return;
     // The other fields stay as the toolkit wrote them.
     quint32 hints[kHintFields] = {};
-    xcb_get_property_reply_t* reply =
-        xcb_get_property_reply(Connection,
-                               xcb_get_property(Connection, 0, window, XCB_ATOM_WM_HINTS,
-                                                XCB_ATOM_WM_HINTS, 0, kHintFields),
-                               nullptr);
-    if (reply && reply->format == 32) {
-        const int length = qMin(xcb_get_property_value_length(reply), int(sizeof hints));
-        memcpy(hints, xcb_get_property_value(reply), size_t(length));
-    }
-    free(reply);
+    readHints(window, hints);
     hints[0] = urgent ? hints[0] | kUrgencyHint : hints[0] & ~kUrgencyHint;
     xcb_change_property(Connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_HINTS,
                         XCB_ATOM_WM_HINTS, 32, kHintFields, hints);

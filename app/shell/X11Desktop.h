@@ -40,6 +40,9 @@ public:
 
 private:
     quint32 atom(const char* name);
+    // The window's WM_HINTS fields into hints (all nine of them); those
+    // the window does not have stay as they are.
+    void readHints(quint32 window, quint32* hints);
 
     xcb_connection_t* Connection = nullptr;
     quint32 Root = 0;
