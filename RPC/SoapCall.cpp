@@ -64,19 +64,19 @@ SoapCall::SoapCall(SoapContext prepared, bool upload) : m_context(std::move(prep
 {
     if (!m_context)
         return;
-    m_soap = m_context->soap;
+    struct soap* soap = m_context->soap;
 
     if (upload) {
-        m_soap->connect_timeout = 10;
+        soap->connect_timeout = 10;
         // A whole document may go in one call: its limit allows a large file
         // over a slow line, and still ends a server that never finishes.
-        m_soap->transfer_timeout = kUploadTransferTimeoutSeconds;
-        m_soap->fdimewriteopen = SoapDime::WriteOpen;
-        m_soap->fdimewrite = SoapDime::Write;
-        m_soap->fdimewriteclose = SoapDime::WriteClose;
+        soap->transfer_timeout = kUploadTransferTimeoutSeconds;
+        soap->fdimewriteopen = SoapDime::WriteOpen;
+        soap->fdimewrite = SoapDime::Write;
+        soap->fdimewriteclose = SoapDime::WriteClose;
     }
     if (g_contextHook)
-        g_contextHook(m_soap);
+        g_contextHook(soap);
 
     // Plain sockets are written with MSG_NOSIGNAL, but the TLS layer writes
     // with write(2): a peer that hangs up during an HTTPS exchange would

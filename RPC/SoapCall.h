@@ -38,9 +38,9 @@ public:
 
     // False when no runtime context could be made; the operation then fails
     // with its own result for that case and must not touch proxy()/soap().
-    bool ok() const { return m_soap != nullptr; }
+    bool ok() const { return m_context != nullptr; }
     OrWSProxy& proxy();
-    struct soap* soap() const { return m_soap; }
+    struct soap* soap() const { return m_context ? m_context->soap : nullptr; }
     // The endpoint the context was prepared with ("http://host:port" or
     // "https://host:port"), as this call's copy; empty without a context.
     const char* endpoint() const;
@@ -54,7 +54,6 @@ public:
 
 private:
     SoapContext m_context;
-    struct soap* m_soap = nullptr;
     bool m_sigpipeBlocked = false;
     bool m_sigpipeWasPending = false;
 };

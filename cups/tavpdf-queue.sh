@@ -80,6 +80,12 @@ policy_authenticates() {
   ' "$CUPSD_CONF"
 }
 
+# Creates or updates the queue; further lpadmin options in the arguments.
+define_queue() {
+  lpadmin -p "$QUEUE" -E -v "$DEVICE" -P "$PPD" -D "TavPrint PDF printer" \
+    -o printer-error-policy=abort-job -o printer-is-shared=false "$@"
+}
+
 install_queue() {
   make_spool_root
   command -v lpadmin >/dev/null 2>&1 || {
@@ -93,7 +99,6 @@ install_queue() {
   [ -f "$PPD" ] || die "no PPD at $PPD"
 
   status=0
-  policy=$POLICY
   if ! policy_authenticates; then
     warn "$CUPSD_CONF has no <Policy $POLICY> that asks for authentication of Create-Job:"
     warn "  any local user can print to $QUEUE under another user's name. Add the policy"
@@ -103,17 +108,13 @@ install_queue() {
   fi
   # "Printer drivers are deprecated" is CUPS's notice about PPD files in
   # general; the queue works as before.
-  if ! out="$(lpadmin -p "$QUEUE" -E -v "$DEVICE" -P "$PPD" -D "TavPrint PDF printer" \
-      -o printer-error-policy=abort-job -o printer-is-shared=false \
-      -o printer-op-policy="$policy" 2>&1)"; then
+  if ! out="$(define_queue -o printer-op-policy="$POLICY" 2>&1)"; then
     case "$out" in
       *"Unknown printer-op-policy"*)
         warn "the CUPS server knows no policy \"$POLICY\": $QUEUE is created with the default"
         warn "  policy, under which any local user can print under another user's name."
         status=3
-        out="$(lpadmin -p "$QUEUE" -E -v "$DEVICE" -P "$PPD" -D "TavPrint PDF printer" \
-          -o printer-error-policy=abort-job -o printer-is-shared=false 2>&1)" ||
-          die "lpadmin could not create the queue $QUEUE: $out"
+        out="$(define_queue 2>&1)" || die "lpadmin could not create the queue $QUEUE: $out"
         ;;
       *) die "lpadmin could not create the queue $QUEUE: $out" ;;
     esac
