@@ -119,16 +119,15 @@ def log_line(args, log_lock, op, action):
         log.write("%d %s %s\n" % (time.time() * 1000, op, action))
 
 
-def ask_server(args, request):
-    answer = b""
+def server_answer(args, request):
+    """Sends the request to the server; yields its answer as it comes."""
     with socket.create_connection(("127.0.0.1", args.target), timeout=120) as server:
         server.sendall(request)
         while True:
             chunk = server.recv(65536)
             if not chunk:
-                break
-            answer += chunk
-    return answer
+                return
+            yield chunk
 
 
 def scrambled(answer, rng):
@@ -167,7 +166,7 @@ def serve(conn, args, rules, log_lock, rng):
             conn.sendall(bytes(rng.getrandbits(8) for _ in range(300)))
             return
         if action in ("cut", "garble"):
-            answer = ask_server(args, request)
+            answer = b"".join(server_answer(args, request))
             if action == "cut":
                 conn.sendall(answer[: len(answer) // 2])
             else:
@@ -178,13 +177,8 @@ def serve(conn, args, rules, log_lock, rng):
         except ValueError:
             delay = 0.0
         time.sleep(delay)
-        with socket.create_connection(("127.0.0.1", args.target), timeout=120) as server:
-            server.sendall(request)
-            while True:
-                chunk = server.recv(65536)
-                if not chunk:
-                    break
-                conn.sendall(chunk)
+        for chunk in server_answer(args, request):
+            conn.sendall(chunk)
     except OSError:
         pass
     finally:
