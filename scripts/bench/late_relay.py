@@ -59,24 +59,27 @@ def read_request(conn):
         data += chunk
 
 
-def operation(request):
-    start = request.find(b"<ns:")
-    if start < 0:
-        return "?"
-    end = start + 4
-    while end < len(request) and (chr(request[end]).isalnum() or request[end] == ord("_")):
-        end += 1
-    return request[start + 4:end].decode("ascii", "replace")
-
-
-def name_complete(data):
+def name_span(data):
+    """Where the operation's name (after the first "<ns:") starts and ends;
+    None without one."""
     start = data.find(b"<ns:")
     if start < 0:
-        return False
+        return None
     end = start + 4
     while end < len(data) and (chr(data[end]).isalnum() or data[end] == ord("_")):
         end += 1
-    return end < len(data)
+    return start + 4, end
+
+
+def operation(request):
+    span = name_span(request)
+    return request[span[0]:span[1]].decode("ascii", "replace") if span else "?"
+
+
+def name_complete(data):
+    # Complete once a byte that is no part of a name follows it.
+    span = name_span(data)
+    return span is not None and span[1] < len(data)
 
 
 def read_rules(rules_path):
