@@ -138,7 +138,7 @@ def scrambled(answer, rng):
     body_start = head_end + 4 if head_end >= 0 else 0
     body = bytearray(answer[body_start:])
     # Keep the chunk framing's first line and scramble the XML after it.
-    start = min(len(body), body.find(b"<") if b"<" in body else 0)
+    start = max(body.find(b"<"), 0)
     for i in range(start, len(body)):
         if rng.random() < 0.3:
             body[i] = rng.choice(b"<>&\"'/\x00\xff?=")
