@@ -221,6 +221,15 @@ class Soak:
         while not self.stop.is_set() and time.time() < at:
             self.stop.wait(min(0.5, max(0.0, at - time.time())))
 
+    def outage(self, rules, seconds, after):
+        """The relay under RULES for SECONDS, then under AFTER; returns the
+        outage's (start_ms, end_ms)."""
+        begin = now_ms()
+        self.set_rules(rules)
+        self.wait_until(time.time() + seconds)
+        self.set_rules(after)
+        return begin, now_ms()
+
     def run(self):
         total = self.args.seconds
         self.start = time.time()
@@ -253,11 +262,7 @@ class Soak:
                 number += 1
                 self.print_job(number)
             elif kind == "down":
-                begin = now_ms()
-                self.set_rules("* down\n")
-                self.wait_until(time.time() + outage)
-                self.set_rules(normal)
-                self.down_windows.append((begin, now_ms()))
+                self.down_windows.append(self.outage("* down\n", outage, normal))
             elif kind == "accept-close":
                 # Just after a captured job was confirmed.
                 number += 1
@@ -268,11 +273,7 @@ class Soak:
                         and time.time() < limit:
                     self.stop.wait(0.2)
                 self.wait_until(time.time() + 3)
-                begin = now_ms()
-                self.set_rules("* accept-close\n")
-                self.wait_until(time.time() + outage)
-                self.set_rules(normal)
-                self.close_windows.append((begin, now_ms()))
+                self.close_windows.append(self.outage("* accept-close\n", outage, normal))
             elif kind == "clean":
                 self.set_rules("")
         self.wait_until(self.start + total)
