@@ -50,8 +50,6 @@ install -m 0644 -o root -g root "$ROOT/cups/tavpdf.ppd" "$ppd_dir/tavpdf.ppd"
 
 status=0
 ORIX_PPD="$ppd_dir/tavpdf.ppd" sh "$ROOT/cups/tavpdf-queue.sh" install || status=$?
-case "$status" in
-  0 | 3) exit "$status" ;;
-  2) die "the CUPS server${CUPS_SERVER:+ at $CUPS_SERVER} is not running; start it (systemctl start cups, or /etc/init.d/cups start) and run this again" ;;
-  *) exit "$status" ;;
-esac
+[ "$status" -ne 2 ] ||
+  die "the CUPS server${CUPS_SERVER:+ at $CUPS_SERVER} is not running; start it (systemctl start cups, or /etc/init.d/cups start) and run this again"
+exit "$status"

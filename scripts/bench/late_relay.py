@@ -59,24 +59,27 @@ def read_request(conn):
         data += chunk
 
 
-def operation(request):
-    start = request.find(b"<ns:")
-    if start < 0:
-        return "?"
-    end = start + 4
-    while end < len(request) and (chr(request[end]).isalnum() or request[end] == ord("_")):
-        end += 1
-    return request[start + 4:end].decode("ascii", "replace")
-
-
-def name_complete(data):
+def name_span(data):
+    """Where the operation's name (after the first "<ns:") starts and ends;
+    None without one."""
     start = data.find(b"<ns:")
     if start < 0:
-        return False
+        return None
     end = start + 4
     while end < len(data) and (chr(data[end]).isalnum() or data[end] == ord("_")):
         end += 1
-    return end < len(data)
+    return start + 4, end
+
+
+def operation(request):
+    span = name_span(request)
+    return request[span[0]:span[1]].decode("ascii", "replace") if span else "?"
+
+
+def name_complete(data):
+    # Complete once a byte that is no part of a name follows it.
+    span = name_span(data)
+    return span is not None and span[1] < len(data)
 
 
 def read_rules(rules_path):
@@ -119,16 +122,15 @@ def log_line(args, log_lock, op, action):
         log.write("%d %s %s\n" % (time.time() * 1000, op, action))
 
 
-def ask_server(args, request):
-    answer = b""
+def server_answer(args, request):
+    """Sends the request to the server; yields its answer as it comes."""
     with socket.create_connection(("127.0.0.1", args.target), timeout=120) as server:
         server.sendall(request)
         while True:
             chunk = server.recv(65536)
             if not chunk:
-                break
-            answer += chunk
-    return answer
+                return
+            yield chunk
 
 
 def scrambled(answer, rng):
@@ -136,7 +138,7 @@ def scrambled(answer, rng):
     body_start = head_end + 4 if head_end >= 0 else 0
     body = bytearray(answer[body_start:])
     # Keep the chunk framing's first line and scramble the XML after it.
-    start = min(len(body), body.find(b"<") if b"<" in body else 0)
+    start = max(body.find(b"<"), 0)
     for i in range(start, len(body)):
         if rng.random() < 0.3:
             body[i] = rng.choice(b"<>&\"'/\x00\xff?=")
@@ -167,7 +169,7 @@ def serve(conn, args, rules, log_lock, rng):
             conn.sendall(bytes(rng.getrandbits(8) for _ in range(300)))
             return
         if action in ("cut", "garble"):
-            answer = ask_server(args, request)
+            answer = b"".join(server_answer(args, request))
             if action == "cut":
                 conn.sendall(answer[: len(answer) // 2])
             else:
@@ -178,13 +180,8 @@ def serve(conn, args, rules, log_lock, rng):
         except ValueError:
             delay = 0.0
         time.sleep(delay)
-        with socket.create_connection(("127.0.0.1", args.target), timeout=120) as server:
-            server.sendall(request)
-            while True:
-                chunk = server.recv(65536)
-                if not chunk:
-                    break
-                conn.sendall(chunk)
+        for chunk in server_answer(args, request):
+            conn.sendall(chunk)
     except OSError:
         pass
     finally:

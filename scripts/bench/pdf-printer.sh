@@ -45,28 +45,7 @@ eval "$(grep -E '^(CUPS_SERVER|PRINTER)=' "$WORK/start.out" | sed 's/^/export /'
 start_ms="$(printf '%s\n' "${starts[@]}" | median)"
 
 # --- documents ------------------------------------------------------------------
-one_page_pdf() {
-  local text="BT /F1 24 Tf 72 700 Td (Benchmark page) Tj ET" out="" xref=() o
-  local objs=("<< /Type /Catalog /Pages 2 0 R >>"
-    "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"
-    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>"
-    "<< /Length ${#text} >>
-stream
-$text
-endstream"
-    "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
-  out="%PDF-1.4"$'\n'
-  for i in "${!objs[@]}"; do
-    xref+=("${#out}")
-    out+="$((i + 1)) 0 obj"$'\n'"${objs[i]}"$'\n'"endobj"$'\n'
-  done
-  local start="${#out}"
-  out+="xref"$'\n'"0 6"$'\n'"0000000000 65535 f "$'\n'
-  for o in "${xref[@]}"; do out+="$(printf '%010d' "$o") 00000 n "$'\n'; done
-  out+="trailer"$'\n'"<< /Size 6 /Root 1 0 R >>"$'\n'"startxref"$'\n'"$start"$'\n'"%%EOF"$'\n'
-  printf '%s' "$out"
-}
-one_page_pdf >"$WORK/page.pdf"
+bash "$ROOT/scripts/one-page-pdf.sh" "Benchmark page" >"$WORK/page.pdf"
 printf '基准测试 benchmark line\n%.0s' $(seq 1 40) >"$WORK/text.txt"
 chmod 0644 "$WORK/page.pdf" "$WORK/text.txt"
 

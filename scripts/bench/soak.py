@@ -139,8 +139,7 @@ class Soak:
 
     def windows(self, name=None):
         command = ["xdotool", "search", "--onlyvisible", "--name", name or "."]
-        found = subprocess.run(command, capture_output=True, text=True, timeout=10).stdout.split()
-        return found
+        return subprocess.run(command, capture_output=True, text=True, timeout=10).stdout.split()
 
     def window_name(self, window):
         out = subprocess.run(["xdotool", "getwindowname", window], capture_output=True,
@@ -221,6 +220,15 @@ class Soak:
         while not self.stop.is_set() and time.time() < at:
             self.stop.wait(min(0.5, max(0.0, at - time.time())))
 
+    def outage(self, rules, seconds, after):
+        """The relay under RULES for SECONDS, then under AFTER; returns the
+        outage's (start_ms, end_ms)."""
+        begin = now_ms()
+        self.set_rules(rules)
+        self.wait_until(time.time() + seconds)
+        self.set_rules(after)
+        return begin, now_ms()
+
     def run(self):
         total = self.args.seconds
         self.start = time.time()
@@ -234,7 +242,7 @@ class Soak:
             loop.start()
 
         job_interval = 60 if total >= 300 else max(15, total // 6)
-        outage = max(20, total // 10)
+        self.outage_seconds = outage = max(20, total // 10)
         events = []  # (time, kind)
         t = 10
         number = 0
@@ -253,11 +261,7 @@ class Soak:
                 number += 1
                 self.print_job(number)
             elif kind == "down":
-                begin = now_ms()
-                self.set_rules("* down\n")
-                self.wait_until(time.time() + outage)
-                self.set_rules(normal)
-                self.down_windows.append((begin, now_ms()))
+                self.down_windows.append(self.outage("* down\n", outage, normal))
             elif kind == "accept-close":
                 # Just after a captured job was confirmed.
                 number += 1
@@ -268,11 +272,7 @@ class Soak:
                         and time.time() < limit:
                     self.stop.wait(0.2)
                 self.wait_until(time.time() + 3)
-                begin = now_ms()
-                self.set_rules("* accept-close\n")
-                self.wait_until(time.time() + outage)
-                self.set_rules(normal)
-                self.close_windows.append((begin, now_ms()))
+                self.close_windows.append(self.outage("* accept-close\n", outage, normal))
             elif kind == "clean":
                 self.set_rules("")
         self.wait_until(self.start + total)
@@ -396,7 +396,7 @@ class Soak:
         slope_hour = slope(hours, rss_mb)
         base = after[0] if after else first
         once, equal, incomplete = self.stored_jobs()
-        left = [e for e in self.spool_entries()]
+        left = self.spool_entries()
         names = {}
         for name in self.final_windows:
             names[name] = names.get(name, 0) + 1
@@ -412,7 +412,7 @@ class Soak:
               "(refused, accepted-and-closed); %d cores, load average %.2f to %.2f "
               "(highest %.2f); client CPU %.1f s"
               % (seconds / 60, self.notices_queued, len(self.jobs),
-                 max(20, self.args.seconds // 10), os.cpu_count() or 0,
+                 self.outage_seconds, os.cpu_count() or 0,
                  self.loads[0] if self.loads else 0, self.loads[-1] if self.loads else 0,
                  max(self.loads) if self.loads else 0, cpu_s))
         row("measure", "value", "target")

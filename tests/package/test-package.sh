@@ -241,27 +241,8 @@ check "the user's log is in the user's own folder" \
   grep -qF "/home/$USER_A/.local/state/OrixClient/AppLog.txt" "$WORK/check.out"
 
 # --- 4. printing as the user, and the refusals --------------------------------------------
-pdf() {
-  local text="BT /F1 24 Tf 72 700 Td (Package test) Tj ET" out xref=() i start
-  local objs=("<< /Type /Catalog /Pages 2 0 R >>" "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"
-    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>"
-    "<< /Length ${#text} >>
-stream
-$text
-endstream" "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
-  out="%PDF-1.4"$'\n'
-  for i in "${!objs[@]}"; do
-    xref+=("${#out}")
-    out+="$((i + 1)) 0 obj"$'\n'"${objs[i]}"$'\n'"endobj"$'\n'
-  done
-  start="${#out}"
-  out+="xref"$'\n'"0 6"$'\n'"0000000000 65535 f "$'\n'
-  for i in "${xref[@]}"; do out+="$(printf '%010d' "$i") 00000 n "$'\n'; done
-  out+="trailer"$'\n'"<< /Size 6 /Root 1 0 R >>"$'\n'"startxref"$'\n'"$start"$'\n'"%%EOF"$'\n'
-  printf '%s' "$out"
-}
 DOC="$WORK/report.pdf"
-pdf >"$DOC"
+bash "$ROOT/scripts/one-page-pdf.sh" "Package test" >"$DOC"
 chmod 0644 "$DOC"
 
 job_id() { sed -n 's/^request id is TavPDF-\([0-9]*\) .*/\1/p'; }
