@@ -91,7 +91,6 @@ private slots:
         row("Duplex None, Gray", "Duplex=None ColorModel=Gray", "TEST.pdf", "SM 1 1 A4");
         row("colour is exact", "ColorModel=rgb", "TEST.pdf", "SM 1 1 A4");
         row("RGBW is no colour", "ColorModel=RGBW", "TEST.pdf", "SM 1 1 A4");
-        row("quoted with escapes", "title=\"say \\\"hi\\\".pdf\"", "say \"hi\".pdf", "SM 1 1 A4");
         row("title that is a path", "title=/home/u/a/b.txt", "b.txt", "SM 1 1 A4");
         row("prefixes anywhere", "title=\"Microsoft Excel - a - Microsoft PowerPoint - b\"",
             "a - b", "SM 1 1 A4");

@@ -43,14 +43,7 @@ private slots:
     void fixedPathsAreRelocatable()
     {
         EnvGuard env;
-        env.unset(SystemPaths::kRootPrefixVariable);
         char buffer[256];
-        GetCurrentFolder(buffer, sizeof buffer);
-        QCOMPARE(QByteArrayList({buffer, SystemPaths::varTmp(), SystemPaths::spoolRoot(),
-                                 SystemPaths::lockFileBase(), SystemPaths::signalFolder()})
-                     .join('|'),
-                 "/Library/Application Support/TavPrint Driver/|/var/tmp|/var/spool/cups-pdf/|"
-                 "/var/tmp/lockfile|/var/tmp/Tavlockfilepath");
         env.set(SystemPaths::kRootPrefixVariable, "/tmp/orix-root/");
         GetCurrentFolder(buffer, sizeof buffer);
         QCOMPARE(QByteArray(buffer),

@@ -141,7 +141,8 @@ private slots:
 
     void arraysCarryTheirType_data()
     {
-        // Every array of every request, empty or with one element, carries its arrayType.
+        // Every array of every request, empty or with one element, carries its arrayType (the
+        // whole print job's: the upload test above).
         QTest::addColumn<QByteArray>("operation");
         QTest::addColumn<int>("count");         // of each array; -1: the client's own copy request
         QTest::addColumn<QByteArray>("params"); // <D/>: the data array, <N/>: the names
@@ -151,7 +152,6 @@ private slots:
             const auto row = [count](const char* op, const QByteArray& params) {
                 QTest::addRow("%s, %d", op, count) << QByteArray(op) << count << params;
             };
-            row("SavePrintJobEx", "<D/>");
             row("SavePrintJobByBlockForLinuxClient", "<D/>" + block);
             row("SaveMobilePrintJob", "<D/>" + file);
             row("SaveMobilePrintJobByBlock", file + "<D/>" + block);
@@ -188,11 +188,8 @@ private slots:
             OrWSProxy& p = call.proxy();
             const char* at = call.endpoint();
             ns__structSavePrintJobByBlock block;
-            ns__SavePrintJobExResponse whole;
             ns__SaveMobilePrintJobResponse mobile;
-            if (operation == "SavePrintJobEx")
-                p.SavePrintJobEx(at, nullptr, &data, whole);
-            else if (operation == "SavePrintJobByBlockForLinuxClient")
+            if (operation == "SavePrintJobByBlockForLinuxClient")
                 p.SavePrintJobByBlockForLinuxClient(at, nullptr, &data, 1, stored, block);
             else if (operation == "SaveMobilePrintJob")
                 p.SaveMobilePrintJob(at, nullptr, &data, file, mobile);

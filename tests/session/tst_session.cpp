@@ -381,7 +381,6 @@ private slots:
         QTest::addColumn<QVector<int>>("waits");
         // 5 s doubling up to 60 s, each within ±20 %, never below 5 s.
         QTest::newRow("low") << 0.0 << QVector<int>{5000, 8000, 16000, 32000, 48000, 48000};
-        QTest::newRow("middle") << 0.5 << QVector<int>{5500, 10000, 20000, 40000, 60000, 60000};
         QTest::newRow("high") << 0.999999 << QVector<int>{6000, 12000, 24000, 48000, 72000, 72000};
     }
 

@@ -125,30 +125,24 @@ public:
     // First column of the first row, or an invalid QVariant.
     QVariant scalar(const QString& sql) const { return query(sql).value(0).value(0); }
 
-    // "cd-extract" of the newest disc request into dir (exit code 1: refused).
+    // "cd-extract" of the newest disc request into dir: its exit code (1: refused, -1: it did
+    // not end normally), standard output in *out.
     int cdExtract(const QString& dir, const QStringList& extra = {},
                   QByteArray* out = nullptr) const
     {
-        return command(QStringList{"cd-extract", "--db", dbPath(), "--storage", storageDir(),
-                                   "--latest", "--out", dir} +
-                           extra,
-                       out);
-    }
-
-private:
-    // Runs one of the server's commands; its exit code, -1 when it did not end normally;
-    // standard output in *out.
-    int command(const QStringList& args, QByteArray* out) const
-    {
         QProcess p;
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(QStringLiteral(ORWS_DEVSERVER_PATH), args);
+        p.start(QStringLiteral(ORWS_DEVSERVER_PATH),
+                QStringList{"cd-extract", "--db", dbPath(), "--storage", storageDir(), "--latest",
+                            "--out", dir} +
+                    extra);
         const bool ended = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
         if (out)
             *out = p.readAllStandardOutput();
         return ended ? p.exitCode() : -1;
     }
 
+private:
     QTemporaryDir m_dir;
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;

@@ -46,13 +46,12 @@ public:
     QString home() const { return m_home; }
     QString programFolder() const { return QString::fromUtf8(SystemPaths::programFolder()); }
     QString varTmp() const { return QString::fromUtf8(SystemPaths::varTmp()); }
-    QString configPath() const { return programFolder() + "OrixClientAPP.ini"; }
 
     // Writes the configuration file (INI text). Each write gets a later modification time: Qt's
     // settings cache notices a rewritten file only by its size and time stamp.
     void writeConfig(const QByteArray& text)
     {
-        QFile f(configPath());
+        QFile f(programFolder() + "OrixClientAPP.ini");
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
         f.write(text);
         f.flush();
