@@ -1,10 +1,11 @@
 // The event log; one client per desktop user past what another user planted; the sign-on
-// plug-in's state file; the link label.
+// plug-in's state file; the about box and the link label.
 #include "DevServerProcess.h"
 #include "EventLog.h"
 #include "PlantedObject.h"
 #include "TestFiles.h"
 #include "TestRoot.h"
+#include "aboutdlg.h"
 #include "label.h"
 
 #include <QtTest>
@@ -341,6 +342,15 @@ private slots:
             reinterpret_cast<Check>(dlsym(plugin, "SyncCheckLogin"))(0, server, name);
         reinterpret_cast<void (*)(void*)>(dlsym(plugin, "SyncFree"))(context);
         QTEST(QString::number(result) + " " + name, "answer");
+    }
+
+    void aboutBoxShowsVersionAndConfirmCloses()
+    {
+        aboutdlg about;
+        QCOMPARE(about.findChild<QLabel*>("label_Version")->text(), QStringLiteral("版本：2.0.2"));
+        about.show();
+        QTest::mouseClick(about.findChild<QWidget*>("pushButtonOK"), Qt::LeftButton);
+        QVERIFY(!about.isVisible());
     }
 
     void labelClicksOnLeftPressAndUnderlinesWhileHovered()
