@@ -1,8 +1,12 @@
 #include "OnlineDlg.h"
 
+#include "AppIcons.h"
 #include "DComLayerWS.h"
+#include "DiagnosticsReport.h"
 #include "EventLog.h"
 #include "FramelessWindow.h"
+#include "JobHistory.h"
+#include "JobsPage.h"
 #include "LogonAttempt.h"
 #include "LogonPWDlg.h"
 #include "MessageBoxes.h"
@@ -15,6 +19,7 @@
 #include "ServerMsgDlg.h"
 #include "SingleInstance.h"
 #include "SystemPaths.h"
+#include "TavCommon.h"
 #include "TextUtil.h"
 #include "aboutdlg.h"
 #include "ui_OnlineDlg.h"
@@ -24,9 +29,12 @@
 #include <QFile>
 #include <QMenu>
 #include <QPixmap>
+#include <QScrollArea>
 #include <QState>
 #include <QStateMachine>
+#include <QTableView>
 #include <QThread>
+#include <QToolBox>
 #include <QToolButton>
 
 #include <cerrno>
@@ -107,6 +115,7 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
     InitStateMachine();
     // The request page's buttons and their entries in the tray menu.
     setupRequests();
+    setupJobsPage();
     loadPlugin();
 
     // The desktop's notification server is asked now, before the first
@@ -173,6 +182,9 @@ void OnlineDlg::setupButtons()
     Ui->btnLogWeb->setToolTip(QStringLiteral("登录网页"));
     Ui->btnAbout->setStyleSheet(toolButtonImages(QStringLiteral("about")));
     Ui->btnAbout->setToolTip(QStringLiteral("关于"));
+    // Picture buttons: their tooltips are their names for screen readers.
+    for (QToolButton* button : {Ui->btnLogout, Ui->btnLogWeb, Ui->btnAbout})
+        button->setAccessibleName(button->toolTip());
     connect(Ui->btnLogout, &QToolButton::clicked, this, &OnlineDlg::Logout_clicked);
     connect(Ui->btnLogWeb, &QToolButton::clicked, this, &OnlineDlg::LogWeb_clicked);
     connect(Ui->btnAbout, &QToolButton::clicked, this, &OnlineDlg::toolBoxbtnAbout_clicked);
@@ -191,6 +203,7 @@ void OnlineDlg::setupButtons()
                        "QToolButton:hover{border-image:url(:/background/images/min_on.png);}"
                        "QToolButton:pressed{border-image:url(:/background/images/min_on.png);}"));
     CloseButton->setToolTip(QStringLiteral("关闭"));
+    CloseButton->setAccessibleName(CloseButton->toolTip());
     CloseButton->setGeometry(width() - 5 - 20, 5, 20, 20);
     connect(CloseButton, &QToolButton::clicked, this, &OnlineDlg::hideUI);
 }
@@ -204,6 +217,45 @@ void OnlineDlg::setupRequests()
     Requests->add(RequestEntries::Copy, Ui->btnCopyTask, this, &OnlineDlg::btnCopyTask_clicked);
     Requests->add(RequestEntries::Disc, Ui->btnCDTask, this, &OnlineDlg::btnCDTask_clicked);
     connect(Flows, &RequestFlows::busyChanged, Requests, &RequestEntries::setBusy);
+}
+
+void OnlineDlg::setupJobsPage()
+{
+    History = new JobHistory(QString(), this);
+    JobHistory::setCurrent(History);
+    Jobs = new JobsPage(History, Ui->toolBox);
+    Jobs->setStyleSheet(
+        QStringLiteral("QWidget#pageMyJobs{background-color: rgb(232, 238, 245);}"));
+    Ui->toolBox->addItem(Jobs, QStringLiteral("我的任务"));
+    Jobs->setActions(
+        [this](const QString& folder) { return Monitor && Monitor->retryKeptJob(folder); },
+        [this](const QString& folder) { return Monitor && Monitor->removeKeptJob(folder); });
+    JobsAction = new QAction(QStringLiteral("我的任务"), this);
+    connect(JobsAction, &QAction::triggered, this, &OnlineDlg::showJobs);
+    TrayMenu->insertAction(ShowAction, JobsAction);
+    TrayMenu->insertAction(JobsAction, ShowAction);
+    nameToolBoxPages();
+}
+
+void OnlineDlg::nameToolBoxPages()
+{
+    // The tool box holds each page in a scroll area of its own, which
+    // takes the focus: named after its page.
+    QToolBox* box = Ui->toolBox;
+    for (int i = 0; i < box->count(); ++i)
+        for (QWidget* w = box->widget(i)->parentWidget(); w && w != box; w = w->parentWidget())
+            if (auto* area = qobject_cast<QScrollArea*>(w))
+                area->setAccessibleName(box->itemText(i));
+}
+
+void OnlineDlg::showJobs()
+{
+    Ui->toolBox->setCurrentWidget(Jobs);
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    Jobs->view()->setFocus();
 }
 
 void OnlineDlg::createActions()
@@ -225,7 +277,11 @@ void OnlineDlg::createTrayIcon()
     TrayMenu->addAction(LogoutAction);
 
     OfflineIcon = QIcon(loadPictureWaiting(QStringLiteral(":/icon/images/ICON_Offline.png")));
+    // Online: the program's icon at each size of the hicolor set.
     OnlineIcon = QIcon(loadPictureWaiting(QStringLiteral(":/icon/images/ICON_Online.png")));
+    const QIcon sized = AppIcons::application();
+    if (!sized.availableSizes().isEmpty())
+        OnlineIcon = sized;
 
     // The icon comes into a tray once there is one; until then, and without
     // one, the window stays reachable in the task bar.
@@ -334,6 +390,8 @@ void OnlineDlg::sslotEnterOffline()
 {
     ++StateEpoch;
     Online = false;
+    if (Jobs)
+        Jobs->setOnline(false);
     if (!FirstOffline)
         TrayIcon->showOffline();
     FirstOffline = false;
@@ -349,6 +407,7 @@ void OnlineDlg::sslotEnterOffline()
     TrayIcon->setVisible(true);
     Requests->setOnline(false);
     Requests->apply(User->Config.UiHide);
+    nameToolBoxPages();
 
     // With the plug-in the user is logged on by its timer.
     if (SyncCheckLogin)
@@ -414,6 +473,8 @@ void OnlineDlg::sslotEnterOnline()
     TrayIcon->setIcon(OnlineIcon);
     TrayIcon->setVisible(true);
     Online = true;
+    if (Jobs)
+        Jobs->setOnline(true);
     Requests->setOnline(true);
 }
 
@@ -445,6 +506,7 @@ void OnlineDlg::SetUser(OrixUser* user)
     // UIHide: bit 0 the request page (every request), bit 1 the copy
     // request, bit 2 the disc request; their tray entries go with them.
     Requests->apply(user->Config.UiHide);
+    nameToolBoxPages();
 }
 
 // --- timers ---------------------------------------------------------------------
@@ -687,6 +749,22 @@ void OnlineDlg::toolBoxbtnLogWeb_clicked()
 void OnlineDlg::btnAbout_clicked()
 {
     aboutdlg* about = new aboutdlg(nullptr);
+    about->setDiagnostics([this] {
+        QString server;
+        QStringList secrets;
+        if (User) {
+            server =
+                QString::fromUtf8(BoundedText(User->ServerAddress, sizeof User->ServerAddress));
+            const QString port =
+                QString::fromUtf8(BoundedText(User->ServerPort, sizeof User->ServerPort));
+            if (!server.isEmpty() && !port.isEmpty())
+                server += QLatin1Char(':') + port;
+            secrets << QString::fromUtf8(BoundedText(User->Password, sizeof User->Password));
+        }
+        const DiagnosticsReport report =
+            Background::RunResponsive([server] { return DiagnosticsReport::collect(server); });
+        return report.text(secrets);
+    });
     about->exec();
     delete about;
 }

@@ -13,6 +13,8 @@
 
 #include <memory>
 
+class JobHistory;
+class JobsPage;
 class LogonPWDlg;
 class OrixUser;
 class QAction;
@@ -86,6 +88,8 @@ public:
     QPrintJobMonitor* monitor() const { return Monitor.get(); }
     LogonPWDlg* logonDialog() const { return LogonDialog; }
     DesktopTrayIcon* trayIcon() const { return TrayIcon; }
+    JobsPage* jobsPage() const { return Jobs; }
+    QMenu* trayMenu() const { return TrayMenu; }
 
 signals:
     void ssInitOK();
@@ -113,6 +117,8 @@ public slots:
     void SloQtimerFunctionHideShowTrayIcon();
     void SloQtimerFunctionHideOnlineUI();
     void directoryChanged(QString path);
+    // The window with the page "我的任务" (the tray menu's entry).
+    void showJobs();
     // Escape or the window manager's close: put away like the close button.
     void reject() override;
 
@@ -130,6 +136,8 @@ private:
     void applyStyles();
     void setupRequests();
     void setupButtons();
+    void setupJobsPage();
+    void nameToolBoxPages();
     void loadPlugin();
     void checkPluginLogon();
     void pluginLogon(const char* userName);
@@ -179,6 +187,11 @@ private:
     // requests they start.
     RequestEntries* Requests = nullptr;
     RequestFlows* Flows = nullptr;
+
+    // The user's recent jobs and their page.
+    JobHistory* History = nullptr;
+    JobsPage* Jobs = nullptr;
+    QAction* JobsAction = nullptr;
 
     void* PluginHandle = nullptr;
     SyncInitFn SyncInit = nullptr;
