@@ -37,6 +37,11 @@ constexpr int kLogStdoutBase = 10;
 // fit 512 bytes with the "\r\n" that is appended to it.
 void LogEvent(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// "--debug": for this run, events up to level (at least) go to the log file
+// whatever Debug/Level says; a configured level that sends events to
+// standard output stays. 0 turns it off again.
+void SetEventLogRunLevel(int level);
+
 // The file that events are appended to. "AppLog.txt" in the program folder
 // when this user can append to it safely: a regular file of the user's own
 // with one name that others cannot write, opened without following a link
