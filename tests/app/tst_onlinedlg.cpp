@@ -1,6 +1,7 @@
 // The main window against the development server through a counting, delaying relay; the
 // readiness check.
 
+#include "AppIcons.h"
 #include "DevServerProcess.h"
 #include "LogonPWDlg.h"
 #include "OnlineDlg.h"
@@ -188,9 +189,8 @@ private slots:
         QCOMPARE(QFile::exists(m_root->varTmp() + "/zhaoliu/zhaoliu.ini"), online);
         // Only the dialog that no automatic attempt preceded is window-modal.
         QCOMPARE(m_dialogs.firstModality == Qt::WindowModal, digest.isEmpty());
-        const QString icon = online ? "ICON_Online.png" : "ICON_Offline.png";
-        QCOMPARE(m_window->trayIcon()->icon().pixmap(32).toImage(),
-                 QIcon(":/icon/images/" + icon).pixmap(32).toImage());
+        const QIcon icon = online ? AppIcons::application() : AppIcons::offline();
+        QCOMPARE(m_window->trayIcon()->icon().pixmap(32).toImage(), icon.pixmap(32).toImage());
     }
 
     void lifeOnline()
