@@ -202,10 +202,11 @@ private slots:
         QVERIFY(waitOnline());
         QVERIFY2(meter.worst < 1000, qPrintable(QString::number(meter.worst)));
         QCOMPARE(m_dialogs.seen, 0);
-        // Bits 1 and 2 hide the copy and disc requests; the page stays for the mobile job.
+        // Bits 1 and 2 hide the copy and disc requests; the page stays for the mobile job (beside
+        // the user's information and the jobs).
         QVERIFY(child(m_window.get(), "btnCopyTask")->isHidden() &&
                 child(m_window.get(), "btnCDTask")->isHidden());
-        QCOMPARE(child<QToolBox>(m_window.get(), "toolBox")->count(), 2);
+        QCOMPARE(child<QToolBox>(m_window.get(), "toolBox")->count(), 3);
 
         // His notice pops up.
         QTRY_VERIFY([] {
