@@ -36,11 +36,11 @@ JobsPage::JobsPage(JobHistory* history, QWidget* parent)
     QHeaderView* header = View->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setStretchLastSection(true);
-    header->resizeSection(JobHistoryModel::DocumentColumn, 120);
-    header->resizeSection(JobHistoryModel::PagesColumn, 36);
-    header->resizeSection(JobHistoryModel::CopiesColumn, 36);
-    header->resizeSection(JobHistoryModel::PrinterColumn, 70);
-    header->resizeSection(JobHistoryModel::TimeColumn, 110);
+    header->resizeSection(JobHistoryModel::DocumentColumn, 96);
+    header->resizeSection(JobHistoryModel::StateColumn, 70);
+    header->resizeSection(JobHistoryModel::TimeColumn, 96);
+    header->resizeSection(JobHistoryModel::PagesColumn, 40);
+    header->resizeSection(JobHistoryModel::CopiesColumn, 40);
 
     Empty->setObjectName(QStringLiteral("labelNoJobs"));
     Empty->setText(QStringLiteral("还没有打印任务。"));

@@ -58,8 +58,14 @@ QVariant JobHistoryModel::data(const QModelIndex& index, int role) const
         return job.isKept()            ? QString()
                : job.Printer.isEmpty() ? QStringLiteral("刷卡打印")
                                        : job.Printer;
-    case TimeColumn:
-        return job.SubmittedAt > 0 ? timeText(job.SubmittedAt, "yyyy-MM-dd HH:mm") : QString();
+    case TimeColumn: {
+        if (job.SubmittedAt <= 0)
+            return QString();
+        // The year only when it is not this one.
+        const QDateTime at = QDateTime::fromMSecsSinceEpoch(job.SubmittedAt);
+        return at.toString(QLatin1String(
+            at.date().year() == QDate::currentDate().year() ? "MM-dd HH:mm" : "yyyy-MM-dd HH:mm"));
+    }
     case StateColumn:
         return JobStateText(job.State);
     default:

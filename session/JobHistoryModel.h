@@ -5,21 +5,22 @@
 
 class JobHistory;
 
-// The user's recent jobs as a table: document, pages, copies, printer,
-// time, state. Reads the history's list in place; resets when the list
+// The user's recent jobs as a table: document, state, time, pages, copies,
+// printer. Reads the history's list in place; resets when the list
 // changes and updates one row when one job's state changes.
 class JobHistoryModel : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
+    // The state next to the name: what the user looks for first in a narrow window.
     enum Column {
         DocumentColumn,
+        StateColumn,
+        TimeColumn,
         PagesColumn,
         CopiesColumn,
-        PrinterColumn,
-        TimeColumn,
-        StateColumn
+        PrinterColumn
     };
     static constexpr int kColumns = 6;
 

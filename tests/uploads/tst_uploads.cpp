@@ -555,6 +555,15 @@ private slots:
         QCOMPARE(w("comboBoxSecretLevel")->currentIndex(), 0); // never carried over
         w("comboBoxSecretLevel")->setCurrentIndex(1);
         QCOMPARE(w("comboBoxAuditor1")->currentText(), auditor);
+        // Every control inside the dialog as it is laid out (the same at any scale factor: the
+        // layout is in device-independent pixels).
+        for (QWidget* c : m_dialog->findChildren<QWidget*>())
+            if (!c->isWindow() && c->isVisibleTo(m_dialog.get()) && c->window() == m_dialog.get())
+                QVERIFY2(c->parentWidget()->rect().contains(c->geometry()),
+                         qPrintable(c->objectName()));
+        if (qEnvironmentVariableIsSet("ORIX_SHOTS_DIR"))
+            m_dialog->grab().save(qEnvironmentVariable("ORIX_SHOTS_DIR") +
+                                  "/print-settings-remembered.png");
         // Another user of the same server starts from the defaults.
         QCOMPARE(ChoiceMemory().recall("127.0.0.1:" + m_relay.portText(), "zhangsan").isEmpty(),
                  true);
