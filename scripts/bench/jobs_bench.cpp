@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QTableWidget>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <algorithm>
 #include <cstdio>
@@ -89,8 +88,7 @@ int main(int argc, char** argv)
         }
         page->resize(300, 400);
         page->show();
-        if (!QTest::qWaitForWindowExposed(page.get()))
-            return 1;
+        QCoreApplication::processEvents();
         page->repaint();
         shows.push_back(clock.nsecsElapsed() / 1e6);
     }
