@@ -3,6 +3,9 @@
 
 #include "AppIcons.h"
 #include "DevServerProcess.h"
+#include "JobHistory.h"
+#include "JobHistoryModel.h"
+#include "JobsPage.h"
 #include "LogonPWDlg.h"
 #include "OnlineDlg.h"
 #include "PlantedObject.h"
@@ -198,6 +201,14 @@ private slots:
         // lisi, whose one notice waits on the server; his logon answered late, the window live.
         StallMeter meter;
         m_relay.delayNext("<ns:UserLogon", 1500);
+        {
+            // His job of a minute ago, in the list of jobs the window reads at start.
+            JobHistory history;
+            JobEntry job;
+            job.Document = "报销单.pdf";
+            job.SubmittedAt = QDateTime::currentMSecsSinceEpoch() - 60000;
+            history.record(job);
+        }
         start("127.0.0.1", kSeedPasswordDigest, 0, "[OPTION]\nUIHide=6\n", "lisi");
         QVERIFY(waitOnline());
         QVERIFY2(meter.worst < 1000, qPrintable(QString::number(meter.worst)));
@@ -215,6 +226,10 @@ private slots:
                     return true;
             return false;
         }());
+        // The notice (approved) reached his job in the page "我的任务".
+        const QModelIndex state =
+            m_window->jobsPage()->model()->index(0, JobHistoryModel::StateColumn);
+        QTRY_COMPARE(state.data().toString(), QString("审批通过"));
         // What the logon filled in, and in which order it asked (the first poll came right after).
         const OrixUser* u = m_window->user();
         QCOMPARE(QString::asprintf("%s %s %s %d %d %d %d %d %d %d", u->FullName, u->GroupName,
