@@ -100,6 +100,56 @@ private slots:
         }
     }
 
+    // Tab walks the controls as they stand on screen: row by row, left to right.
+    void tabOrder_data()
+    {
+        QTest::addColumn<MakeWindow>("make");
+        QTest::newRow("logon") << MakeWindow([] { return new LogonPWDlg; });
+        QTest::newRow("print settings") << MakeWindow([] { return new PrintSettingDlg; });
+        QTest::newRow("about") << MakeWindow([] {
+            auto* about = new aboutdlg;
+            about->setDiagnostics([] { return QString(); });
+            return about;
+        });
+    }
+    void tabOrder()
+    {
+        QFETCH(MakeWindow, make);
+        std::unique_ptr<QWidget> window(make());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QList<QWidget*> chain;
+        for (QWidget* w = window->nextInFocusChain(); w != window.get(); w = w->nextInFocusChain())
+            if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(window.get()) &&
+                w->isEnabled() && w->window() == window.get() && !chain.contains(w))
+                chain << w;
+        QVERIFY(chain.size() >= 2);
+        const auto place = [&window](QWidget* w) { return w->mapTo(window.get(), QPoint(0, 0)); };
+        for (int i = 1; i < chain.size(); ++i) {
+            const QPoint a = place(chain[i - 1]), b = place(chain[i]);
+            // The same row when their tops are within a few pixels.
+            const bool inOrder = b.y() > a.y() + 4 || (qAbs(b.y() - a.y()) <= 4 && b.x() > a.x());
+            QVERIFY2(inOrder,
+                     qPrintable(chain[i - 1]->objectName() + " before " + chain[i]->objectName()));
+        }
+    }
+
+    // Escape cancels the settings dialog and closes the about box.
+    void escape()
+    {
+        PrintSettingDlg settings;
+        settings.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&settings));
+        QTest::keyClick(&settings, Qt::Key_Escape);
+        QVERIFY(settings.isHidden());
+        QCOMPARE(settings.result(), int(QDialog::Rejected));
+        aboutdlg about;
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QTest::keyClick(&about, Qt::Key_Escape);
+        QVERIFY(about.isHidden());
+    }
+
     // Fields are named by the labels beside them; the password's text is never given out.
     void labelsAndPassword()
     {
