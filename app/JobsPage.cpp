@@ -4,6 +4,7 @@
 #include "JobHistoryModel.h"
 #include "MessageBoxes.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -57,7 +58,12 @@ JobsPage::JobsPage(JobHistory* history, QWidget* parent)
     Remove->setAutoDefault(false);
 
     Menu->addAction(QStringLiteral("重新提交"), this, &JobsPage::resubmitSelected);
-    Menu->addAction(QStringLiteral("删除"), this, &JobsPage::removeSelected);
+    QAction* removeAction =
+        Menu->addAction(QStringLiteral("删除"), this, &JobsPage::removeSelected);
+    // The Delete key on the list does the same (it still asks first).
+    removeAction->setShortcut(QKeySequence::Delete);
+    removeAction->setShortcutContext(Qt::WidgetShortcut);
+    View->addAction(removeAction);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(Resubmit);
