@@ -184,9 +184,9 @@ dpkg-deb -x "$DEB" "$WORK/unpacked"
 check "appstreamcli validate failed (above)" \
   env LC_ALL=C appstreamcli validate --no-net \
   "$WORK/unpacked/usr/share/metainfo/org.orixclient.OrixClient.metainfo.xml"
-for entry in applications/orixclient.desktop; do
+for entry in usr/share/applications/orixclient.desktop etc/xdg/autostart/orixclient.desktop; do
   check "$entry lacks X-GNOME-UsesNotifications" \
-    grep -qx "X-GNOME-UsesNotifications=true" "$WORK/unpacked/usr/share/$entry"
+    grep -qx "X-GNOME-UsesNotifications=true" "$WORK/unpacked/$entry"
 done
 T_LINTIAN=$(date +%s%N)
 check "lintian found errors or warnings (above)" \
