@@ -1,3 +1,4 @@
+#include "AccessiblePassword.h"
 #include "AppIcons.h"
 #include "DisplayChoice.h"
 #include "EventLog.h"
@@ -64,6 +65,7 @@ int main(int argc, char* argv[])
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication* app = new QApplication(argc, argv);
     QApplication::setWindowIcon(AppIcons::application());
+    AccessiblePassword::install();
     QGuiApplication::setDesktopFileName(QStringLiteral("orixclient"));
     if (!glChosen) {
         // The platform settles its GL integration when first asked (here);
