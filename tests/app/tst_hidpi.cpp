@@ -74,12 +74,6 @@ class tst_HiDpi : public QObject
     TestRoot m_root;
 
 private slots:
-    void scaleInForce()
-    {
-        QCOMPARE(qApp->devicePixelRatio(), g_scale);
-        QVERIFY(qApp->testAttribute(Qt::AA_UseHighDpiPixmaps));
-    }
-
     // The program's icon at 32 logical pixels comes from the hicolor picture of 32 × scale.
     void icons()
     {
