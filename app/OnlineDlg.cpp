@@ -41,6 +41,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <string>
+#include <utility>
 
 namespace
 {
@@ -276,12 +277,14 @@ void OnlineDlg::createTrayIcon()
     TrayMenu->addSeparator();
     TrayMenu->addAction(LogoutAction);
 
+    // The pictures of the two states, each at every size the tray may ask
+    // for (the program's icon of the hicolor set while online).
     OfflineIcon = QIcon(loadPictureWaiting(QStringLiteral(":/icon/images/ICON_Offline.png")));
-    // Online: the program's icon at each size of the hicolor set.
     OnlineIcon = QIcon(loadPictureWaiting(QStringLiteral(":/icon/images/ICON_Online.png")));
-    const QIcon sized = AppIcons::application();
-    if (!sized.availableSizes().isEmpty())
-        OnlineIcon = sized;
+    for (const auto& [icon, sized] : {std::make_pair(&OfflineIcon, AppIcons::offline()),
+                                      std::make_pair(&OnlineIcon, AppIcons::application())})
+        if (!sized.availableSizes().isEmpty())
+            *icon = sized;
 
     // The icon comes into a tray once there is one; until then, and without
     // one, the window stays reachable in the task bar.

@@ -11,7 +11,7 @@ namespace AppIcons
 
 // The program's icon: the window icon and the online tray icon.
 QIcon application();
-// The tray icon while offline: the one picture of it (64 pixels).
+// The tray icon while offline, in the same sizes.
 QIcon offline();
 
 } // namespace AppIcons

@@ -84,9 +84,12 @@ private slots:
         const QPixmap icon = AppIcons::application().pixmap(window.windowHandle(), QSize(32, 32));
         QCOMPARE(icon.devicePixelRatio(), g_scale);
         QCOMPARE(icon.width(), qRound(32 * g_scale));
-        // The tray's: the same set.
-        const QPixmap tray = AppIcons::application().pixmap(window.windowHandle(), QSize(22, 22));
-        QCOMPARE(tray.devicePixelRatio(), g_scale);
+        // The tray's, online and offline.
+        for (const QIcon& trayIcon : {AppIcons::application(), AppIcons::offline()}) {
+            const QPixmap tray = trayIcon.pixmap(window.windowHandle(), QSize(22, 22));
+            QCOMPARE(tray.devicePixelRatio(), g_scale);
+            QCOMPARE(tray.width(), qRound(22 * g_scale));
+        }
     }
 
     void layoutKept_data()
