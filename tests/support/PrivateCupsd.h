@@ -97,6 +97,9 @@ public:
     int print(const QStringList& args, const QString& asUser = QString())
     {
         QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LC_ALL", "C"); // its answer and its complaints read in any locale
+        p.setProcessEnvironment(env);
         const QStringList lp = QStringList{"lp", "-d", queue()} + args;
         if (asUser.isEmpty())
             p.start(lp.first(), lp.mid(1));
