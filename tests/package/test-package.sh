@@ -408,11 +408,17 @@ orixclient orixclient/tls boolean true"
   check "orixclient-queue.service failed the second time" run_unit orixclient-queue.service
   if lpstat -p TavPDF >/dev/null 2>&1; then fail "the unit made the queue a second time"; fi
 
-  # dpkg-reconfigure with the answers as they are keeps an administrator's lines.
+  # dpkg-reconfigure with the answers as they are keeps an administrator's lines; it
+  # creates the queue again, on the system's server and spool root whatever the caller's
+  # environment says ("sudo -E"), in Chinese.
   printf '; kept by the administrator\n' >>"$conf"
   sed -i 's/^;2006=$/2006=wangwu/' "$conf"
-  DEBIAN_FRONTEND=noninteractive dpkg-reconfigure orixclient >"$WORK/reconfigure.log" 2>&1 ||
+  CUPS_SERVER="$WORK/no-such-server" ORIX_ROOT_PREFIX="$WORK/elsewhere" LANG=zh_CN.UTF-8 \
+    DEBIAN_FRONTEND=noninteractive dpkg-reconfigure orixclient >"$WORK/reconfigure.log" 2>&1 ||
     fail "dpkg-reconfigure failed: $(cat "$WORK/reconfigure.log")"
+  check "dpkg-reconfigure made no queue on the system's server" \
+    grep -qx "device for TavPDF: tavpdf:/" <(LC_ALL=C lpstat -v TavPDF 2>/dev/null)
+  check "dpkg-reconfigure followed the caller's ORIX_ROOT_PREFIX" test ! -e "$WORK/elsewhere"
   check "dpkg-reconfigure lost an administrator's lines" \
     grep -qx "; kept by the administrator" "$conf"
   check "dpkg-reconfigure lost an administrator's key" grep -qx "2006=wangwu" "$conf"
