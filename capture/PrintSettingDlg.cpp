@@ -293,9 +293,8 @@ void PrintSettingDlg::applyPlacement(const SettingPlacement& p, bool projectShow
 
 void PrintSettingDlg::on_CheckProjectPrint_clicked()
 {
+    // For this job only: the next dialog starts from the server's setting.
     const bool checked = Ui->CheckProjectPrint->isChecked();
-    if (User)
-        User->IsSupportProject = checked;
     QGroupBox* audit = Ui->groupBoxAuditSetting;
     QGroupBox* project = Ui->groupBoxProjectSetting;
     const SettingPlacement p = PlaceForProject(checked, audit->y() + audit->height(), project->y(),
@@ -335,9 +334,9 @@ void PrintSettingDlg::on_Btn_OK_Print_clicked()
     choice.PrinterIndex = Ui->comboBoxPrintersList->currentIndex();
     choice.PrinterText = Ui->comboBoxPrintersList->currentText();
     choice.ProjectIndex = Ui->comboBoxProjectName->currentIndex();
+    choice.Project = User->IsSupportProject && Ui->CheckProjectPrint->isChecked();
     try {
         FillCapturedJob(job, *User, choice);
-        CopyJobToSession(job, *User);
         Result = submitJob(job) == 1 ? SubmitResult::Submitted : SubmitResult::Refused;
     } catch (...) {
         // The job's folder stays with the monitor, which offers it again.
@@ -401,9 +400,8 @@ int PrintSettingDlg::submitJob(const CapturedJob& job)
     });
     tick.start(100);
 
-    // Nothing in the dialog changes the job while it is sent: neither the
-    // buttons nor the check box, which switches the session's project
-    // billing that the submission reads.
+    // Nothing in the dialog changes while the job is sent: neither the
+    // buttons nor the check box.
     Submitting = true;
     Ui->Btn_OK_Print->setEnabled(false);
     Ui->Btn_Cancel_Print->setEnabled(false);
@@ -421,12 +419,14 @@ int PrintSettingDlg::submitJob(const CapturedJob& job)
             Dialog->Ui->CheckProjectPrint->setEnabled(true);
         }
     } restore{this, rpc};
-    // The upload works on its own copies of the record and the path.
+    // The upload works on its own copies of the record, the path and the
+    // payer.
     MobilePrintTaskInfo record = job.Record;
     char path[sizeof User->DocumentPath];
     CopyUtf8Text(path, sizeof path, job.Document.toUtf8().constData());
+    const JobPayer payer = job.Payer;
     return Background::RunResponsive(
-        [this, &record, &path] { return User->SaveMobileJob(record, path); });
+        [this, &record, &path, &payer] { return User->SaveMobileJob(record, path, payer); });
 }
 
 void PrintSettingDlg::resizeEvent(QResizeEvent* event)

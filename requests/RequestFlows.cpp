@@ -64,17 +64,19 @@ bool RequestFlows::runMobilePrintJob(OrixUser* user)
         return false;
 
     // The submission works on copies of the record and the path, which the
-    // next job may overwrite in the session while this one is uploaded.
+    // next job may overwrite in the session while this one is uploaded, and
+    // of its payer.
     MobilePrintTaskInfo job = user->MobileTaskInfo;
     const QByteArray path = BoundedText(user->DocumentPath, sizeof user->DocumentPath);
+    const JobPayer payer = user->DefaultJobPayer();
     MobileOutcome outcome = MobileOutcome::Failed;
     try {
-        outcome = Background::RunResponsive([user, &job, &path] {
+        outcome = Background::RunResponsive([user, &job, &path, &payer] {
             if (!isReadableFile(path))
                 return MobileOutcome::Unreadable;
             job.PageCount = MobileJobPageCount(path.constData());
-            return user->SaveMobileJob(job, path.constData()) == 1 ? MobileOutcome::Submitted
-                                                                   : MobileOutcome::Refused;
+            return user->SaveMobileJob(job, path.constData(), payer) == 1 ? MobileOutcome::Submitted
+                                                                          : MobileOutcome::Refused;
         });
     } catch (...) {
         // The upload's exceptions: a failed exchange, a file that could not

@@ -47,11 +47,8 @@ OrixUser::OrixUser()
     PayerType = kPayerOwnAccount;
     PayerCount = 0;
     Payers = nullptr;
-    memset(&SelectedPayer, 0, sizeof SelectedPayer);
-    SelectedPayerIsGroup = 0;
     JobState = 20;
     memset(RpcPort, 0, sizeof RpcPort);
-    memset(&TaskInfo, 0, sizeof TaskInfo);
     memset(&MobileTaskInfo, 0, sizeof MobileTaskInfo);
     memset(DocumentPath, 0, sizeof DocumentPath);
 
