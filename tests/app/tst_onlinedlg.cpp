@@ -44,6 +44,7 @@ class TestOnlineDlg : public QObject
     RawHttpServer m_relay; // to m_server
     std::unique_ptr<TestRoot> m_root;
     std::unique_ptr<OnlineDlg> m_window;
+    std::unique_ptr<SessionController> m_controller; // on its own, without a window
     BoxRecorder m_boxes;
     // Each logon dialog is closed with Escape, left open or logged on after actAfterMs.
     struct {
@@ -96,7 +97,9 @@ class TestOnlineDlg : public QObject
 
     void driveLogonDialog()
     {
-        LogonPWDlg* dialog = m_window ? m_window->logonDialog() : nullptr;
+        LogonPWDlg* dialog = m_window       ? m_window->logonDialog()
+                             : m_controller ? m_controller->logonDialog()
+                                            : nullptr;
         if (!dialog || !dialog->isVisible())
             return;
         if (dialog != m_dialogs.last) {
@@ -142,6 +145,7 @@ private slots:
     {
         m_driver.stop();
         m_window.reset();
+        m_controller.reset();
         m_root.reset();
     }
 
@@ -304,6 +308,43 @@ private slots:
         QVERIFY(monitorStopped);
         QCOMPARE(m_window->logonDialog(), nullptr);
         QVERIFY2(m_boxes.boxes.isEmpty(), qPrintable(m_boxes.boxes.join('\n')));
+    }
+
+    void controllerWithoutWindow()
+    {
+        // The session's life with no window at all: the automatic logon at start and the polls,
+        // a logout and the user's logon in the dialog, a lost server and the user's logon once it
+        // is back.
+        m_root->writeConfig("[Main%20Window]\n2002=127.0.0.1\n");
+        QVERIFY(m_root->writeRememberedLogon("zhaoliu", m_relay.port(), kSeedPasswordDigest));
+        SessionController::Options o;
+        o.pluginPath = m_root->path() + "/no-plugin.so";
+        o.onlinePollMs = 200;
+        o.autoLogonRetryMs = 300;
+        o.logonWaits.FirstMs = 200;
+        o.logonWaits.LongestMs = 400;
+        m_controller.reset(new SessionController(o));
+        SessionController* controller = m_controller.get();
+        controller->start();
+        QTRY_VERIFY_WITH_TIMEOUT(controller->isOnline(), 20000);
+        QVERIFY(controller->monitor()->isRunning());
+        QCOMPARE(m_dialogs.seen, 0);
+        QTRY_VERIFY(sent("GetUserMessage") > 0);
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<OnlineDlg*>(widget));
+
+        m_dialogs.password = QStringLiteral("123456");
+        m_dialogs.actAfterMs = 100;
+        controller->logout(true);
+        QTRY_COMPARE_WITH_TIMEOUT(m_dialogs.seen, 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(controller->isOnline(), 20000);
+        QCOMPARE(m_dialogs.firstModality, Qt::WindowModal); // the user's own logon
+
+        m_dialogs.onShown = [&] { m_relay.forwardTo(m_server.port()); };
+        m_relay.forwardTo(0); // connections closed without an answer
+        QTRY_COMPARE_WITH_TIMEOUT(m_dialogs.seen, 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(controller->isOnline(), 20000);
+        QVERIFY(controller->monitor()->isRunning());
     }
 
     void pluginSignOn_data()
