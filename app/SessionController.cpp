@@ -22,6 +22,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <string>
+#include <system_error>
 
 SessionController::SessionController(const Options& options, QObject* parent)
     : QObject(parent), Opt(options), Scheduler(options.logonWaits)
@@ -368,7 +369,7 @@ void SessionController::pollServerMessage()
     PollRunning = true;
     try {
         Polls.run(
-            this,
+            "notice poll", this,
             [user, userName] {
                 Answer answer;
                 answer.result = user->ReadUserMessage(userName, &answer.headline);
@@ -377,7 +378,7 @@ void SessionController::pollServerMessage()
             [this, epoch](const Answer& answer) {
                 pollFinished(answer.result, answer.headline, epoch);
             });
-    } catch (...) {
+    } catch (const std::system_error&) {
         PollRunning = false; // no thread to spare: the next tick tries again
     }
 }

@@ -3,6 +3,7 @@
 
 #include "Background.h"
 #include "DComLayerWS.h"
+#include "EventLog.h"
 #include "FramelessWindow.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
@@ -32,6 +33,21 @@ const char kButtonStyle[] =
     "QPushButton:hover{border-image:url(:/background/images/button_on.png);}"
     "QPushButton:pressed{border-image:url(:/background/images/"
     "button_down.png);}";
+
+// Runs an exchange with the server; false when it failed: RpcFailure, or
+// whatever else a library throws (logged with the operation).
+template <typename Exchange> bool exchanged(const char* operation, Exchange&& exchange)
+{
+    try {
+        exchange();
+        return true;
+    } catch (const RpcFailure&) {
+        return false;
+    } catch (const std::exception&) {
+        LogException(operation, std::current_exception());
+        return false;
+    }
+}
 
 // Rows at the bottom of the background picture (rounded corners, border)
 // that stay at the bottom whatever the dialog's height.
@@ -141,12 +157,12 @@ int PrintSettingDlg::InitPrintsList()
 {
     // The query waits on the server: the window keeps serving events.
     void* block = nullptr;
-    try {
-        Background::RunResponsive(
-            [this, &block] { return User->GetPrinterList(User->UserName, &block); });
-    } catch (...) {
-        // The exchange failed: the server said nothing about printers. The
-        // job stays with the monitor, which offers it again.
+    if (!exchanged("printer list", [this, &block] {
+            Background::RunResponsive(
+                [this, &block] { return User->GetPrinterList(User->UserName, &block); });
+        })) {
+        // The server said nothing about printers. The job stays with the
+        // monitor, which offers it again.
         Result = SubmitResult::Failed;
         MessageBoxes::showInformation(this, QStringLiteral("错误"),
                                       QStringLiteral("无法连接服务器！\n") +
@@ -335,10 +351,10 @@ void PrintSettingDlg::on_Btn_OK_Print_clicked()
     choice.PrinterText = Ui->comboBoxPrintersList->currentText();
     choice.ProjectIndex = Ui->comboBoxProjectName->currentIndex();
     choice.Project = User->IsSupportProject && Ui->CheckProjectPrint->isChecked();
-    try {
-        FillCapturedJob(job, *User, choice);
-        Result = submitJob(job) == 1 ? SubmitResult::Submitted : SubmitResult::Refused;
-    } catch (...) {
+    if (!exchanged("print job submission", [this, &job, &choice] {
+            FillCapturedJob(job, *User, choice);
+            Result = submitJob(job) == 1 ? SubmitResult::Submitted : SubmitResult::Refused;
+        })) {
         // The job's folder stays with the monitor, which offers it again.
         Result = SubmitResult::Failed;
         MessageBoxes::showInformation(this, QStringLiteral("错误"),

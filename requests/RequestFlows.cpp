@@ -78,9 +78,13 @@ bool RequestFlows::runMobilePrintJob(OrixUser* user)
             return user->SaveMobileJob(job, path.constData(), payer) == 1 ? MobileOutcome::Submitted
                                                                           : MobileOutcome::Refused;
         });
-    } catch (...) {
+    } catch (const RpcFailure&) {
         // The upload's exceptions: a failed exchange, a file that could not
         // be read or written.
+        outcome = MobileOutcome::Failed;
+    } catch (const std::exception&) {
+        // No thread for it, or no memory.
+        LogException("mobile job submission", std::current_exception());
         outcome = MobileOutcome::Failed;
     }
 
@@ -129,8 +133,11 @@ bool RequestFlows::runCopyRequest(OrixUser* user)
                 memset(reserved, 0, sizeof reserved);
                 return user->rpc()->SaveCopyJob(&record, reserved);
             });
-        } catch (...) {
-            status = -1; // the upload raises nothing; should it, it failed
+        } catch (const RpcFailure&) {
+            status = -1;
+        } catch (const std::exception&) {
+            LogException("copy request", std::current_exception());
+            status = -1;
         }
         if (status == RpcResult::kOk) {
             UnsentCopy.reset();
