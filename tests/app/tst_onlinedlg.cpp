@@ -200,11 +200,13 @@ private slots:
     void lifeOnline()
     {
         // lisi, whose one notice waits on the server; his logon answered late, the window live.
+        // A window that waited for the server would stall for as long as the answer is held.
+        const int held = 1500;
         StallMeter meter;
-        m_relay.delayNext("<ns:UserLogon", 1500);
+        m_relay.delayNext("<ns:UserLogon", held);
         start("127.0.0.1", kSeedPasswordDigest, 0, "[OPTION]\nUIHide=6\n", "lisi");
         QVERIFY(waitOnline());
-        QVERIFY2(meter.worst < 1000, qPrintable(QString::number(meter.worst)));
+        QVERIFY2(meter.worst < held, qPrintable(QString::number(meter.worst)));
         QCOMPARE(m_dialogs.seen, 0);
         // Bits 1 and 2 hide the copy and disc requests; the page stays for the mobile job.
         QVERIFY(child(m_window.get(), "btnCopyTask")->isHidden() &&
@@ -245,9 +247,9 @@ private slots:
         // A poll answered late: the window stays live and skips the ticks meanwhile.
         meter.worst = 0;
         m_relay.clearRequests();
-        m_relay.delayNext("<ns:GetUserMessage", 1500);
+        m_relay.delayNext("<ns:GetUserMessage", held);
         QTest::qWait(2000);
-        QVERIFY2(meter.worst < 1000, qPrintable(QString::number(meter.worst)));
+        QVERIFY2(meter.worst < held, qPrintable(QString::number(meter.worst)));
         QVERIFY2(sent("GetUserMessage") <= 4, qPrintable(m_relay.operations().join(',')));
         QVERIFY(m_window->isOnline());
 
@@ -289,22 +291,23 @@ private slots:
         // port and the client is online again by itself.
         m_dialogs.leaveOpen = true;
         const quint16 port = m_server.port();
-        bool serverBack = false;
-        QElapsedTimer backFor;
+        bool serverBack = false, gaveUp = false;
         m_dialogs.onShown = [&] {
             monitorStopped = !m_window->monitor()->isRunning();
-            QTimer::singleShot(800, [&] {
-                serverBack = m_server.start(port);
-                backFor.start();
+            QTimer::singleShot(800, [&] { serverBack = m_server.start(port); });
+            // Only a reconnect that never came lets the dialog give up.
+            LogonPWDlg* dialog = m_window->logonDialog();
+            QTimer::singleShot(10000, dialog, [&gaveUp, dialog] {
+                gaveUp = true;
+                dialog->reject();
             });
-            QTimer::singleShot(10000, m_window->logonDialog(), &LogonPWDlg::reject);
         };
         monitorStopped = false;
         m_server.stop();
         QTRY_COMPARE_WITH_TIMEOUT(m_dialogs.seen, 2, 20000);
         QVERIFY(waitOnline());
         QVERIFY2(serverBack, qPrintable(m_server.errorString()));
-        QVERIFY2(backFor.elapsed() < 5000, qPrintable(QString::number(backFor.elapsed())));
+        QVERIFY(!gaveUp); // online through the background reconnect
         QVERIFY(monitorStopped);
         QCOMPARE(m_window->logonDialog(), nullptr);
         QVERIFY2(m_boxes.boxes.isEmpty(), qPrintable(m_boxes.boxes.join('\n')));

@@ -417,7 +417,8 @@ private slots:
         m_relay.delayNext("<ns:SaveMobilePrintJob", 800);
         int submitted = -1, logon = -1;
         std::thread job([&] { submitted = submit(user, payer); });
-        QTest::qWait(200);
+        // The job is being uploaded (it holds the session from its start to its end).
+        QTRY_VERIFY(m_relay.operations().contains("SaveMobilePrintJob"));
         std::thread relogon([&] { logon = user.Logon(); });
         job.join();
         relogon.join();
