@@ -647,6 +647,37 @@ private slots:
         QCOMPARE(queue(ReadinessCheck::Verdict::Fail, "no queue TavPDF"), QString());
     }
 
+    // The queue fails the check where the server's policy does not authenticate job creation.
+    void readinessQueuePolicy()
+    {
+        if (geteuid() != 0)
+            QSKIP("the private CUPS server needs root");
+        EnvGuard env;
+        env.unset("ORIX_CUPSD_CONF"); // restored after the servers' own settings
+        ReadinessCheck check;
+        check.timeoutMs = 3000;
+        const auto expectFail = [&](const char* says) {
+            const ReadinessCheck::Item item = check.queue();
+            return item.verdict == ReadinessCheck::Verdict::Fail && item.detail.contains(says)
+                       ? QString()
+                       : ReadinessCheck::format(item);
+        };
+        {
+            PrivateCupsd open; // no policy "authenticated": the queue is made rejecting jobs
+            QVERIFY2(open.start(m_root->path(), false), qPrintable(open.errorString()));
+            QCOMPARE(expectFail("operation policy \"default\""), QString());
+        }
+        PrivateCupsd cups;
+        QVERIFY2(cups.start(m_root->path()), qPrintable(cups.errorString()));
+        const QString conf = m_root->path() + "/open-cupsd.conf";
+        QVERIFY(writeFile(conf, "<Policy authenticated>\n<Limit Create-Job Print-Job>\n"
+                                "AuthType None\n</Limit>\n</Policy>\n"));
+        env.set("ORIX_CUPSD_CONF", QFile::encodeName(conf));
+        QCOMPARE(expectFail("lets Create-Job or Print-Job in without authentication"), QString());
+        env.set("ORIX_CUPSD_CONF", QFile::encodeName(m_root->path() + "/no-such-cupsd.conf"));
+        QCOMPARE(expectFail("cannot read"), QString());
+    }
+
     // Tray and notifications from what the desktop offers; one line per item; the exit status.
     void readinessDesktopAndStatus()
     {
