@@ -2,6 +2,8 @@
 
 // The event log and the process-wide folder of the remembered logon.
 
+#include <exception>
+
 class QByteArray;
 class QVariant;
 
@@ -41,6 +43,13 @@ void LogEvent(int level, const char* format, ...) __attribute__((format(printf, 
 // whatever Debug/Level says; a configured level that sends events to
 // standard output stays. 0 turns it off again.
 void SetEventLogRunLevel(int level);
+
+// An exception in words: its type and, for a std::exception, its text.
+QByteArray ExceptionText(const std::exception_ptr& error);
+// Logs (kLogError) an exception that ended operation. For the handlers at a
+// thread's or the event loop's boundary, the only ones that catch whatever
+// is thrown: LogException("...", std::current_exception()).
+void LogException(const char* operation, const std::exception_ptr& error);
 
 // The file that events are appended to. "AppLog.txt" in the program folder
 // when this user can append to it safely: a regular file of the user's own
