@@ -570,10 +570,14 @@ private slots:
         w("comboBoxProjectName")->setCurrentIndex(1);
         w("comboBoxSecretLevel")->setCurrentIndex(1);
         w("comboBoxAuditor1")->setCurrentIndex(1);
+        w<QCheckBox>("CheckProjectPrint")->click(); // this job charged to the user
         w<QPushButton>("Btn_OK_Print")->click();
         QCOMPARE(m_dialog->submitResult(), PrintSettingDlg::SubmitResult::Submitted);
 
+        // The next job starts from the server's project printing, with the project remembered.
         QVERIFY(open());
+        QVERIFY(w<QCheckBox>("CheckProjectPrint")->isChecked());
+        QVERIFY(w<QGroupBox>("groupBoxProjectSetting")->isVisible());
         QCOMPARE(w("comboBoxPrintersList")->currentText(), printer);
         QCOMPARE(w("comboBoxUseTo")->currentText(), QString("归还"));
         QCOMPARE(w("comboBoxProjectName")->currentIndex(), 1);
