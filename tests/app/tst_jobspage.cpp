@@ -5,6 +5,8 @@
 #include "JobHistoryModel.h"
 #include "JobsPage.h"
 #include "OnlineDlg.h"
+#include "QPrintJobMonitor.h"
+#include "SessionController.h"
 #include "SessionTestKit.h"
 #include "TestRoot.h"
 
@@ -111,6 +113,17 @@ private slots:
         QCOMPARE(boxes.boxes.size(), 2);
         QCOMPARE(removed, QStringList{"/spool/alice/k1"});
         QCOMPARE(page.model()->rowCount(), 1);
+    }
+
+    // The controller keeps the program's list without a window; offline nothing is sent again.
+    void controllerKeepsTheList()
+    {
+        SessionController::Options options;
+        options.pluginPath.clear();
+        SessionController controller(options);
+        QVERIFY(controller.jobs());
+        QCOMPARE(JobHistory::current(), controller.jobs());
+        QVERIFY(!controller.resubmitKeptJob(controller.monitor()->spoolFolder() + "/job"));
     }
 
     // The main window's page and the tray menu's entry that opens it.
