@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ProxyChoice.h"
 #include "SoapContext.h"
 #include "TavRpcClientBase.h"
 
@@ -65,6 +66,13 @@ public:
     void SetPort(const char* port);
     // Not for use while a logon may run on another thread.
     const char* Port() const { return m_Port; }
+
+    // The administrator's proxy setting (the configuration's value: empty
+    // takes the environment, "none" no proxy, else the proxy's URL; at most
+    // 255 bytes, cut to fit), used from the next call on.
+    void SetProxy(const char* setting);
+    // The proxy the calls to the logged-on server take (ProxyChoice::For).
+    ProxyChoice CurrentProxy() const;
 
     // --- queries --------------------------------------------------------------
     // groupId is an int*; groupName a buffer of 256 bytes.
@@ -170,5 +178,6 @@ private:
     UploadProgress m_UploadProgress;
     char m_Endpoint[1024];
     char m_Port[20];
+    char m_Proxy[256];
     int32_t m_UseHttps;
 };

@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
@@ -188,8 +189,14 @@ private:
         }
     }
 
-    void forward(int client, const QByteArray& request)
+    void forward(int client, QByteArray request)
     {
+        // One request per connection here: the server is asked to close after its answer.
+        const int headEnd = request.indexOf("\r\n\r\n");
+        const int keep = request.toLower().indexOf("\r\nconnection: keep-alive");
+        if (keep >= 0 && keep < headEnd)
+            request.replace(keep, int(strlen("\r\nconnection: keep-alive")),
+                            "\r\nConnection: close");
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
