@@ -329,27 +329,105 @@ private slots:
                         QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         CDComLayerWS client;
         QVERIFY(RpcTestClient::connect(client, server));
-        int status = -1;
+        const QStringList plantedThere = planted.startsWith("foreign") || planted.isEmpty()
+                                             ? QStringList()
+                                             : QStringList{"scan.pdf"};
+        const auto entries = [&] {
+            return QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
+                                          QDir::NoDotAndDotDot);
+        };
         {
             SoapCall call(client.NewCallContext(), true);
             char user[] = "alice";
             LONG64 level = 0;
-            status = call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
+            const int status = call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
+            QCOMPARE(status == SOAP_OK, !saved.isNull());
+            QStringList expected = plantedThere;
+            if (!saved.isNull())
+                expected << saved;
+            expected.sort();
+            QCOMPARE(entries(), expected);
+            QVERIFY(saved.isNull() || (readFile(folder + '/' + saved) == data &&
+                                       modeOf(folder + '/' + saved) == 0600));
         }
-        QCOMPARE(status == SOAP_OK, !saved.isNull());
-        QStringList expected = planted.startsWith("foreign") || planted.isEmpty()
-                                   ? QStringList()
-                                   : QStringList{"scan.pdf"};
-        if (!saved.isNull())
-            expected << saved;
-        expected.sort();
-        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
-                                        QDir::NoDotAndDotDot),
-                 expected);
+        // Nothing reads a saved attachment: it goes with the call.
+        QCOMPARE(entries(), plantedThere);
         QCOMPARE(PlantedObject::snapshot(work + "/cwd") + PlantedObject::snapshot(at), before);
-        QVERIFY(saved.isNull() ||
-                (readFile(folder + '/' + saved) == data && modeOf(folder + '/' + saved) == 0600));
         QVERIFY(!QFile::exists(folder + "/../escaped.bin"));
+    }
+
+    void manyAttachments_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("size"); // of each
+        QTest::addColumn<bool>("accepted");
+        const int perCall = int(SoapDime::kMaxSavedPerCall);
+        const int large = int(SoapDime::kMaxSavedAttachment);
+        QTest::newRow("as many as allowed") << perCall << 100 << true;
+        QTest::newRow("one more than allowed") << perCall + 1 << 100 << false;
+        QTest::newRow("a hostile server's flood") << 500 << 10 << false;
+        // Each within its own cap, together beyond the call's.
+        const int fitting = int(SoapDime::kMaxSavedBytesPerCall / SoapDime::kMaxSavedAttachment);
+        QTest::newRow("bytes as many as allowed") << fitting << large << true;
+        QTest::newRow("bytes beyond the call's cap") << fitting + 1 << large << false;
+    }
+
+    void manyAttachments()
+    {
+        // A server's answer with many attachments: bounded per call, and none stays behind.
+        QFETCH(int, count);
+        QFETCH(int, size);
+        QFETCH(bool, accepted);
+        const QString home = m_dir.filePath(QTest::currentDataTag());
+        const QString folder = home + "/.local/share/OrixClient/attachments";
+        EnvGuard env;
+        env.set("HOME", QFile::encodeName(home));
+        const QByteArray envelope =
+            RawHttpServer::soapEnvelope("<ns:GetSecretLevelResponse><SercretLevel>3</SercretLevel>"
+                                        "</ns:GetSecretLevelResponse>");
+        QByteArray body =
+            dimeRecord(0x04, 0x20, {}, "http://schemas.xmlsoap.org/soap/envelope/", envelope);
+        for (int i = 0; i < count; ++i) {
+            const QByteArray name = "part" + QByteArray::number(i) + ".bin";
+            const QByteArray options =
+                QByteArray("\0\0", 2) + char(name.size() >> 8) + char(name.size() & 0xff) + name;
+            body += dimeRecord(i + 1 == count ? 0x02 : 0x00, 0x10, options, "application/pdf",
+                               QByteArray(size, 'x'));
+        }
+        RawHttpServer server;
+        server.setReply("HTTP/1.1 200 OK\r\nContent-Type: application/dime\r\nContent-Length: " +
+                        QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        CDComLayerWS client;
+        QVERIFY(RpcTestClient::connect(client, server));
+        const auto saved = [&] { return QDir(folder).entryList(QDir::Files).size(); };
+        {
+            SoapCall call(client.NewCallContext(), true);
+            char user[] = "alice";
+            LONG64 level = 0;
+            QCOMPARE(call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level) == SOAP_OK,
+                     accepted);
+            QVERIFY(saved() <= int(SoapDime::kMaxSavedPerCall));
+            QCOMPARE(saved() == count, accepted);
+        }
+        QCOMPARE(saved(), 0);
+    }
+
+    void leftoversGoAtStart()
+    {
+        // What a crashed run left in the folder is removed once, at the next start.
+        const QString home = m_dir.filePath("leftovers");
+        const QString folder = home + "/.local/share/OrixClient/attachments";
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QDir().mkpath(home + "/.local/share/OrixClient/attachments/sub"));
+        for (const char* name : {"a.pdf", "1-a.pdf"})
+            QVERIFY(PlantedObject::plant(folder + '/' + name, "file", false, "old"));
+        EnvGuard env;
+        env.set("HOME", QFile::encodeName(home));
+        SoapDime::RemoveLeftovers();
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{"sub"});
     }
 };
 
