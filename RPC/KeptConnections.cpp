@@ -36,6 +36,7 @@ struct CallState {
     KeptConnections::OpenFn open = nullptr; // how a new connection is made
     std::string endpoint, host;
     int port = 0;
+    std::string key;            // what the connection leads to (keyOf at connect time)
     bool ours = false;          // connected by our transport (not a test's fake one)
     bool reused = false;        // the connection came from the idle list
     bool answered = false;      // a byte of an answer has arrived
@@ -67,7 +68,8 @@ std::shared_ptr<CallState> stateOf(const struct soap* soap)
     return it == r.calls.end() ? nullptr : it->second;
 }
 
-// The server, the scheme and the proxy a connection leads to.
+// The server, the scheme and the proxy a connection leads to, while the
+// runtime connects (the endpoint text does not stay as it was then).
 std::string keyOf(const struct soap* soap)
 {
     const bool tls = soap->endpoint[0] && strncmp(soap->endpoint, "https:", 6) == 0;
@@ -207,6 +209,7 @@ void KeptConnections::RememberOpen(struct soap* soap, OpenFn open, const char* e
     s->endpoint = endpoint ? endpoint : "";
     s->host = host ? host : "";
     s->port = port;
+    s->key = keyOf(soap);
     s->ours = true;
 }
 
@@ -286,7 +289,7 @@ void KeptConnections::Release(struct soap* soap)
     kept.fd = soap->socket;
     kept.ssl = soap->ssl;
     kept.bio = soap->bio;
-    kept.key = keyOf(soap);
+    kept.key = s->key;
     kept.since = Clock::now();
     soap->socket = SOAP_INVALID_SOCKET;
     soap->ssl = nullptr;

@@ -12,11 +12,12 @@
 // - One that has waited kIdleSeconds or more, or that the server has closed
 //   meanwhile (checked with a look at the socket right before it is used), is
 //   closed and a new connection made.
-// - A call that found its reused connection gone before the server could have
-//   read the request (the send failed, or the connection closed with no byte
-//   of an answer) is sent once more on a new connection, unless the call
-//   changes the server (MarkChangesServer): an upload block is never sent
-//   twice.
+// - A call whose reused connection failed before any byte of an answer came
+//   is sent once more on a new connection: the send failed, or the connection
+//   was found closed (the server closed it while it was idle, the usual case,
+//   or, rarely, after reading the request). A call that changes the server
+//   (MarkChangesServer: an upload block, a copy request, an SQL write) is
+//   never sent twice; a read may be.
 
 #include <cstddef>
 #include <string>

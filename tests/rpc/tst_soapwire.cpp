@@ -44,16 +44,24 @@ private slots:
     {
         QTest::addColumn<QByteArray>("port");
         QTest::addColumn<QByteArray>("user"); // as it arrives
+        QTest::addColumn<bool>("kept");       // the server keeps the connection
         // UTF-8 service: the name as it is; Latin-1: each of its bytes one character.
-        QTest::newRow("8085 utf-8") << QByteArray("8085") << QByteArray("José");
-        QTest::newRow("8086 latin-1") << QByteArray("8086") << QByteArray("JosÃ©");
+        for (bool kept : {false, true}) {
+            const char* how = kept ? ", kept connection" : "";
+            QTest::addRow("8085 utf-8%s", how) << QByteArray("8085") << QByteArray("José") << kept;
+            QTest::addRow("8086 latin-1%s", how)
+                << QByteArray("8086") << QByteArray("JosÃ©") << kept;
+        }
     }
 
     void scalarCalls()
     {
+        // The same bytes on a new connection per call and on one kept connection.
         QFETCH(QByteArray, port);
         QFETCH(QByteArray, user);
+        QFETCH(bool, kept);
         RawHttpServer server;
+        server.setKeepAlive(kept);
         server.setReply(logonAnswer());
         CDComLayerWS client;
         QCOMPARE(logOn(client, at(server.port()), port, "José", "5F4DCC3B", 2), 0);
@@ -74,6 +82,7 @@ private slots:
                  requestEnvelope("<ns:GetFieldValuesBySQL><pSQL>select GroupID from Users</pSQL>"
                                  "<pFieldName>GroupID</pFieldName><FieldType>1</FieldType>"
                                  "<FieldSize>4</FieldSize></ns:GetFieldValuesBySQL>"));
+        QCOMPARE(server.request(1).connection, kept ? 0 : 1);
     }
 
     void upload_data()
@@ -81,14 +90,19 @@ private slots:
         QTest::addColumn<QList<int>>("sizes");    // of the files; -1: no such file
         QTest::addColumn<QList<int>>("declared"); // __size of each item; 0: the whole file
         QTest::addColumn<bool>("succeeds");
-        QTest::newRow("two files") << QList<int>{1113, 10} << QList<int>{1113, 10} << true;
+        QTest::addColumn<bool>("kept"); // the server keeps the logon's connection
+        QTest::newRow("two files") << QList<int>{1113, 10} << QList<int>{1113, 10} << true << false;
+        QTest::newRow("two files, kept connection")
+            << QList<int>{1113, 10} << QList<int>{1113, 10} << true << true;
         QTest::newRow("third item never filled")
-            << QList<int>{664, 100} << QList<int>{664, 100, 0} << true;
-        QTest::newRow("file longer than declared") << QList<int>{5000} << QList<int>{1200} << true;
-        QTest::newRow("no size") << QList<int>{300, 0} << QList<int>{0, 0} << true;
+            << QList<int>{664, 100} << QList<int>{664, 100, 0} << true << false;
+        QTest::newRow("file longer than declared")
+            << QList<int>{5000} << QList<int>{1200} << true << false;
+        QTest::newRow("no size") << QList<int>{300, 0} << QList<int>{0, 0} << true << false;
         QTest::newRow("file shorter than declared")
-            << QList<int>{1200} << QList<int>{5000} << false;
-        QTest::newRow("file cannot be opened") << QList<int>{-1} << QList<int>{4096} << false;
+            << QList<int>{1200} << QList<int>{5000} << false << false;
+        QTest::newRow("file cannot be opened")
+            << QList<int>{-1} << QList<int>{4096} << false << false;
     }
 
     void upload()
@@ -96,7 +110,9 @@ private slots:
         QFETCH(QList<int>, sizes);
         QFETCH(QList<int>, declared);
         QFETCH(bool, succeeds);
+        QFETCH(bool, kept);
         RawHttpServer server;
+        server.setKeepAlive(kept);
         CDComLayerWS client;
         QVERIFY(RpcTestClient::connect(client, server));
         server.setReply(RawHttpServer::soapResponse("<ns:SavePrintJobExResponse/>"));
@@ -123,6 +139,7 @@ private slots:
         QCOMPARE(req.complete, succeeds);
         if (!succeeds)
             return;
+        QCOMPARE(req.connection, kept ? 0 : 1);
         QCOMPARE(framing(req), QByteArray("POST application/dime chunked"));
         const QList<DimeRecord> records = parseDime(req.body);
         QCOMPARE(records.size(), sizes.size() + 1);
