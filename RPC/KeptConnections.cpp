@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -285,6 +286,9 @@ void KeptConnections::Release(struct soap* soap)
     if (!g_enabled || !s->ours || !s->answered || soap->error != SOAP_OK ||
         !soap_valid_socket(soap->socket) || soap->keep_alive == 0)
         return;
+    // Kept open for longer than a call: no child process (a removal the
+    // client runs, say) may hold it too.
+    fcntl(soap->socket, F_SETFD, fcntl(soap->socket, F_GETFD) | FD_CLOEXEC);
     Idle kept;
     kept.fd = soap->socket;
     kept.ssl = soap->ssl;
