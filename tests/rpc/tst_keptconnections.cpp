@@ -10,6 +10,7 @@
 #include "SoapCall.h"
 #include "TcpRelay.h"
 #include "TestPki.h"
+#include "TestRoot.h"
 
 #include <QtTest>
 
@@ -52,6 +53,7 @@ class TstKeptConnections : public QObject
 {
     Q_OBJECT
 
+    TestRoot m_root; // the block files of the uploads
     DevServerProcess m_server;
     QTemporaryDir m_dir;
     EnvGuard m_env;
