@@ -1,6 +1,7 @@
 #include "DComLayerWS.h"
 
 #include "KeptConnections.h"
+#include "ProxyChoice.h"
 #include "SoapCall.h"
 #include "SoapTransport.h"
 #include "TavCommon.h"
@@ -73,19 +74,6 @@ void CDComLayerWS::SetProxy(const char* setting)
 {
     std::lock_guard<std::mutex> lock(connectionMutex());
     CopyText(m_Proxy, sizeof m_Proxy, setting ? setting : "");
-}
-
-ProxyChoice CDComLayerWS::CurrentProxy() const
-{
-    std::string endpoint, setting;
-    bool https;
-    {
-        std::lock_guard<std::mutex> lock(connectionMutex());
-        endpoint = m_Endpoint;
-        setting = m_Proxy;
-        https = m_UseHttps != 0;
-    }
-    return ProxyChoice::For(setting, https, ProxyChoice::HostOf(endpoint));
 }
 
 int CDComLayerWS::InitSoap(OrWSProxy& proxy)

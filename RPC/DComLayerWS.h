@@ -1,6 +1,5 @@
 #pragma once
 
-#include "ProxyChoice.h"
 #include "SoapContext.h"
 #include "TavRpcClientBase.h"
 
@@ -69,10 +68,8 @@ public:
 
     // The administrator's proxy setting (the configuration's value: empty
     // takes the environment, "none" no proxy, else the proxy's URL; at most
-    // 255 bytes, cut to fit), used from the next call on.
+    // 255 bytes, cut to fit), used from the next call on (ProxyChoice::For).
     void SetProxy(const char* setting);
-    // The proxy the calls to the logged-on server take (ProxyChoice::For).
-    ProxyChoice CurrentProxy() const;
 
     // --- queries --------------------------------------------------------------
     // groupId is an int*; groupName a buffer of 256 bytes.

@@ -5,6 +5,7 @@
 #include "EventLog.h"
 #include "LogonForm.h"
 #include "OrixUser.h"
+#include "ProxyChoice.h"
 #include "SafeFile.h"
 #include "SoapTransport.h"
 #include "SpoolWatch.h"
