@@ -23,6 +23,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   python3
   debhelper lintian
+  locales debconf-utils ucf
 )
 
 missing=()
@@ -32,12 +33,21 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -ne 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The locales the tests run the queue helper in: the users' Chinese, and
+# French (lpstat's texts differ in each).
+for wanted in zh_CN.UTF-8 fr_FR.UTF-8; do
+  if ! locale -a 2>/dev/null | grep -qix "${wanted/UTF-8/utf8}"; then
+    $SUDO sed -i -E "s/^# ?($wanted UTF-8)$/\1/" /etc/locale.gen
+    grep -qx "$wanted UTF-8" /etc/locale.gen || echo "$wanted UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+    regenerate=1
+  fi
+done
+[ -z "${regenerate:-}" ] || $SUDO locale-gen >/dev/null
