@@ -100,6 +100,7 @@ int OrixUser::Logon()
     if (RpcPort[0] == '\0')
         CopyText(RpcPort, sizeof RpcPort, CDComLayerWS::kDefaultServicePort);
     RpcClient->SetPort(RpcPort);
+    RpcClient->SetProxy(Config.Proxy);
 
     const int result = RpcClient->LogOn(static_cast<TavUserRecord*>(this));
     if (result != 0)
