@@ -22,7 +22,7 @@ PACKAGES=(
   openssl ca-certificates
   clang libclang-rt-14-dev
   python3
-  debhelper lintian
+  debhelper lintian appstream
   locales debconf-utils ucf
 )
 

@@ -1,7 +1,11 @@
 // The main window against the development server through a counting, delaying relay; the
 // readiness check.
 
+#include "AppIcons.h"
 #include "DevServerProcess.h"
+#include "JobHistory.h"
+#include "JobHistoryModel.h"
+#include "JobsPage.h"
 #include "LogonPWDlg.h"
 #include "LoopbackProxy.h"
 #include "OnlineDlg.h"
@@ -193,9 +197,8 @@ private slots:
         QCOMPARE(QFile::exists(m_root->varTmp() + "/zhaoliu/zhaoliu.ini"), online);
         // Only the dialog that no automatic attempt preceded is window-modal.
         QCOMPARE(m_dialogs.firstModality == Qt::WindowModal, digest.isEmpty());
-        const QString icon = online ? "ICON_Online.png" : "ICON_Offline.png";
-        QCOMPARE(m_window->trayIcon()->icon().pixmap(32).toImage(),
-                 QIcon(":/icon/images/" + icon).pixmap(32).toImage());
+        const QIcon icon = online ? AppIcons::application() : AppIcons::offline();
+        QCOMPARE(m_window->trayIcon()->icon().pixmap(32).toImage(), icon.pixmap(32).toImage());
     }
 
     void lifeOnline()
@@ -205,14 +208,23 @@ private slots:
         const int held = 1500;
         StallMeter meter;
         m_relay.delayNext("<ns:UserLogon", held);
+        {
+            // His job of a minute ago, in the list of jobs the window reads at start.
+            JobHistory history;
+            JobEntry job;
+            job.Document = "报销单.pdf";
+            job.SubmittedAt = QDateTime::currentMSecsSinceEpoch() - 60000;
+            history.record(job);
+        }
         start("127.0.0.1", kSeedPasswordDigest, 0, "[OPTION]\nUIHide=6\n", "lisi");
         QVERIFY(waitOnline());
         QVERIFY2(meter.worst < held, qPrintable(QString::number(meter.worst)));
         QCOMPARE(m_dialogs.seen, 0);
-        // Bits 1 and 2 hide the copy and disc requests; the page stays for the mobile job.
+        // Bits 1 and 2 hide the copy and disc requests; the page stays for the mobile job (beside
+        // the user's information and the jobs).
         QVERIFY(child(m_window.get(), "btnCopyTask")->isHidden() &&
                 child(m_window.get(), "btnCDTask")->isHidden());
-        QCOMPARE(child<QToolBox>(m_window.get(), "toolBox")->count(), 2);
+        QCOMPARE(child<QToolBox>(m_window.get(), "toolBox")->count(), 3);
 
         // His notice pops up.
         QTRY_VERIFY([] {
@@ -221,6 +233,10 @@ private slots:
                     return true;
             return false;
         }());
+        // The notice (approved) reached his job in the page "我的任务".
+        const QModelIndex state =
+            m_window->jobsPage()->model()->index(0, JobHistoryModel::StateColumn);
+        QTRY_COMPARE(state.data().toString(), QString("审批通过"));
         // What the logon filled in, and in which order it asked (the first poll came right after).
         const OrixUser* u = m_window->user();
         QCOMPARE(QString::asprintf("%s %s %s %d %d %d %d %d %d %d", u->FullName, u->GroupName,
