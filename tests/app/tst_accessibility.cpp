@@ -1,6 +1,5 @@
-// Every window as an accessibility client sees it: each control that takes the keyboard focus has
-// a name, the fields are named by their labels, the password is never read out, and the dialogs
-// answer Enter and Escape.
+// Every window as an accessibility client sees it: focusable controls named, fields named by their
+// labels, the password never read out, Enter and Escape answered.
 
 #include "AccessiblePassword.h"
 #include "CDTaskDlg.h"
@@ -31,9 +30,8 @@ Q_DECLARE_METATYPE(MakeWindow)
 namespace
 {
 
-// "objectName (class)" of each focusable control of window (itself included, disabled ones too)
-// whose accessible interface has no name. Controls hidden for good (the form's spare buttons) and
-// those of pop-ups (a combo box's list) are left out.
+// "objectName (class)" of each focusable control of window (itself and disabled ones included)
+// without an accessible name; hidden ones and those of pop-ups are left out.
 QStringList unnamed(QWidget* window)
 {
     QList<QWidget*> all = window->findChildren<QWidget*>();
@@ -90,19 +88,15 @@ private slots:
         QFETCH(MakeWindow, make);
         QFETCH(QString, confirm);
         std::unique_ptr<QWidget> window(make());
-        // The main window is walked as built: with an event loop its state machine would open
-        // the logon dialog (walked on its own).
+        // The main window as built: with an event loop it would open the logon dialog.
         if (!qobject_cast<OnlineDlg*>(window.get())) {
             window->show();
             QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         }
         const QStringList missing = unnamed(window.get());
         QVERIFY2(missing.isEmpty(), qPrintable(missing.join(", ")));
-        if (!confirm.isEmpty()) {
-            auto* button = window->findChild<QPushButton*>(confirm);
-            QVERIFY(button);
-            QVERIFY(button->isDefault());
-        }
+        if (!confirm.isEmpty())
+            QVERIFY(window->findChild<QPushButton*>(confirm)->isDefault());
     }
 
     // Tab walks the controls as they stand on screen: row by row, left to right.

@@ -1,8 +1,6 @@
-// The frameless windows on a scaled screen: run at the scale factor given as the first argument
-// (QT_SCALE_FACTOR, 1 when none). The print settings dialog takes its layout only from a server's
-// lists: it is checked in tst_uploads. Icons come at the screen's pixel density; every control
-// stays inside its window and its parent, as at scale 1. With ORIX_SHOTS_DIR set, each window is
-// saved there as a picture ("<window>@<scale>x.png").
+// The windows at the scale factor of the first argument (1 when none): icons at the screen's
+// pixel density, every control inside its parent. With ORIX_SHOTS_DIR set, each window is saved
+// there as "<window>@<scale>x.png". (The print settings dialog: tst_uploads.)
 
 #include "AppIcons.h"
 #include "JobHistory.h"
@@ -124,33 +122,25 @@ private slots:
     void jobsPage()
     {
         {
-            JobHistory history;
             const qint64 now = QDateTime::currentMSecsSinceEpoch();
-            JobEntry printed;
-            printed.Document = "会议纪要.pdf";
-            printed.Pages = 3;
-            printed.Copies = 2;
+            const auto entry = [now](const char* name, int pages, qint64 ago, JobState state) {
+                JobEntry e;
+                e.Document = name;
+                e.Pages = pages;
+                e.Copies = 1;
+                e.SubmittedAt = now - ago;
+                e.State = state;
+                e.Notices = {{e.SubmittedAt + 2000, state}};
+                return e;
+            };
+            JobEntry printed = entry("会议纪要.pdf", 3, 3600 * 1000, JobState::Printed);
             printed.Printer = "一楼复印机";
-            printed.SubmittedAt = now - 3600 * 1000;
-            printed.State = JobState::Printed;
-            printed.Notices = {{printed.SubmittedAt + 2000, JobState::Received},
-                               {printed.SubmittedAt + 60000, JobState::Printed}};
-            JobEntry waiting = printed;
-            waiting.Document = "季度报告.docx";
-            waiting.Pages = 12;
-            waiting.Copies = 1;
-            waiting.Printer.clear();
-            waiting.SubmittedAt = now - 600 * 1000;
-            waiting.State = JobState::WaitingApproval;
-            waiting.Notices = {{waiting.SubmittedAt + 2000, JobState::WaitingApproval}};
-            JobEntry kept;
-            kept.Document = "合同草案.pdf";
-            kept.Pages = 5;
-            kept.Copies = 1;
-            kept.SubmittedAt = now - 120 * 1000;
-            kept.State = JobState::Kept;
+            printed.Notices.prepend({printed.SubmittedAt + 1000, JobState::Received});
+            JobEntry kept = entry("合同草案.pdf", 5, 120 * 1000, JobState::Kept);
+            kept.Notices.clear();
             kept.Folder = m_root.path() + "/spool/job-7";
-            history.replaceAll({printed, waiting, kept});
+            JobHistory().replaceAll(
+                {printed, entry("季度报告.docx", 12, 600 * 1000, JobState::WaitingApproval), kept});
         }
         OnlineDlg::Options options;
         options.pluginPath.clear();

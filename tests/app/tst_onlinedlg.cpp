@@ -2,6 +2,7 @@
 // readiness check.
 
 #include "AppIcons.h"
+#include "DataTable.h"
 #include "DevServerProcess.h"
 #include "JobHistory.h"
 #include "JobHistoryModel.h"
@@ -156,20 +157,14 @@ private slots:
 
     void logonAtStart_data()
     {
-        QTest::addColumn<QByteArray>("digest"); // of the remembered automatic logon
-        QTest::addColumn<bool>("dropAfterLogon");
-        QTest::addColumn<QString>("password"); // typed into the dialog after a second
-        QTest::addColumn<int>("dialogs");
-        QTest::addColumn<int>("logons"); // UserLogon requests that reach the server
-        QTest::addColumn<QString>("boxes");
-        // Closed with Escape: a new dialog after the retry interval.
-        QTest::newRow("nothing remembered") << QByteArray() << false << "" << 2 << 0 << "";
-        // No background retry (every 200 ms) while the dialog waits: the second is the user's.
-        QTest::newRow("automatic logon refused")
-            << QByteArray(32, '0') << false << "123456" << 1 << 2 << "";
-        // The user query after the logon meets a broken connection: the box over the dialog.
-        QTest::newRow("connection lost") << QByteArray(kSeedPasswordDigest) << true << "" << 2 << 0
-                                         << QStringLiteral("错误|无法连接服务器！");
+        // digest: remembered; password: typed after a second; logons: UserLogon at the server
+        Table<QByteArray, bool, QString, int, int, QString> row(
+            "digest", "dropAfterLogon", "password", "dialogs", "logons", "boxes");
+        row("nothing remembered: a new dialog after the retry", {}, false, "", 2, 0, "");
+        row("automatic logon refused: no retry under the dialog", QByteArray(32, '0'), false,
+            "123456", 1, 2, "");
+        row("connection lost after the logon", kSeedPasswordDigest, true, "", 2, 0,
+            "错误|无法连接服务器！");
     }
 
     void logonAtStart()
@@ -507,8 +502,7 @@ private slots:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("says");
         const auto row = [](const char* item, const char* setup, bool ok, const char* says) {
-            QTest::newRow(qPrintable(QString("%1: %2").arg(item, setup)))
-                << QString(item) << QString(setup) << ok << QString(says);
+            QTest::addRow("%s: %s", item, setup) << QString(item) << QString(setup) << ok << says;
         };
         row("configuration", "missing", false, "OrixClientAPP.ini: missing");
         row("configuration", "keys", true, "keys set: Debug/Level, Main Window/2002");
@@ -579,18 +573,15 @@ private slots:
     // The server as the client would reach it, over its TLS too, within the bound.
     void readinessServer_data()
     {
-        QTest::addColumn<QString>("server"); // dev, localhost, https, silent, closed, none
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("development server") << "dev" << true << "answered HTTP";
-        QTest::newRow("by name") << "localhost" << true << "answered HTTP";
-        QTest::newRow("no address") << "none" << false << "no server address";
-        QTest::newRow("nothing listens") << "closed" << false << "connect";
-        QTest::newRow("accepted, never answered") << "silent" << false << "";
-        QTest::newRow("https") << "https" << true << "certificate accepted";
-        QTest::newRow("through the proxy") << "proxy" << true << "through the proxy 127.0.0.1:";
-        QTest::newRow("configured proxy down")
-            << "proxy down" << false << "through the proxy 127.0.0.1:1:";
+        Table<QString, bool, QString> row("server", "ok", "says");
+        row("development server", "dev", true, "answered HTTP");
+        row("by name", "localhost", true, "answered HTTP");
+        row("no address", "none", false, "no server address");
+        row("nothing listens", "closed", false, "connect");
+        row("accepted, never answered", "silent", false, "");
+        row("https", "https", true, "certificate accepted");
+        row("through the proxy", "proxy", true, "through the proxy 127.0.0.1:");
+        row("configured proxy down", "proxy down", false, "through the proxy 127.0.0.1:1:");
     }
 
     void readinessServer()
@@ -636,25 +627,17 @@ private slots:
     // Which proxy --check names, and why.
     void readinessProxy_data()
     {
-        QTest::addColumn<QString>("env"); // "name=value;..."
-        QTest::addColumn<QString>("configured");
-        QTest::addColumn<bool>("ok"); // Info, else Fail
-        QTest::addColumn<QString>("says");
-        QTest::newRow("none") << ""
-                              << "" << true << "none: the server is reached directly";
-        QTest::newRow("environment") << "https_proxy=http://u:p@proxy.corp:3128"
-                                     << "" << true
-                                     << "proxy.corp:3128 (from https_proxy, with credentials), "
-                                        "HTTPS through CONNECT";
-        QTest::newRow("no_proxy") << "https_proxy=proxy.corp:3128;no_proxy=.example.invalid"
-                                  << "" << true << "print.example.invalid is listed in no_proxy";
-        QTest::newRow("configuration")
-            << "https_proxy=proxy.corp:3128"
-            << "cfg.corp:8080" << true << "cfg.corp:8080 (from OPTION/Proxy)";
-        QTest::newRow("configured none") << "https_proxy=proxy.corp:3128"
-                                         << "none" << true << "none (OPTION/Proxy=none)";
-        QTest::newRow("unusable") << ""
-                                  << "socks5://s:1080" << false << "OPTION/Proxy (only an";
+        // env: "name=value;..."; ok: Info, else Fail
+        Table<QString, QString, bool, QString> row("env", "configured", "ok", "says");
+        const char* corp = "https_proxy=proxy.corp:3128";
+        row("none", "", "", true, "none: the server is reached directly");
+        row("environment", "https_proxy=http://u:p@proxy.corp:3128", "", true,
+            "proxy.corp:3128 (from https_proxy, with credentials), HTTPS through CONNECT");
+        row("no_proxy", QString(corp) + ";no_proxy=.example.invalid", "", true,
+            "print.example.invalid is listed in no_proxy");
+        row("configuration", corp, "cfg.corp:8080", true, "cfg.corp:8080 (from OPTION/Proxy)");
+        row("configured none", corp, "none", true, "none (OPTION/Proxy=none)");
+        row("unusable", "", "socks5://s:1080", false, "OPTION/Proxy (only an");
     }
 
     void readinessProxy()
@@ -687,36 +670,9 @@ private slots:
         QCOMPARE(server(), QByteArray("127.0.0.1 4321"));
     }
 
-    // The queue on a CUPS server as the package makes it, and as it must not be.
+    // The queue on a CUPS server as the package makes it, and as it must not be: another
+    // policy, no queue, a server whose policy does not authenticate job creation.
     void readinessQueue()
-    {
-        if (geteuid() != 0)
-            QSKIP("the private CUPS server needs root");
-        EnvGuard env;
-        ReadinessCheck check;
-        check.timeoutMs = 3000;
-        // The detail when the verdict is not as expected or the detail does not say says.
-        const auto queue = [&](ReadinessCheck::Verdict verdict, const char* says) {
-            const ReadinessCheck::Item item = check.queue();
-            return item.verdict == verdict && item.detail.contains(says) ? QString() : item.detail;
-        };
-        env.set("CUPS_SERVER", QFile::encodeName(m_root->path() + "/no-such-socket"));
-        QCOMPARE(queue(ReadinessCheck::Verdict::Fail, "does not answer"), QString());
-
-        PrivateCupsd cups; // lpadmin reaches it through CUPS_SERVER
-        QVERIFY2(cups.start(m_root->path()), qPrintable(cups.errorString()));
-        QCOMPARE(queue(ReadinessCheck::Verdict::Ok, "device tavpdf:/"), QString());
-        QVERIFY2(check.versions().detail.contains("CUPS server CUPS/"),
-                 qPrintable(check.versions().detail));
-        QCOMPARE(QProcess::execute("lpadmin", {"-p", "TavPDF", "-o", "printer-op-policy=default"}),
-                 0);
-        QCOMPARE(queue(ReadinessCheck::Verdict::Fail, "under another user's name"), QString());
-        QCOMPARE(QProcess::execute("lpadmin", {"-x", "TavPDF"}), 0);
-        QCOMPARE(queue(ReadinessCheck::Verdict::Fail, "no queue TavPDF"), QString());
-    }
-
-    // The queue fails the check where the server's policy does not authenticate job creation.
-    void readinessQueuePolicy()
     {
         if (geteuid() != 0)
             QSKIP("the private CUPS server needs root");
@@ -724,26 +680,39 @@ private slots:
         env.unset("ORIX_CUPSD_CONF"); // restored after the servers' own settings
         ReadinessCheck check;
         check.timeoutMs = 3000;
-        const auto expectFail = [&](const char* says) {
+        // The item when the verdict is not as expected or the detail does not say says.
+        const auto queue = [&](const char* says,
+                               ReadinessCheck::Verdict verdict = ReadinessCheck::Verdict::Fail) {
             const ReadinessCheck::Item item = check.queue();
-            return item.verdict == ReadinessCheck::Verdict::Fail && item.detail.contains(says)
+            return item.verdict == verdict && item.detail.contains(says)
                        ? QString()
                        : ReadinessCheck::format(item);
         };
+        env.set("CUPS_SERVER", QFile::encodeName(m_root->path() + "/no-such-socket"));
+        QCOMPARE(queue("does not answer"), QString());
         {
             PrivateCupsd open; // no policy "authenticated": the queue is made rejecting jobs
             QVERIFY2(open.start(m_root->path(), false), qPrintable(open.errorString()));
-            QCOMPARE(expectFail("operation policy \"default\""), QString());
+            QCOMPARE(queue("operation policy \"default\""), QString());
         }
-        PrivateCupsd cups;
+        PrivateCupsd cups; // lpadmin reaches it through CUPS_SERVER
         QVERIFY2(cups.start(m_root->path()), qPrintable(cups.errorString()));
+        QCOMPARE(queue("device tavpdf:/", ReadinessCheck::Verdict::Ok), QString());
+        QVERIFY2(check.versions().detail.contains("CUPS server CUPS/"),
+                 qPrintable(check.versions().detail));
         const QString conf = m_root->path() + "/open-cupsd.conf";
         QVERIFY(writeFile(conf, "<Policy authenticated>\n<Limit Create-Job Print-Job>\n"
                                 "AuthType None\n</Limit>\n</Policy>\n"));
         env.set("ORIX_CUPSD_CONF", QFile::encodeName(conf));
-        QCOMPARE(expectFail("lets Create-Job or Print-Job in without authentication"), QString());
+        QCOMPARE(queue("lets Create-Job or Print-Job in without authentication"), QString());
         env.set("ORIX_CUPSD_CONF", QFile::encodeName(m_root->path() + "/no-such-cupsd.conf"));
-        QCOMPARE(expectFail("cannot read"), QString());
+        QCOMPARE(queue("cannot read"), QString());
+        env.set("ORIX_CUPSD_CONF", QFile::encodeName(cups.cupsdConf()));
+        QCOMPARE(QProcess::execute("lpadmin", {"-p", "TavPDF", "-o", "printer-op-policy=default"}),
+                 0);
+        QCOMPARE(queue("under another user's name"), QString());
+        QCOMPARE(QProcess::execute("lpadmin", {"-x", "TavPDF"}), 0);
+        QCOMPARE(queue("no queue TavPDF"), QString());
     }
 
     // Tray and notifications from what the desktop offers; one line per item; the exit status.

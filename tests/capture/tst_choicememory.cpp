@@ -1,22 +1,10 @@
 // What the print settings dialog remembers per server and user, and where.
 
 #include "ChoiceMemory.h"
+#include "TestFiles.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <sys/stat.h>
-
-namespace
-{
-
-int fileMode(const QString& path)
-{
-    struct stat st;
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
-
-} // namespace
 
 class tst_ChoiceMemory : public QObject
 {
@@ -28,8 +16,7 @@ class tst_ChoiceMemory : public QObject
 private slots:
     void init() { QDir(m_dir.path() + "/config").removeRecursively(); }
 
-    // Each server and user has its own choices; nothing is there before a confirmation; the
-    // folder is private and the file the user's alone.
+    // Per server and user, nothing before a confirmation; a private folder and file.
     void perServerAndUser()
     {
         ChoiceMemory memory(folder());
@@ -47,15 +34,14 @@ private slots:
         RememberedChoice b;
         b.Printer = "刷卡打印";
         QVERIFY(memory.remember("10.0.0.2:8085", "alice", b));
-        QCOMPARE(fileMode(folder()), 0700);
-        QCOMPARE(fileMode(folder() + "/choices.json"), 0600);
+        QCOMPARE(modeOf(folder()), 0700);
+        QCOMPARE(modeOf(folder() + "/choices.json"), 0600);
 
         const RememberedChoice got = ChoiceMemory(folder()).recall("10.0.0.1:8085", "alice");
         QCOMPARE(got.Printer, a.Printer);
         QCOMPARE(got.Purpose, a.Purpose);
-        QCOMPARE(got.Auditors[0], 11);
-        QCOMPARE(got.Auditors[1], 12);
-        QCOMPARE(got.Auditors[2], 0);
+        QCOMPARE(QList<int>({got.Auditors[0], got.Auditors[1], got.Auditors[2]}),
+                 QList<int>({11, 12, 0}));
         QVERIFY(got.HasProject);
         QCOMPARE(got.ProjectId, 202);
         const RememberedChoice other = memory.recall("10.0.0.2:8085", "alice");
@@ -79,17 +65,11 @@ private slots:
 
         QVERIFY(QFile::remove(file));
         QVERIFY(QFile::link(m_dir.path() + "/elsewhere.json", file));
-        QFile target(m_dir.path() + "/elsewhere.json");
-        QVERIFY(target.open(QIODevice::WriteOnly));
-        target.write(R"({"u@s":{"printer":"P9"}})");
-        target.close();
+        QVERIFY(writeFile(m_dir.path() + "/elsewhere.json", R"({"u@s":{"printer":"P9"}})"));
         QVERIFY(memory.recall("s", "u").isEmpty());
 
         QVERIFY(QFile::remove(file));
-        QFile broken(file);
-        QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("{\"u@s\": {\"printer\": ");
-        broken.close();
+        QVERIFY(writeFile(file, "{\"u@s\": {\"printer\": "));
         QVERIFY(memory.recall("s", "u").isEmpty());
         QVERIFY(memory.remember("s", "u", a)); // replaced at the next confirmation
         QCOMPARE(memory.recall("s", "u").Printer, QString("P1"));

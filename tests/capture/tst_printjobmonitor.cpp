@@ -1,5 +1,6 @@
 // The capture layer without a server: job options, dialog lists, the spool watch, the monitor.
 
+#include "DataTable.h"
 #include "JobHistory.h"
 #include "JobOptions.h"
 #include "PrintSettingModel.h"
@@ -73,13 +74,8 @@ private slots:
     // GetJobInfo on options files as the backend writes them.
     void jobOptions_data()
     {
-        QTest::addColumn<QByteArray>("options"); // null: no options file
-        QTest::addColumn<QString>("doc");        // DocName, stored in GBK
-        QTest::addColumn<QString>("fields");     // DuplexMode ColorMode, copies, pages, paper
-        const auto row = [](const char* name, const QByteArray& options, const QString& doc,
-                            const char* fields) {
-            QTest::newRow(name) << options << doc << QString(fields);
-        };
+        // options null: no file; doc: stored in GBK; fields: duplex colour, copies, pages, paper
+        Table<QByteArray, QString, QString> row("options", "doc", "fields");
         row("only copies, impressions, size", "copies=3 job-impressions=12 PageSize=A3\n",
             "TEST.pdf", "SM 3 4 A3");
         row("no options file", QByteArray(), "TEST.pdf", "SM 1 1 A4");
@@ -128,13 +124,8 @@ private slots:
 
     void printerList_data()
     {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<int>("printWay");
-        QTest::addColumn<QStringList>("items"); // enabled unless card swipe is all
-        const auto row = [](const char* name, const QByteArray& reply, int way,
-                            const QStringList& items) {
-            QTest::newRow(name) << reply << way << items;
-        };
+        // items: enabled unless card swipe is all
+        Table<QByteArray, int, QStringList> row("reply", "printWay", "items");
         row("two of five", QByteArray("5\0A\0B\0\0", 7), 1, {"刷卡打印", "A", "B"});
         row("print way 2", QByteArray("5\0A\0B\0\0", 7), 2, {"A", "B"});
         row("every printer", QByteArray("2\0A\0B\0\0", 7), 1, {"刷卡打印"});

@@ -1,6 +1,7 @@
 // The PDF printer's backend: its option text, and jobs printed through a private CUPS server.
 
 #include "CupsPolicy.h"
+#include "DataTable.h"
 #include "EnvGuard.h"
 #include "JobSpool.h"
 #include "LocalUser.h"
@@ -104,6 +105,10 @@ QList<int> childrenOf(qint64 pid)
 
 } // namespace
 
+#define SKIP_WITHOUT_CUPS()                                                                        \
+    if (m_cups.cannotRun())                                                                        \
+    QSKIP(qPrintable("no private CUPS server: " + m_cups.errorString()))
+
 class TestCupsBackend : public QObject
 {
     Q_OBJECT
@@ -125,11 +130,7 @@ private slots:
 
     void optionTextReadsBack_data()
     {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("readBack");
-        const auto row = [](const char* name, const char* value, const char* readBack) {
-            QTest::newRow(name) << QString(value) << QString(readBack);
-        };
+        Table<QString, QString> row("value", "readBack");
         row("blanks and chinese", "季度 报告 v2.pdf", "季度 报告 v2.pdf");
         row("quotes", "say \"hi\" it's", "say \"hi\" it's");
         row("backslashes", "C:\\docs\\a.doc\\", "C:\\docs\\a.doc\\");
@@ -150,23 +151,22 @@ private slots:
     // The names that may become a folder of the spool root, whether or not such a user exists.
     void plainUserNames_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("plain");
-        QTest::newRow("letters") << QString("alice") << true;
-        QTest::newRow("every allowed character") << QString("A.z_0-9") << true;
-        QTest::newRow("dot inside, first") << QString(".profile") << true;
-        QTest::newRow("255 characters") << QString(255, 'a') << true;
-        QTest::newRow("256 characters") << QString(256, 'a') << false;
-        QTest::newRow("empty") << QString("") << false;
-        QTest::newRow("dot") << QString(".") << false;
-        QTest::newRow("dot dot") << QString("..") << false;
-        QTest::newRow("leading dash") << QString("-rf") << false;
-        QTest::newRow("slash") << QString("a/b") << false;
-        QTest::newRow("path") << QString("../escaped") << false;
-        QTest::newRow("blank") << QString("al ice") << false;
-        QTest::newRow("line break") << QString("al\nice") << false;
-        QTest::newRow("non-ASCII") << QString("张三") << false;
-        QTest::newRow("nul inside") << QString::fromLatin1("root\0x", 6) << false;
+        Table<QString, bool> row("name", "plain");
+        row("letters", QString("alice"), true);
+        row("every allowed character", QString("A.z_0-9"), true);
+        row("dot inside, first", QString(".profile"), true);
+        row("255 characters", QString(255, 'a'), true);
+        row("256 characters", QString(256, 'a'), false);
+        row("empty", QString(""), false);
+        row("dot", QString("."), false);
+        row("dot dot", QString(".."), false);
+        row("leading dash", QString("-rf"), false);
+        row("slash", QString("a/b"), false);
+        row("path", QString("../escaped"), false);
+        row("blank", QString("al ice"), false);
+        row("line break", QString("al\nice"), false);
+        row("non-ASCII", QString("张三"), false);
+        row("nul inside", QString::fromLatin1("root\0x", 6), false);
     }
 
     void plainUserNames()
@@ -180,12 +180,7 @@ private slots:
     // A person's accounts: UID_MIN (else 1000, never 0) to UID_MAX (else 60000) of login.defs.
     void personUidRange_data()
     {
-        QTest::addColumn<QByteArray>("loginDefs"); // "-": no file
-        QTest::addColumn<int>("uidMin");
-        QTest::addColumn<int>("uidMax");
-        const auto row = [](const char* name, const char* defs, int min, int max) {
-            QTest::newRow(name) << QByteArray(defs) << min << max;
-        };
+        Table<QByteArray, int, int> row("loginDefs", "uidMin", "uidMax"); // "-": no file
         row("no file", "-", 1000, 60000);
         row("set", "UID_MAX 30000\nUID_MIN\t\t 500\n", 500, 30000);
         row("last one counts", "UID_MIN 500\nUID_MIN 2000 # x\nUID_MAX 9\nUID_MAX 70000\n", 2000,
@@ -211,24 +206,15 @@ private slots:
     // The writer's time limit: changed only with a relocated spool root (tests, the demo).
     void writerTimeLimit_data()
     {
-        QTest::addColumn<QString>("prefix"); // "-": not set
-        QTest::addColumn<QString>("value");  // "-": not set
-        QTest::addColumn<int>("seconds");
+        Table<QString, QString, int> row("prefix", "value", "seconds"); // "-": not set
         const int standard = int(JobSpool::kDefaultTimeLimitSeconds);
-        QTest::newRow("production root ignores it") << "-"
-                                                    << "2" << standard;
-        QTest::newRow("prefix / is the production root") << "/"
-                                                         << "2" << standard;
-        QTest::newRow("relocated") << "/tmp/x"
-                                   << "2" << 2;
-        QTest::newRow("relocated, not set") << "/tmp/x"
-                                            << "-" << standard;
-        QTest::newRow("zero") << "/tmp/x"
-                              << "0" << standard;
-        QTest::newRow("not a number") << "/tmp/x"
-                                      << "2s" << standard;
-        QTest::newRow("more than a day") << "/tmp/x"
-                                         << "86401" << standard;
+        row("production root ignores it", "-", "2", standard);
+        row("prefix / is the production root", "/", "2", standard);
+        row("relocated", "/tmp/x", "2", 2);
+        row("relocated, not set", "/tmp/x", "-", standard);
+        row("zero", "/tmp/x", "0", standard);
+        row("not a number", "/tmp/x", "2s", standard);
+        row("more than a day", "/tmp/x", "86401", standard);
     }
 
     void writerTimeLimit()
@@ -304,13 +290,7 @@ private slots:
     // PageSize, Duplex and ColorModel from the job's choices, else the queue's defaults.
     void choicesAndDefaults_data()
     {
-        QTest::addColumn<QByteArray>("options");
-        QTest::addColumn<QByteArray>("ppdDefaults");
-        QTest::addColumn<QString>("chosen");
-        const auto row = [](const char* name, const char* options, const char* ppd,
-                            const char* chosen) {
-            QTest::newRow(name) << QByteArray(options) << QByteArray(ppd) << QString(chosen);
-        };
+        Table<QByteArray, QByteArray, QString> row("options", "ppdDefaults", "chosen");
         row("ipp attributes",
             "media=iso_a5_148x210mm sides=two-sided-short-edge print-color-mode=color", "",
             "A5 DuplexTumble RGB");
@@ -348,14 +328,12 @@ private slots:
         const QStringList files{"first.pdf", "second.pdf"};
         const QList<int> pages{2, 5};
         QStringList lpArgs;
-        if (m_cups.cannotRun())
-            QSKIP(qPrintable("no private CUPS server: " + m_cups.errorString()));
+        SKIP_WITHOUT_CUPS();
         for (int i = 0; i < files.size(); ++i) {
             lpArgs << m_cups.folder() + '/' + files[i];
             QVERIFY(writeFile(lpArgs.last(), SamplePdf(pages[i])));
         }
-        if (!victim())
-            QFAIL(qPrintable(m_victim.errorString()));
+        QVERIFY2(victim(), qPrintable(m_victim.errorString()));
         const passwd* person = getpwnam(m_victim.name().toUtf8().constData());
         QVERIFY(person);
         const QString userFolder = m_spool + m_victim.name();
@@ -455,11 +433,9 @@ private slots:
         QFETCH(QString, owner);
         QFETCH(QString, planted);
         QFETCH(bool, written);
-        if (m_cups.cannotRun())
-            QSKIP(qPrintable("no private CUPS server: " + m_cups.errorString()));
+        SKIP_WITHOUT_CUPS();
         if (owner == "victim") {
-            if (!victim())
-                QFAIL(qPrintable(m_victim.errorString()));
+            QVERIFY2(victim(), qPrintable(m_victim.errorString()));
             owner = m_victim.name();
         }
         const QString document = m_cups.folder() + "/refused.pdf";
@@ -530,8 +506,7 @@ private slots:
     {
         if (geteuid() != 0)
             QSKIP("the backend changes to the job's owner only as root");
-        if (!victim())
-            QFAIL(qPrintable(m_victim.errorString()));
+        QVERIFY2(victim(), qPrintable(m_victim.errorString()));
         const QString userFolder = m_spool + m_victim.name();
         QProcess backend; // the document on standard input, which stays open: the writer waits
         startBackend(backend, m_victim.name(), QString(), "1");
@@ -556,16 +531,15 @@ private slots:
     // locale, and leaves a queue that an administrator disabled as it was.
     void queueHelperInAnyLocale_data()
     {
-        QTest::addColumn<QString>("locale");
-        QTest::newRow("Chinese") << QString("zh_CN.UTF-8");
-        QTest::newRow("French") << QString("fr_FR.UTF-8");
+        Table<QString> row("locale");
+        row("Chinese", "zh_CN.UTF-8");
+        row("French", "fr_FR.UTF-8");
     }
 
     void queueHelperInAnyLocale()
     {
         QFETCH(QString, locale);
-        if (m_cups.cannotRun())
-            QSKIP(qPrintable("no private CUPS server: " + m_cups.errorString()));
+        SKIP_WITHOUT_CUPS();
         QProcess probe;
         probe.start("locale", {"-a"});
         QVERIFY(probe.waitForFinished(30000));
@@ -606,8 +580,7 @@ private slots:
     // Without a policy that authenticates job creation the queue is made, rejecting jobs.
     void queueFailsClosedWithoutPolicy()
     {
-        if (m_cups.cannotRun())
-            QSKIP(qPrintable("no private CUPS server: " + m_cups.errorString()));
+        SKIP_WITHOUT_CUPS();
         QTemporaryDir root;
         PrivateCupsd open;
         QVERIFY2(open.start(root.path(), false), qPrintable(open.errorString()));

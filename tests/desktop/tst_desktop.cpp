@@ -2,6 +2,7 @@
 
 #include "Attention.h"
 #include "ChildDaemon.h"
+#include "DataTable.h"
 #include "DesktopProbe.h"
 #include "DesktopTrayIcon.h"
 #include "DisplayChoice.h"
@@ -154,13 +155,7 @@ private slots:
     void x11UnderWayland_data()
     {
         // XDG_SESSION_TYPE, WAYLAND_DISPLAY, DISPLAY, QT_QPA_PLATFORM ("" unset), and an argument.
-        QTest::addColumn<QByteArrayList>("environment");
-        QTest::addColumn<QByteArray>("argument");
-        QTest::addColumn<bool>("x11");
-        const auto row = [](const char* tag, QByteArrayList environment, const char* argument,
-                            bool x11) {
-            QTest::newRow(tag) << environment << QByteArray(argument) << x11;
-        };
+        Table<QByteArrayList, QByteArray, bool> row("environment", "argument", "x11");
         row("Wayland with XWayland", {"wayland", "wayland-0", ":0", ""}, "", true);
         row("only WAYLAND_DISPLAY says Wayland", {"", "wayland-0", ":1", ""}, "", true);
         row("no XWayland", {"wayland", "wayland-0", "", ""}, "", false);

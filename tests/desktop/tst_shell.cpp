@@ -1,5 +1,6 @@
 // The event log; one client per desktop user past what another user planted; the sign-on
 // plug-in's state file; the about box and the link label.
+#include "DataTable.h"
 #include "DevServerProcess.h"
 #include "EventLog.h"
 #include "PlantedObject.h"
@@ -237,12 +238,7 @@ private slots:
     void plantedObjects_data()
     {
         // None may hold up the start, be written through, or let a second start of the user run.
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<bool>("foreign");
-        const auto row = [](const char* tag, const char* name, const char* kind, bool foreign) {
-            QTest::newRow(tag) << QString(name) << QString(kind) << foreign;
-        };
+        Table<QString, QString, bool> row("name", "kind", "foreign");
         row("signal folder: FIFO", "Tavlockfilepath", "fifo", false);
         row("signal folder: another user's file", "Tavlockfilepath", "file", true);
         row("signal folder: link to the user's folder", "Tavlockfilepath", "link", false);

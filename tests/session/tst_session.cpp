@@ -2,6 +2,7 @@
 
 #include "Background.h"
 #include "DComLayerWS.h"
+#include "DataTable.h"
 #include "LogonPWDlg.h"
 #include "LogonScheduler.h"
 #include "PlantedObject.h"
@@ -181,14 +182,8 @@ private slots:
 
     void plantedObjects_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<bool>("foreign"); // owned by another user (needs root to plant)
-        QTest::addColumn<bool>("logged");
-        const auto row = [](const char* tag, const char* name, const char* kind, bool foreign,
-                            bool logged) {
-            QTest::newRow(tag) << QString(name) << QString(kind) << foreign << logged;
-        };
+        // foreign: owned by another user (needs root to plant)
+        Table<QString, QString, bool, bool> row("name", "kind", "foreign", "logged");
         row("Last.ini: FIFO", "Last.ini", "fifo", false, true);
         row("Last.ini: link to the user's file", "Last.ini", "link", false, true);
         row("Last.ini: another user's, proposing his server", "Last.ini", "file", true, true);
@@ -237,11 +232,8 @@ private slots:
 
     void payers_data()
     {
-        QTest::addColumn<QByteArray>("reply"); // null: the server sent no text
-        QTest::addColumn<QString>("loaded");   // result: switches, type; name/id/group of each
-        const auto row = [](const char* name, const QByteArray& reply, const QString& loaded) {
-            QTest::newRow(name) << reply << loaded;
-        };
+        // reply null: the server sent no text; loaded: result: switches, type; name/id/group
+        Table<QByteArray, QString> row("reply", "loaded");
         row("entry without IsGroup",
             R"({"IsSupportCostControl":0,"IsSupportProject":1,"PayerType":4,"PayerInfo":[)"
             R"({"PayerName":"a","PayerID":7},{"PayerName":"b","PayerID":8,"IsGroup":1}]})",
@@ -465,14 +457,8 @@ private slots:
 
     void portalUrls_data()
     {
-        QTest::addColumn<QByteArray>("config");
-        QTest::addColumn<QByteArray>("redirect");
-        QTest::addColumn<QByteArray>("url");
         // The website address comes with a port, which is not used.
-        const auto row = [](const char* name, const char* config, const char* redirect,
-                            const QByteArray& url) {
-            QTest::newRow(name) << QByteArray(config) << QByteArray(redirect) << url;
-        };
+        Table<QByteArray, QByteArray, QByteArray> row("config", "redirect", "url");
         const QByteArray q = "LoginFrm.aspx?key=li%20%26%20wang&value=a%3Db%23c&Redirect=Default";
         row("defaults", "", "Default", "http://10.1.2.3/RazodAroZid/Home/Index1/" + q);
         row("path, port", "2017=Portal/Main\n2022=8080\n", "Default",

@@ -1,6 +1,7 @@
 // Uploads, submissions and the print settings dialog, through a relay to the development server.
 
 #include "ChoiceMemory.h"
+#include "DataTable.h"
 #include "DevServerProcess.h"
 #include "DimeReader.h"
 #include "PlantedObject.h"
@@ -158,14 +159,13 @@ private slots:
 
     void blocks_data()
     {
-        QTest::addColumn<bool>("print"); // the print job (664 bytes, appendix); else mobile
-        QTest::addColumn<int>("size");
-        QTest::addColumn<QList<int>>("blocks"); // none: one call
-        QTest::newRow("mobile, 102400 in one call") << false << 102400 << QList<int>();
-        QTest::newRow("mobile, 102401") << false << 102401 << QList<int>{102400, 1};
-        QTest::newRow("mobile, 250000") << false << 250000 << QList<int>{102400, 102400, 45200};
-        QTest::newRow("print, empty document") << true << 0 << QList<int>();
-        QTest::newRow("print, 250000") << true << 250000 << QList<int>{102400, 102400, 45200};
+        // print: the print job (664 bytes, appendix), else mobile; blocks none: one call
+        Table<bool, int, QList<int>> row("print", "size", "blocks");
+        row("mobile, 102400 in one call", false, 102400, {});
+        row("mobile, 102401", false, 102401, {102400, 1});
+        row("mobile, 250000", false, 250000, {102400, 102400, 45200});
+        row("print, empty document", true, 0, {});
+        row("print, 250000", true, 250000, {102400, 102400, 45200});
     }
 
     void blocks()
@@ -225,17 +225,16 @@ private slots:
 
     void failures_data()
     {
-        QTest::addColumn<int>("scenario");
-        QTest::addColumn<QString>("thrown");
+        Table<int, QString> row("scenario", "thrown");
         const QString exchangeFailed = QString::number(0x80000000L);
-        QTest::newRow("server gone after the first block") << 0 << exchangeFailed;
-        QTest::newRow("first block without a stored name") << 1 << exchangeFailed;
-        QTest::newRow("block of an unknown job refused") << 2 << exchangeFailed;
-        QTest::newRow("block of another user's job refused") << 3 << exchangeFailed;
-        QTest::newRow("document shrank within a block") << 4 << "12";
-        QTest::newRow("no document") << 5 << "-1";
-        QTest::newRow("no temporary folder") << 6 << "12";
-        QTest::newRow("no temporary folder for a block") << 7 << "2";
+        row("server gone after the first block", 0, exchangeFailed);
+        row("first block without a stored name", 1, exchangeFailed);
+        row("block of an unknown job refused", 2, exchangeFailed);
+        row("block of another user's job refused", 3, exchangeFailed);
+        row("document shrank within a block", 4, "12");
+        row("no document", 5, "-1");
+        row("no temporary folder", 6, "12");
+        row("no temporary folder for a block", 7, "2");
     }
 
     void failures()
@@ -361,9 +360,8 @@ private slots:
 
     void payers_data()
     {
-        QTest::addColumn<QList<int>>("job"); // as choose() takes it
-        QTest::addColumn<QStringList>("calls");
-        QTest::addColumn<QString>("stored"); // PayerID PayerType ProjectID
+        // job: as choose() takes it; stored: PayerID PayerType ProjectID
+        Table<QList<int>, QStringList, QString> row("job", "calls", "stored");
         const QString quota =
             "QuotaVerification {\"PayerType\":%1,\"PayerID\":%2,\"TotalPages\":%3,"
             "\"PaperWidth\":210,\"PaperHeight\":297,\"TaskID\":0,\"PrinterName\":"
@@ -371,10 +369,6 @@ private slots:
         const QString save = "SaveMobilePrintJob";
         const QString update = "ExcuteSQL UPDATE PrintProcTask SET PayerID=%1,PayerType=%2,"
                                "ProjectID = %3 WHERE SPLFileName='";
-        const auto row = [](const char* name, const QList<int>& job, const QStringList& calls,
-                            const char* stored) {
-            QTest::newRow(name) << job << calls << QString(stored);
-        };
         row("type 6, group payer", {1, 0, 6, 201, 1, 4, 3},
             {quota.arg(2).arg(201).arg(12), save, update.arg(201).arg(2).arg(0)}, "201 2 0");
         row("type 6, own payer: 10 pages of 1 yuan", {1, 0, 6, 202, 0, 5, 2},
@@ -434,9 +428,9 @@ private slots:
 
     void chineseUser_data()
     {
-        QTest::addColumn<QString>("strings");
-        QTest::newRow("Latin-1 strings (any port but 8085)") << "latin1";
-        QTest::newRow("UTF-8 strings (port 8085)") << "utf8";
+        Table<QString> row("strings");
+        row("Latin-1 strings (any port but 8085)", "latin1");
+        row("UTF-8 strings (port 8085)", "utf8");
     }
 
     void chineseUser()
@@ -471,14 +465,12 @@ private slots:
     // No printer or no project: a box, the job dropped; no answer at all: the job kept.
     void notShown_data()
     {
-        QTest::addColumn<QString>("table"); // zhaoliu's rows taken away; "": no answer
-        QTest::addColumn<int>("payerType");
-        QTest::addColumn<QString>("box");
-        QTest::newRow("no printer") << "UserPrinters" << 1 << "错误|用户没有可以使用的打印机";
-        QTest::newRow("project billing without a project")
-            << "UserPayers" << 4 << "错误|用户未配置项目名称,请配置好再提交作业";
-        QTest::newRow("server unreachable")
-            << "" << 1 << "错误|无法连接服务器！\n作业已保留，稍后将再次弹出打印设置。";
+        Table<QString, int, QString> row("table", "payerType", "box"); // table "": no answer
+        row("no printer", "UserPrinters", 1, "错误|用户没有可以使用的打印机");
+        row("project billing without a project", "UserPayers", 4,
+            "错误|用户未配置项目名称,请配置好再提交作业");
+        row("server unreachable", "", 1,
+            "错误|无法连接服务器！\n作业已保留，稍后将再次弹出打印设置。");
     }
 
     void notShown()
