@@ -95,8 +95,11 @@ private slots:
         }
         const QStringList missing = unnamed(window.get());
         QVERIFY2(missing.isEmpty(), qPrintable(missing.join(", ")));
-        if (!confirm.isEmpty())
-            QVERIFY(window->findChild<QPushButton*>(confirm)->isDefault());
+        if (!confirm.isEmpty()) {
+            auto* button = window->findChild<QPushButton*>(confirm);
+            QVERIFY2(button, qPrintable(confirm));
+            QVERIFY(button->isDefault());
+        }
     }
 
     // Tab walks the controls as they stand on screen: row by row, left to right.
