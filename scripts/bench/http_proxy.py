@@ -16,13 +16,17 @@ import sys
 import threading
 
 
-def pump(src, dst):
+def pump(src, dst, convert=lambda data: data):
+    """Passes what src sends to dst (through convert) until src ends, then
+    ends dst's writing side."""
     try:
         while True:
             data = src.recv(65536)
             if not data:
                 break
-            dst.sendall(data)
+            out = convert(data)
+            if out:
+                dst.sendall(out)
     except OSError:
         pass
     try:
@@ -92,39 +96,32 @@ def rewrite(src, dst):
     so a request line is the first thing a read after the body brings; the
     bodies are chunked, ended by an empty chunk."""
     buffer = b""
-    try:
-        while True:
-            data = src.recv(65536)
-            if not data:
-                break
-            buffer += data
-            out = b""
-            while buffer:
-                if buffer.startswith((b"POST http://", b"GET http://")):
-                    eol = buffer.find(b"\r\n")
-                    if eol < 0:
-                        break
-                    method, target, version = buffer[:eol].split(b" ", 2)
-                    path = b"/" + target[len(b"http://"):].partition(b"/")[2]
-                    buffer = method + b" " + path + b" " + version + buffer[eol:]
-                    head_end = buffer.find(b"\r\n\r\n")
-                    if head_end < 0:
-                        break
-                    head = b"\r\n".join(h for h in buffer[:head_end].split(b"\r\n")
-                                        if not h.lower().startswith(b"proxy-"))
-                    out += head + b"\r\n\r\n"
-                    buffer = buffer[head_end + 4:]
-                    continue
-                out += buffer
-                buffer = b""
-            if out:
-                dst.sendall(out)
-    except OSError:
-        pass
-    try:
-        dst.shutdown(socket.SHUT_WR)
-    except OSError:
-        pass
+
+    def convert(data):
+        nonlocal buffer
+        buffer += data
+        out = b""
+        while buffer:
+            if buffer.startswith((b"POST http://", b"GET http://")):
+                eol = buffer.find(b"\r\n")
+                if eol < 0:
+                    break
+                method, target, version = buffer[:eol].split(b" ", 2)
+                path = b"/" + target[len(b"http://"):].partition(b"/")[2]
+                buffer = method + b" " + path + b" " + version + buffer[eol:]
+                head_end = buffer.find(b"\r\n\r\n")
+                if head_end < 0:
+                    break
+                head = b"\r\n".join(h for h in buffer[:head_end].split(b"\r\n")
+                                    if not h.lower().startswith(b"proxy-"))
+                out += head + b"\r\n\r\n"
+                buffer = buffer[head_end + 4:]
+                continue
+            out += buffer
+            buffer = b""
+        return out
+
+    pump(src, dst, convert)
 
 
 def main():

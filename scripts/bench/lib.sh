@@ -49,6 +49,11 @@ wait_for_line() {
   printf '%s' "$value"
 }
 
+# wait_for_port FILE: the port of the first "listening on 127.0.0.1:PORT" line.
+wait_for_port() {
+  wait_for_line "$1" 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p'
+}
+
 # start_devserver NAME [--tls CERT KEY]: sets DEV_PORT.
 start_devserver() {
   local dir="$BENCH_DIR/$1"
@@ -57,7 +62,7 @@ start_devserver() {
   "$SERVER" --port 0 --db "$dir/devserver.db" --storage "$dir/storage" "$@" \
     >"$dir/stdout.log" 2>"$dir/requests.log" &
   PIDS+=($!)
-  DEV_PORT="$(wait_for_line "$dir/stdout.log" 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p')"
+  DEV_PORT="$(wait_for_port "$dir/stdout.log")"
   [ -n "$DEV_PORT" ] || die "the development server did not start ($dir)"
 }
 
@@ -70,7 +75,7 @@ start_relay() {
   python3 "$ROOT/scripts/bench/late_relay.py" --target "$1" --rules "$RELAY_RULES" \
     --log "$RELAY_LOG" >"$BENCH_DIR/relay.out" 2>&1 &
   PIDS+=($!)
-  RELAY_PORT="$(wait_for_line "$BENCH_DIR/relay.out" 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p')"
+  RELAY_PORT="$(wait_for_port "$BENCH_DIR/relay.out")"
   [ -n "$RELAY_PORT" ] || die "the relay did not start"
 }
 

@@ -58,7 +58,7 @@ mkdir -p "$WORK/server"
 "${FAR[@]}" "$SERVER" --port 0 --db "$WORK/server/devserver.db" --storage "$WORK/server/storage" \
   --strings latin1 >"$WORK/server/stdout.log" 2>"$WORK/server/requests.log" &
 PIDS+=($!)
-SERVER_PORT="$(wait_for_line "$WORK/server/stdout.log" 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p')"
+SERVER_PORT="$(wait_for_port "$WORK/server/stdout.log")"
 [ -n "$SERVER_PORT" ] || die "the development server did not start"
 STORAGE="$WORK/server/storage"
 DOC="$WORK/job.pdf"
@@ -66,7 +66,7 @@ head -c "$DOC_BYTES" /dev/urandom >"$DOC"
 
 "${FAR[@]}" python3 "$ROOT/scripts/bench/http_proxy.py" >"$WORK/proxy.out" 2>&1 &
 PIDS+=($!)
-PROXY_PORT="$(wait_for_line "$WORK/proxy.out" 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p')"
+PROXY_PORT="$(wait_for_port "$WORK/proxy.out")"
 [ -n "$PROXY_PORT" ] || die "the proxy did not start"
 
 # start_wan RTT: a relay to the server; sets WAN_PORT and WAN_COUNT.
@@ -76,7 +76,7 @@ start_wan() {
     --count "$WAN_COUNT" >"$WORK/wan-$1.out" 2>&1 &
   WAN_PID=$!
   PIDS+=($WAN_PID)
-  WAN_PORT="$(wait_for_line "$WORK/wan-$1.out" 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p')"
+  WAN_PORT="$(wait_for_port "$WORK/wan-$1.out")"
   [ -n "$WAN_PORT" ] || die "the relay did not start"
 }
 stop_wan() { kill "$WAN_PID" 2>/dev/null || true; wait "$WAN_PID" 2>/dev/null || true; }

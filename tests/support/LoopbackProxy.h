@@ -10,12 +10,12 @@
 #include <QByteArray>
 #include <QList>
 
-#include <arpa/inet.h>
+#include "LoopbackSocket.h"
+
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
-#include <netinet/in.h>
 #include <poll.h>
 #include <set>
 #include <sys/socket.h>
@@ -28,14 +28,7 @@ class LoopbackProxy
 public:
     LoopbackProxy()
     {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), len);
-        ::listen(m_listen, 16);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
+        m_port = listenOnLoopback(m_listen);
         m_acceptor = std::thread([this] { acceptLoop(); });
     }
     ~LoopbackProxy()
@@ -83,20 +76,6 @@ private:
             m_open.insert(client);
             m_threads.emplace_back([this, client] { serve(client); });
         }
-    }
-
-    static int connectTo(quint16 port)
-    {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(port);
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-            ::close(fd);
-            return -1;
-        }
-        return fd;
     }
 
     static bool sendAll(int fd, const QByteArray& bytes)
@@ -162,7 +141,7 @@ private:
                     const QList<QByteArray> first = head.left(head.indexOf("\r\n")).split(' ');
                     if (first.size() < 2)
                         goto done;
-                    if (server < 0 && (server = connectTo(portOf(first[1]))) < 0)
+                    if (server < 0 && (server = connectToLoopback(portOf(first[1]))) < 0)
                         goto done;
                     if (first[0] == "CONNECT") {
                         tunnel = true;

@@ -11,12 +11,12 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-#include <arpa/inet.h>
+#include "LoopbackSocket.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -35,14 +35,7 @@ public:
 
     RawHttpServer()
     {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), len);
-        ::listen(m_listen, 16);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
+        m_port = listenOnLoopback(m_listen);
         m_thread = std::thread([this] { run(); });
     }
     ~RawHttpServer()
@@ -208,13 +201,10 @@ private:
         if (keep >= 0 && keep < headEnd)
             request.replace(keep, int(strlen("\r\nconnection: keep-alive")),
                             "\r\nConnection: close");
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(m_forwardPort);
-        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (::connect(server, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 &&
-            ::send(server, request.constData(), request.size(), MSG_NOSIGNAL) == request.size()) {
+        const int server = connectToLoopback(m_forwardPort);
+        if (server < 0)
+            return;
+        if (::send(server, request.constData(), request.size(), MSG_NOSIGNAL) == request.size()) {
             char buf[16384];
             ssize_t n;
             while ((n = ::recv(server, buf, sizeof buf, 0)) > 0)

@@ -11,12 +11,12 @@
 #include <QCryptographicHash>
 #include <QMap>
 
-#include <arpa/inet.h>
+#include "LoopbackSocket.h"
+
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
-#include <netinet/in.h>
 #include <poll.h>
 #include <set>
 #include <sys/socket.h>
@@ -31,14 +31,7 @@ public:
 
     explicit TcpRelay(quint16 target) : m_target(target)
     {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), len);
-        ::listen(m_listen, 16);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
+        m_port = listenOnLoopback(m_listen);
         m_acceptor = std::thread([this] { acceptLoop(); });
     }
     ~TcpRelay()
@@ -108,13 +101,8 @@ private:
             const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0)
                 continue;
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            addr.sin_port = htons(m_target);
-            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (::connect(server, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-                ::close(server);
+            const int server = connectToLoopback(m_target);
+            if (server < 0) {
                 ::close(client);
                 continue;
             }
