@@ -70,6 +70,22 @@ alive() {
   [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
 }
 
+# Where this cupsd takes PeerCred: cups-files.conf up to CUPS 2.4.2,
+# cupsd.conf from 2.4.10 on (each rejects it in the other file). Asked of
+# cupsd itself: its syntax check of a minimal configuration.
+peercred_file() {
+  local probe="$1/probe"
+  mkdir -p "$probe"
+  printf 'ServerRoot %s\nErrorLog %s/error_log\nPeerCred on\n' "$probe" "$probe" >"$probe/cups-files.conf"
+  printf 'Listen %s/s.sock\n' "$probe" >"$probe/cupsd.conf"
+  if cupsd -t -c "$probe/cupsd.conf" -s "$probe/cups-files.conf" >/dev/null 2>&1; then
+    echo cups-files.conf
+  else
+    echo cupsd.conf
+  fi
+  rm -rf "$probe"
+}
+
 start_server() {
   local dir="$1" backend="$2"
   [ "$EUID" -eq 0 ] || cannot "needs root (cupsd runs the backend as root so that it can create each user's spool folder); run it with sudo"
@@ -104,6 +120,12 @@ start_server() {
     die "the user lp cannot reach $dir; choose a folder under /tmp or make its parents searchable"
   fi
 
+  local peercred_files="" peercred_cupsd=""
+  if [ "$(peercred_file "$dir")" = cups-files.conf ]; then
+    peercred_files="PeerCred on"
+  else
+    peercred_cupsd="PeerCred on"
+  fi
   cat >"$dir/etc/cups-files.conf" <<EOF
 ServerRoot $dir/etc
 ServerBin $dir/bin
@@ -118,7 +140,7 @@ Printcap $dir/run/printcap
 User lp
 Group lp
 SystemGroup root
-PeerCred on
+$peercred_files
 FileDevice No
 SetEnv ORIX_ROOT_PREFIX $root
 EOF
@@ -132,6 +154,7 @@ DefaultAuthType Basic
 PreserveJobFiles No
 PreserveJobHistory Yes
 MaxJobs 1000
+$peercred_cupsd
 <Location />
   Order allow,deny
   Allow all
@@ -155,8 +178,8 @@ MaxJobs 1000
   </Limit>
 </Policy>
 # The queue's policy, as in Debian's stock cupsd.conf: creating a job needs
-# authentication, which over the socket is the peer's credentials (PeerCred
-# in cups-files.conf), so a local user prints without a password and only
+# authentication, which over the socket is the peer's credentials (PeerCred),
+# so a local user prints without a password and only
 # under his own name.
 <Policy authenticated>
   <Limit Create-Job Print-Job Print-URI Validate-Job>

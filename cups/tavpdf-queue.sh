@@ -27,6 +27,8 @@
 #   ORIX_CUPSD_CONF   the server's cupsd.conf (default /etc/cups/cupsd.conf)
 #   ORIX_ROOT_PREFIX  relocates the spool root, as for the client
 set -eu
+# lpstat and lpadmin are read in the C locale, whatever the caller's.
+export LC_ALL=C
 
 QUEUE=TavPDF
 DEVICE=tavpdf:/

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian packages (orixclient, orixclient-devserver) from the
-# files git tracks in this checkout, as they are in the working tree:
+# files git tracks in this checkout, as they are in the working tree, for the
+# Debian release this machine runs:
 #
 #   bash scripts/package.sh [<folder>]        default: build/package
 #
@@ -8,6 +9,11 @@
 # untracked, no build tree and nothing of a previous build gets in) and
 # dpkg-buildpackage -us -uc -b runs there; it writes the packages into
 # <folder>. The last line printed is the path of the orixclient .deb.
+#
+# The version is debian/changelog's with the release's suffix,
+# 2.0.2+deb12u1 on Debian 12 and 2.0.2+deb13u1 on Debian 13, so that one
+# repository holds a build for each; the Depends are the libraries of the
+# release the package is built on.
 #
 # Missing build dependencies are installed with apt (root, or sudo).
 # DEB_BUILD_OPTIONS passes through: DEB_BUILD_OPTIONS=nocheck skips the
@@ -21,8 +27,14 @@ die() { say "$*"; exit 1; }
 
 command -v git >/dev/null && git -C "$ROOT" rev-parse --git-dir >/dev/null 2>&1 ||
   die "$ROOT is not a git checkout (the package is built from the tracked files)"
-VERSION="$(sed -n '1s/^[^ ]* (\([^)]*\)).*/\1/p' "$ROOT/debian/changelog")"
-[ -n "$VERSION" ] || die "no version in debian/changelog"
+UPSTREAM="$(sed -n '1s/^[^ ]* (\([^)]*\)).*/\1/p' "$ROOT/debian/changelog")"
+[ -n "$UPSTREAM" ] || die "no version in debian/changelog"
+# The release's number and name (Debian 13: 13, trixie).
+RELEASE="$(. /etc/os-release && echo "${VERSION_ID:-}")"
+CODENAME="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+[[ "$RELEASE" =~ ^[0-9]+$ ]] && [ -n "$CODENAME" ] ||
+  die "not a Debian release with a number (/etc/os-release); the version's suffix names the release"
+VERSION="$UPSTREAM+deb${RELEASE}u1"
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
@@ -45,6 +57,8 @@ mkdir -p "$SRC"
 git -C "$ROOT" ls-files -z --cached |
   tar -C "$ROOT" --null --files-from=- --ignore-failed-read -cf - |
   tar -C "$SRC" -xf -
+# The copy's changelog carries the release's version and name.
+sed -i "1s/^\([^ ]*\) ([^)]*) [^;]*;/\1 ($VERSION) $CODENAME;/" "$SRC/debian/changelog"
 
 profiles=""
 [[ " ${DEB_BUILD_OPTIONS:-} " == *" nocheck "* ]] && profiles="nocheck"

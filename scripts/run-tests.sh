@@ -12,3 +12,6 @@ bash scripts/fuzz.sh --smoke
 # The Debian package: built, installed, printed through and purged (root on
 # a disposable machine only; it says why it skips otherwise).
 bash tests/package/test-package.sh
+# The same again in a fresh Debian 13 chroot (root with network only; it says
+# why it skips otherwise).
+bash scripts/debian13-ci.sh

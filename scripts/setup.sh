@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Installs every Debian package needed to build, run and test the client,
-# the development server and the stand-in plug-ins. Safe to run again:
-# packages already present are left alone and apt is only asked when one
-# is missing.
+# the development server and the stand-in plug-ins, on Debian 12 or 13.
+# Safe to run again: packages already present are left alone and apt is only
+# asked when one is missing. Where releases name a package differently, the
+# entry lists the choices ("a|b") and the first one this machine's apt knows
+# is taken; nothing is chosen by the release's name.
 set -euo pipefail
+export LC_ALL=C
 
 PACKAGES=(
   build-essential cmake pkg-config
   qtbase5-dev qtbase5-dev-tools libxcb1-dev
+  qttranslations5-l10n
   gsoap libgsoap-dev
   libcjson-dev
   libcups2-dev
@@ -20,24 +24,58 @@ PACKAGES=(
   xvfb xauth x11-utils xdotool dbus-daemon
   imagemagick trayer
   openssl ca-certificates
-  clang libclang-rt-14-dev
+  clang "libclang-rt-dev|libclang-rt-14-dev"
   python3
-  debhelper lintian
+  debhelper lintian dpkg-dev
+  locales
+  debootstrap curl git
 )
-
-missing=()
-for p in "${PACKAGES[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
+# The locales the tests run under besides C.UTF-8 (our users' own).
+LOCALES=(zh_CN.UTF-8)
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+installed() { dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null | grep -q '^ii'; }
+# True when apt can install the package (it has a candidate version).
+known() { apt-cache show --no-all-versions "$1" >/dev/null 2>&1; }
+
+updated=""
+update() {
+  [ -n "$updated" ] && return 0
+  $SUDO apt-get update -qq
+  updated=1
+}
+
+missing=()
+for entry in "${PACKAGES[@]}"; do
+  IFS='|' read -r -a choices <<<"$entry"
+  chosen=""
+  for p in "${choices[@]}"; do
+    if installed "$p"; then chosen=installed; break; fi
+  done
+  [ "$chosen" = installed ] && continue
+  if [ ${#choices[@]} -gt 1 ]; then
+    update
+    for p in "${choices[@]}"; do
+      if known "$p"; then chosen="$p"; break; fi
+    done
+    [ -n "$chosen" ] || { echo "setup: apt knows none of: ${choices[*]}" >&2; exit 1; }
+  else
+    chosen="${choices[0]}"
+  fi
+  missing+=("$chosen")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  update
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Locales are generated, not packaged; localedef reports a missing one by its exit status.
+for loc in "${LOCALES[@]}"; do
+  if [ "$(LC_ALL="$loc" locale charmap 2>/dev/null)" != UTF-8 ]; then
+    $SUDO localedef -i "${loc%%.*}" -f UTF-8 "$loc"
+  fi
+done

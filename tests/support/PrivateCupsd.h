@@ -102,7 +102,8 @@ public:
             return 0;
         }
         const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        return QRegularExpression("request id is " + queue() + "-(\\d+)")
+        // "request id is TavPDF-7 (1 file(s))", translated in the user's locale.
+        return QRegularExpression("\\b" + queue() + "-(\\d+)\\b")
             .match(out)
             .captured(1)
             .toInt();
