@@ -3,7 +3,14 @@
 # files git tracks in this checkout, as they are in the working tree, for the
 # Debian release this machine runs:
 #
-#   bash scripts/package.sh [<folder>]        default: build/package
+#   bash scripts/package.sh [--arch <arch>] [<folder>]   default: build/package
+#
+# --arch cross-builds for another architecture (arm64) with Debian's
+# multiarch: crossbuild-essential-<arch> and the build dependencies of that
+# architecture (libraries, pkg-config's cross wrapper), the native code
+# generators (soapcpp2, moc); the tests then run under user-mode emulation
+# (qemu-user), those that start the built programs as processes of their own
+# excepted (see debian/rules).
 #
 # The tracked files are copied to <folder>/orixclient-<version>/ (so nothing
 # untracked, no build tree and nothing of a previous build gets in) and
@@ -21,9 +28,20 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-OUT="${1:-$ROOT/build/package}"
 say() { printf 'package: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
+export LC_ALL=C
+BUILD_ARCH="$(dpkg --print-architecture)"
+ARCH="$BUILD_ARCH"
+OUT=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --arch) [ $# -ge 2 ] || die "--arch needs an architecture"; ARCH="$2"; shift 2 ;;
+    -*) die "unknown option $1 (usage: package.sh [--arch <arch>] [<folder>])" ;;
+    *) OUT="$1"; shift ;;
+  esac
+done
+OUT="${OUT:-$ROOT/build/package}"
 
 command -v git >/dev/null && git -C "$ROOT" rev-parse --git-dir >/dev/null 2>&1 ||
   die "$ROOT is not a git checkout (the package is built from the tracked files)"
@@ -47,12 +65,25 @@ if ! command -v dpkg-checkbuilddeps >/dev/null; then
   $SUDO "${APT[@]}" install --no-install-recommends dpkg-dev
 fi
 
+CROSS=()
+if [ "$ARCH" != "$BUILD_ARCH" ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx "$ARCH"; then
+    say "adding the architecture $ARCH to dpkg"
+    $SUDO dpkg --add-architecture "$ARCH"
+  fi
+  if ! dpkg-query -W -f='${db:Status-Abbrev}' "crossbuild-essential-$ARCH" 2>/dev/null | grep -q '^ii'; then
+    $SUDO "${APT[@]}" update
+    $SUDO "${APT[@]}" install --no-install-recommends "crossbuild-essential-$ARCH"
+  fi
+  CROSS=(-a "$ARCH")
+fi
+
 mkdir -p "$OUT"
 OUT="$(cd "$OUT" && pwd)"
 SRC="$OUT/orixclient-$VERSION"
 rm -rf "$SRC"
-rm -f "$OUT"/orixclient*_"$VERSION"_*.deb "$OUT"/orixclient*_"$VERSION"_*.changes \
-  "$OUT"/orixclient*_"$VERSION"_*.buildinfo
+rm -f "$OUT"/orixclient*_"$VERSION"_"$ARCH".deb "$OUT"/orixclient*_"$VERSION"_"$ARCH".changes \
+  "$OUT"/orixclient*_"$VERSION"_"$ARCH".buildinfo
 mkdir -p "$SRC"
 git -C "$ROOT" ls-files -z --cached |
   tar -C "$ROOT" --null --files-from=- --ignore-failed-read -cf - |
@@ -62,17 +93,19 @@ sed -i "1s/^\([^ ]*\) ([^)]*) [^;]*;/\1 ($VERSION) $CODENAME;/" "$SRC/debian/cha
 
 profiles=""
 [[ " ${DEB_BUILD_OPTIONS:-} " == *" nocheck "* ]] && profiles="nocheck"
-if ! (cd "$SRC" && dpkg-checkbuilddeps ${profiles:+-P"$profiles"} >/dev/null 2>&1); then
-  say "installing the build dependencies"
+[ ${#CROSS[@]} -eq 0 ] || profiles="${profiles:+$profiles,}cross"
+if ! (cd "$SRC" && dpkg-checkbuilddeps "${CROSS[@]}" ${profiles:+-P"$profiles"} >/dev/null 2>&1); then
+  say "installing the build dependencies${CROSS[*]:+ for $ARCH}"
   $SUDO "${APT[@]}" update
-  $SUDO "${APT[@]}" build-dep --no-install-recommends ${profiles:+-P "$profiles"} "$SRC"
+  $SUDO "${APT[@]}" build-dep --no-install-recommends "${CROSS[@]}" ${profiles:+-P "$profiles"} "$SRC"
 fi
 
 say "building in $SRC"
-(cd "$SRC" && dpkg-buildpackage -us -uc -b -j"${ORIX_PACKAGE_JOBS:-2}" \
+(cd "$SRC" && dpkg-buildpackage -us -uc -b -j"${ORIX_PACKAGE_JOBS:-2}" "${CROSS[@]}" \
   ${profiles:+-P"$profiles"}) >"$OUT/build.log" 2>&1 ||
   die "dpkg-buildpackage failed; see $OUT/build.log"
 
-DEB="$(ls "$OUT"/orixclient_"$VERSION"_*.deb)"
-say "built $(cd "$OUT" && ls orixclient*_"$VERSION"_*.deb | tr '\n' ' ')(log: $OUT/build.log)"
+DEB="$OUT/orixclient_${VERSION}_$ARCH.deb"
+[ -f "$DEB" ] || die "no $DEB after the build; see $OUT/build.log"
+say "built $(cd "$OUT" && ls orixclient*_"$VERSION"_"$ARCH".deb | tr '\n' ' ')(log: $OUT/build.log)"
 printf '%s\n' "$DEB"
