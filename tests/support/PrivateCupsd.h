@@ -103,10 +103,7 @@ public:
         }
         const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
         // "request id is TavPDF-7 (1 file(s))", translated in the user's locale.
-        return QRegularExpression("\\b" + queue() + "-(\\d+)\\b")
-            .match(out)
-            .captured(1)
-            .toInt();
+        return QRegularExpression("\\b" + queue() + "-(\\d+)\\b").match(out).captured(1).toInt();
     }
 
     // The job's final state (IPP_JSTATE_COMPLETED, _ABORTED, _CANCELED), 0 if not ended in time.
