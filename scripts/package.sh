@@ -75,6 +75,14 @@ if [ "$ARCH" != "$BUILD_ARCH" ]; then
     $SUDO "${APT[@]}" update
     $SUDO "${APT[@]}" install --no-install-recommends "crossbuild-essential-$ARCH"
   fi
+  # The tests of a cross build run under user-mode emulation.
+  cpu="$(dpkg-architecture -a"$ARCH" -qDEB_HOST_GNU_CPU 2>/dev/null)"
+  if [[ " ${DEB_BUILD_OPTIONS:-} " != *" nocheck "* ]] &&
+    ! command -v "qemu-$cpu-static" >/dev/null && ! command -v "qemu-$cpu" >/dev/null; then
+    qemu=qemu-user-static
+    apt-cache show --no-all-versions "$qemu" >/dev/null 2>&1 || qemu=qemu-user
+    $SUDO "${APT[@]}" install --no-install-recommends "$qemu"
+  fi
   CROSS=(-a "$ARCH")
 fi
 

@@ -206,8 +206,9 @@ T_INSTALL=$(date +%s%N)
   fail "apt-get install failed: $(cat "$WORK/install.log")"
 INSTALL_MS=$(ms_since "$T_INSTALL")
 dpkg-query -W -f='${Package}\n' | sort >"$WORK/packages-after"
-mapfile -t NEW_PACKAGES < <(comm -13 "$WORK/packages-before" "$WORK/packages-after" |
+mapfile -t added < <(comm -13 "$WORK/packages-before" "$WORK/packages-after" |
   grep -vx -e orixclient -e orixclient-devserver)
+NEW_PACKAGES+=("${added[@]}")
 if grep -q "tavpdf-queue" "$WORK/install.log"; then
   fail "the installation complained: $(grep tavpdf-queue "$WORK/install.log")"
 fi

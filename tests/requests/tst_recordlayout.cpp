@@ -81,14 +81,18 @@ private slots:
         copy.JobState = kCopyJobState;
         copy.PageCount = 5;
         CopyText(copy.PaperSize, sizeof copy.PaperSize, "A4");
-        QTest::newRow("copy request") << hashOf(copy) << QByteArray("");
+        QTest::newRow("copy request")
+            << hashOf(copy)
+            << QByteArray("5db0e99b6d43e4018202a33eb73a850298b26d966fb90f6849b1421212f58fb2");
 
         CDTaskInfo disc;
         std::memset(&disc, 0, sizeof disc);
         RequestChoices::FillCommonFields(disc, user, commonChoice());
         disc.TotalSize = 0xF0E0D0C0u; // the high bit set: unsigned on every platform
         disc.DiscType = 2;
-        QTest::newRow("disc request") << hashOf(disc) << QByteArray("");
+        QTest::newRow("disc request")
+            << hashOf(disc)
+            << QByteArray("3e130d1d3e54546025688daecebc89ac0c9d2af28f52dfa9769549eb87bbbebc");
 
         MobilePrintTaskInfo mobile;
         MobileJobChoice choice;
@@ -105,13 +109,17 @@ private slots:
         choice.AuditorIDs[0] = 11;
         choice.AuditorIDs[1] = 22;
         FillMobileTask(mobile, user, choice);
-        QTest::newRow("mobile print job") << hashOf(mobile) << QByteArray("");
+        QTest::newRow("mobile print job")
+            << hashOf(mobile)
+            << QByteArray("7a163766041d57ebc22d7d7d904a91edbf09a7b9013cc0553ff472b10c6b0f77");
 
         // A captured job's names in GB18030, cut by the GBK writer.
         const QByteArray gbk = QTextCodec::codecForName("GB18030")->fromUnicode(kLongChinese);
         CopyGbkText(mobile.Purpose, sizeof mobile.Purpose, gbk.constData());
         CopyGbkText(mobile.DocName, sizeof mobile.DocName, gbk.constData());
-        QTest::newRow("captured job, GBK texts") << hashOf(mobile) << QByteArray("");
+        QTest::newRow("captured job, GBK texts")
+            << hashOf(mobile)
+            << QByteArray("e6b44b8d44ee2cc77720601719431ef3a1bf9b243eb6bf82ad61a46a7c0b9602");
 
         _TAV_PRINT_TASK_INFO_ task;
         std::memset(&task, 0, sizeof task);
@@ -120,7 +128,9 @@ private slots:
         auditors.IDs[0] = 5;
         auditors.IDs[1] = 6;
         QCOMPARE(FillTaskRecord(task, "lisi", auditors, "绝密", kLongChinese), 0);
-        QTest::newRow("print settings") << hashOf(task) << QByteArray("");
+        QTest::newRow("print settings")
+            << hashOf(task)
+            << QByteArray("9ca16c2587645802720efb9bab9a481a5af92cea48642b0ddf539f3d2513ec61");
     }
 
     void records()
