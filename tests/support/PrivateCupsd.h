@@ -92,6 +92,10 @@ public:
     int print(const QStringList& args, const QString& asUser = QString())
     {
         QProcess p;
+        // Its messages are read (the job id, "Unauthorized"): untranslated.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LC_ALL", "C");
+        p.setProcessEnvironment(env);
         const QStringList lp = QStringList{"lp", "-d", queue()} + args;
         if (asUser.isEmpty())
             p.start(lp.first(), lp.mid(1));
