@@ -70,20 +70,18 @@ alive() {
   [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
 }
 
-# Where this cupsd takes PeerCred: cups-files.conf up to CUPS 2.4.2,
-# cupsd.conf from 2.4.10 on (each rejects it in the other file). Asked of
-# cupsd itself: its syntax check of a minimal configuration.
-peercred_file() {
-  local probe="$1/probe"
+# Whether this cupsd takes PeerCred in cups-files.conf: CUPS 2.4.2 does (and
+# rejects it in cupsd.conf); 2.4.10 knows it in neither file, its socket
+# always passing the peer's credentials. Asked of cupsd itself: its syntax
+# check of a minimal configuration.
+peercred_known() {
+  local probe="$1/probe" status=0
   mkdir -p "$probe"
   printf 'ServerRoot %s\nErrorLog %s/error_log\nPeerCred on\n' "$probe" "$probe" >"$probe/cups-files.conf"
   printf 'Listen %s/s.sock\n' "$probe" >"$probe/cupsd.conf"
-  if cupsd -t -c "$probe/cupsd.conf" -s "$probe/cups-files.conf" >/dev/null 2>&1; then
-    echo cups-files.conf
-  else
-    echo cupsd.conf
-  fi
+  cupsd -t -c "$probe/cupsd.conf" -s "$probe/cups-files.conf" >/dev/null 2>&1 || status=1
   rm -rf "$probe"
+  return "$status"
 }
 
 start_server() {
@@ -120,12 +118,8 @@ start_server() {
     die "the user lp cannot reach $dir; choose a folder under /tmp or make its parents searchable"
   fi
 
-  local peercred_files="" peercred_cupsd=""
-  if [ "$(peercred_file "$dir")" = cups-files.conf ]; then
-    peercred_files="PeerCred on"
-  else
-    peercred_cupsd="PeerCred on"
-  fi
+  local peercred=""
+  peercred_known "$dir" && peercred="PeerCred on"
   cat >"$dir/etc/cups-files.conf" <<EOF
 ServerRoot $dir/etc
 ServerBin $dir/bin
@@ -140,7 +134,7 @@ Printcap $dir/run/printcap
 User lp
 Group lp
 SystemGroup root
-$peercred_files
+$peercred
 FileDevice No
 SetEnv ORIX_ROOT_PREFIX $root
 EOF
@@ -154,7 +148,6 @@ DefaultAuthType Basic
 PreserveJobFiles No
 PreserveJobHistory Yes
 MaxJobs 1000
-$peercred_cupsd
 <Location />
   Order allow,deny
   Allow all
