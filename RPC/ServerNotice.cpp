@@ -109,6 +109,12 @@ int AuditTextId(int type, int auditCode)
     return table[auditCode];
 }
 
+bool IsApprovalRequest(const QString& headline)
+{
+    const QString waiting = LanguageManager().GetString(8100);
+    return !waiting.isEmpty() && headline.contains(waiting);
+}
+
 QString StatusText(int rowCode, int textId, const LanguageManager& texts)
 {
     if (rowCode >= 513 && rowCode <= 639)

@@ -56,6 +56,10 @@ QString StatusText(int rowCode, int textId, const LanguageManager& texts);
 // character boundary). The job name is cut as described above.
 size_t FormatHeadline(char* dst, size_t dstSize, const QByteArray& jobName, const QString& status);
 
+// The headline asks the user for an approval: it holds the configured text
+// of "waiting for approval" (text 8100).
+bool IsApprovalRequest(const QString& headline);
+
 // Decodes one reply. RpcResult::kOk with out filled; kNone when the reply
 // holds no notice (no bytes, no type, an empty field text or no result
 // code). A reply shorter than its layout is read as far as it goes.

@@ -3,7 +3,6 @@
 #include "DComLayerWS.h"
 #include "EventLog.h"
 #include "RememberedLogon.h"
-#include "ServerMsgDlg.h"
 #include "TavCommon.h"
 #include "TavQuotaRequest.h"
 #include "TextUtil.h"
@@ -160,13 +159,23 @@ void OrixUser::PutInformationInUser_Ini()
     RememberedLogon::WriteUserCopy(*this);
 }
 
+namespace
+{
+OrixUser::NoticeShower noticeShower = nullptr;
+} // namespace
+
+void OrixUser::SetNoticeShower(NoticeShower shower)
+{
+    noticeShower = shower;
+}
+
 int OrixUser::GetUserMessage(QWidget* parent)
 {
     Q_UNUSED(parent); // the pop-up stands on its own, in the screen's corner
     QByteArray headline;
     const int result = ReadUserMessage(QByteArray(UserName), &headline);
-    if (result == RpcResult::kOk)
-        ServerMsgDlg::ShowNotice(this, headline.constData());
+    if (result == RpcResult::kOk && noticeShower)
+        noticeShower(this, headline.constData());
     return result;
 }
 

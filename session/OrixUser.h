@@ -56,6 +56,11 @@ public:
     // The main window's poll runs its two halves apart: ReadUserMessage on
     // a worker, the pop-up (ServerMsgDlg::ShowNotice) on the GUI thread.
     int GetUserMessage(QWidget* parent);
+    // Who shows a notice: the program's notice routing, above the session,
+    // installs itself when it is created (until then a notice is dropped).
+    // GUI thread only.
+    using NoticeShower = void (*)(OrixUser* user, const char* headline);
+    static void SetNoticeShower(NoticeShower shower);
     // The fetch: one notice for userName, its headline (UTF-8) into
     // *headline on 0; -1 none, -2 the server could not be reached (any
     // failure counts as that). Safe on any thread: it reads nothing of the

@@ -6,7 +6,6 @@
 #include "LogonScheduler.h"
 #include "PlantedObject.h"
 #include "PortalPage.h"
-#include "ServerMsgDlg.h"
 #include "SessionTestKit.h"
 #include "TestFiles.h"
 #include "TestRoot.h"
@@ -521,23 +520,6 @@ private slots:
             logon.join();
             QCOMPARE(f.urls.size(), 1);
         }
-    }
-
-    void popUp()
-    {
-        // The server's text as plain text in the screen's corner; a click opens the approval page.
-        Fixture f;
-        const char hostile[] = "<a href=\"file:///etc/passwd\">等待审批!";
-        QPointer<ServerMsgDlg> approval = ServerMsgDlg::ShowNotice(&f.user, hostile);
-        QCOMPARE(QRect(approval->pos(), approval->size()).bottomRight(),
-                 QGuiApplication::primaryScreen()->availableGeometry().bottomRight());
-        QLabel* label = approval->findChild<QLabel*>("labelMsg");
-        QCOMPARE(label->textFormat(), Qt::PlainText);
-        QCOMPARE(label->text(), QString::fromUtf8(hostile));
-        QTest::mouseClick(label, Qt::LeftButton);
-        QTRY_VERIFY(approval.isNull());
-        QCOMPARE(f.urls, QByteArrayList{"http://10.1.2.3/RazodAroZid/Home/Index1/LoginFrm.aspx?"
-                                        "key=alice&value=MD5&Redirect=AuditorPrintProcTask"});
     }
 };
 

@@ -1,8 +1,8 @@
 #include "ServerMsgDlg.h"
 #include "ui_ServerMsgDlg.h"
 
-#include "NoticeCenter.h"
 #include "OrixUser.h"
+#include "ServerNotice.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -16,11 +16,6 @@ ServerMsgDlg::ServerMsgDlg(QWidget* parent)
                    Qt::WindowDoesNotAcceptFocus);
     setAttribute(Qt::WA_ShowWithoutActivating);
     connect(Ui->labelMsg, &label::clicked, this, &ServerMsgDlg::handlelabelclicked);
-}
-
-ServerMsgDlg* ServerMsgDlg::ShowNotice(OrixUser* user, const char* headline)
-{
-    return NoticeCenter::instance()->show(user, QString::fromUtf8(headline ? headline : ""));
 }
 
 ServerMsgDlg::~ServerMsgDlg()
@@ -57,7 +52,7 @@ bool ServerMsgDlg::IsRemainShowMsg() const
 
 bool ServerMsgDlg::IsDocNeedToAuditMsg() const
 {
-    return NoticeCenter::isApprovalRequest(Ui->labelMsg->text());
+    return ServerNotice::IsApprovalRequest(Ui->labelMsg->text());
 }
 
 void ServerMsgDlg::handlelabelclicked()

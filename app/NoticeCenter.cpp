@@ -1,9 +1,9 @@
 #include "NoticeCenter.h"
 
 #include "DesktopNotifications.h"
-#include "LanguageManager.h"
 #include "OrixUser.h"
 #include "ServerMsgDlg.h"
+#include "ServerNotice.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -45,15 +45,19 @@ NoticeCenter::~NoticeCenter()
 NoticeCenter* NoticeCenter::instance()
 {
     static QPointer<NoticeCenter> center;
-    if (!center)
+    if (!center) {
         center = new NoticeCenter(DesktopNotifications::instance(), QCoreApplication::instance());
+        OrixUser::SetNoticeShower(
+            [](OrixUser* user, const char* headline) { ServerMsgDlg::ShowNotice(user, headline); });
+    }
     return center;
 }
 
-bool NoticeCenter::isApprovalRequest(const QString& headline)
+// The pop-up's own entry to the notices: defined here, with the routing it
+// enters, so that the pop-up needs nothing of the routing.
+ServerMsgDlg* ServerMsgDlg::ShowNotice(OrixUser* user, const char* headline)
 {
-    const QString waiting = LanguageManager().GetString(8100);
-    return !waiting.isEmpty() && headline.contains(waiting);
+    return NoticeCenter::instance()->show(user, QString::fromUtf8(headline ? headline : ""));
 }
 
 ServerMsgDlg* NoticeCenter::show(OrixUser* user, const QString& headline)
@@ -61,7 +65,7 @@ ServerMsgDlg* NoticeCenter::show(OrixUser* user, const QString& headline)
     Notice notice;
     notice.user = user;
     notice.headline = headline;
-    notice.approval = isApprovalRequest(headline);
+    notice.approval = ServerNotice::IsApprovalRequest(headline);
     // Where no server answered, it is asked again first.
     if (Notifications)
         Notifications->askAgain();

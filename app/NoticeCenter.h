@@ -52,10 +52,6 @@ public:
     int onScreen() const { return int(Notices.size()); }
     int waiting() const { return int(Waiting.size()); }
 
-    // The notice asks the user for an approval: it holds the configured text
-    // of "waiting for approval" (text 8100).
-    static bool isApprovalRequest(const QString& headline);
-
 private:
     struct Notice {
         OrixUser* user = nullptr;

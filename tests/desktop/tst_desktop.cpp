@@ -337,6 +337,26 @@ private slots:
         QCOMPARE(m_urls.size(), 1);
     }
 
+    void popUp()
+    {
+        // No notification server: the server's text as plain text in the screen's corner; a click
+        // opens the approval page.
+        const auto center = noticeCenter({});
+        QVERIFY(center);
+        const char hostile[] = "<a href=\"file:///etc/passwd\">等待审批!";
+        center->show(m_user.get(), QString::fromUtf8(hostile));
+        QTRY_COMPARE(popUpsOnScreen().size(), 1);
+        QPointer<ServerMsgDlg> approval = popUpsOnScreen().first();
+        QCOMPARE(QRect(approval->pos(), approval->size()).bottomRight(),
+                 QGuiApplication::primaryScreen()->availableGeometry().bottomRight());
+        QLabel* label = approval->findChild<QLabel*>("labelMsg");
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QCOMPARE(label->text(), QString::fromUtf8(hostile));
+        QTest::mouseClick(label, Qt::LeftButton);
+        QTRY_VERIFY(approval.isNull());
+        QCOMPARE(m_urls, QByteArrayList{kApprovalUrl});
+    }
+
     void burstOfNoticesStaysBounded_data()
     {
         QTest::addColumn<bool>("server");
