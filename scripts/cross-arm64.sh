@@ -71,7 +71,8 @@ T0=$(date +%s)
 status=0
 ORIX_CHROOT_OUT="$OUT" bash "$ROOT/scripts/chroot-run.sh" "$SUITE" "$LOG" "$INSIDE" || status=$?
 [ "$status" -ne 3 ] || skip "the chroot cannot be made here (above)"
-sed -n '/^=== /,$p' "$LOG" | grep -v '^ *[0-9]*/[0-9]* Test' | sed 's/^/  | /' | tail -n 60
+{ sed -n '/^=== /,$p' "$LOG" | grep -v '^ *[0-9]*/[0-9]* Test' || tail -n 30 "$LOG"; } |
+  sed 's/^/  | /' | tail -n 60
 grep -E '^(set-up|cross build)' "$LOG" || true
 printf '%-44s %8s s\n' "whole run (chroot included)" "$(($(date +%s) - T0))"
 [ "$status" -eq 0 ] || { say "FAILED (exit $status); log: $LOG" >&2; exit 1; }
