@@ -193,6 +193,7 @@ check "lintian found errors or warnings (above)" \
   lintian --allow-root --fail-on error,warning "${DEB%/*}"/orixclient_*_"$(dpkg --print-architecture)".changes
 LINTIAN_MS=$(ms_since "$T_LINTIAN")
 say "built and checked $(basename "$DEB") ($(stat -c %s "$DEB") bytes) and $(basename "$DEV_DEB")"
+say "Depends: $depends"
 
 # Steps 2 to 5 in the locale $LANG.
 round() {
