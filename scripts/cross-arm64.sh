@@ -32,7 +32,7 @@ OUT="$(cd "$OUT" && pwd)"
 
 # Runs in the chroot, in /src. The emulator is qemu-user-static's where the
 # release has it, else qemu-user's.
-INSIDE='set -e
+INSIDE='set -eo pipefail
 t0=$(date +%s)
 dpkg --add-architecture arm64
 apt-get update -qq
