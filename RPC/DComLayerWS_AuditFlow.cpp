@@ -134,7 +134,7 @@ int CDComLayerWS::GetAuditFlowID(void* userRecord, int* flowId)
         if (groupFlowRow == Lookup::Value && groupFlow != 0)
             *flowId = groupFlow;
         return kOk;
-    } catch (...) {
+    } catch (const RpcFailure&) {
         return kAuditQueryFailed;
     }
 }
@@ -208,7 +208,7 @@ int CDComLayerWS::GetAuditFlowItems(long flowId, void* itemList)
             list->Count = 0;
         }
         return rc;
-    } catch (...) {
+    } catch (const RpcFailure&) {
         FreeItems(list);
         list->Count = 0;
         return kAuditQueryFailed;
@@ -280,7 +280,7 @@ int CDComLayerWS::GetAuditorsInAuditFlow(void* userRecord, int levelIndex, void*
         auditors->Count = kept;
         auditors->Entries = entries;
         return kOk;
-    } catch (...) {
+    } catch (const RpcFailure&) {
         free(entries);
         auditors->Count = 0;
         auditors->Entries = nullptr;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <netdb.h>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace
@@ -57,7 +58,7 @@ int resolveWithinDeadline(const char* host)
             lookup->error = error;
             lookup->done.notify_all();
         }).detach();
-    } catch (...) {
+    } catch (const std::system_error&) {
         return 0; // no thread to spare: the runtime looks the name up itself
     }
     std::unique_lock<std::mutex> lock(lookup->mutex);

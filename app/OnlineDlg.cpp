@@ -1,21 +1,13 @@
 #include "OnlineDlg.h"
 
-#include "DComLayerWS.h"
-#include "EventLog.h"
 #include "FramelessWindow.h"
-#include "LogonAttempt.h"
 #include "LogonPWDlg.h"
-#include "MessageBoxes.h"
 #include "NoticeCenter.h"
 #include "OrixUser.h"
-#include "QPrintJobMonitor.h"
 #include "RequestEntries.h"
 #include "RequestFlows.h"
 #include "SafeFile.h"
-#include "ServerMsgDlg.h"
 #include "SingleInstance.h"
-#include "SystemPaths.h"
-#include "TextUtil.h"
 #include "aboutdlg.h"
 #include "ui_OnlineDlg.h"
 
@@ -24,15 +16,8 @@
 #include <QFile>
 #include <QMenu>
 #include <QPixmap>
-#include <QState>
-#include <QStateMachine>
 #include <QThread>
 #include <QToolButton>
-
-#include <cerrno>
-#include <cstring>
-#include <dlfcn.h>
-#include <string>
 
 namespace
 {
@@ -68,7 +53,7 @@ QString yesNo(bool value)
 OnlineDlg::OnlineDlg(QWidget* parent) : OnlineDlg(Options(), parent) {}
 
 OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
-    : QDialog(parent), Opt(options), Ui(new Ui::OnlineDlg), Scheduler(options.logonWaits)
+    : QDialog(parent), Opt(options), Ui(new Ui::OnlineDlg)
 {
     Ui->setupUi(this);
     // A main window, not a dialog, to the window manager: without a tray it
@@ -84,9 +69,6 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
     createActions();
     createTrayIcon();
 
-    ManualLogon = false;
-    FirstOffline = true;
-    connect(&AutoLogonTimer, &QTimer::timeout, this, &OnlineDlg::sslotAutoLogon);
     connect(&TrayTimer, &QTimer::timeout, this, &OnlineDlg::SloQtimerFunctionHideShowTrayIcon);
     TrayTimer.start(Opt.trayRetryMs);
     connect(&HideTimer, &QTimer::timeout, this, &OnlineDlg::SloQtimerFunctionHideOnlineUI);
@@ -103,11 +85,10 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
         Watcher.addPath(QFile::decodeName(signalFile));
     connect(&Watcher, &QFileSystemWatcher::fileChanged, this, &OnlineDlg::directoryChanged);
 
-    // The state machine starts once the event loop runs.
-    InitStateMachine();
     // The request page's buttons and their entries in the tray menu.
     setupRequests();
-    loadPlugin();
+    // The state machine starts once the event loop runs.
+    InitStateMachine();
 
     // The desktop's notification server is asked now, before the first
     // notice.
@@ -116,30 +97,10 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
 
 OnlineDlg::~OnlineDlg()
 {
-    if (PluginTimerId) {
-        killTimer(PluginTimerId);
-        PluginTimerId = 0;
-    }
-    if (SyncFree && PluginContext)
-        SyncFree(PluginContext);
-    PluginContext = nullptr;
-    // The library stays loaded: code of it may still be referenced.
-
-    // A logon dialog still open (the event loop ended while it ran) is
-    // deleted with the window's children, after the scheduler has gone.
-    if (LogonDialog)
-        LogonDialog->SetScheduler(nullptr);
-
-    if (Monitor && Monitor->isRunning())
-        Monitor->StopMonitor();
-    Monitor.reset();
-    if (Machine)
-        Machine->stop();
-    // A poll on its way still uses the session.
-    Polls.waitAll();
-    // Notices still up no longer act for the session.
-    NoticeCenter::instance()->forgetUser(User.get());
-    User.reset();
+    // The session and whatever still uses it (a logon dialog over this
+    // window, a poll, the monitor) go before the window's children.
+    delete Controller;
+    Controller = nullptr;
 }
 
 void OnlineDlg::applyStyles()
@@ -240,192 +201,64 @@ void OnlineDlg::createTrayIcon()
 
 void OnlineDlg::InitStateMachine()
 {
-    Machine = new QStateMachine(this);
-    InitState = new QState(Machine);
-    OfflineState = new QState(Machine);
-    OnlineState = new QState(Machine);
-
-    InitState->addTransition(this, &OnlineDlg::ssInitOK, OfflineState);
-    OfflineState->addTransition(this, &OnlineDlg::ssLogonFailed, OfflineState);
-    OfflineState->addTransition(this, &OnlineDlg::ssLogonSuccess, OnlineState);
-    OnlineState->addTransition(this, &OnlineDlg::ssLogout, OfflineState);
-
-    connect(InitState, &QState::entered, this, &OnlineDlg::sslotInitUser);
-    connect(OfflineState, &QState::entered, this, &OnlineDlg::sslotEnterOffline);
-    connect(OnlineState, &QState::entered, this, &OnlineDlg::sslotEnterOnline);
-
-    Machine->setInitialState(InitState);
-    Machine->start();
-
-    Monitor.reset(new QPrintJobMonitor);
+    SessionController::Options o;
+    o.pluginPath = Opt.pluginPath;
+    o.onlinePollMs = Opt.onlinePollMs;
+    o.pluginPollMs = Opt.pluginPollMs;
+    o.autoLogonRetryMs = Opt.autoLogonRetryMs;
+    o.logonWaits = Opt.logonWaits;
+    Controller = new SessionController(o, this);
+    Controller->setDialogParent(this);
+    connect(Controller, &SessionController::ssInitOK, this, &OnlineDlg::ssInitOK);
+    connect(Controller, &SessionController::ssLogonSuccess, this, &OnlineDlg::ssLogonSuccess);
+    connect(Controller, &SessionController::ssLogonFailed, this, &OnlineDlg::ssLogonFailed);
+    connect(Controller, &SessionController::ssLogout, this, &OnlineDlg::ssLogout);
+    connect(Controller, &SessionController::enteredOffline, this, &OnlineDlg::showOffline);
+    connect(Controller, &SessionController::enteredOnline, this, &OnlineDlg::showOnline);
+    Controller->start();
 }
 
-QString OnlineDlg::defaultPluginPath()
-{
-    return QFile::decodeName(SystemPaths::programFolder() + "ifclient.so");
-}
-
-void OnlineDlg::loadPlugin()
-{
-    // Whatever the library does runs as the user: it is loaded only when
-    // nobody else could have put it (or a link to it) in place.
-    const QByteArray path = QFile::encodeName(Opt.pluginPath);
-    std::string resolved;
-    const SafeFile::Check check = SafeFile::TrustedLibrary(path.constData(), &resolved);
-    if (check == SafeFile::Check::Missing) {
-        LogEvent(kLogInfo, "dlopen:%s: %s\n", path.constData(), strerror(ENOENT));
-        return;
-    }
-    if (check != SafeFile::Check::Ok) {
-        LogEvent(kLogError, "plug-in %s not loaded: %s\n", path.constData(),
-                 SafeFile::Describe(check));
-        return;
-    }
-    PluginHandle = dlopen(resolved.c_str(), RTLD_NOW);
-    if (!PluginHandle) {
-        const char* error = dlerror();
-        LogEvent(kLogInfo, "dlopen:%s\n", error ? error : "");
-        return;
-    }
-
-    bool complete = true;
-    QByteArray firstError;
-    auto lookUp = [this, &complete, &firstError](const char* name) -> void* {
-        dlerror();
-        void* symbol = dlsym(PluginHandle, name);
-        if (!symbol) {
-            const char* error = dlerror();
-            if (complete)
-                firstError = error ? error : name;
-            complete = false;
-        }
-        return symbol;
-    };
-    // What was found stays recorded even when another symbol is missing: the
-    // offline state leaves the logon to the plug-in as soon as it has
-    // SyncCheckLogin, initialised or not.
-    SyncInit = reinterpret_cast<SyncInitFn>(lookUp("SyncInit"));
-    SyncCheckLogin = reinterpret_cast<SyncCheckLoginFn>(lookUp("SyncCheckLogin"));
-    SyncFree = reinterpret_cast<SyncFreeFn>(lookUp("SyncFree"));
-    SyncHandleMsg = reinterpret_cast<SyncHandleFn>(lookUp("SyncHandleMsg"));
-    SyncHandleJob = reinterpret_cast<SyncHandleFn>(lookUp("SyncHandleJob"));
-    if (!complete) {
-        LogEvent(kLogError, "dlsym:%s\n", firstError.constData());
-        return;
-    }
-
-    PluginContext = SyncInit("Server=127.0.0.1;");
-    if (!PluginContext) {
-        LogEvent(kLogError, "IF Init fail\n");
-        return;
-    }
-    PluginTimerId = startTimer(Opt.pluginPollMs, Qt::CoarseTimer);
-}
-
-// --- state machine --------------------------------------------------------------
+// --- the controller's states ------------------------------------------------------
 
 void OnlineDlg::sslotInitUser()
 {
-    User.reset(new OrixUser);
-    emit ssInitOK();
+    Controller->initUser();
 }
 
 void OnlineDlg::sslotEnterOffline()
 {
-    ++StateEpoch;
-    Online = false;
-    if (!FirstOffline)
-        TrayIcon->showOffline();
-    FirstOffline = false;
-
-    if (OnlineTimerId) {
-        killTimer(OnlineTimerId);
-        OnlineTimerId = 0;
-    }
-    if (Monitor->isRunning())
-        Monitor->StopMonitor();
-
-    TrayIcon->setIcon(OfflineIcon);
-    TrayIcon->setVisible(true);
-    Requests->setOnline(false);
-    Requests->apply(User->Config.UiHide);
-
-    // With the plug-in the user is logged on by its timer.
-    if (SyncCheckLogin)
-        return;
-
-    LogonDialog = new LogonPWDlg(this);
-    LogonDialog->SetScheduler(&Scheduler);
-    LogonDialog->SetUser(User.get());
-
-    if (User->AutoLogon && !ManualLogon && !automaticLogonAllowed()) {
-        // An automatic logon failed a moment ago: the dialog waits for the
-        // user, and the logon is tried in the background once the
-        // scheduler's wait is over.
-        LogonDialog->StartReconnect();
-        LogonDialog->exec();
-    } else if (User->AutoLogon && !ManualLogon) {
-        LogonDialog->Logon(false);
-        const LogonOutcome outcome = LogonDialog->GetLastOutcome();
-        if (outcome.kind != LogonOutcome::Accepted) {
-            // A server that cannot be reached is tried again in the
-            // background while the dialog waits for the user.
-            if (outcome.unreachable())
-                LogonDialog->StartReconnect();
-            // Shown over the dialog once it is up, not waited for: the
-            // reconnect goes on meanwhile.
-            if (outcome.threw)
-                QTimer::singleShot(0, LogonDialog, [dialog = LogonDialog] {
-                    MessageBoxes::openInformation(dialog, QStringLiteral("错误"),
-                                                  QStringLiteral("无法连接服务器！"));
-                });
-            LogonDialog->exec();
-        }
-    } else {
-        LogonDialog->setWindowModality(Qt::WindowModal);
-        LogonDialog->exec();
-    }
-    LogonDialog->StopReconnect();
-
-    if (LogonDialog->GetLastResult() == 0)
-        emit ssLogonSuccess(); // the transition runs once this entry has returned
-    else
-        AutoLogonTimer.start(Opt.autoLogonRetryMs);
-
-    delete LogonDialog;
-    LogonDialog = nullptr;
+    Controller->enterOffline();
 }
 
 void OnlineDlg::sslotEnterOnline()
 {
-    ++StateEpoch;
-    hideUI();
-    TrayIcon->showOnline();
-
-    OnlineTimerId = startTimer(Opt.onlinePollMs, Qt::CoarseTimer);
-
-    if (!Monitor->isRunning()) {
-        Monitor->setRunning(true);
-        Monitor->setUser(User.get());
-        Monitor->StartMonitor();
-    }
-
-    SetUser(User.get());
-    TrayIcon->setIcon(OnlineIcon);
-    TrayIcon->setVisible(true);
-    Online = true;
-    Requests->setOnline(true);
-}
-
-bool OnlineDlg::automaticLogonAllowed() const
-{
-    return !Scheduler.inFlight() && Scheduler.automaticDelay() == 0;
+    Controller->enterOnline();
 }
 
 void OnlineDlg::sslotAutoLogon()
 {
-    AutoLogonTimer.stop();
-    emit ssLogonFailed();
+    Controller->autoLogon();
+}
+
+void OnlineDlg::showOffline(bool first)
+{
+    if (!first)
+        TrayIcon->showOffline();
+    TrayIcon->setIcon(OfflineIcon);
+    TrayIcon->setVisible(true);
+    Requests->setOnline(false);
+    if (OrixUser* user = Controller->user())
+        Requests->apply(user->Config.UiHide);
+}
+
+void OnlineDlg::showOnline()
+{
+    hideUI();
+    TrayIcon->showOnline();
+    SetUser(Controller->user());
+    TrayIcon->setIcon(OnlineIcon);
+    TrayIcon->setVisible(true);
+    Requests->setOnline(true);
 }
 
 void OnlineDlg::SetUser(OrixUser* user)
@@ -451,134 +284,8 @@ void OnlineDlg::SetUser(OrixUser* user)
 
 void OnlineDlg::timerEvent(QTimerEvent* event)
 {
-    const int id = event->timerId();
-    if (id == 0 || (id != OnlineTimerId && id != PluginTimerId)) {
-        QDialog::timerEvent(event);
-        return;
-    }
-
-    LogEvent(kLogTrace, "tmid=%d, online=%d\n", id, Online ? 1 : 0);
-
-    // A tick that comes while the previous plug-in tick is still being
-    // handled (its logon runs, its box is up) is left out.
-    if (PluginBusy)
-        return;
-
-    if (id == PluginTimerId && SyncCheckLogin) {
-        PluginBusy = true;
-        checkPluginLogon();
-        PluginBusy = false;
-    }
-
-    pollServerMessage();
-}
-
-void OnlineDlg::checkPluginLogon()
-{
-    if (!User)
-        return;
-    char authServer[256];
-    char userName[256];
-    memset(authServer, 0, sizeof authServer);
-    memset(userName, 0, sizeof userName);
-    CopyText(authServer, sizeof authServer, User->Config.AuthServer);
-
-    const int result = SyncCheckLogin(Online ? 1 : 0, authServer, userName);
-    // Outside code: never rely on it terminating the name.
-    userName[sizeof userName - 1] = '\0';
-
-    if (result == 1 && Online) {
-        LogEvent(kLogInfo, "logout-user:%s\n", userName);
-        emit ssLogout();
-    } else if (result == 0 && !Online) {
-        pluginLogon(userName);
-    }
-}
-
-void OnlineDlg::pluginLogon(const char* userName)
-{
-    // The sign-on reports its user on every tick; after a failed logon the
-    // next one waits for the scheduler, and a later tick asks again.
-    if (!Scheduler.begin(LogonScheduler::Trigger::Automatic))
-        return;
-    const char* configured = User->Config.ServerAddress;
-    LogEvent(kLogInfo, "login-server:%s\n", configured);
-
-    // "host:port" names the port the logon goes to; the port text is also
-    // what the session remembers. Without a port the server's usual "8085"
-    // is remembered and the logon uses the session's port as it is.
-    const char* colon = strchr(configured, ':');
-    if (colon) {
-        char host[256];
-        CopyText(host, sizeof host,
-                 QByteArray(configured, static_cast<int>(colon - configured)).constData());
-        CopyUtf8Text(User->ServerAddress, sizeof User->ServerAddress, host);
-        CopyText(User->ServerPort, sizeof User->ServerPort, colon + 1);
-        CopyText(User->RpcPort, sizeof User->RpcPort, colon + 1);
-    } else {
-        CopyUtf8Text(User->ServerAddress, sizeof User->ServerAddress, configured);
-        CopyText(User->ServerPort, sizeof User->ServerPort, CDComLayerWS::kUtf8ServicePort);
-    }
-    CopyUtf8Text(User->UserName, sizeof User->UserName, userName);
-    User->LogonMode = 1;
-
-    const LogonOutcome outcome = RunLogon(*User);
-    Scheduler.end(outcome.kind == LogonOutcome::Accepted);
-    LogEvent(kLogInfo, "login-user:%s, %d\n", userName, outcome.result);
-    if (outcome.kind == LogonOutcome::Accepted)
-        emit ssLogonSuccess();
-    else if (outcome.threw)
-        MessageBoxes::showServerUnreachable(this);
-    else
-        MessageBoxes::showInformation(
-            this, QStringLiteral("错误"),
-            QStringLiteral("Logon fail:%1 ret=%2")
-                .arg(QString::fromUtf8(userName), QString::number(outcome.result)));
-}
-
-void OnlineDlg::pollServerMessage()
-{
-    // One poll at a time: a tick while one is on its way is left out.
-    if (!User || PollRunning)
-        return;
-    const QByteArray userName(User->UserName);
-    const OrixUser* user = User.get();
-    const int epoch = StateEpoch;
-    struct Answer {
-        int result = RpcResult::kUnreachable;
-        QByteArray headline;
-    };
-    PollRunning = true;
-    try {
-        Polls.run(
-            this,
-            [user, userName] {
-                Answer answer;
-                answer.result = user->ReadUserMessage(userName, &answer.headline);
-                return answer;
-            },
-            [this, epoch](const Answer& answer) {
-                pollFinished(answer.result, answer.headline, epoch);
-            });
-    } catch (...) {
-        PollRunning = false; // no thread to spare: the next tick tries again
-    }
-}
-
-void OnlineDlg::pollFinished(int result, const QByteArray& headline, int epoch)
-{
-    PollRunning = false;
-    if (result == RpcResult::kOk) {
-        // The server has handed the notice over: show it whatever happened
-        // meanwhile.
-        ServerMsgDlg::ShowNotice(User.get(), headline.constData());
-        return;
-    }
-    // A poll from before a logout or a new logon speaks of a past session.
-    if (result == RpcResult::kUnreachable && epoch == StateEpoch) {
-        ManualLogon = false;
-        emit ssLogout();
-    }
+    // The polls' timers are the controller's.
+    QDialog::timerEvent(event);
 }
 
 void OnlineDlg::SloQtimerFunctionHideShowTrayIcon()
@@ -608,20 +315,18 @@ void OnlineDlg::reject()
 
 void OnlineDlg::showUI()
 {
-    if (Online) {
+    if (isOnline()) {
         showNormal();
         return;
     }
-    ManualLogon = true;
-    if (LogonDialog)
-        LogonDialog->showNormal();
+    Controller->showLogonDialog();
 }
 
 void OnlineDlg::iconActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason != QSystemTrayIcon::DoubleClick && reason != QSystemTrayIcon::Trigger)
         return;
-    if (Online)
+    if (isOnline())
         hide();
     showUI();
 }
@@ -633,12 +338,13 @@ void OnlineDlg::directoryChanged(QString path)
     const QByteArray name = QFile::encodeName(path);
     if (name == signalFilePath() && SafeFile::Inspect(name.constData()) != SafeFile::Check::Ok)
         return;
-    if (!Online) {
+    if (!isOnline()) {
         // Without a tray a second start is the way back to the client: the
         // window and the logon dialog over it come forward.
         if (!TrayIcon->docked()) {
             showNormal();
-            QWidget* front = LogonDialog ? static_cast<QWidget*>(LogonDialog) : this;
+            LogonPWDlg* dialog = logonDialog();
+            QWidget* front = dialog ? static_cast<QWidget*>(dialog) : this;
             front->showNormal();
             front->raise();
             front->activateWindow();
@@ -664,8 +370,7 @@ void OnlineDlg::changeEvent(QEvent* event)
 
 void OnlineDlg::Logout_clicked()
 {
-    ManualLogon = true;
-    emit ssLogout();
+    Controller->logout(true);
 }
 
 void OnlineDlg::toolBoxbtnLogout_clicked()
@@ -675,8 +380,8 @@ void OnlineDlg::toolBoxbtnLogout_clicked()
 
 void OnlineDlg::LogWeb_clicked()
 {
-    if (User)
-        User->LogWebSite("Default");
+    if (OrixUser* user = this->user())
+        user->LogWebSite("Default");
 }
 
 void OnlineDlg::toolBoxbtnLogWeb_clicked()
@@ -700,18 +405,18 @@ void OnlineDlg::toolBoxbtnAbout_clicked()
 
 void OnlineDlg::btnMobilePrintJob_clicked()
 {
-    if (User && Online)
-        Flows->runMobilePrintJob(User.get());
+    if (user() && isOnline())
+        Flows->runMobilePrintJob(user());
 }
 
 void OnlineDlg::btnCopyTask_clicked()
 {
-    if (User && Online)
-        Flows->runCopyRequest(User.get());
+    if (user() && isOnline())
+        Flows->runCopyRequest(user());
 }
 
 void OnlineDlg::btnCDTask_clicked()
 {
-    if (User && Online)
-        Flows->runDiscRequest(User.get());
+    if (user() && isOnline())
+        Flows->runDiscRequest(user());
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "Background.h"
 #include "DesktopTrayIcon.h"
-#include "LogonScheduler.h"
+#include "SessionController.h"
 
 #include <QDialog>
 #include <QFileSystemWatcher>
@@ -18,8 +17,6 @@ class OrixUser;
 class QAction;
 class QMenu;
 class QPrintJobMonitor;
-class QState;
-class QStateMachine;
 class QToolButton;
 class RequestEntries;
 class RequestFlows;
@@ -29,29 +26,24 @@ namespace Ui
 class OnlineDlg;
 }
 
-// The main window and controller of the client: a frameless, shaped window
-// that shows who is logged on, a tray icon with a menu, and a state machine
-// (initial -> offline <-> online) that runs the logon, the server polling
-// and the start and stop of print capture. It owns the session, the spool
-// folder monitor and, while one is open, the logon dialog.
-//
-// The optional interface plug-in "ifclient.so" of the program folder (by
-// its absolute path, never from the working directory, and only when nobody
-// but root and the user could have written or replaced it) lets an outside
-// sign-on log the user on and off; when it is present the logon dialog is
-// not used.
+// The main window of the client: a frameless, shaped window that shows who
+// is logged on, with a tray icon and its menu and the request page. What
+// happens to the session (the state machine, the logons, the polls, print
+// capture, the sign-on plug-in) is its SessionController's; the window shows
+// the states it enters and forwards the user's requests to it.
 class OnlineDlg : public QDialog
 {
     Q_OBJECT
 
 public:
-    // Intervals of the window's timers, in milliseconds.
-    static constexpr int kOnlinePollMs = 5000;     // server notices while online
-    static constexpr int kPluginPollMs = 2000;     // plug-in sign-on check
-    static constexpr int kAutoLogonRetryMs = 5000; // new logon after a failed one
-    static constexpr int kTrayRetryMs = 2000;      // look again for an X11 tray
-    static constexpr int kTrayWaitMs = 10000;      // wait for a tray before living without
-    static constexpr int kHideDelayMs = 100;       // hide the window after start
+    // Intervals of the window's timers (and its controller's), in
+    // milliseconds.
+    static constexpr int kOnlinePollMs = SessionController::kOnlinePollMs;
+    static constexpr int kPluginPollMs = SessionController::kPluginPollMs;
+    static constexpr int kAutoLogonRetryMs = SessionController::kAutoLogonRetryMs;
+    static constexpr int kTrayRetryMs = 2000; // look again for an X11 tray
+    static constexpr int kTrayWaitMs = 10000; // wait for a tray before living without
+    static constexpr int kHideDelayMs = 100;  // hide the window after start
 
     // What a test may change; the program uses the defaults.
     struct Options {
@@ -68,7 +60,7 @@ public:
     };
 
     // "ifclient.so" in the program folder.
-    static QString defaultPluginPath();
+    static QString defaultPluginPath() { return SessionController::defaultPluginPath(); }
 
     explicit OnlineDlg(QWidget* parent = nullptr);
     explicit OnlineDlg(const Options& options, QWidget* parent = nullptr);
@@ -81,13 +73,15 @@ public:
     void createTrayIcon();
 
     // State, for the owner and the tests.
-    bool isOnline() const { return Online; }
-    OrixUser* user() const { return User.get(); }
-    QPrintJobMonitor* monitor() const { return Monitor.get(); }
-    LogonPWDlg* logonDialog() const { return LogonDialog; }
+    SessionController* controller() const { return Controller; }
+    bool isOnline() const { return Controller->isOnline(); }
+    OrixUser* user() const { return Controller->user(); }
+    QPrintJobMonitor* monitor() const { return Controller->monitor(); }
+    LogonPWDlg* logonDialog() const { return Controller->logonDialog(); }
     DesktopTrayIcon* trayIcon() const { return TrayIcon; }
 
 signals:
+    // The controller's transitions, forwarded.
     void ssInitOK();
     void ssLogonSuccess();
     void ssLogonFailed();
@@ -106,6 +100,9 @@ public slots:
     void toolBoxbtnAbout_clicked();
     void btnCopyTask_clicked();
     void btnCDTask_clicked();
+    // The controller's state entries (forwarded to it) and what the window
+    // shows of them (sslotEnterOffline, sslotEnterOnline: connected to the
+    // controller's enteredOffline and enteredOnline).
     void sslotAutoLogon();
     void sslotInitUser();
     void sslotEnterOffline();
@@ -121,35 +118,15 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    // The plug-in's entry points.
-    using SyncInitFn = void* (*)(const char*);
-    using SyncCheckLoginFn = int (*)(int, char*, char*);
-    using SyncFreeFn = void (*)(void*);
-    using SyncHandleFn = int (*)(void*, const char*);
-
     void applyStyles();
     void setupRequests();
     void setupButtons();
-    void loadPlugin();
-    void checkPluginLogon();
-    void pluginLogon(const char* userName);
-    // No logon in flight and no wait after a failed one.
-    bool automaticLogonAllowed() const;
-    // The session's GetUserMessage in two halves: its fetch
-    // (ReadUserMessage) off the GUI thread, then pollFinished shows the
-    // notice, or logs out when a poll of this session found no server.
-    void pollServerMessage();
-    void pollFinished(int result, const QByteArray& headline, int epoch);
+    void showOffline(bool first);
+    void showOnline();
 
     Options Opt;
     std::unique_ptr<Ui::OnlineDlg> Ui;
-    std::unique_ptr<OrixUser> User;
-
-    QStateMachine* Machine = nullptr;
-    QState* InitState = nullptr;
-    QState* OfflineState = nullptr;
-    QState* OnlineState = nullptr;
-    std::unique_ptr<QPrintJobMonitor> Monitor;
+    SessionController* Controller = nullptr;
 
     QIcon OfflineIcon;
     QIcon OnlineIcon;
@@ -161,33 +138,11 @@ private:
     QToolButton* CloseButton = nullptr;
     QFileSystemWatcher Watcher;
 
-    bool Online = false;
-    bool ManualLogon = false;
-    bool FirstOffline = true;
-    bool PollRunning = false; // a notice poll is on its way
-    bool PluginBusy = false;  // a plug-in tick (its logon, its box) is being handled
-    int StateEpoch = 0;       // counts the entries into offline and online
-    int OnlineTimerId = 0;
-    int PluginTimerId = 0;
-    LogonScheduler Scheduler; // clears every logon: the dialog's, its reconnect's, the plug-in's
-    QTimer AutoLogonTimer;
     QTimer TrayTimer;
     QTimer HideTimer;
-    LogonPWDlg* LogonDialog = nullptr;
 
     // The request page's buttons and the tray's request entries, and the
     // requests they start.
     RequestEntries* Requests = nullptr;
     RequestFlows* Flows = nullptr;
-
-    void* PluginHandle = nullptr;
-    SyncInitFn SyncInit = nullptr;
-    SyncFreeFn SyncFree = nullptr;
-    SyncCheckLoginFn SyncCheckLogin = nullptr;
-    SyncHandleFn SyncHandleMsg = nullptr;
-    SyncHandleFn SyncHandleJob = nullptr;
-    void* PluginContext = nullptr;
-
-    // The notice polls; waited for before the session goes.
-    Background::TaskGroup Polls;
 };

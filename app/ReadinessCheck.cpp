@@ -1,6 +1,7 @@
 #include "ReadinessCheck.h"
 
 #include "ClientConfig.h"
+#include "CupsPolicy.h"
 #include "DComLayerWS.h"
 #include "EventLog.h"
 #include "LogonForm.h"
@@ -16,6 +17,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QHostInfo>
@@ -171,6 +173,30 @@ Item sharedOrPrivate(const char* name, const QByteArray& shared, const QByteArra
                     .arg(text(shared), why, text(privateFolder), SafeFile::Describe(mine)));
 }
 
+// Why the server's cupsd.conf does not make the policy authenticate job
+// creation; empty when it does.
+QString policyDoesNotAuthenticate(const QString& policy)
+{
+    const QString path = QString::fromStdString(CupsPolicy::ConfigPath());
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString("cannot read %1 (%2) to see whether its policy %3 asks for "
+                       "authentication")
+            .arg(path, file.errorString(), policy);
+    const QByteArray text = file.read(4 * 1024 * 1024);
+    switch (CupsPolicy::JobCreation(text.toStdString(), policy.toStdString())) {
+    case CupsPolicy::Verdict::Authenticates:
+        return QString();
+    case CupsPolicy::Verdict::Missing:
+        return QString("%1 has no <Policy %2>").arg(path, policy);
+    case CupsPolicy::Verdict::Open:
+        break;
+    }
+    return QString("the policy %1 in %2 lets Create-Job or Print-Job in without authentication "
+                   "(no AuthType, or AuthType None)")
+        .arg(policy, path);
+}
+
 } // namespace
 
 // --- items ------------------------------------------------------------------------------------
@@ -314,6 +340,13 @@ Item ReadinessCheck::queue() const
                     QString("%1 has the operation policy \"%2\": any local user can print under "
                             "another user's name (repair: %3)")
                         .arg(kQueue, policy, kRepair));
+    const QString policyProblem = policyDoesNotAuthenticate(policy);
+    if (!policyProblem.isEmpty())
+        return make(Verdict::Fail, "printer queue",
+                    QString("%1: %2; any local user could print under another user's name "
+                            "(\"/usr/lib/orixclient/tavpdf-queue check-policy\" shows what to "
+                            "add)")
+                        .arg(kQueue, policyProblem));
     return make(accepts ? Verdict::Ok : Verdict::Fail, "printer queue",
                 QString("%1 on %2: device %3, owner taken from the local socket's credentials "
                         "(policy %4)%5")

@@ -51,7 +51,9 @@ public:
     Item server(const Server& server) const;
     // The queue TavPDF exists on the CUPS server, writes to our backend, and
     // takes the job's owner from the local socket's credentials (operation
-    // policy "authenticated"). Also names the server's CUPS version.
+    // policy "authenticated", whose Limit for Create-Job and Print-Job in the
+    // server's cupsd.conf asks for authentication), and accepts jobs. Also
+    // names the server's CUPS version.
     Item queue() const;
     // The backend file's owner and mode let CUPS run it as root.
     Item backend() const;

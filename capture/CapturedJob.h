@@ -5,8 +5,6 @@
 
 #include <QString>
 
-#include <optional>
-
 // One captured print job, passed by value from the spool folder monitor to
 // the print settings dialog and on to the submission. Each holds its own
 // copy, so nothing that runs while the dialog is open or the job is being
@@ -19,7 +17,7 @@ struct CapturedJob {
     // Filled by the settings dialog on "确定".
     _TAV_PRINT_TASK_INFO_ Task{};
     MobilePrintTaskInfo Record{};
-    std::optional<TavPayer> Payer{}; // the project chosen; none: the session's stays
+    JobPayer Payer{}; // billed to a project or not, the project chosen
 
     static CapturedJob InFolder(const QString& folder)
     {

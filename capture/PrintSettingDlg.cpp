@@ -3,6 +3,7 @@
 
 #include "Background.h"
 #include "DComLayerWS.h"
+#include "EventLog.h"
 #include "FramelessWindow.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
@@ -32,6 +33,21 @@ const char kButtonStyle[] =
     "QPushButton:hover{border-image:url(:/background/images/button_on.png);}"
     "QPushButton:pressed{border-image:url(:/background/images/"
     "button_down.png);}";
+
+// Runs an exchange with the server; false when it failed: RpcFailure, or
+// whatever else a library throws (logged with the operation).
+template <typename Exchange> bool exchanged(const char* operation, Exchange&& exchange)
+{
+    try {
+        exchange();
+        return true;
+    } catch (const RpcFailure&) {
+        return false;
+    } catch (const std::exception&) {
+        LogException(operation, std::current_exception());
+        return false;
+    }
+}
 
 // Rows at the bottom of the background picture (rounded corners, border)
 // that stay at the bottom whatever the dialog's height.
@@ -141,12 +157,12 @@ int PrintSettingDlg::InitPrintsList()
 {
     // The query waits on the server: the window keeps serving events.
     void* block = nullptr;
-    try {
-        Background::RunResponsive(
-            [this, &block] { return User->GetPrinterList(User->UserName, &block); });
-    } catch (...) {
-        // The exchange failed: the server said nothing about printers. The
-        // job stays with the monitor, which offers it again.
+    if (!exchanged("printer list", [this, &block] {
+            Background::RunResponsive(
+                [this, &block] { return User->GetPrinterList(User->UserName, &block); });
+        })) {
+        // The server said nothing about printers. The job stays with the
+        // monitor, which offers it again.
         Result = SubmitResult::Failed;
         MessageBoxes::showInformation(this, QStringLiteral("错误"),
                                       QStringLiteral("无法连接服务器！\n") +
@@ -293,9 +309,8 @@ void PrintSettingDlg::applyPlacement(const SettingPlacement& p, bool projectShow
 
 void PrintSettingDlg::on_CheckProjectPrint_clicked()
 {
+    // For this job only: the next dialog starts from the server's setting.
     const bool checked = Ui->CheckProjectPrint->isChecked();
-    if (User)
-        User->IsSupportProject = checked;
     QGroupBox* audit = Ui->groupBoxAuditSetting;
     QGroupBox* project = Ui->groupBoxProjectSetting;
     const SettingPlacement p = PlaceForProject(checked, audit->y() + audit->height(), project->y(),
@@ -335,11 +350,11 @@ void PrintSettingDlg::on_Btn_OK_Print_clicked()
     choice.PrinterIndex = Ui->comboBoxPrintersList->currentIndex();
     choice.PrinterText = Ui->comboBoxPrintersList->currentText();
     choice.ProjectIndex = Ui->comboBoxProjectName->currentIndex();
-    try {
-        FillCapturedJob(job, *User, choice);
-        CopyJobToSession(job, *User);
-        Result = submitJob(job) == 1 ? SubmitResult::Submitted : SubmitResult::Refused;
-    } catch (...) {
+    choice.Project = User->IsSupportProject && Ui->CheckProjectPrint->isChecked();
+    if (!exchanged("print job submission", [this, &job, &choice] {
+            FillCapturedJob(job, *User, choice);
+            Result = submitJob(job) == 1 ? SubmitResult::Submitted : SubmitResult::Refused;
+        })) {
         // The job's folder stays with the monitor, which offers it again.
         Result = SubmitResult::Failed;
         MessageBoxes::showInformation(this, QStringLiteral("错误"),
@@ -401,9 +416,8 @@ int PrintSettingDlg::submitJob(const CapturedJob& job)
     });
     tick.start(100);
 
-    // Nothing in the dialog changes the job while it is sent: neither the
-    // buttons nor the check box, which switches the session's project
-    // billing that the submission reads.
+    // Nothing in the dialog changes while the job is sent: neither the
+    // buttons nor the check box.
     Submitting = true;
     Ui->Btn_OK_Print->setEnabled(false);
     Ui->Btn_Cancel_Print->setEnabled(false);
@@ -421,12 +435,14 @@ int PrintSettingDlg::submitJob(const CapturedJob& job)
             Dialog->Ui->CheckProjectPrint->setEnabled(true);
         }
     } restore{this, rpc};
-    // The upload works on its own copies of the record and the path.
+    // The upload works on its own copies of the record, the path and the
+    // payer.
     MobilePrintTaskInfo record = job.Record;
     char path[sizeof User->DocumentPath];
     CopyUtf8Text(path, sizeof path, job.Document.toUtf8().constData());
+    const JobPayer payer = job.Payer;
     return Background::RunResponsive(
-        [this, &record, &path] { return User->SaveMobileJob(record, path); });
+        [this, &record, &path, &payer] { return User->SaveMobileJob(record, path, payer); });
 }
 
 void PrintSettingDlg::resizeEvent(QResizeEvent* event)

@@ -233,9 +233,9 @@ void FillCapturedJob(CapturedJob& captured, const OrixUser& user, const JobChoic
         CopyGbkText(job.PrinterName, sizeof job.PrinterName,
                     UTF82GBK(choice.PrinterText.toUtf8().constData()).constData());
 
-    captured.Payer.reset();
+    captured.Payer = JobPayer{choice.Project, {}};
     if (choice.ProjectIndex >= 0 && choice.ProjectIndex < user.PayerCount && user.Payers)
-        captured.Payer = user.Payers[choice.ProjectIndex];
+        captured.Payer.Payer = user.Payers[choice.ProjectIndex];
 
     job.UserID = user.UserId;
     CopyUtf8Text(job.UserName, sizeof job.UserName,
@@ -247,21 +247,6 @@ void FillCapturedJob(CapturedJob& captured, const OrixUser& user, const JobChoic
 
     GetJobInfo(&job, captured.Options);
     job.JobState = user.JobState;
-}
-
-void CopyJobToSession(const CapturedJob& job, OrixUser& user)
-{
-    user.TaskInfo = job.Task;
-    user.MobileTaskInfo = job.Record;
-    CopyUtf8Text(user.DocumentPath, sizeof user.DocumentPath, job.Document.toUtf8().constData());
-    if (!job.Payer)
-        return;
-    const TavPayer& payer = *job.Payer;
-    memset(&user.SelectedPayer, 0, sizeof user.SelectedPayer);
-    memcpy(user.SelectedPayer.PayerName, payer.PayerName, sizeof payer.PayerName);
-    user.SelectedPayer.PayerName[sizeof payer.PayerName - 1] = '\0';
-    user.SelectedPayer.PayerID = payer.PayerID;
-    user.SelectedPayerIsGroup = payer.IsGroup;
 }
 
 QString PayerDisplayName(const TavPayer& payer, bool utf8Strings)

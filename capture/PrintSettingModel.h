@@ -146,16 +146,13 @@ struct JobChoice {
     int PrinterIndex = -1; // 0: the first entry, no particular printer
     QString PrinterText;
     int ProjectIndex = -1; // index into the session's payer list; -1 none
+    bool Project = false;  // billed to the project ("项目打印")
 };
 
 // Fills the job's MobilePrintTaskInfo and payer from its
 // _TAV_PRINT_TASK_INFO_ (already filled), the session's user, the choices
 // and the job's options file.
 void FillCapturedJob(CapturedJob& job, const OrixUser& user, const JobChoice& choice);
-
-// The session's fields of the job being prepared (task records, document
-// path, selected payer), filled from the job as the dialog confirms it.
-void CopyJobToSession(const CapturedJob& job, OrixUser& user);
 
 // A payer's name as the user reads it: the payer query carries it in the
 // client's string mode, UTF-8 when the port text is "8085", else GBK.

@@ -1,6 +1,7 @@
 #include "QPrintJobMonitor.h"
 
 #include "Attention.h"
+#include "EventLog.h"
 #include "FramelessWindow.h"
 #include "MessageBoxes.h"
 #include "PrintSettingDlg.h"
@@ -138,6 +139,9 @@ void QPrintJobMonitor::myslot()
         outcome =
             m_Options.Handler ? m_Options.Handler(m_pUser, job) : RunSettingsDialog(m_pUser, job);
     } catch (...) {
+        // The event loop's boundary for a captured job: whatever ended its
+        // dialog, the job is kept and offered again.
+        LogException("captured job", std::current_exception());
         MessageBoxes::showInformation(nullptr, QStringLiteral("错误"),
                                       QStringLiteral("save printjob failed.\n") +
                                           QString::fromUtf8(kKeptJobNote));

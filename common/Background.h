@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EventLog.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
@@ -39,7 +41,9 @@ namespace Background
 namespace Detail
 {
 
-// The result of one piece of work: a value, or the exception it raised.
+// The result of one piece of work: a value, or the exception it raised. A
+// thread's boundary: whatever the work throws is carried over to the thread
+// that waits for it (RunResponsive raises it again there; TaskGroup logs it).
 template <typename R> struct Outcome {
     std::optional<R> value;
     std::exception_ptr error;
@@ -122,17 +126,23 @@ public:
 
     // Runs work on a thread of its own; then done(result) (or done() for
     // work without a result) on the receiver's thread, if the receiver
-    // still exists. An exception that leaves work is dropped: work that can
-    // fail reports the failure in its result.
-    template <typename Work, typename Done> void run(QObject* receiver, Work work, Done done)
+    // still exists. Work that can fail reports the failure in its result:
+    // an exception that leaves it (a fault) ends at the thread's boundary,
+    // logged with the operation's name, and done is not called. Throws
+    // std::system_error when no thread can be started.
+    template <typename Work, typename Done>
+    void run(const char* operation, QObject* receiver, Work work, Done done)
     {
         reap();
         using R = std::invoke_result_t<Work&>;
         auto entry = std::make_shared<Entry>();
         QPointer<QObject> target(receiver);
-        auto body = [entry, target, work = std::move(work), done = std::move(done)]() mutable {
+        auto body = [entry, target, operation, work = std::move(work),
+                     done = std::move(done)]() mutable {
             auto outcome = std::make_shared<Detail::Outcome<R>>();
             outcome->capture(work);
+            if (outcome->error)
+                LogException(operation, outcome->error);
             if (!outcome->error && target) {
                 QMetaObject::invokeMethod(
                     target.data(),

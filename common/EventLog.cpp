@@ -8,9 +8,12 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <cxxabi.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <typeinfo>
 #include <unistd.h>
 
 namespace
@@ -145,4 +148,39 @@ QByteArray EventLogFile(QByteArray* reason)
     if (reason)
         *reason = why;
     return userLog();
+}
+
+namespace
+{
+
+QByteArray typeName(const std::type_info* type)
+{
+    if (!type)
+        return "unknown exception";
+    int status = 0;
+    char* readable = abi::__cxa_demangle(type->name(), nullptr, nullptr, &status);
+    const QByteArray name = QByteArray(status == 0 && readable ? readable : type->name());
+    free(readable);
+    return name;
+}
+
+} // namespace
+
+QByteArray ExceptionText(const std::exception_ptr& error)
+{
+    if (!error)
+        return "no exception";
+    // Rethrown here only to be named.
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return typeName(&typeid(e)) + ": " + e.what();
+    } catch (...) {
+        return typeName(abi::__cxa_current_exception_type());
+    }
+}
+
+void LogException(const char* operation, const std::exception_ptr& error)
+{
+    LogEvent(kLogError, "%s: %s\n", operation ? operation : "", ExceptionText(error).constData());
 }

@@ -2,6 +2,8 @@
 
 // The event log and the process-wide folder of the remembered logon.
 
+#include <exception>
+
 class QByteArray;
 class QVariant;
 
@@ -36,6 +38,13 @@ constexpr int kLogStdoutBase = 10;
 // of level <= L - kLogStdoutBase go to standard output. Each event is cut to
 // fit 512 bytes with the "\r\n" that is appended to it.
 void LogEvent(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// An exception in words: its type and, for a std::exception, its text.
+QByteArray ExceptionText(const std::exception_ptr& error);
+// Logs (kLogError) an exception that ended operation. For the handlers at a
+// thread's or the event loop's boundary, the only ones that catch whatever
+// is thrown: LogException("...", std::current_exception()).
+void LogException(const char* operation, const std::exception_ptr& error);
 
 // The file that events are appended to. "AppLog.txt" in the program folder
 // when this user can append to it safely: a regular file of the user's own

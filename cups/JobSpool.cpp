@@ -83,27 +83,55 @@ bool IsPlainUserName(const std::string& name)
     return IsOptionName(name);
 }
 
-unsigned long ReadUidMin(const char* path)
+namespace
 {
-    unsigned long uidMin = kDefaultUidMin;
+
+// The number of the last "key <number>" line of the login.defs file at path,
+// else fallback.
+unsigned long ReadLoginDefsNumber(const char* path, const std::string& key, unsigned long fallback)
+{
+    unsigned long result = fallback;
     std::ifstream in(path ? path : "");
     std::string line;
     while (std::getline(in, line)) {
         const size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos || line.compare(start, 7, "UID_MIN") != 0)
+        if (start == std::string::npos || line.compare(start, key.size(), key) != 0)
             continue;
-        const size_t value = line.find_first_not_of(" \t", start + 7);
-        if (value == std::string::npos || value == start + 7)
-            continue; // "UID_MIN" alone, or a longer key such as "UID_MINIMUM"
+        const size_t value = line.find_first_not_of(" \t", start + key.size());
+        if (value == std::string::npos || value == start + key.size())
+            continue; // the key alone, or a longer key such as "UID_MINIMUM"
         errno = 0;
         char* end = nullptr;
         const unsigned long n = std::strtoul(line.c_str() + value, &end, 10);
         const bool number = line[value] >= '0' && line[value] <= '9';
         if (number && errno == 0 && end != line.c_str() + value &&
             (*end == '\0' || *end == ' ' || *end == '\t' || *end == '\r' || *end == '#'))
-            uidMin = n;
+            result = n;
     }
+    return result;
+}
+
+} // namespace
+
+unsigned long ReadUidMin(const char* path)
+{
+    const unsigned long uidMin = ReadLoginDefsNumber(path, "UID_MIN", kDefaultUidMin);
     return uidMin < 1 ? 1 : uidMin;
+}
+
+unsigned long ReadUidMax(const char* path)
+{
+    return ReadLoginDefsNumber(path, "UID_MAX", kDefaultUidMax);
+}
+
+unsigned TimeLimitSeconds(const char* prefix, const char* value)
+{
+    if (SpoolRoot(prefix) == SpoolRoot(nullptr) || !value || *value < '1' || *value > '9')
+        return kDefaultTimeLimitSeconds;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long n = std::strtoul(value, &end, 10);
+    return errno == 0 && *end == '\0' && n <= 86400 ? unsigned(n) : kDefaultTimeLimitSeconds;
 }
 
 std::string JobFolderName(std::time_t when, long jobId)

@@ -36,6 +36,19 @@ constexpr unsigned long kDefaultUidMin = 1000;
 // one. Never below 1: root is never a person.
 unsigned long ReadUidMin(const char* path);
 
+// UID_MAX of the same file, the last uid of a person's account (above it:
+// nobody, 65534, and other special accounts); kDefaultUidMax when missing.
+constexpr unsigned long kDefaultUidMax = 60000;
+unsigned long ReadUidMax(const char* path);
+
+// How long the backend lets the job's writer (running as the job's owner)
+// take before it ends it, so that a user who stops the writer cannot hold
+// the queue: kDefaultTimeLimitSeconds, or value (whole seconds, 1 to 86400)
+// with a relocated spool root (prefix as for SpoolRoot; tests, the demo).
+constexpr const char* kTimeLimitVariable = "ORIX_BACKEND_TIME_LIMIT";
+constexpr unsigned kDefaultTimeLimitSeconds = 600;
+unsigned TimeLimitSeconds(const char* prefix, const char* value);
+
 // Name of a finished job folder: UTC time stamp, then the job id padded to
 // ten digits ("20260306-081500-0000000042"), so that folders sort by name in
 // the order the jobs arrived.

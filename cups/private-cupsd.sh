@@ -23,6 +23,10 @@
 # print through the socket, so every folder above it must be searchable by
 # everybody (/tmp is).
 #
+# ORIX_CUPSD_WITHOUT_POLICY=1 leaves the policy "authenticated" out of the
+# server's cupsd.conf, to show how the queue fails closed without it (the
+# queue is then created rejecting jobs).
+#
 # Needs root (cupsd only runs the backend as root, and only root can hand a
 # job folder to its user) and the Debian packages cups-daemon, cups-client and
 # cups-filters (scripts/setup.sh). Exit status: 0 done, 1 failed, 3 cannot run
@@ -199,6 +203,9 @@ MaxJobs 1000
   </Limit>
 </Policy>
 EOF
+  if [ -n "${ORIX_CUPSD_WITHOUT_POLICY:-}" ]; then
+    sed -i '/^<Policy authenticated>$/,/^<\/Policy>$/d' "$dir/etc/cupsd.conf"
+  fi
 
   # setsid: the server does not die with the caller's terminal or process
   # group; it is stopped by "stop" (by its pid, checked against its config).
@@ -217,10 +224,13 @@ EOF
     die "cupsd did not start; see $dir/log/error_log and $dir/log/cupsd.out"
   fi
 
-  if ! CUPS_SERVER="$sock" ORIX_SERVERBIN="$dir/bin" ORIX_PPD_DIR="$dir/share/ppd" \
-      ORIX_CUPSD_CONF="$dir/etc/cupsd.conf" ORIX_ROOT_PREFIX="$root" \
-      bash "$HERE/../scripts/install-printer.sh" "$backend" \
-      >"$dir/log/install.out" 2>&1; then
+  local installed=0
+  CUPS_SERVER="$sock" ORIX_SERVERBIN="$dir/bin" ORIX_PPD_DIR="$dir/share/ppd" \
+    ORIX_CUPSD_CONF="$dir/etc/cupsd.conf" ORIX_ROOT_PREFIX="$root" \
+    bash "$HERE/../scripts/install-printer.sh" "$backend" \
+    >"$dir/log/install.out" 2>&1 || installed=$?
+  # Without the policy the queue is made rejecting jobs (status 3).
+  if [ "$installed" -ne 0 ] && { [ "$installed" -ne 3 ] || [ -z "${ORIX_CUPSD_WITHOUT_POLICY:-}" ]; }; then
     stop_server "$dir"
     die "the queue could not be installed: $(cat "$dir/log/install.out")"
   fi

@@ -9,10 +9,15 @@
 //
 // Installed with mode 0700 so that CUPS runs it as root: only root can create
 // the user's folder and hand it to the user. Everything after that is done
-// with the user's own rights, reading the document included. Jobs of root
-// and of the system accounts (uid below UID_MIN of /etc/login.defs) are
-// refused, so no document is ever parsed with root's rights. The spool root
-// must be root's and closed to everybody else (see OpenSpoolRoot).
+// with the user's own rights, reading the document included, in a child
+// process: the root parent waits for it within a time limit and ends it when
+// the limit runs out, so a user who stops his writer (kill -STOP) holds the
+// queue for at most that long. Jobs of root, of the system accounts (uid
+// below UID_MIN of /etc/login.defs) and of the special accounts above UID_MAX
+// (nobody) are refused, so no document is ever parsed with root's rights and
+// every folder has a person behind it. The spool root must be root's and
+// closed to everybody else, and so must every folder above it (see
+// OpenSpoolRoot).
 //
 //   tavpdf                                            list the device (CUPS)
 //   tavpdf job-id user title copies options [file]    write one job
@@ -22,6 +27,7 @@
 
 #include <cups/backend.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -35,6 +41,7 @@
 #include <pwd.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -54,6 +61,8 @@ void OnTerminate(int)
     g_cancelled = 1;
 }
 
+void OnChild(int) {}
+
 // One line for the CUPS error log ("ERROR: ...", "DEBUG: ..."); ERROR lines
 // also become the queue's state message.
 void Log(const char* level, const char* format, ...)
@@ -67,9 +76,10 @@ void Log(const char* level, const char* format, ...)
 }
 
 // Opens the spool root (path, absolute), creating it and its missing parents
-// owned by root. Nobody but root may be able to change what lies on the way:
-// every folder above it must not be writable by its group or others unless
-// it is sticky (/tmp), and the spool root itself must be root's, a real
+// owned by root. Nobody but root may be able to change what lies on the way
+// (a relocated root of tests and the demo included): every folder above it
+// must be root's and not writable by its group or others unless it is sticky
+// (/tmp), and the spool root itself must be root's, a real
 // folder (not a link) that neither its group nor others can write. It is
 // made 0711: a user reaches his own folder in it, but nobody can list who
 // printed. Returns an open descriptor, or -1 after logging why.
@@ -125,7 +135,7 @@ int OpenSpoolRoot(const std::string& path)
             return -1;
         }
         const bool othersWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-        if (last ? st.st_uid != 0 || othersWrite : othersWrite && !(st.st_mode & S_ISVTX)) {
+        if (st.st_uid != 0 || (othersWrite && (last || !(st.st_mode & S_ISVTX)))) {
             Log("ERROR",
                 "%s belongs to uid %u with mode %o: another user could put something in "
                 "the printer's way; job not written",
@@ -331,6 +341,121 @@ void RemoveTempFolder(const std::string& temp)
     rmdir(temp.c_str());
 }
 
+// Everything the writer needs, handed over by value.
+struct Job {
+    long jobId;
+    time_t arrival;
+    Owner owner;
+    std::string userFolder;
+    int folder;
+    int input;
+    const char* title;
+    const char* copies;
+    const char* options;
+    JobSpool::PpdDefaults defaults;
+};
+
+// The writer, in the child: becomes the user, writes the job folder and
+// renames it into place. Returns the backend's exit status.
+int WriteJob(const Job& job)
+{
+    // From here on the writer is the user: it can touch nothing the user
+    // could not, and the document is parsed without root's rights.
+    if (fchdir(job.folder) != 0 || !BecomeUser(job.owner)) {
+        Log("ERROR", "cannot enter %s: %s", job.userFolder.c_str(), std::strerror(errno));
+        return CUPS_BACKEND_FAILED;
+    }
+    close(job.folder);
+    RemoveStaleTempFolders();
+
+    std::string temp = std::string(JobSpool::kTempPrefix) + std::to_string(job.jobId) + "-XXXXXX";
+    if (!mkdtemp(&temp[0])) {
+        Log("ERROR", "cannot create a folder in %s: %s", job.userFolder.c_str(),
+            std::strerror(errno));
+        return CUPS_BACKEND_FAILED;
+    }
+    const std::string document = temp + "/job.pdf";
+    bool ok = CopyDocument(job.input, document);
+    if (ok) {
+        const int pages = GetPdfPageCount(document.c_str());
+        const std::string text = JobSpool::FormatOptions(
+            JobSpool::JobOptions(job.title, job.copies, job.options, job.defaults, pages));
+        ok = WriteTextFile(temp + "/options", text) && !g_cancelled;
+        if (ok) {
+            SyncFolder(temp.c_str());
+            ok = PublishFolder(temp, JobSpool::JobFolderName(job.arrival, job.jobId));
+        }
+        if (ok) {
+            SyncFolder(".");
+            Log("INFO", "job %ld written for %s (%d pages)", job.jobId, job.owner.name.c_str(),
+                pages);
+        }
+    }
+    if (!ok) {
+        RemoveTempFolder(temp);
+        if (g_cancelled)
+            Log("INFO", "job %ld cancelled", job.jobId);
+        return CUPS_BACKEND_FAILED;
+    }
+    return CUPS_BACKEND_OK;
+}
+
+double Now()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// The root parent: waits for the writer until limitSeconds have passed and
+// ends it then; a cancelled job (SIGTERM from CUPS) is passed on and gets a
+// few seconds. SIGTERM and SIGCHLD are blocked here (waited signals).
+int WaitForWriter(pid_t child, unsigned limitSeconds, const sigset_t& waited, const Job& job)
+{
+    constexpr double kCancelGrace = 5;
+    double deadline = Now() + limitSeconds;
+    bool cancelled = false;
+    for (;;) {
+        int status = 0;
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) {
+            if (WIFEXITED(status))
+                return WEXITSTATUS(status);
+            Log("ERROR", "job %ld: the writer (as %s) was ended by signal %d; job not written",
+                job.jobId, job.owner.name.c_str(), WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+            return CUPS_BACKEND_FAILED;
+        }
+        if (done < 0 && errno != EINTR) {
+            Log("ERROR", "job %ld: lost the writer: %s", job.jobId, std::strerror(errno));
+            return CUPS_BACKEND_FAILED;
+        }
+        if (g_cancelled && !cancelled) {
+            cancelled = true;
+            kill(child, SIGTERM);
+            deadline = std::min(deadline, Now() + kCancelGrace);
+        }
+        const double left = deadline - Now();
+        if (left <= 0) {
+            kill(child, SIGKILL);
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            if (cancelled)
+                Log("INFO", "job %ld cancelled", job.jobId);
+            else
+                Log("ERROR",
+                    "job %ld: the writer (as %s) did not finish within %u s (stopped?); ended, "
+                    "job not written",
+                    job.jobId, job.owner.name.c_str(), limitSeconds);
+            return CUPS_BACKEND_FAILED;
+        }
+        timespec wait{};
+        wait.tv_sec = time_t(left);
+        wait.tv_nsec = long((left - double(wait.tv_sec)) * 1e9);
+        if (sigtimedwait(&waited, nullptr, &wait) == SIGTERM)
+            g_cancelled = 1;
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -350,6 +475,11 @@ int main(int argc, char* argv[])
     action.sa_handler = OnTerminate;
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
+    // A handler (not the default, which drops it) so that the parent's wait
+    // sees the writer end; not woken when it is stopped.
+    action.sa_handler = OnChild;
+    action.sa_flags = SA_NOCLDSTOP;
+    sigaction(SIGCHLD, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
     umask(077);
 
@@ -369,11 +499,12 @@ int main(int argc, char* argv[])
     // Root and the system accounts never print here: their job would be
     // parsed with their rights, and no person's client watches their folder.
     const unsigned long uidMin = JobSpool::ReadUidMin(JobSpool::kLoginDefs);
-    if (owner.uid == 0 || owner.uid < uidMin) {
+    const unsigned long uidMax = JobSpool::ReadUidMax(JobSpool::kLoginDefs);
+    if (owner.uid == 0 || owner.uid < uidMin || owner.uid > uidMax) {
         Log("ERROR",
-            "job %ld: the owner \"%s\" (uid %u) is root or a system account (below UID_MIN "
-            "%lu); job not written",
-            jobId, owner.name.c_str(), unsigned(owner.uid), uidMin);
+            "job %ld: the owner \"%s\" (uid %u) is root, a system account or a special "
+            "account (not from UID_MIN %lu to UID_MAX %lu); job not written",
+            jobId, owner.name.c_str(), unsigned(owner.uid), uidMin, uidMax);
         return CUPS_BACKEND_CANCEL;
     }
 
@@ -405,41 +536,29 @@ int main(int argc, char* argv[])
     if (folder < 0)
         return CUPS_BACKEND_FAILED;
 
-    // From here on the backend is the user: it can touch nothing the user
-    // could not, and the document is parsed without root's rights.
-    if (fchdir(folder) != 0 || !BecomeUser(owner)) {
-        Log("ERROR", "cannot enter %s: %s", userFolder.c_str(), std::strerror(errno));
+    // The writer runs as the user in a child; the parent stays root, out of
+    // the user's reach, and ends the writer when it takes too long.
+    const char* prefix = std::getenv(JobSpool::kRootPrefixVariable);
+    const unsigned limit =
+        JobSpool::TimeLimitSeconds(prefix, std::getenv(JobSpool::kTimeLimitVariable));
+    const Job job{jobId, arrival, owner,   userFolder, folder,
+                  input, argv[3], argv[4], argv[5],    defaults};
+    sigset_t waited, previous;
+    sigemptyset(&waited);
+    sigaddset(&waited, SIGTERM);
+    sigaddset(&waited, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &waited, &previous);
+    const pid_t child = fork();
+    if (child < 0) {
+        Log("ERROR", "cannot start the writer: %s", std::strerror(errno));
         return CUPS_BACKEND_FAILED;
+    }
+    if (child == 0) {
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
+        _exit(WriteJob(job));
     }
     close(folder);
-    RemoveStaleTempFolders();
-
-    std::string temp = std::string(JobSpool::kTempPrefix) + std::to_string(jobId) + "-XXXXXX";
-    if (!mkdtemp(&temp[0])) {
-        Log("ERROR", "cannot create a folder in %s: %s", userFolder.c_str(), std::strerror(errno));
-        return CUPS_BACKEND_FAILED;
-    }
-    const std::string document = temp + "/job.pdf";
-    bool ok = CopyDocument(input, document);
-    if (ok) {
-        const int pages = GetPdfPageCount(document.c_str());
-        const std::string text = JobSpool::FormatOptions(
-            JobSpool::JobOptions(argv[3], argv[4], argv[5], defaults, pages));
-        ok = WriteTextFile(temp + "/options", text) && !g_cancelled;
-        if (ok) {
-            SyncFolder(temp.c_str());
-            ok = PublishFolder(temp, JobSpool::JobFolderName(arrival, jobId));
-        }
-        if (ok) {
-            SyncFolder(".");
-            Log("INFO", "job %ld written for %s (%d pages)", jobId, owner.name.c_str(), pages);
-        }
-    }
-    if (!ok) {
-        RemoveTempFolder(temp);
-        if (g_cancelled)
-            Log("INFO", "job %ld cancelled", jobId);
-        return CUPS_BACKEND_FAILED;
-    }
-    return CUPS_BACKEND_OK;
+    if (input != 0)
+        close(input);
+    return WaitForWriter(child, limit, waited, job);
 }

@@ -9,6 +9,8 @@
 #include <QDBusServiceWatcher>
 #include <QPointer>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -170,6 +172,7 @@ void DesktopNotifications::forgetAll()
 {
     const QList<quint32> handles = Shown.keys();
     Shown.clear();
+    Early.clear();
     for (quint32 handle : handles)
         emit closed(handle);
 }
@@ -229,8 +232,8 @@ void DesktopNotifications::send(quint32 handle, const Message& message, quint32 
                 }
                 it->id = answer.value();
                 it->answered = true;
+                const quint32 id = it->id;
                 if (it->closeLater) {
-                    const quint32 id = it->id;
                     Shown.erase(it);
                     Bus.send(callOf(QStringLiteral("CloseNotification")) << id);
                     emit closed(handle);
@@ -239,6 +242,7 @@ void DesktopNotifications::send(quint32 handle, const Message& message, quint32 
                     it->answered = false;
                     send(handle, it->next, it->id);
                 }
+                replayEarly(id);
             });
 }
 
@@ -268,11 +272,48 @@ quint32 DesktopNotifications::handleOf(quint32 id) const
     return 0;
 }
 
+bool DesktopNotifications::early(quint32 id, const QString& actionKey, bool closed)
+{
+    const bool awaited = std::any_of(Shown.cbegin(), Shown.cend(),
+                                     [](const Notification& n) { return !n.answered; });
+    if (!awaited || id == 0)
+        return false;
+    if (Early.size() >= kMostEarly)
+        Early.removeFirst();
+    Early.append({id, closed, actionKey});
+    return true;
+}
+
+void DesktopNotifications::replayEarly(quint32 id)
+{
+    QList<EarlySignal> now;
+    for (auto it = Early.begin(); it != Early.end();) {
+        if (it->id == id) {
+            now.append(*it);
+            it = Early.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    // Nothing awaited any more: what is left was about other programs'
+    // notifications.
+    if (std::all_of(Shown.cbegin(), Shown.cend(), [](const Notification& n) { return n.answered; }))
+        Early.clear();
+    for (const EarlySignal& signal : now) {
+        if (signal.closed)
+            notificationClosed(signal.id, 0);
+        else
+            actionInvokedById(signal.id, signal.key);
+    }
+}
+
 void DesktopNotifications::notificationClosed(quint32 id, quint32)
 {
     const quint32 handle = handleOf(id);
-    if (!handle)
+    if (!handle) {
+        early(id, QString(), true);
         return;
+    }
     // A replacement on its way reuses the id: the server closed the old
     // notice only to show the new one in its place.
     if (!Shown[handle].answered)
@@ -288,4 +329,6 @@ void DesktopNotifications::actionInvokedById(quint32 id, const QString& key)
     const quint32 handle = handleOf(id);
     if (handle)
         emit actionInvoked(handle);
+    else
+        early(id, key, false);
 }

@@ -94,12 +94,24 @@ private:
     void send(quint32 handle, const Message& message, quint32 replacesId);
     void forgetAll();
     quint32 handleOf(quint32 id) const;
+    // The server's signals may overtake its answer to Notify: a signal
+    // about an id no answer has named yet is kept (at most kMostEarly) while
+    // answers are awaited, and handled once the answer names its id.
+    bool early(quint32 id, const QString& actionKey, bool closed);
+    void replayEarly(quint32 id);
+    static constexpr int kMostEarly = 32;
 
     QDBusConnection Bus;
     Server State = Server::Asking;
     QStringList Capabilities;
     QVariant ImageHint; // the picture as the "image-data" hint carries it
     QHash<quint32, Notification> Shown;
+    struct EarlySignal {
+        quint32 id = 0;
+        bool closed = false; // NotificationClosed; else ActionInvoked with key
+        QString key;
+    };
+    QList<EarlySignal> Early;
     quint32 LastHandle = 0;
     int AskGeneration = 0;
 };

@@ -8,7 +8,10 @@
 #     /usr/share/ppd/orixclient/tavpdf.ppd
 #     /usr/lib/orixclient/                            the sign-on stand-in, the two disc
 #                                                     libraries, the queue helper
-#     /etc/orixclient/OrixClientAPP.ini               the configuration (a conffile)
+#     /etc/orixclient/OrixClientAPP.ini               the configuration (the package
+#                                                     ships it as a sample in
+#                                                     /usr/share/orixclient and manages
+#                                                     /etc with debconf and ucf)
 #     /Library/Application Support/TavPrint Driver/   the program folder: links to the
 #                                                     configuration and the disc libraries
 #     /usr/share/icons/hicolor/*/apps/orixclient.*    the icon

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <new>
 #include <set>
@@ -116,7 +117,7 @@ DISC_EXPORT void* InitLib(int /*reserved*/, DiscProgressCallback callback, void*
     try {
         std::lock_guard<std::mutex> lock(DiscLib::g_liveMutex);
         DiscLib::g_live.insert(h);
-    } catch (...) {
+    } catch (const std::exception&) { // no lock, no memory
         delete h;
         return nullptr;
     }

@@ -64,21 +64,27 @@ bool RequestFlows::runMobilePrintJob(OrixUser* user)
         return false;
 
     // The submission works on copies of the record and the path, which the
-    // next job may overwrite in the session while this one is uploaded.
+    // next job may overwrite in the session while this one is uploaded, and
+    // of its payer.
     MobilePrintTaskInfo job = user->MobileTaskInfo;
     const QByteArray path = BoundedText(user->DocumentPath, sizeof user->DocumentPath);
+    const JobPayer payer = user->DefaultJobPayer();
     MobileOutcome outcome = MobileOutcome::Failed;
     try {
-        outcome = Background::RunResponsive([user, &job, &path] {
+        outcome = Background::RunResponsive([user, &job, &path, &payer] {
             if (!isReadableFile(path))
                 return MobileOutcome::Unreadable;
             job.PageCount = MobileJobPageCount(path.constData());
-            return user->SaveMobileJob(job, path.constData()) == 1 ? MobileOutcome::Submitted
-                                                                   : MobileOutcome::Refused;
+            return user->SaveMobileJob(job, path.constData(), payer) == 1 ? MobileOutcome::Submitted
+                                                                          : MobileOutcome::Refused;
         });
-    } catch (...) {
+    } catch (const RpcFailure&) {
         // The upload's exceptions: a failed exchange, a file that could not
         // be read or written.
+        outcome = MobileOutcome::Failed;
+    } catch (const std::exception&) {
+        // No thread for it, or no memory.
+        LogException("mobile job submission", std::current_exception());
         outcome = MobileOutcome::Failed;
     }
 
@@ -127,8 +133,11 @@ bool RequestFlows::runCopyRequest(OrixUser* user)
                 memset(reserved, 0, sizeof reserved);
                 return user->rpc()->SaveCopyJob(&record, reserved);
             });
-        } catch (...) {
-            status = -1; // the upload raises nothing; should it, it failed
+        } catch (const RpcFailure&) {
+            status = -1;
+        } catch (const std::exception&) {
+            LogException("copy request", std::current_exception());
+            status = -1;
         }
         if (status == RpcResult::kOk) {
             UnsentCopy.reset();

@@ -44,6 +44,7 @@ DEMO_PASSWORD="${ORIX_DEMO_PASSWORD:-123456}"
 
 PIDS=()
 CUPS_DIR=""
+MADE_USER=""
 cleanup() {
   local pid
   for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
@@ -57,6 +58,7 @@ cleanup() {
     bash "$ROOT/cups/private-cupsd.sh" stop "$CUPS_DIR" || true
     rm -rf "$CUPS_DIR"
   fi
+  [ -z "$MADE_USER" ] || userdel "$MADE_USER" 2>/dev/null || true
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -153,11 +155,20 @@ EOF
 # component of $HOME>. The jobs are printed by this script's user, so the
 # client gets a home folder of that name when $HOME has another one. The
 # printer writes no job of root's (it would parse it with root's rights):
-# run as root, the script prints as the user who called sudo, else as nobody.
+# run as root, the script prints as the user who called sudo, else as a
+# throwaway user "orixdemo" that it removes again (special accounts such as
+# nobody are refused too).
 PRINT_USER="$(id -un)"
 if [ "$(id -u)" -eq 0 ]; then
-  PRINT_USER="${SUDO_USER:-nobody}"
-  [ "$PRINT_USER" != root ] || PRINT_USER=nobody
+  PRINT_USER="${SUDO_USER:-root}"
+  if [ "$PRINT_USER" = root ]; then
+    PRINT_USER=orixdemo
+    if ! id "$PRINT_USER" >/dev/null 2>&1; then
+      useradd --no-create-home --shell /usr/sbin/nologin --user-group \
+        --comment "throwaway user of the OrixClient demo" "$PRINT_USER"
+      MADE_USER="$PRINT_USER"
+    fi
+  fi
   # The user's folder as the printer makes it for the first job; made now,
   # before the client (root here) would make it its own.
   install -d -m 0700 -o "$PRINT_USER" -g "$(id -gn "$PRINT_USER")" \

@@ -27,11 +27,9 @@ PACKAGES=(
   clang "libclang-rt-dev|libclang-rt-14-dev"
   python3
   debhelper lintian dpkg-dev
-  locales
+  locales debconf-utils ucf
   debootstrap curl git
 )
-# The locales the tests run under besides C.UTF-8 (our users' own).
-LOCALES=(zh_CN.UTF-8)
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -73,9 +71,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# Locales are generated, not packaged; localedef reports a missing one by its exit status.
-for loc in "${LOCALES[@]}"; do
-  if [ "$(LC_ALL="$loc" locale charmap 2>/dev/null)" != UTF-8 ]; then
-    $SUDO localedef -i "${loc%%.*}" -f UTF-8 "$loc"
+# The locales the tests run in besides C.UTF-8: the users' Chinese, and
+# French (lpstat's texts differ in each).
+# Each is listed in /etc/locale.gen, so that a later locale-gen keeps it.
+for wanted in zh_CN.UTF-8 fr_FR.UTF-8; do
+  if ! grep -qx "$wanted UTF-8" /etc/locale.gen 2>/dev/null; then
+    $SUDO sed -i -E "s/^# ?($wanted UTF-8)$/\1/" /etc/locale.gen
+    grep -qx "$wanted UTF-8" /etc/locale.gen || echo "$wanted UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
   fi
+  locale -a 2>/dev/null | grep -qix "${wanted/UTF-8/utf8}" || regenerate=1
 done
+[ -z "${regenerate:-}" ] || $SUDO locale-gen >/dev/null

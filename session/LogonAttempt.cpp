@@ -1,8 +1,11 @@
 #include "LogonAttempt.h"
 
 #include "Background.h"
+#include "EventLog.h"
 #include "OrixUser.h"
 #include "RpcResults.h"
+
+#include <system_error>
 
 LogonOutcome TryLogon(OrixUser& user)
 {
@@ -15,7 +18,8 @@ LogonOutcome TryLogon(OrixUser& user)
         return outcome;
     } catch (const RpcFailure&) {
         outcome.kind = LogonOutcome::Unreachable;
-    } catch (...) {
+    } catch (const std::exception&) {
+        LogException("logon", std::current_exception());
         outcome.kind = LogonOutcome::Failed;
     }
     outcome.result = -1;
@@ -27,7 +31,7 @@ LogonOutcome RunLogon(OrixUser& user)
 {
     try {
         return Background::RunResponsive([&user] { return TryLogon(user); });
-    } catch (...) {
+    } catch (const std::system_error&) {
         // No thread could be started for it.
         LogonOutcome outcome;
         outcome.threw = true;

@@ -16,6 +16,8 @@
 #include <QPixmap>
 #include <QUrl>
 
+#include <system_error>
+
 namespace
 {
 
@@ -264,9 +266,9 @@ void LogonPWDlg::reconnectAttempt()
     OrixUser* user = User;
     try {
         Attempts.run(
-            this, [user] { return TryLogon(*user); },
+            "background logon", this, [user] { return TryLogon(*user); },
             [this](LogonOutcome outcome) { reconnectFinished(outcome); });
-    } catch (...) {
+    } catch (const std::system_error&) {
         // No thread to spare now: counts as a failed attempt.
         AttemptRunning = false;
         Scheduler->end(false);

@@ -47,11 +47,8 @@ OrixUser::OrixUser()
     PayerType = kPayerOwnAccount;
     PayerCount = 0;
     Payers = nullptr;
-    memset(&SelectedPayer, 0, sizeof SelectedPayer);
-    SelectedPayerIsGroup = 0;
     JobState = 20;
     memset(RpcPort, 0, sizeof RpcPort);
-    memset(&TaskInfo, 0, sizeof TaskInfo);
     memset(&MobileTaskInfo, 0, sizeof MobileTaskInfo);
     memset(DocumentPath, 0, sizeof DocumentPath);
 
@@ -190,9 +187,12 @@ int OrixUser::ReadUserMessage(const QByteArray& userName, QByteArray* headline) 
             *headline = message.Headline;
         }
         return result;
-    } catch (...) {
-        // Nothing of the notice path should throw; a failure counts as an
-        // unreachable server.
+    } catch (const RpcFailure&) {
+        return RpcResult::kUnreachable;
+    } catch (const std::exception&) {
+        // Nothing else of the notice path should throw (an allocation);
+        // it counts as an unreachable server all the same.
+        LogException("notice query", std::current_exception());
         return RpcResult::kUnreachable;
     }
 }

@@ -21,6 +21,15 @@ struct TavPayer {
 };
 static_assert(sizeof(TavPayer) == 264, "payer entry is 264 bytes");
 
+// Who pays for one print job: billed to a project or not (the settings
+// dialog's "项目打印", which starts from what the server said at logon) and
+// the payer chosen for it (zero when none was). A value that travels with
+// the job to its submission; the session keeps nothing of it.
+struct JobPayer {
+    bool Project = false;
+    TavPayer Payer{};
+};
+
 // The session: who the user is, which server the client talks to, what the
 // client remembers between runs and what the server told it at logon. One
 // per process, created by the main window's state machine and handed to
@@ -87,16 +96,21 @@ public:
     // Frees the payer list.
     void FreePayers();
 
-    // Submits the job in MobileTaskInfo with the document at DocumentPath:
-    // the quota check when cost control is on (a refusal is told to the user
-    // and nothing is uploaded: 0), the upload, then the payer and project of
-    // the stored job when project or cost control is on (1). Plain and
-    // synchronous; exceptions of the RPC layer reach the caller.
+    // Submits the job in MobileTaskInfo with the document at DocumentPath,
+    // billed as DefaultJobPayer(): the quota check when cost control is on
+    // (a refusal is told to the user and nothing is uploaded: 0), the
+    // upload, then the payer and project of the stored job when the job is
+    // billed to a project or cost control is on (1). Plain and synchronous;
+    // exceptions of the RPC layer reach the caller.
     int SaveMobileJob();
-    // The same for a job record and document path of the caller's own, so
-    // that a submission running off the GUI thread is not disturbed by the
-    // next job written into MobileTaskInfo meanwhile. JobState is set in job.
-    int SaveMobileJob(MobilePrintTaskInfo& job, const char* documentPath);
+    // The same for a job record, document path and payer of the caller's
+    // own, so that a submission running off the GUI thread is not disturbed
+    // by the next job written into MobileTaskInfo meanwhile. JobState is set
+    // in job.
+    int SaveMobileJob(MobilePrintTaskInfo& job, const char* documentPath, const JobPayer& payer);
+    // A job for which no payer was chosen: billed to a project as the server
+    // said at logon, no project chosen.
+    JobPayer DefaultJobPayer() const { return {IsSupportProject, {}}; }
     // Runs the mobile print job dialog on this session; true when the user
     // accepted it, which has written MobileTaskInfo and DocumentPath.
     // Defined with the dialog in the requests layer, which its callers link.
@@ -118,15 +132,13 @@ public:
     TavAuditFlow AuditFlow;
     int32_t PrintWay;
 
-    // Payer settings (filled at logon by GetUserPayerInfo).
+    // Payer settings (filled at logon by GetUserPayerInfo; a job's own
+    // choice travels with the job, JobPayer).
     bool IsSupportCostControl;
     bool IsSupportProject;
     int32_t PayerType;
     int32_t PayerCount;
     TavPayer* Payers; // calloc'ed, PayerCount entries
-    // Payer chosen for the job being prepared (by the settings dialog).
-    TavPayer SelectedPayer;
-    int32_t SelectedPayerIsGroup;
 
     int32_t JobState; // server setting "LinuxPrintStateNew", default 20
 
@@ -142,8 +154,7 @@ public:
     bool AutoLogon;
     bool DomainAgentLogon;
 
-    // The job being prepared.
-    _TAV_PRINT_TASK_INFO_ TaskInfo;
+    // The mobile print job being prepared (by its dialog).
     MobilePrintTaskInfo MobileTaskInfo;
     char DocumentPath[256];
 };

@@ -32,10 +32,11 @@ int OrixUser::SaveMobileJob()
     char documentPath[sizeof DocumentPath];
     CopyText(documentPath, sizeof documentPath,
              BoundedText(DocumentPath, sizeof DocumentPath).constData());
-    return SaveMobileJob(MobileTaskInfo, documentPath);
+    return SaveMobileJob(MobileTaskInfo, documentPath, DefaultJobPayer());
 }
 
-int OrixUser::SaveMobileJob(MobilePrintTaskInfo& job, const char* documentPath)
+int OrixUser::SaveMobileJob(MobilePrintTaskInfo& job, const char* documentPath,
+                            const JobPayer& payer)
 {
     // A logon that starts meanwhile waits until this job is on the server.
     const std::shared_lock<std::shared_mutex> shared(SessionLock);
@@ -53,12 +54,12 @@ int OrixUser::SaveMobileJob(MobilePrintTaskInfo& job, const char* documentPath)
             break;
         case kPayerProject:
             request.PayerType = kPayerProject;
-            request.PayerID = SelectedPayer.PayerID;
+            request.PayerID = payer.Payer.PayerID;
             break;
         case kPayerChosen:
             // The chosen payer is a group's account or a personal one.
-            request.PayerType = SelectedPayerIsGroup ? kPayerGroup : kPayerProject;
-            request.PayerID = SelectedPayer.PayerID;
+            request.PayerType = payer.Payer.IsGroup ? kPayerGroup : kPayerProject;
+            request.PayerID = payer.Payer.PayerID;
             break;
         default:
             break;
@@ -80,7 +81,7 @@ int OrixUser::SaveMobileJob(MobilePrintTaskInfo& job, const char* documentPath)
             return 0;
         }
     } else {
-        request.PayerID = IsSupportProject ? SelectedPayer.PayerID : UserId;
+        request.PayerID = payer.Project ? payer.Payer.PayerID : UserId;
         request.PayerType = PayerType;
     }
 
@@ -90,7 +91,7 @@ int OrixUser::SaveMobileJob(MobilePrintTaskInfo& job, const char* documentPath)
     CopyText(path, sizeof path, documentPath);
     RpcClient->SaveMobilePrintJob(&job, reserved, path, storedName);
 
-    if (!IsSupportProject && !IsSupportCostControl)
+    if (!payer.Project && !IsSupportCostControl)
         return 1;
     RpcClient->UpdateProjectIDOfPrintProcTask(&request, storedName);
     return 1;

@@ -9,6 +9,7 @@
 // "median_ms <m> mean_ms <a> failures <f>".
 
 #include "OrixUser.h"
+#include "RpcResults.h"
 #include "SoapTransport.h"
 #include "TextUtil.h"
 
@@ -45,7 +46,7 @@ int main(int argc, char* argv[])
         int result = -1;
         try {
             result = user.Logon();
-        } catch (...) {
+        } catch (const RpcFailure&) {
         }
         times.push_back(clock.nsecsElapsed() / 1e6);
         failures += result != 0;

@@ -10,6 +10,7 @@
 // Prints one line per figure: "<name> <median ms> <p90 ms> <max ms> <runs>".
 
 #include "DevServerProcess.h"
+#include "LocalUser.h"
 #include "OrixUser.h"
 #include "PrintSettingDlg.h"
 #include "PrivateCupsd.h"
@@ -98,11 +99,16 @@ int main(int argc, char** argv)
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
     QTemporaryDir root(QDir::tempPath() + "/orix-bench-capture-XXXXXX");
     chmod(QFile::encodeName(root.path()).constData(), 0755);
-    // The printer writes no job of root's: as root, the desktop user (and
-    // the one who prints) is "nobody".
+    // The printer writes no job of root's nor of special accounts (nobody):
+    // as root, the desktop user (and the one who prints) is a throwaway user.
     const bool asRoot = geteuid() == 0;
     const passwd* me = getpwuid(geteuid());
-    const QString user = asRoot ? QString("nobody")
+    LocalUser person;
+    if (asRoot && !person.create("b")) {
+        fprintf(stderr, "capture bench: %s\n", qPrintable(person.errorString()));
+        return 1;
+    }
+    const QString user = asRoot ? person.name()
                          : me   ? QString::fromLocal8Bit(me->pw_name)
                                 : QString("root");
     qputenv(SystemPaths::kRootPrefixVariable, QFile::encodeName(root.path()));
@@ -113,7 +119,7 @@ int main(int argc, char** argv)
     const QString spool = QString::fromUtf8(SystemPaths::spoolRoot()) + user;
     QDir().mkpath(spool);
     chmod(QFile::encodeName(spool).constData(), 0700);
-    if (const passwd* owner = asRoot ? getpwnam("nobody") : nullptr) {
+    if (const passwd* owner = asRoot ? getpwnam(user.toUtf8().constData()) : nullptr) {
         if (chown(QFile::encodeName(spool).constData(), owner->pw_uid, owner->pw_gid) != 0)
             perror("capture bench: chown");
     }

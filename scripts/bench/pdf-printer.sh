@@ -22,7 +22,7 @@ BACKEND="$BUILD/cups/tavpdf"
 
 WORK="$(mktemp -d /tmp/orix-bench-cups-XXXXXX)"
 chmod 0755 "$WORK"
-trap 'bash "$HELPER" stop "$WORK/cupsd" >/dev/null 2>&1 || true; rm -rf "$WORK"' EXIT
+trap 'bash "$HELPER" stop "$WORK/cupsd" >/dev/null 2>&1 || true; rm -rf "$WORK"; userdel "${PRINT_USER:-}" 2>/dev/null || true' EXIT
 export ORIX_ROOT_PREFIX="$WORK/root"
 
 now_us() { local t="${EPOCHREALTIME/./}"; echo "$t"; }
@@ -49,8 +49,11 @@ bash "$ROOT/scripts/one-page-pdf.sh" "Benchmark page" >"$WORK/page.pdf"
 printf '基准测试 benchmark line\n%.0s' $(seq 1 40) >"$WORK/text.txt"
 chmod 0644 "$WORK/page.pdf" "$WORK/text.txt"
 
-# The printer writes no job of root's: the jobs are printed by "nobody".
-PRINT_USER=nobody
+# The printer writes no job of root's nor of special accounts (nobody): the
+# jobs are printed by a throwaway user, removed again.
+PRINT_USER="orixbench$$"
+useradd --no-create-home --shell /usr/sbin/nologin --user-group \
+  --comment "throwaway user of an OrixClient benchmark" "$PRINT_USER"
 SPOOL_USER="$ORIX_ROOT_PREFIX/var/spool/cups-pdf/$PRINT_USER"
 
 # lp with the arguments given; prints microseconds until the job folder is

@@ -1,7 +1,8 @@
-// End to end: lp as "nobody" through a private CUPS server (needs root, else skipped) into the
-// spool folder, the settings dialog, "确定": document and record on the server, folder gone.
+// End to end: lp as a throwaway user through a private CUPS server (needs root, else skipped) into
+// the spool folder, the settings dialog, "确定": document and record on the server, folder gone.
 
 #include "DevServerProcess.h"
+#include "LocalUser.h"
 #include "OnlineDlg.h"
 #include "PdfPages.h"
 #include "PrintSettingDlg.h"
@@ -22,19 +23,26 @@ class TestCaptureEndToEnd : public QObject
 {
     Q_OBJECT
 
-    TestRoot m_root{QStringLiteral("nobody")};
+    LocalUser m_person; // prints, and is the desktop user
+    TestRoot m_root;
     DevServerProcess m_server;
     PrivateCupsd m_cups;
     QString m_skip;
     BoxRecorder m_boxes;
     std::unique_ptr<OnlineDlg> m_window;
 
-    QString spoolFolder() const { return QString::fromUtf8(SystemPaths::spoolRoot()) + "nobody"; }
+    QString spoolFolder() const
+    {
+        return QString::fromUtf8(SystemPaths::spoolRoot()) + m_person.name();
+    }
 
 private slots:
     void initTestCase()
     {
         chmod(QFile::encodeName(m_root.path()).constData(), 0755);
+        if (geteuid() == 0 && !m_person.create("e"))
+            QFAIL(qPrintable(m_person.errorString()));
+        m_root.setUser(m_person.name());
         if (!m_cups.start(m_root.path())) {
             if (!m_cups.cannotRun())
                 QFAIL(qPrintable(m_cups.errorString()));
@@ -45,11 +53,11 @@ private slots:
         m_root.writeConfig("[Main%20Window]\n2002=127.0.0.1\n");
         QVERIFY(m_root.writeRememberedLogon("zhangsan", m_server.port(), kSeedPasswordDigest));
         // The user's folder as the printer makes it for its first job.
-        const passwd* nobody = getpwnam("nobody");
-        QVERIFY(nobody);
+        const passwd* person = getpwnam(m_person.name().toUtf8().constData());
+        QVERIFY(person);
         const QByteArray folder = QFile::encodeName(spoolFolder());
         QVERIFY(QDir().mkpath(spoolFolder()));
-        QCOMPARE(chown(folder.constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        QCOMPARE(chown(folder.constData(), person->pw_uid, person->pw_gid), 0);
         QCOMPARE(chmod(folder.constData(), 0700), 0);
 
         // One automatic logon for the whole road.
@@ -92,7 +100,7 @@ private slots:
         user.start(20);
         const int job = m_cups.print({"-t", "季度报告.pdf", "-n", "2", "-o",
                                       "sides=two-sided-long-edge", "-o", "media=A5", document},
-                                     "nobody");
+                                     m_person.name());
         QVERIFY2(job > 0, qPrintable(m_cups.errorString()));
         QTRY_VERIFY_WITH_TIMEOUT(
             m_server.scalar("SELECT count(*) FROM Uploads").toLongLong() == before + 1, 30000);

@@ -382,7 +382,7 @@ private slots:
         QCOMPARE(seen, QStringList());
         makeJob("A", "options");
         QTRY_COMPARE(seen, (QStringList{"A2 A here", "b2 A gone"}));
-        QVERIFY(!progress->isVisible());
+        QTRY_VERIFY(!progress->isVisible());
         QTRY_VERIFY(!QFileInfo::exists(m_spool + "/b"));
         QTRY_COMPARE(m_nMonitorFolderState.load(), 0);
         m->StopMonitor();

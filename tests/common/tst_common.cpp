@@ -3,6 +3,7 @@
 // options tests.)
 #include "Background.h"
 #include "EnvGuard.h"
+#include "EventLog.h"
 #include "SystemPaths.h"
 #include "TavCommon.h"
 
@@ -116,7 +117,7 @@ private slots:
         {
             Background::TaskGroup group;
             group.run(
-                &receiver, [] { return 7; },
+                "seven", &receiver, [] { return 7; },
                 [&](int r) {
                     result = r;
                     deliveredOn = QThread::currentThread();
@@ -125,17 +126,30 @@ private slots:
             QCOMPARE(deliveredOn, QThread::currentThread());
             QObject* shortLived = new QObject; // gone before the work ends: hears nothing
             group.run(
-                shortLived,
+                "short-lived", shortLived,
                 [&] {
                     std::this_thread::sleep_for(200ms);
                     finished = true;
                 },
                 [&] { called = true; });
             delete shortLived;
+            // A fault ends at the thread's boundary (logged): nothing is delivered.
+            group.run(
+                "fault", &receiver, []() -> int { throw std::runtime_error("x"); },
+                [&](int) { called = true; });
         } // the group waits for its work
         QVERIFY(finished);
         QCoreApplication::processEvents();
         QVERIFY(!called);
+    }
+
+    void exceptionsInWords()
+    {
+        // What the handlers at a thread's or the event loop's boundary log.
+        QCOMPARE(ExceptionText(std::make_exception_ptr(std::runtime_error("no route"))),
+                 QByteArray("std::runtime_error: no route"));
+        QCOMPARE(ExceptionText(std::make_exception_ptr(0x80000000u)), QByteArray("unsigned int"));
+        QCOMPARE(ExceptionText(nullptr), QByteArray("no exception"));
     }
 };
 

@@ -14,7 +14,13 @@
 #      job of root and one of a system account write nothing;
 #   5. purges the packages and checks that the queue, the autostart entry,
 #      the program and the configuration are gone, the user's unhandled job
-#      is kept and reported, and nothing it started still runs.
+#      is kept and reported, and nothing it started still runs;
+#   6. installs the way a workstation image is built: preseeded debconf
+#      answers, no cupsd running (as in a chroot), so no queue; checks the
+#      configuration; then the first boot: cupsd and the unit
+#      orixclient-queue.service (run as systemd would run it when systemd is
+#      not PID 1) create the queue; an administrator's edit survives
+#      dpkg-reconfigure; the purge forgets the answers.
 # Whatever the outcome, it removes what it added (packages and what apt
 # installed for them, users, the server it started, cupsd when it started
 # it). A package left installed by an earlier run is purged first.
@@ -61,6 +67,7 @@ SERVER_PID=""
 NEW_PACKAGES=()
 SPOOL_EXISTED=""
 [ -e "$SPOOL" ] && SPOOL_EXISTED=1
+CUPSD_WAS_RUNNING=""
 
 # True while process $1 runs (a zombie nobody reaped counts as ended).
 alive() {
@@ -70,7 +77,7 @@ alive() {
 }
 installed() { dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q "install ok installed"; }
 # What the test reads of another program's output it reads in the C locale.
-cupsd_answers() { LC_ALL=C lpstat -r 2>/dev/null | grep -q "is running"; }
+cupsd_answers() { LC_ALL=C lpstat -r 2>/dev/null | grep -qx "scheduler is running"; }
 
 start_cupsd() {
   cupsd_answers && return 0
@@ -133,6 +140,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # --- what an earlier run may have left ------------------------------------------------
+cupsd_answers && CUPSD_WAS_RUNNING=1
 start_cupsd
 if installed orixclient || installed orixclient-devserver; then
   say "purging the package an earlier run left installed"
@@ -161,7 +169,10 @@ has "drwxr-xr-x root/root .$PROGRAM_FOLDER/"
 has "lrwxrwxrwx root/root .$PROGRAM_FOLDER/OrixClientAPP.ini -> /etc/orixclient/OrixClientAPP.ini"
 has "lrwxrwxrwx root/root .$PROGRAM_FOLDER/libminizip.so -> /usr/lib/orixclient/libminizip.so"
 has "lrwxrwxrwx root/root .$PROGRAM_FOLDER/revududir.so -> /usr/lib/orixclient/revududir.so"
-has "-rw-r--r-- root/root ./etc/orixclient/OrixClientAPP.ini"
+has "-rw-r--r-- root/root ./usr/share/orixclient/OrixClientAPP.ini"
+grep -q " \./etc/orixclient/" <<<"$contents" && fail "the package ships /etc/orixclient (ucf writes it)"
+grep -qE "^-rw-r--r-- root/root \.(/usr)?/lib/systemd/system/orixclient-queue\.service$" <<<"$contents" ||
+  fail "the package lacks orixclient-queue.service"
 has "-rw-r--r-- root/root ./etc/xdg/autostart/orixclient.desktop"
 has "-rw-r--r-- root/root ./usr/share/applications/orixclient.desktop"
 has "-rw-r--r-- root/root ./usr/share/icons/hicolor/48x48/apps/orixclient.png"
@@ -174,7 +185,7 @@ dpkg-deb -c "$DEV_DEB" >"$WORK/devserver-contents"
 check "orws-devserver in its own package" grep -q "./usr/bin/orws-devserver$" "$WORK/devserver-contents"
 conffiles="$(dpkg-deb -I "$DEB" conffiles | sort | paste -sd' ')"
 check "conffiles: $conffiles" \
-  test "$conffiles" = "/etc/orixclient/OrixClientAPP.ini /etc/xdg/autostart/orixclient.desktop"
+  test "$conffiles" = "/etc/xdg/autostart/orixclient.desktop"
 depends="$(dpkg-deb -f "$DEB" Depends)"
 # The run-time libraries of this release: what its -dev packages (the build's) depend on.
 runtime_of() {
@@ -184,7 +195,7 @@ libcups="$(runtime_of libcups2-dev 'libcups2')"
 libqpdf="$(runtime_of libqpdf-dev 'libqpdf[0-9]')"
 check "the run-time packages of libcups2-dev and libqpdf-dev" test -n "$libcups" -a -n "$libqpdf"
 for wanted in "$libcups" "$libqpdf" "cups-daemon" "cups-client" "cups-filters" "xdg-utils" \
-  "qttranslations5-l10n" "fonts-noto-cjk | fonts-wqy-microhei"; do
+  "qttranslations5-l10n" "ucf" "fonts-noto-cjk | fonts-wqy-microhei"; do
   grep -qF "$wanted" <<<"$depends" || fail "Depends lacks $wanted: $depends"
 done
 check "Recommends" grep -q gnome-shell-extension-appindicator <(dpkg-deb -f "$DEB" Recommends)
@@ -223,6 +234,15 @@ check "TavPDF is not shared" grep -q "printer-is-shared=false" <(LC_ALL=C lpopti
 check "a second configure" dpkg-reconfigure orixclient
 check "still one queue after the second configure" \
   test "$(LC_ALL=C lpstat -v | grep -c 'tavpdf:')" -eq 1
+# A queue that an administrator disabled stays so through a reconfiguration (or an upgrade).
+cupsdisable TavPDF
+cupsreject TavPDF
+check "dpkg-reconfigure with a disabled queue" dpkg-reconfigure orixclient
+check "dpkg-reconfigure enabled the queue again" grep -q "^printer TavPDF disabled" <(LC_ALL=C lpstat -p TavPDF)
+check "dpkg-reconfigure made the queue accept jobs again" \
+  grep -q "^TavPDF not accepting" <(LC_ALL=C lpstat -a TavPDF)
+cupsenable TavPDF
+cupsaccept TavPDF
 
 # --- 3. the readiness check as a fresh user ------------------------------------------------
 useradd --create-home --shell /bin/bash "$USER_A"
@@ -354,6 +374,92 @@ if [ -n "$STARTED_CUPSD" ]; then
   alive "$pid" && fail "the cupsd the test started still runs"
 fi
 
+# --- 6. a workstation image: preseeded, no cupsd at installation, the first boot --------------
+# Runs unit $1 as systemd runs a oneshot service: skipped unless its
+# ConditionPathExists holds, then ExecStart (its status 0 or one of
+# SuccessExitStatus) and ExecStartPost, in a clean environment.
+run_unit() {
+  local file status success command
+  file="$(dpkg -L orixclient | grep "/systemd/system/$1$" | head -n1)"
+  [ -f "$file" ] || return 1
+  while IFS= read -r path; do
+    [ -e "$path" ] || return 0
+  done < <(sed -n 's/^ConditionPathExists=//p' "$file")
+  success=" 0 $(sed -n 's/^SuccessExitStatus=//p' "$file" | paste -sd' ') "
+  while IFS= read -r command; do
+    status=0
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=zh_CN.UTF-8 sh -c "$command" || status=$?
+    [[ "$success" == *" $status "* ]] || return 1
+  done < <(sed -n 's/^ExecStart=//p' "$file")
+  while IFS= read -r command; do
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin sh -c "$command" || return 1
+  done < <(sed -n 's/^ExecStartPost=//p' "$file")
+}
+
+image_install() {
+  local conf=/etc/orixclient/OrixClientAPP.ini pending=/var/lib/orixclient/create-queue
+  T_IMAGE=$(date +%s%N)
+  debconf-set-selections <<<"orixclient orixclient/server string print.example.com
+orixclient orixclient/port string 9443
+orixclient orixclient/tls boolean true"
+  # No cupsd, as in a chroot where the image is built.
+  if [ -x /etc/init.d/cups ]; then
+    /etc/init.d/cups stop >/dev/null 2>&1 || true
+  elif [ -f /run/cups/cupsd.pid ]; then
+    kill "$(cat /run/cups/cupsd.pid)" 2>/dev/null || true
+  fi
+  for _ in $(seq 1 100); do
+    cupsd_answers || break
+    sleep 0.1
+  done
+  cupsd_answers && fail "cupsd did not stop"
+  "${APT[@]}" install --no-install-recommends "$DEB" >"$WORK/image.log" 2>&1 ||
+    fail "apt-get install without cupsd failed: $(cat "$WORK/image.log")"
+  check "the preseeded server in the configuration" grep -qx "2002=print.example.com:9443" "$conf"
+  check "the preseeded TLS in the configuration" grep -qx "SSL=1" "$conf"
+  check "the configuration's other lines kept" grep -qx ";2006=" "$conf"
+  check "the queue is left for the first boot" test -f "$pending"
+  check "orixclient-queue.service is enabled" \
+    test -L /etc/systemd/system/multi-user.target.wants/orixclient-queue.service
+
+  # The first boot.
+  start_cupsd
+  [ -z "$CUPSD_WAS_RUNNING" ] || STARTED_CUPSD=""
+  if lpstat -p TavPDF >/dev/null 2>&1; then fail "the installation without cupsd made a queue"; fi
+  check "orixclient-queue.service failed" run_unit orixclient-queue.service
+  check "the first boot made no queue" grep -qx "device for TavPDF: tavpdf:/" <(LC_ALL=C lpstat -v TavPDF 2>/dev/null)
+  check "the first boot's queue does not accept jobs" \
+    grep -q "^TavPDF accepting requests" <(LC_ALL=C lpstat -a TavPDF)
+  check "the unit's condition is left" test ! -e "$pending"
+  # Once only: an administrator's removal of the queue stands.
+  lpadmin -x TavPDF
+  check "orixclient-queue.service failed the second time" run_unit orixclient-queue.service
+  if lpstat -p TavPDF >/dev/null 2>&1; then fail "the unit made the queue a second time"; fi
+
+  # dpkg-reconfigure with the answers as they are keeps an administrator's lines; it
+  # creates the queue again, on the system's server and spool root whatever the caller's
+  # environment says ("sudo -E"), in Chinese.
+  printf '; kept by the administrator\n' >>"$conf"
+  sed -i 's/^;2006=$/2006=wangwu/' "$conf"
+  CUPS_SERVER="$WORK/no-such-server" ORIX_ROOT_PREFIX="$WORK/elsewhere" LANG=zh_CN.UTF-8 \
+    DEBIAN_FRONTEND=noninteractive dpkg-reconfigure orixclient >"$WORK/reconfigure.log" 2>&1 ||
+    fail "dpkg-reconfigure failed: $(cat "$WORK/reconfigure.log")"
+  check "dpkg-reconfigure made no queue on the system's server" \
+    grep -qx "device for TavPDF: tavpdf:/" <(LC_ALL=C lpstat -v TavPDF 2>/dev/null)
+  check "dpkg-reconfigure followed the caller's ORIX_ROOT_PREFIX" test ! -e "$WORK/elsewhere"
+  check "dpkg-reconfigure lost an administrator's lines" \
+    grep -qx "; kept by the administrator" "$conf"
+  check "dpkg-reconfigure lost an administrator's key" grep -qx "2006=wangwu" "$conf"
+  check "dpkg-reconfigure lost the server" grep -qx "2002=print.example.com:9443" "$conf"
+  purge >"$WORK/image-purge.log" 2>&1 || fail "apt-get purge failed: $(cat "$WORK/image-purge.log")"
+  check "the purge left the configuration" test ! -e /etc/orixclient
+  check "the purge left the debconf answers" test -z "$(debconf-show orixclient 2>/dev/null)"
+  check "the purge left /var/lib/orixclient" test ! -e /var/lib/orixclient
+  IMAGE_MS=$(ms_since "$T_IMAGE")
+  say "image: preseeded configuration, no queue without cupsd, the first boot made it"
+}
+image_install
+
 say "passed"
 printf '%-44s %12s\n' "figure" "value" \
   "package size (orixclient .deb)" "$(stat -c %s "$DEB") B" \
@@ -362,4 +468,5 @@ printf '%-44s %12s\n' "figure" "value" \
   "lintian" "$LINTIAN_MS ms" \
   "apt-get install (both packages)" "$INSTALL_MS ms" \
   "apt-get purge (both packages)" "$PURGE_MS ms" \
+  "image install, first boot and purge" "$IMAGE_MS ms" \
   "whole package test" "$(ms_since "$T0") ms"

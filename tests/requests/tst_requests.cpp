@@ -428,10 +428,10 @@ private slots:
         QCOMPARE(progress->text(), QString("压缩文件……………加密文件……………上传作业……………"));
         pause->click();
         QCOMPARE(pause->text(), QString("继续"));
-        QTest::qWait(60); // a block already read when the button was clicked
+        // Held from the click on: at most the block already read then is sent.
         const int held = log.count();
         QTest::qWait(400); // eight intervals
-        QCOMPARE(log.count(), held);
+        QVERIFY2(log.count() <= held + 1, qPrintable(QString::number(log.count() - held)));
         QTRY_VERIFY(pause->isEnabled());
         pause->click();
         QCOMPARE(pause->text(), QString("暂停"));

@@ -201,8 +201,8 @@ private slots:
                 p.SaveCopyJobSQL(at, nullptr, &data, &names, nullptr);
         }
         QTRY_COMPARE(server.requestCount(), 1);
+        QTRY_VERIFY(server.request(0).complete);
         const RawHttpServer::Request req = server.request(0);
-        QVERIFY(req.complete);
         const QByteArray data = operation == "SaveCopyJobSQL" ? "CopyInfo" : "data";
         const QByteArray n = QByteArray::number(qAbs(count));
         params.replace("<D/>",

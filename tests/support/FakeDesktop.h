@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <functional>
+#include <utility>
 
 // A copy of value taken under mutex.
 template <typename T> T lockedCopy(QMutex& mutex, const T& value)
@@ -94,6 +95,13 @@ public:
     QSet<quint32> open() const { return lockedCopy(m_mutex, m_open); }
     int mostOpen() const { return lockedCopy(m_mutex, m_mostOpen); }
     void setRefuse(bool refuse) { m_refuse = refuse; }
+    // The next notification's action is invoked before the answer to its Notify is sent, as a
+    // busy server's signal may overtake its answer.
+    void actBeforeAnswer(const QString& key)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_actBeforeAnswer = key;
+    }
     // Called in the server's thread: as if the user clicked or closed it.
     void invoke(quint32 id, const QString& key) { emit ActionInvoked(id, key); }
     void closeByUser(quint32 id)
@@ -133,6 +141,10 @@ public slots:
         m_notifications << n;
         m_open.insert(n.id);
         m_mostOpen = qMax(m_mostOpen, m_open.size());
+        const QString early = std::exchange(m_actBeforeAnswer, QString());
+        lock.unlock();
+        if (!early.isEmpty())
+            emit ActionInvoked(n.id, early);
         return n.id;
     }
     void CloseNotification(quint32 id)
@@ -166,6 +178,7 @@ private:
     int m_mostOpen = 0;
     quint32 m_lastId = 0;
     std::atomic<bool> m_refuse{false};
+    QString m_actBeforeAnswer;
 };
 
 class FakeDesktop

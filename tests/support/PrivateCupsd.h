@@ -36,8 +36,9 @@ public:
     Q_DISABLE_COPY(PrivateCupsd)
 
     // Starts the server, its backend writing under rootPrefix. cannotRun() after a failure: the
-    // machine is the reason (not root, no CUPS), where a test skips.
-    bool start(const QString& rootPrefix)
+    // machine is the reason (not root, no CUPS), where a test skips. Without withPolicy its
+    // cupsd.conf lacks the policy "authenticated" (the queue is then made rejecting jobs).
+    bool start(const QString& rootPrefix, bool withPolicy = true)
     {
         if (geteuid() != 0) {
             m_cannotRun = true;
@@ -53,6 +54,8 @@ public:
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("ORIX_ROOT_PREFIX", rootPrefix);
+        if (!withPolicy)
+            env.insert("ORIX_CUPSD_WITHOUT_POLICY", "1");
         p.setProcessEnvironment(env);
         p.start("bash", {ORIX_PRIVATE_CUPSD, "start", m_dir.path(), ORIX_TAVPDF_BACKEND});
         if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit ||
@@ -71,6 +74,7 @@ public:
         m_started = true;
         // libcups reads the server once, at its first request.
         m_env.set("CUPS_SERVER", QFile::encodeName(server));
+        m_env.set("ORIX_CUPSD_CONF", QFile::encodeName(cupsdConf()));
         return !server.isEmpty();
     }
 
@@ -85,6 +89,7 @@ public:
     QString errorString() const { return m_error; }
     bool cannotRun() const { return m_cannotRun; }
     QString folder() const { return m_dir.path(); } // searchable by every user
+    QString cupsdConf() const { return m_dir.path() + "/etc/cupsd.conf"; }
     static QString queue() { return QStringLiteral("TavPDF"); }
 
     // lp to the queue with args (the server from CUPS_SERVER), as the local user asUser
@@ -92,9 +97,8 @@ public:
     int print(const QStringList& args, const QString& asUser = QString())
     {
         QProcess p;
-        // Its messages are read (the job id, "Unauthorized"): untranslated.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("LC_ALL", "C");
+        env.insert("LC_ALL", "C"); // its answer and its complaints read in any locale
         p.setProcessEnvironment(env);
         const QStringList lp = QStringList{"lp", "-d", queue()} + args;
         if (asUser.isEmpty())
@@ -106,8 +110,10 @@ public:
             return 0;
         }
         const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        // "request id is TavPDF-7 (1 file(s))", translated in the user's locale.
-        return QRegularExpression("\\b" + queue() + "-(\\d+)\\b").match(out).captured(1).toInt();
+        return QRegularExpression("request id is " + queue() + "-(\\d+)")
+            .match(out)
+            .captured(1)
+            .toInt();
     }
 
     // The job's final state (IPP_JSTATE_COMPLETED, _ABORTED, _CANCELED), 0 if not ended in time.
