@@ -18,7 +18,7 @@
 # <folder>. The last line printed is the path of the orixclient .deb.
 #
 # The version is debian/changelog's with the release's suffix,
-# 2.0.2+deb12u1 on Debian 12 and 2.0.2+deb13u1 on Debian 13, so that one
+# 2.0.3+deb12u1 on Debian 12 and 2.0.3+deb13u1 on Debian 13, so that one
 # repository holds a build for each; the Depends are the libraries of the
 # release the package is built on.
 #
