@@ -1,5 +1,7 @@
 #include "DComLayerWS.h"
 
+#include "KeptConnections.h"
+#include "ProxyChoice.h"
 #include "SoapCall.h"
 #include "SoapTransport.h"
 #include "TavCommon.h"
@@ -37,6 +39,7 @@ CDComLayerWS::CDComLayerWS()
 {
     memset(m_Endpoint, 0, sizeof m_Endpoint);
     memset(m_Port, 0, sizeof m_Port);
+    memset(m_Proxy, 0, sizeof m_Proxy);
     m_UseHttps = 0;
 }
 
@@ -67,17 +70,25 @@ void CDComLayerWS::SetPort(const char* port)
     CopyText(m_Port, sizeof m_Port, port);
 }
 
+void CDComLayerWS::SetProxy(const char* setting)
+{
+    std::lock_guard<std::mutex> lock(connectionMutex());
+    CopyText(m_Proxy, sizeof m_Proxy, setting ? setting : "");
+}
+
 int CDComLayerWS::InitSoap(OrWSProxy& proxy)
 {
     struct soap* soap = proxy.soap;
 
     // The call works on its own copy of the connection settings.
     char endpoint[sizeof m_Endpoint];
+    char proxySetting[sizeof m_Proxy];
     bool utf8;
     bool https;
     {
         std::lock_guard<std::mutex> lock(connectionMutex());
         memcpy(endpoint, m_Endpoint, sizeof endpoint);
+        memcpy(proxySetting, m_Proxy, sizeof proxySetting);
         utf8 = IsUtf8ServicePort(m_Port);
         https = m_UseHttps != 0;
     }
@@ -118,6 +129,20 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
         soap_clr_omode(soap, SOAP_C_UTFSTRING);
     }
 
+    // The proxy the administrator set, or the environment's. HTTPS goes
+    // through it with CONNECT; the certificate is still checked against the
+    // server's name.
+    const ProxyChoice viaProxy =
+        ProxyChoice::For(proxySetting, https, ProxyChoice::HostOf(endpoint));
+    if (viaProxy.use) {
+        soap->proxy_host = soap_strdup(soap, viaProxy.host.c_str());
+        soap->proxy_port = viaProxy.port;
+        if (!viaProxy.user.empty()) {
+            soap->proxy_userid = soap_strdup(soap, viaProxy.user.c_str());
+            soap->proxy_passwd = soap_strdup(soap, viaProxy.password.c_str());
+        }
+    }
+
     if (https) {
         // The server's certificate must chain to a certificate authority of
         // the system store (default verify paths: an administrator adds a
@@ -125,6 +150,8 @@ int CDComLayerWS::InitSoap(OrWSProxy& proxy)
         // to set this up stays in soap->error and fails the call.
         SoapTransport::UseClientTls(soap);
     }
+    // The connection stays open for the next call when the server agrees.
+    KeptConnections::Prepare(soap);
     return RpcResult::kOk;
 }
 

@@ -66,6 +66,11 @@ public:
     // Not for use while a logon may run on another thread.
     const char* Port() const { return m_Port; }
 
+    // The administrator's proxy setting (the configuration's value: empty
+    // takes the environment, "none" no proxy, else the proxy's URL; at most
+    // 255 bytes, cut to fit), used from the next call on (ProxyChoice::For).
+    void SetProxy(const char* setting);
+
     // --- queries --------------------------------------------------------------
     // groupId is an int*; groupName a buffer of 256 bytes.
     int GetGroupIDFromUsersByUserName(char* userName, void* groupId) override;
@@ -170,5 +175,6 @@ private:
     UploadProgress m_UploadProgress;
     char m_Endpoint[1024];
     char m_Port[20];
+    char m_Proxy[256];
     int32_t m_UseHttps;
 };

@@ -1,6 +1,7 @@
 #include "DComLayerWS.h"
 
 #include "FieldQuery.h"
+#include "KeptConnections.h"
 #include "SoapCall.h"
 #include "SqlText.h"
 #include "TavCommon.h"
@@ -251,6 +252,7 @@ int CDComLayerWS::ExecSQL(char* sql)
     SoapCall call(NewCallContext());
     if (!call.ok())
         return 0;
+    KeptConnections::MarkChangesServer(call.soap()); // a write: never sent twice
     int result = 0;
     if (call.proxy().ExcuteSQL(call.endpoint(), nullptr, sql, &result) != SOAP_OK)
         return 0;

@@ -1,5 +1,6 @@
 #include "DComLayerWS.h"
 
+#include "KeptConnections.h"
 #include "SoapCall.h"
 #include "SystemPaths.h"
 #include "TavCommon.h"
@@ -437,6 +438,7 @@ int CDComLayerWS::SaveCopyJob(void* copyRecord, void*)
         return SOAP_EOM;
     attach(data[0], record.path(), kCopyRecordSize);
     arrayOfName names(call.soap(), 0);
+    KeptConnections::MarkChangesServer(call.soap());
     // No result wanted: the request is sent and the connection closed.
     return call.proxy().SaveCopyJobSQL(call.endpoint(), nullptr, &data, &names, nullptr);
 }

@@ -1,5 +1,6 @@
 #include "SoapCall.h"
 
+#include "KeptConnections.h"
 #include "SafeFile.h"
 #include "SoapTransport.h"
 #include "SystemPaths.h"
@@ -10,12 +11,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <new>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 extern SOAP_NMAC struct Namespace namespaces[];
 
@@ -36,6 +41,8 @@ constexpr int kUploadTransferTimeoutSeconds = 3600;
 void SoapContextRelease::operator()(OrWSProxy* proxy) const
 {
     struct soap* soap = proxy->soap;
+    KeptConnections::Release(soap); // before the runtime closes the connection
+    SoapDime::RemoveSaved(soap);
     soap_destroy(soap); // class instances made by the runtime
     soap_end(soap);     // every block the runtime allocated
     delete proxy;       // does not own the context
@@ -67,6 +74,7 @@ SoapCall::SoapCall(SoapContext prepared, bool upload) : m_context(std::move(prep
     struct soap* soap = m_context->soap;
 
     if (upload) {
+        KeptConnections::MarkChangesServer(soap);
         soap->connect_timeout = 10;
         // A whole document may go in one call: its limit allows a large file
         // over a slow line, and still ends a server that never finishes.
@@ -289,7 +297,64 @@ struct SavedAttachment {
     bool failed = false;
 };
 
+// What each call has saved so far.
+struct SavedByCall {
+    std::vector<std::string> paths;
+    size_t bytes = 0;
+};
+
+struct SavedRegistry {
+    std::mutex mutex;
+    std::map<const struct soap*, SavedByCall> calls;
+};
+
+SavedRegistry& savedRegistry()
+{
+    static SavedRegistry r;
+    return r;
+}
+
 } // namespace
+
+void SoapDime::RemoveSaved(struct soap* soap)
+{
+    SavedByCall saved;
+    {
+        SavedRegistry& r = savedRegistry();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        const auto it = r.calls.find(soap);
+        if (it == r.calls.end())
+            return;
+        saved = std::move(it->second);
+        r.calls.erase(it);
+    }
+    for (const std::string& path : saved.paths)
+        unlink(path.c_str());
+}
+
+void SoapDime::RemoveLeftovers()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const std::string folder = AttachmentFolder();
+        if (folder.empty() || SafeFile::EnsurePrivateFolder(folder.c_str()) != SafeFile::Check::Ok)
+            return;
+        const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        DIR* listing = dir >= 0 ? fdopendir(dir) : nullptr;
+        if (!listing) {
+            if (dir >= 0)
+                close(dir);
+            return;
+        }
+        while (const dirent* entry = readdir(listing)) {
+            struct stat st;
+            if (fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+                unlinkat(dir, entry->d_name, 0);
+        }
+        closedir(listing);
+    });
+}
 
 std::string SoapDime::AttachmentFolder()
 {
@@ -299,6 +364,17 @@ std::string SoapDime::AttachmentFolder()
 
 void* SoapDime::WriteOpen(struct soap* soap, const char*, const char*, const char* options)
 {
+    {
+        // A bounded number per call: each one is a file in the user's home.
+        SavedRegistry& r = savedRegistry();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        const auto it = r.calls.find(soap);
+        if (it != r.calls.end() && it->second.paths.size() >= kMaxSavedPerCall) {
+            soap->errnum = EMLINK;
+            soap->error = SOAP_EOF;
+            return nullptr;
+        }
+    }
     std::string name;
     if (!AttachmentName(options, ReceivedOptionsLength(soap, options), &name)) {
         soap->error = soap_sender_fault(
@@ -335,12 +411,29 @@ void* SoapDime::WriteOpen(struct soap* soap, const char*, const char*, const cha
     }
     saved->file = f;
     saved->path = path;
+    SavedRegistry& r = savedRegistry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.calls[soap].paths.push_back(path);
     return saved;
 }
 
 int SoapDime::Write(struct soap* soap, void* handle, const char* buf, size_t len)
 {
     SavedAttachment* saved = static_cast<SavedAttachment*>(handle);
+    bool callFull = false;
+    {
+        SavedRegistry& r = savedRegistry();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        SavedByCall& call = r.calls[soap];
+        callFull = len > kMaxSavedBytesPerCall - call.bytes;
+        if (!callFull)
+            call.bytes += len;
+    }
+    if (callFull) {
+        saved->failed = true;
+        soap->errnum = EFBIG;
+        return SOAP_EOF;
+    }
     if (len > kMaxSavedAttachment - saved->written) {
         // Larger than any attachment the client keeps: the call fails and
         // nothing of it stays.

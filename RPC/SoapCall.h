@@ -65,10 +65,17 @@ private:
 // new file: never over an existing one (a name already taken there gets a
 // number in front, "1-name", "2-name", ...), never through a link, at most
 // kMaxSavedAttachment bytes (a larger one fails the call and is removed).
+// A call keeps at most kMaxSavedPerCall of them, kMaxSavedBytesPerCall bytes
+// in all: one more fails the call. Nothing in the client reads them, so they
+// are removed when the call's context is released, whatever its outcome, and
+// whatever a crashed run left behind goes at the next start
+// (RemoveLeftovers).
 // Exposed for the preparation of a context and the tests.
 namespace SoapDime
 {
 constexpr size_t kMaxSavedAttachment = 16u << 20;
+constexpr size_t kMaxSavedPerCall = 8;
+constexpr size_t kMaxSavedBytesPerCall = 32u << 20;
 
 // "$HOME/.local/share/OrixClient/attachments"; empty without HOME.
 std::string AttachmentFolder();
@@ -92,4 +99,10 @@ bool AttachmentName(const char* options, size_t length, std::string* name);
 size_t ReceivedOptionsLength(const struct soap* soap, const char* options);
 int Write(struct soap* soap, void* handle, const char* buf, size_t len);
 void WriteClose(struct soap* soap, void* handle);
+// Removes the attachments the call on soap saved (done as its context is
+// released).
+void RemoveSaved(struct soap* soap);
+// Removes every plain file of AttachmentFolder(): what an earlier run left.
+// Once per process; later calls do nothing.
+void RemoveLeftovers();
 } // namespace SoapDime

@@ -1,5 +1,7 @@
 #include "SoapTransport.h"
 
+#include "KeptConnections.h"
+
 #include "stdsoap2.h"
 
 #include <arpa/inet.h>
@@ -70,6 +72,10 @@ int resolveWithinDeadline(const char* host)
 
 SOAP_SOCKET openWithDeadline(struct soap* soap, const char* endpoint, const char* host, int port)
 {
+    KeptConnections::RememberOpen(soap, g_runtimeOpen.load(), endpoint, host, port);
+    const SOAP_SOCKET kept = KeptConnections::TakeOver(soap);
+    if (soap_valid_socket(kept))
+        return kept;
     // Through a proxy the runtime looks up the proxy, not the server.
     if (host && *host && !soap->proxy_host && !isNumericAddress(host)) {
         const int error = resolveWithinDeadline(host);

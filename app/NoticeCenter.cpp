@@ -1,5 +1,6 @@
 #include "NoticeCenter.h"
 
+#include "AppIcons.h"
 #include "DesktopNotifications.h"
 #include "OrixUser.h"
 #include "ServerMsgDlg.h"
@@ -20,7 +21,8 @@ const char kApprovalPage[] = "AuditorPrintProcTask";
 NoticeCenter::NoticeCenter(DesktopNotifications* notifications, QObject* parent)
     : QObject(parent), Notifications(notifications)
 {
-    Notifications->setImage(QImage(QStringLiteral(":/icon/images/ICON_Online.png")));
+    // 64 pixels, times the screen's scale: taken from the hicolor set.
+    Notifications->setImage(AppIcons::application().pixmap(64).toImage());
     connect(Notifications, &DesktopNotifications::serverChanged, this,
             &NoticeCenter::serverChanged);
     connect(Notifications, &DesktopNotifications::closed, this, &NoticeCenter::notificationGone);

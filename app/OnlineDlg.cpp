@@ -1,6 +1,9 @@
 #include "OnlineDlg.h"
 
+#include "AppIcons.h"
+#include "DiagnosticsReport.h"
 #include "FramelessWindow.h"
+#include "JobsPage.h"
 #include "LogonPWDlg.h"
 #include "NoticeCenter.h"
 #include "OrixUser.h"
@@ -8,6 +11,7 @@
 #include "RequestFlows.h"
 #include "SafeFile.h"
 #include "SingleInstance.h"
+#include "TavCommon.h"
 #include "aboutdlg.h"
 #include "ui_OnlineDlg.h"
 
@@ -16,8 +20,13 @@
 #include <QFile>
 #include <QMenu>
 #include <QPixmap>
+#include <QScrollArea>
+#include <QTableView>
 #include <QThread>
+#include <QToolBox>
 #include <QToolButton>
+
+#include <utility>
 
 namespace
 {
@@ -89,6 +98,8 @@ OnlineDlg::OnlineDlg(const Options& options, QWidget* parent)
     setupRequests();
     // The state machine starts once the event loop runs.
     InitStateMachine();
+    // The jobs page shows the controller's list.
+    setupJobsPage();
 
     // The desktop's notification server is asked now, before the first
     // notice.
@@ -134,6 +145,9 @@ void OnlineDlg::setupButtons()
     Ui->btnLogWeb->setToolTip(QStringLiteral("登录网页"));
     Ui->btnAbout->setStyleSheet(toolButtonImages(QStringLiteral("about")));
     Ui->btnAbout->setToolTip(QStringLiteral("关于"));
+    // Picture buttons: their tooltips are their names for screen readers.
+    for (QToolButton* button : {Ui->btnLogout, Ui->btnLogWeb, Ui->btnAbout})
+        button->setAccessibleName(button->toolTip());
     connect(Ui->btnLogout, &QToolButton::clicked, this, &OnlineDlg::Logout_clicked);
     connect(Ui->btnLogWeb, &QToolButton::clicked, this, &OnlineDlg::LogWeb_clicked);
     connect(Ui->btnAbout, &QToolButton::clicked, this, &OnlineDlg::toolBoxbtnAbout_clicked);
@@ -152,6 +166,7 @@ void OnlineDlg::setupButtons()
                        "QToolButton:hover{border-image:url(:/background/images/min_on.png);}"
                        "QToolButton:pressed{border-image:url(:/background/images/min_on.png);}"));
     CloseButton->setToolTip(QStringLiteral("关闭"));
+    CloseButton->setAccessibleName(CloseButton->toolTip());
     CloseButton->setGeometry(width() - 5 - 20, 5, 20, 20);
     connect(CloseButton, &QToolButton::clicked, this, &OnlineDlg::hideUI);
 }
@@ -165,6 +180,42 @@ void OnlineDlg::setupRequests()
     Requests->add(RequestEntries::Copy, Ui->btnCopyTask, this, &OnlineDlg::btnCopyTask_clicked);
     Requests->add(RequestEntries::Disc, Ui->btnCDTask, this, &OnlineDlg::btnCDTask_clicked);
     connect(Flows, &RequestFlows::busyChanged, Requests, &RequestEntries::setBusy);
+}
+
+void OnlineDlg::setupJobsPage()
+{
+    Jobs = new JobsPage(Controller->jobs(), Ui->toolBox);
+    Jobs->setStyleSheet(
+        QStringLiteral("QWidget#pageMyJobs{background-color: rgb(232, 238, 245);}"));
+    Ui->toolBox->addItem(Jobs, QStringLiteral("我的任务"));
+    Jobs->setActions([this](const QString& folder) { return Controller->resubmitKeptJob(folder); },
+                     [this](const QString& folder) { return Controller->removeKeptJob(folder); });
+    JobsAction = new QAction(QStringLiteral("我的任务"), this);
+    connect(JobsAction, &QAction::triggered, this, &OnlineDlg::showJobs);
+    TrayMenu->insertAction(ShowAction, JobsAction);
+    TrayMenu->insertAction(JobsAction, ShowAction);
+    nameToolBoxPages();
+}
+
+void OnlineDlg::nameToolBoxPages()
+{
+    // The tool box holds each page in a scroll area of its own, which
+    // takes the focus: named after its page.
+    QToolBox* box = Ui->toolBox;
+    for (int i = 0; i < box->count(); ++i)
+        for (QWidget* w = box->widget(i)->parentWidget(); w && w != box; w = w->parentWidget())
+            if (auto* area = qobject_cast<QScrollArea*>(w))
+                area->setAccessibleName(box->itemText(i));
+}
+
+void OnlineDlg::showJobs()
+{
+    Ui->toolBox->setCurrentWidget(Jobs);
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    Jobs->view()->setFocus();
 }
 
 void OnlineDlg::createActions()
@@ -185,8 +236,14 @@ void OnlineDlg::createTrayIcon()
     TrayMenu->addSeparator();
     TrayMenu->addAction(LogoutAction);
 
+    // The pictures of the two states, each at every size the tray may ask
+    // for (the program's icon of the hicolor set while online).
     OfflineIcon = QIcon(loadPictureWaiting(QStringLiteral(":/icon/images/ICON_Offline.png")));
     OnlineIcon = QIcon(loadPictureWaiting(QStringLiteral(":/icon/images/ICON_Online.png")));
+    for (const auto& [icon, sized] : {std::make_pair(&OfflineIcon, AppIcons::offline()),
+                                      std::make_pair(&OnlineIcon, AppIcons::application())})
+        if (!sized.availableSizes().isEmpty())
+            *icon = sized;
 
     // The icon comes into a tray once there is one; until then, and without
     // one, the window stays reachable in the task bar.
@@ -249,6 +306,8 @@ void OnlineDlg::showOffline(bool first)
     Requests->setOnline(false);
     if (OrixUser* user = Controller->user())
         Requests->apply(user->Config.UiHide);
+    nameToolBoxPages();
+    Jobs->setOnline(false);
 }
 
 void OnlineDlg::showOnline()
@@ -259,6 +318,7 @@ void OnlineDlg::showOnline()
     TrayIcon->setIcon(OnlineIcon);
     TrayIcon->setVisible(true);
     Requests->setOnline(true);
+    Jobs->setOnline(true);
 }
 
 void OnlineDlg::SetUser(OrixUser* user)
@@ -278,6 +338,7 @@ void OnlineDlg::SetUser(OrixUser* user)
     // UIHide: bit 0 the request page (every request), bit 1 the copy
     // request, bit 2 the disc request; their tray entries go with them.
     Requests->apply(user->Config.UiHide);
+    nameToolBoxPages();
 }
 
 // --- timers ---------------------------------------------------------------------
@@ -392,6 +453,21 @@ void OnlineDlg::toolBoxbtnLogWeb_clicked()
 void OnlineDlg::btnAbout_clicked()
 {
     aboutdlg* about = new aboutdlg(nullptr);
+    about->setDiagnostics([this] {
+        QString server;
+        QStringList secrets;
+        if (const OrixUser* u = user()) {
+            server = QString::fromUtf8(BoundedText(u->ServerAddress, sizeof u->ServerAddress));
+            const QString port =
+                QString::fromUtf8(BoundedText(u->ServerPort, sizeof u->ServerPort));
+            if (!server.isEmpty() && !port.isEmpty())
+                server += QLatin1Char(':') + port;
+            secrets << QString::fromUtf8(BoundedText(u->Password, sizeof u->Password));
+        }
+        const DiagnosticsReport report =
+            Background::RunResponsive([server] { return DiagnosticsReport::collect(server); });
+        return report.text(secrets);
+    });
     about->exec();
     delete about;
 }

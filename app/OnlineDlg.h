@@ -12,6 +12,7 @@
 
 #include <memory>
 
+class JobsPage;
 class LogonPWDlg;
 class OrixUser;
 class QAction;
@@ -79,6 +80,8 @@ public:
     QPrintJobMonitor* monitor() const { return Controller->monitor(); }
     LogonPWDlg* logonDialog() const { return Controller->logonDialog(); }
     DesktopTrayIcon* trayIcon() const { return TrayIcon; }
+    JobsPage* jobsPage() const { return Jobs; }
+    QMenu* trayMenu() const { return TrayMenu; }
 
 signals:
     // The controller's transitions, forwarded.
@@ -110,6 +113,8 @@ public slots:
     void SloQtimerFunctionHideShowTrayIcon();
     void SloQtimerFunctionHideOnlineUI();
     void directoryChanged(QString path);
+    // The window with the page "我的任务" (the tray menu's entry).
+    void showJobs();
     // Escape or the window manager's close: put away like the close button.
     void reject() override;
 
@@ -121,6 +126,8 @@ private:
     void applyStyles();
     void setupRequests();
     void setupButtons();
+    void setupJobsPage();
+    void nameToolBoxPages();
     void showOffline(bool first);
     void showOnline();
 
@@ -145,4 +152,8 @@ private:
     // requests they start.
     RequestEntries* Requests = nullptr;
     RequestFlows* Flows = nullptr;
+
+    // The page of the user's recent jobs (the controller keeps the list).
+    JobsPage* Jobs = nullptr;
+    QAction* JobsAction = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "EventLog.h"
 #include "LogonForm.h"
 #include "OrixUser.h"
+#include "ProxyChoice.h"
 #include "SafeFile.h"
 #include "SoapTransport.h"
 #include "SpoolWatch.h"
@@ -230,7 +231,42 @@ ReadinessCheck::Server ReadinessCheck::configuredServer() const
     if (server.port.isEmpty())
         server.port = CDComLayerWS::kDefaultServicePort;
     server.https = user.Config.UseSsl != 0;
+    server.proxySetting = QByteArray(user.Config.Proxy);
     return server;
+}
+
+namespace
+{
+
+ProxyChoice proxyFor(const ReadinessCheck::Server& s)
+{
+    return ProxyChoice::For(s.proxySetting.toStdString(), s.https, s.host.toStdString());
+}
+
+} // namespace
+
+Item ReadinessCheck::proxy(const Server& s)
+{
+    const ProxyChoice choice = proxyFor(s);
+    const QString from = QString::fromStdString(choice.source);
+    if (!choice.error.empty())
+        return make(Verdict::Fail, "proxy",
+                    QString("%1 (%2): %3")
+                        .arg(from == "configuration" ? "OPTION/Proxy" : from,
+                             QString::fromStdString(choice.error),
+                             "the server is reached directly"));
+    if (choice.use)
+        return make(Verdict::Info, "proxy",
+                    QString("%1 (from %2%3)%4")
+                        .arg(QString::fromStdString(choice.describe()),
+                             from == "configuration" ? "OPTION/Proxy" : from,
+                             choice.user.empty() ? "" : ", with credentials",
+                             s.https ? ", HTTPS through CONNECT" : ""));
+    if (from.isEmpty())
+        return make(Verdict::Info, "proxy", "none: the server is reached directly");
+    if (from == "configuration")
+        return make(Verdict::Info, "proxy", "none (OPTION/Proxy=none)");
+    return make(Verdict::Info, "proxy", "none: " + text(s.host) + " is listed in " + from);
 }
 
 Item ReadinessCheck::server(const Server& s) const
@@ -240,11 +276,16 @@ Item ReadinessCheck::server(const Server& s) const
                     "no server address (Main Window/2002 of the configuration, or a logon)");
     const QString name =
         QString("%1:%2 (%3)").arg(text(s.host), text(s.port), s.https ? "https" : "http");
+    const ProxyChoice via = proxyFor(s);
+    const QString through =
+        via.use ? " through the proxy " + QString::fromStdString(via.describe()) : QString();
     QElapsedTimer clock;
     clock.start();
-    const QString lookup = resolve(text(s.host), timeoutMs);
+    // Behind a proxy only the proxy's name need resolve here.
+    const QString lookup =
+        resolve(via.use ? QString::fromStdString(via.host) : text(s.host), timeoutMs);
     if (!lookup.isEmpty())
-        return make(Verdict::Fail, "server", name + ": " + lookup);
+        return make(Verdict::Fail, "server", name + through + ": " + lookup);
 
     SoapTransport::InitRuntime();
     struct soap* soap = soap_new();
@@ -253,6 +294,14 @@ Item ReadinessCheck::server(const Server& s) const
     soap->transfer_timeout = (left + 999) / 1000;
     soap->socket_flags = MSG_NOSIGNAL;
     SoapTransport::BoundNameResolution(soap);
+    if (via.use) {
+        soap->proxy_host = soap_strdup(soap, via.host.c_str());
+        soap->proxy_port = via.port;
+        if (!via.user.empty()) {
+            soap->proxy_userid = soap_strdup(soap, via.user.c_str());
+            soap->proxy_passwd = soap_strdup(soap, via.password.c_str());
+        }
+    }
     int status = s.https ? SoapTransport::UseClientTls(soap) : SOAP_OK;
     const QByteArray endpoint = (s.https ? "https://" : "http://") + s.host + ':' + s.port + '/';
     if (status == SOAP_OK)
@@ -267,10 +316,10 @@ Item ReadinessCheck::server(const Server& s) const
     soap_end(soap);
     soap_free(soap);
     if (!answered)
-        return make(Verdict::Fail, "server", name + ": " + error);
+        return make(Verdict::Fail, "server", name + through + ": " + error);
     return make(Verdict::Ok, "server",
                 QString("%1: answered HTTP %2 in %3 ms%4")
-                    .arg(name)
+                    .arg(name + through)
                     .arg(status == SOAP_OK ? 200 : http)
                     .arg(clock.elapsed())
                     .arg(s.https ? ", certificate accepted" : ""));
@@ -486,8 +535,9 @@ Item ReadinessCheck::versions() const
 QVector<Item> ReadinessCheck::run() const
 {
     QVector<Item> items;
-    items << configuration() << server(configuredServer()) << queue() << backend() << spoolFolder()
-          << singleInstance() << rememberedLogon();
+    const Server configured = configuredServer();
+    items << configuration() << proxy(configured) << server(configured) << queue() << backend()
+          << spoolFolder() << singleInstance() << rememberedLogon();
     const DesktopProbe::Report desktop = DesktopProbe::probe(timeoutMs);
     items << tray(desktop) << notifications(desktop) << log() << versions();
     return items;

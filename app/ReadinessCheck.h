@@ -36,6 +36,7 @@ public:
         QByteArray host;
         QByteArray port;
         bool https = false;
+        QByteArray proxySetting; // OPTION/Proxy
     };
 
     // Every network or CUPS item gives up after this long.
@@ -46,8 +47,13 @@ public:
     // The server the client would use, as the configuration and the
     // remembered logon give it.
     Server configuredServer() const;
+    // Which proxy the calls to the server take, and why (the configuration,
+    // an environment variable, the server listed in no_proxy). Info, or Fail
+    // for a setting that names no usable proxy.
+    static Item proxy(const Server& server);
     // The name resolves and the port answers HTTP, or TLS with a certificate
-    // the client accepts (system trust store, host name) and then HTTP.
+    // the client accepts (system trust store, host name) and then HTTP; the
+    // path goes through the proxy the client would take.
     Item server(const Server& server) const;
     // The queue TavPDF exists on the CUPS server, writes to our backend, and
     // takes the job's owner from the local socket's credentials (operation

@@ -2,6 +2,7 @@
 
 #include "DComLayerWS.h"
 #include "EventLog.h"
+#include "JobHistory.h"
 #include "LogonAttempt.h"
 #include "LogonPWDlg.h"
 #include "MessageBoxes.h"
@@ -45,6 +46,18 @@ SessionController::SessionController(const Options& options, QObject* parent)
     Machine->setInitialState(InitState);
 
     Monitor.reset(new QPrintJobMonitor);
+    Jobs = new JobHistory(QString(), this);
+    JobHistory::setCurrent(Jobs);
+}
+
+bool SessionController::resubmitKeptJob(const QString& folder)
+{
+    return Online && Monitor->retryKeptJob(folder);
+}
+
+bool SessionController::removeKeptJob(const QString& folder)
+{
+    return Monitor->removeKeptJob(folder);
 }
 
 SessionController::~SessionController()

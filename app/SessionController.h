@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class JobHistory;
 class LogonPWDlg;
 class OrixUser;
 class QPrintJobMonitor;
@@ -66,6 +67,15 @@ public:
     OrixUser* user() const { return User.get(); }
     QPrintJobMonitor* monitor() const { return Monitor.get(); }
     LogonPWDlg* logonDialog() const { return LogonDialog; }
+    // The user's recent jobs (the program's one list: submissions and
+    // notices reach it).
+    JobHistory* jobs() const { return Jobs; }
+
+    // A job kept after a failed upload, as the user asks: sent again at
+    // once (while online) or removed with its folder. False when that
+    // cannot be done now (see QPrintJobMonitor).
+    bool resubmitKeptJob(const QString& folder);
+    bool removeKeptJob(const QString& folder);
 
     // The user logs out (manual: no automatic logon at the next offline
     // entry).
@@ -124,6 +134,7 @@ private:
     QState* OfflineState = nullptr;
     QState* OnlineState = nullptr;
     std::unique_ptr<QPrintJobMonitor> Monitor;
+    JobHistory* Jobs = nullptr;
 
     bool Online = false;
     bool ManualLogon = false;

@@ -1,5 +1,6 @@
 #include "StartupWarmup.h"
 
+#include "SoapCall.h"
 #include "SoapTransport.h"
 
 #include <dlfcn.h>
@@ -29,6 +30,8 @@ StartupWarmup::StartupWarmup()
         m_thread = std::thread([] {
             warmFontConfiguration();
             SoapTransport::InitRuntime();
+            // Attachments of server answers that a crashed run left.
+            SoapDime::RemoveLeftovers();
         });
     } catch (const std::system_error&) {
         // No thread to spare: the work is done where it is first needed.

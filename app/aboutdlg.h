@@ -3,6 +3,10 @@
 #include <QDialog>
 #include <QScopedPointer>
 
+#include <functional>
+
+class QPushButton;
+
 namespace Ui
 {
 class aboutdlg;
@@ -18,6 +22,15 @@ public:
     explicit aboutdlg(QWidget* parent = nullptr);
     ~aboutdlg() override;
 
+    // Shows "复制诊断信息": a click puts what report returns on the
+    // clipboard (report keeps the window's events served while it works).
+    void setDiagnostics(std::function<QString()> report);
+    QPushButton* diagnosticsButton() const { return Diagnostics; }
+
 private:
+    void copyDiagnostics();
+
     QScopedPointer<Ui::aboutdlg> ui;
+    QPushButton* Diagnostics = nullptr;
+    std::function<QString()> Report;
 };

@@ -1,4 +1,7 @@
+#include "AccessiblePassword.h"
+#include "AppIcons.h"
 #include "DisplayChoice.h"
+#include "EventLog.h"
 #include "OnlineDlg.h"
 #include "PortalPage.h"
 #include "QtTranslations.h"
@@ -13,8 +16,33 @@
 
 #include <cstdio>
 
+namespace
+{
+
+// Takes "--debug" out of the arguments (the first argument keeps its
+// meaning); true when it was there.
+bool takeDebugFlag(int& argc, char** argv)
+{
+    bool found = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--debug") == 0)
+            found = true;
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return found;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    // "--debug": every event into the log for this run, the INI untouched.
+    if (takeDebugFlag(argc, argv))
+        SetEventLogRunLevel(kLogTrace);
     // "--version": for packaging tools and support staff.
     if (argc == 2 && qstrcmp(argv[1], "--version") == 0) {
         std::printf("OrixClientAPP %s\n", ORIX_VERSION);
@@ -40,7 +68,14 @@ int main(int argc, char* argv[])
     // Beside the application object's start. The environment changes only
     // while the helper does not run: it reads it.
     StartupWarmup warmup;
+    // Sharp on scaled screens: layouts in device-independent pixels, icons
+    // from the size that fits the screen's pixels.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication* app = new QApplication(argc, argv);
+    QApplication::setWindowIcon(AppIcons::application());
+    AccessiblePassword::install();
+    QGuiApplication::setDesktopFileName(QStringLiteral("orixclient"));
     if (!glChosen) {
         // The platform settles its GL integration when first asked (here);
         // the variable goes once the helper is done.

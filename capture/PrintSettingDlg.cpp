@@ -2,9 +2,11 @@
 #include "ui_PrintSettingDlg.h"
 
 #include "Background.h"
+#include "ChoiceMemory.h"
 #include "DComLayerWS.h"
 #include "EventLog.h"
 #include "FramelessWindow.h"
+#include "JobHistory.h"
 #include "MessageBoxes.h"
 #include "OrixUser.h"
 #include "TavAuditFlow.h"
@@ -140,7 +142,11 @@ void PrintSettingDlg::setJob(const CapturedJob& job)
 
 int PrintSettingDlg::displayDialog()
 {
-    if (!User || InitPrintsList() == 0)
+    if (!User)
+        return 0;
+    Remembered = ChoiceMemory().recall(
+        memoryServer(), QString::fromUtf8(BoundedText(User->UserName, sizeof User->UserName)));
+    if (InitPrintsList() == 0)
         return 0;
     const int project = IniProjectNameCtrl();
     if (project == 0)
@@ -150,7 +156,60 @@ int PrintSettingDlg::displayDialog()
     Ui->comboBoxAuditPath->setEnabled(false);
     Ui->comboBoxAuditLevel->setEnabled(false);
     Ui->comboBoxAuditPath->addItem(QStringLiteral("行政审批"));
+    preselectRemembered();
     return project;
+}
+
+QString PrintSettingDlg::memoryServer() const
+{
+    return QString::fromUtf8(BoundedText(User->ServerAddress, sizeof User->ServerAddress)) +
+           QLatin1Char(':') +
+           QString::fromUtf8(BoundedText(User->ServerPort, sizeof User->ServerPort));
+}
+
+void PrintSettingDlg::preselectRemembered()
+{
+    const RememberedChoice& last = Remembered;
+    if (last.isEmpty())
+        return;
+    const auto texts = [](const QComboBox* box) {
+        QStringList items;
+        for (int i = 0; i < box->count(); ++i)
+            items << box->itemText(i);
+        return items;
+    };
+    QComboBox* printers = Ui->comboBoxPrintersList;
+    if (printers->isEnabled())
+        printers->setCurrentIndex(
+            PreferredIndex(texts(printers), last.Printer, printers->currentIndex()));
+    Ui->comboBoxUseTo->setCurrentIndex(
+        PreferredIndex(texts(Ui->comboBoxUseTo), last.Purpose, Ui->comboBoxUseTo->currentIndex()));
+    if (last.HasProject)
+        for (int i = 0;
+             User->Payers && i < User->PayerCount && i < Ui->comboBoxProjectName->count(); ++i)
+            if (User->Payers[i].PayerID == last.ProjectId) {
+                Ui->comboBoxProjectName->setCurrentIndex(i);
+                break;
+            }
+}
+
+void PrintSettingDlg::rememberChoices(const JobChoice& choice)
+{
+    // Auditors of levels this job did not need stay as they were.
+    RememberedChoice made = Remembered;
+    made.Printer = choice.PrinterText;
+    made.Purpose = Ui->comboBoxUseTo->currentText();
+    for (int i = 0; i < 3 && i < Chosen.Count; ++i)
+        made.Auditors[i] = Chosen.IDs[i];
+    // The project list's choice, whether or not this job is charged to it:
+    // the check box decides for one job only.
+    if (choice.ProjectIndex >= 0 && User->Payers && choice.ProjectIndex < User->PayerCount) {
+        made.HasProject = true;
+        made.ProjectId = User->Payers[choice.ProjectIndex].PayerID;
+    }
+    ChoiceMemory().remember(memoryServer(),
+                            QString::fromUtf8(BoundedText(User->UserName, sizeof User->UserName)),
+                            made);
 }
 
 int PrintSettingDlg::InitPrintsList()
@@ -268,6 +327,11 @@ void PrintSettingDlg::ShowOneSecret(const TavSecret* secret)
         if (i < rows.AuditorLists) {
             if (secret->Auditors)
                 ShowAuditor(lists[i], secret->Auditors[i]);
+            // The auditor last chosen at this level, while the list offers him.
+            const int remembered =
+                Remembered.Auditors[i] > 0 ? lists[i]->findData(Remembered.Auditors[i]) : -1;
+            if (remembered >= 0)
+                lists[i]->setCurrentIndex(remembered);
         } else {
             lists[i]->hide();
             labels[i]->hide();
@@ -351,17 +415,37 @@ void PrintSettingDlg::on_Btn_OK_Print_clicked()
     choice.PrinterText = Ui->comboBoxPrintersList->currentText();
     choice.ProjectIndex = Ui->comboBoxProjectName->currentIndex();
     choice.Project = User->IsSupportProject && Ui->CheckProjectPrint->isChecked();
+    rememberChoices(choice);
     if (!exchanged("print job submission", [this, &job, &choice] {
             FillCapturedJob(job, *User, choice);
             Result = submitJob(job) == 1 ? SubmitResult::Submitted : SubmitResult::Refused;
+            if (Result == SubmitResult::Submitted)
+                recordJob(job, JobState::Submitted);
         })) {
         // The job's folder stays with the monitor, which offers it again.
         Result = SubmitResult::Failed;
+        recordJob(job, JobState::Kept);
         MessageBoxes::showInformation(this, QStringLiteral("错误"),
                                       QStringLiteral("提交作业失败\n") +
                                           QString::fromUtf8(kKeptJobNote));
     }
     accept();
+}
+
+void PrintSettingDlg::recordJob(const CapturedJob& job, JobState state)
+{
+    JobHistory* history = JobHistory::current();
+    if (!history)
+        return;
+    const MobilePrintTaskInfo& r = job.Record;
+    JobEntry entry;
+    entry.Document = GBK2UTF8(BoundedText(r.DocName, sizeof r.DocName).constData());
+    entry.Pages = r.PageCount;
+    entry.Copies = r.Copies;
+    entry.Printer = GBK2UTF8(BoundedText(r.PrinterName, sizeof r.PrinterName).constData());
+    entry.State = state;
+    entry.Folder = job.Folder;
+    history->record(entry);
 }
 
 void PrintSettingDlg::on_Btn_Cancel_Print_clicked()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "CapturedJob.h"
+#include "ChoiceMemory.h"
+#include "JobHistory.h"
 #include "PrintSettingModel.h"
 
 #include <QDialog>
@@ -81,6 +83,14 @@ private:
     void ResizeDialog(int levels);
     void applyStyles();
     void applyPlacement(const SettingPlacement& placement, bool projectShown);
+    // The choices remembered for this server and user, preselected where
+    // the lists still offer them; and remembered again on confirmation.
+    void preselectRemembered();
+    void rememberChoices(const JobChoice& choice);
+    QString memoryServer() const;
+    // The job into the user's list of recent jobs (sent, or kept after a
+    // failed upload).
+    void recordJob(const CapturedJob& job, JobState state);
     // Runs the submission of job off the GUI thread with a progress dialog
     // of the bytes sent; the session's result (1 handed over, 0 refused).
     int submitJob(const CapturedJob& job);
@@ -90,6 +100,7 @@ private:
     SettingLayout Layout;
     OrixUser* User = nullptr;
     CapturedJob Job;
+    RememberedChoice Remembered; // for this server and user, read by displayDialog
     bool Submitting = false;
     SubmitResult Result = SubmitResult::NotSubmitted;
     QPixmap Background;

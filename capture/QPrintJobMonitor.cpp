@@ -3,6 +3,7 @@
 #include "Attention.h"
 #include "EventLog.h"
 #include "FramelessWindow.h"
+#include "JobHistory.h"
 #include "MessageBoxes.h"
 #include "PrintSettingDlg.h"
 #include "SystemPaths.h"
@@ -97,6 +98,12 @@ void QPrintJobMonitor::ThreadProcMonitorFolder(unsigned generation)
         if (state == MonitorFolderState::Idle && !m_Watch->handedOver().isEmpty())
             m_Watch->jobDone(watchOutcome(m_LastOutcome.load()), Clock::now());
 
+        {
+            std::lock_guard<std::mutex> lock(m_WakeMutex);
+            for (const QString& name : qAsConst(m_Retry))
+                m_Watch->retryNow(name);
+            m_Retry.clear();
+        }
         const SpoolWatch::Step step = m_Watch->poll(state, Clock::now());
         if (step.ResetProgress)
             m_nProgressValue = 0;
@@ -151,6 +158,12 @@ void QPrintJobMonitor::myslot()
     // A failed job stays where it is for a later try; every other one is
     // removed unless the folders are kept.
     const bool failed = outcome == JobOutcome::Failed;
+    if (JobHistory* history = JobHistory::current()) {
+        if (failed)
+            history->keep(job.Folder);
+        else
+            history->forget(job.Folder);
+    }
     if (!keep && !failed)
         RemoveJobFolder(job.Folder);
     const SpoolWatch::Outcome done = failed ? SpoolWatch::Outcome::Failed
@@ -186,6 +199,50 @@ QPrintJobMonitor::JobOutcome QPrintJobMonitor::RunSettingsDialog(OrixUser* user,
         break;
     }
     return JobOutcome::Cancelled;
+}
+
+namespace
+{
+
+// The name of folder when it is a job folder right inside spoolFolder.
+QString jobFolderName(const QString& spoolFolder, const QString& folder)
+{
+    if (spoolFolder.isEmpty() || !folder.startsWith(spoolFolder + QLatin1Char('/')))
+        return QString();
+    const QString name = folder.mid(spoolFolder.size() + 1);
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')))
+        return QString();
+    return name;
+}
+
+} // namespace
+
+bool QPrintJobMonitor::retryKeptJob(const QString& folder)
+{
+    const QString name = jobFolderName(m_strMonitorPath, folder);
+    if (name.isEmpty() || !m_bRunning)
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(m_WakeMutex);
+        m_Retry.append(name);
+    }
+    m_Wake.notify_all();
+    return true;
+}
+
+bool QPrintJobMonitor::removeKeptJob(const QString& folder)
+{
+    const QString name = jobFolderName(m_strMonitorPath, folder);
+    if (name.isEmpty())
+        return false;
+    // Not the job the settings dialog has at this moment.
+    if (m_nMonitorFolderState.load(std::memory_order_acquire) == MonitorFolderState::HandedOver &&
+        m_Job.Folder == folder)
+        return false;
+    RemoveJobFolder(folder);
+    if (JobHistory* history = JobHistory::current())
+        history->forget(folder);
+    return true;
 }
 
 void QPrintJobMonitor::RemoveJobFolder(const QString& folder)

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <chrono>
@@ -79,6 +80,13 @@ public:
     void setUser(OrixUser* user) { m_pUser = user; }
 
     QString spoolFolder() const { return m_strMonitorPath; }
+
+    // A job kept after a failed upload, chosen by the user in the list of
+    // jobs: offered again at the next poll (while the monitor runs), or
+    // removed with its folder. folder must be a job folder of the spool
+    // folder that is not being handled; false otherwise.
+    bool retryKeptJob(const QString& folder);
+    bool removeKeptJob(const QString& folder);
     QProgressDialog* progressDialog() const { return m_pProgress; }
 
     // The settings dialog for one job (the default handler).
@@ -120,4 +128,5 @@ private:
     std::condition_variable m_Wake;
     std::unique_ptr<SpoolWatch> m_Watch; // used by the worker only
     std::atomic<int> m_LastOutcome{0};   // a SpoolWatch::Outcome, see the handshake
+    QStringList m_Retry;                 // job folders to offer again, under m_WakeMutex
 };

@@ -116,6 +116,8 @@ public:
     void jobDone(Outcome outcome, Clock::time_point now);
     // Offer every failed job again at once (a new online session).
     void retryAllNow() { m_Deferred.clear(); }
+    // Offer the failed job in the folder name again at the next poll.
+    void retryNow(const QString& name) { m_Deferred.remove(name); }
 
     QString path() const { return m_Path; }
 

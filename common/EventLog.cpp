@@ -6,6 +6,8 @@
 
 #include <QSettings>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -92,12 +94,23 @@ int GetPrivateProfileInt(const char* section, const char* key, int defaultValue,
     return SettingInt(value);
 }
 
+namespace
+{
+std::atomic<int> RunLevel{0};
+} // namespace
+
+void SetEventLogRunLevel(int level)
+{
+    RunLevel = level;
+}
+
 void LogEvent(int level, const char* format, ...)
 {
     const int configured = GetPrivateProfileInt("Debug", "Level", 0, ConfigFilePath().constData());
 
     const bool toStdout = configured > kLogStdoutBase;
-    const int threshold = toStdout ? configured - kLogStdoutBase : configured;
+    const int threshold =
+        toStdout ? configured - kLogStdoutBase : std::max(configured, RunLevel.load());
     if (level > threshold)
         return;
 

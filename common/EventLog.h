@@ -39,6 +39,11 @@ constexpr int kLogStdoutBase = 10;
 // fit 512 bytes with the "\r\n" that is appended to it.
 void LogEvent(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// "--debug": for this run, events up to level (at least) go to the log file
+// whatever Debug/Level says; a configured level that sends events to
+// standard output stays. 0 turns it off again.
+void SetEventLogRunLevel(int level);
+
 // An exception in words: its type and, for a std::exception, its text.
 QByteArray ExceptionText(const std::exception_ptr& error);
 // Logs (kLogError) an exception that ended operation. For the handlers at a

@@ -69,6 +69,34 @@ QByteArray stateFolder()
     return home + "/.local/state/OrixClient";
 }
 
+namespace
+{
+
+// "$<variable>/OrixClient" when the variable is an absolute path, else
+// "$HOME/<fallback>/OrixClient"; empty when neither is set.
+QByteArray xdgFolder(const char* variable, const char* fallback)
+{
+    const QByteArray base = withoutTrailingSlashes(qgetenv(variable));
+    if (base.startsWith('/'))
+        return (base == "/" ? QByteArray() : base) + "/OrixClient";
+    const QByteArray home = withoutTrailingSlashes(qgetenv("HOME"));
+    if (home.isEmpty())
+        return QByteArray();
+    return home + "/" + fallback + "/OrixClient";
+}
+
+} // namespace
+
+QByteArray configFolder()
+{
+    return xdgFolder("XDG_CONFIG_HOME", ".config");
+}
+
+QByteArray dataFolder()
+{
+    return xdgFolder("XDG_DATA_HOME", ".local/share");
+}
+
 QByteArray cupsBackend()
 {
     return rootPrefix() + "/usr/lib/cups/backend/tavpdf";

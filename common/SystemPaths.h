@@ -51,6 +51,16 @@ QByteArray privateFolder();
 // cannot take it. Empty when neither variable is set.
 QByteArray stateFolder();
 
+// The user's own folders of this client's settings and data:
+// "$XDG_CONFIG_HOME/OrixClient" (else "$HOME/.config/OrixClient") holds the
+// choices the print settings dialog remembers, "$XDG_DATA_HOME/OrixClient"
+// (else "$HOME/.local/share/OrixClient") the list of the user's recent jobs.
+// The variables count only when they are absolute paths. Empty when neither
+// the variable nor HOME is set. Never moved by ORIX_ROOT_PREFIX: tests set
+// the variables.
+QByteArray configFolder();
+QByteArray dataFolder();
+
 // "/usr/lib/cups/backend/tavpdf": the PDF printer's backend, which CUPS
 // runs as root only when its mode keeps everybody else out.
 QByteArray cupsBackend();

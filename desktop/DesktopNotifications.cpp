@@ -18,6 +18,8 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 const QString kAppName = QStringLiteral("OrixClient");
+// The desktop entry's name (orixclient.desktop), also the hicolor icon's.
+const QString kDesktopEntry = QStringLiteral("orixclient");
 // The keys of the actions sent: the button, and a click on the notification.
 const QString kButtonKey = QStringLiteral("open");
 const QString kDefaultKey = QStringLiteral("default");
@@ -210,11 +212,14 @@ void DesktopNotifications::send(quint32 handle, const Message& message, quint32 
     if (!message.actionLabel.isEmpty() && offersActions())
         actions << kDefaultKey << message.actionLabel << kButtonKey << message.actionLabel;
     QVariantMap hints;
+    // Grouped under the program, and listed in the desktop's notification
+    // settings, by its desktop entry.
+    hints.insert(QStringLiteral("desktop-entry"), kDesktopEntry);
     if (ImageHint.isValid())
         hints.insert(QStringLiteral("image-data"), ImageHint);
 
     QDBusMessage call = callOf(QStringLiteral("Notify"));
-    call << kAppName << replacesId << QString() << message.summary << body << actions << hints
+    call << kAppName << replacesId << kDesktopEntry << message.summary << body << actions << hints
          << qint32(message.timeoutMs);
     auto* pending = new QDBusPendingCallWatcher(Bus.asyncCall(call, kAnswerTimeoutMs), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this,

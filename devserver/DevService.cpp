@@ -64,7 +64,19 @@ int32_t clampInt32(long long v)
 } // namespace
 
 DevService::DevService(DevDatabase& db, DevStorage& storage, soap_mode mode)
-    : OrWSService(mode), m_db(db), m_storage(storage)
+    : OrWSService(mode), m_db(db), m_storage(storage), m_table(std::make_shared<JobTable>()),
+      m_ownsJobs(true), m_openJobs(m_table->jobs), m_useCounter(m_table->useCounter)
+{
+    soap->user = this;
+    soap->fdimewriteopen = attachmentOpen;
+    soap->fdimewrite = attachmentWrite;
+    soap->fdimewriteclose = attachmentClose;
+}
+
+DevService::DevService(DevService& primary, struct soap* connection)
+    : OrWSService(connection), m_db(primary.m_db), m_storage(primary.m_storage),
+      m_table(primary.m_table), m_ownsJobs(false), m_openJobs(m_table->jobs),
+      m_useCounter(m_table->useCounter)
 {
     soap->user = this;
     soap->fdimewriteopen = attachmentOpen;

@@ -37,6 +37,10 @@ class DevService : public OrWSService
 {
 public:
     DevService(DevDatabase& db, DevStorage& storage, soap_mode mode);
+    // The service on one more connection (its own runtime context, which it
+    // does not own): the database, storage and unfinished jobs of primary.
+    // Calls on the two must not run at the same time.
+    DevService(DevService& primary, struct soap* connection);
 
     int UserLogon(char* UserName, char* PassWord, LONG64 UserType, LONG64* LogResult) override;
     int GetUserInfo(char* UserName, ns__GetUserInfoResponse& result) override;
@@ -121,6 +125,11 @@ private:
         unsigned long long lastUse = 0;
     };
     static constexpr size_t kMaxOpenJobs = 64;
+    // The unfinished jobs, shared by the services of every connection.
+    struct JobTable {
+        std::map<std::string, OpenJob> jobs;
+        unsigned long long useCounter = 0;
+    };
 
     // Block 0 or a whole job: a new job with its row, its (empty) data
     // file and its entry here. Null (and *error) on failure.
@@ -137,6 +146,8 @@ private:
 
     DevDatabase& m_db;
     DevStorage& m_storage;
-    std::map<std::string, OpenJob> m_openJobs;
-    unsigned long long m_useCounter = 0;
+    std::shared_ptr<JobTable> m_table;
+    bool m_ownsJobs; // the primary service closes them when it ends
+    std::map<std::string, OpenJob>& m_openJobs;
+    unsigned long long& m_useCounter;
 };

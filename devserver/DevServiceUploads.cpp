@@ -280,7 +280,7 @@ void DevService::saveJobCounts()
 
 DevService::~DevService()
 {
-    while (!m_openJobs.empty())
+    while (m_ownsJobs && !m_openJobs.empty())
         closeJob(m_openJobs.begin()->first);
 }
 

@@ -3,6 +3,8 @@
 //
 //   orws-devserver --port P --db FILE [--tls CERT KEY] [--storage DIR]
 //                  [--strings utf8|latin1] [--bind 127.0.0.1] [--parent-pid PID]
+//                  [--keep-alive on|off] [--idle-timeout S] [--max-connections N]
+//                  [--max-requests N]
 //   orws-devserver notice --db FILE --user NAME --type N --fields "job|printer|result|audit"
 //   orws-devserver jobs --db FILE [--storage DIR]
 
@@ -17,15 +19,22 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 
 // The namespace table of the service (defined with the generated code).
 extern SOAP_NMAC struct Namespace namespaces[];
@@ -44,6 +53,8 @@ void usage()
 {
     fprintf(stderr, "usage: orws-devserver --port P --db FILE [--tls CERT KEY] [--storage DIR] "
                     "[--strings utf8|latin1] [--bind 127.0.0.1] [--parent-pid PID]\n"
+                    "                      [--keep-alive on|off] [--idle-timeout S] "
+                    "[--max-connections N] [--max-requests N]\n"
                     "       orws-devserver notice --db FILE --user NAME --type N "
                     "--fields \"job|printer|result|audit\"\n"
                     "       orws-devserver jobs --db FILE [--storage DIR]\n"
@@ -112,6 +123,13 @@ struct Options {
     long parentPid = 0;
     std::string db, storage, cert, key;
     std::string strings; // "utf8", "latin1" or empty: by the port
+    // Persistent connections: each on a thread of its own, closed after
+    // idleSeconds without a request or after maxRequests requests; beyond
+    // maxConnections at once a connection carries one request and closes.
+    bool keepAlive = true;
+    long idleSeconds = 20;
+    long maxConnections = 16;
+    long maxRequests = 100;
 };
 
 bool parseOptions(int argc, char** argv, Options* o)
@@ -150,6 +168,23 @@ bool parseOptions(int argc, char** argv, Options* o)
             }
             o->strings = next;
             ++i;
+        } else if (a == "--keep-alive" && next) {
+            if (strcmp(next, "on") != 0 && strcmp(next, "off") != 0) {
+                fprintf(stderr, "orws-devserver: --keep-alive takes on or off\n");
+                return false;
+            }
+            o->keepAlive = strcmp(next, "on") == 0;
+            ++i;
+        } else if ((a == "--idle-timeout" || a == "--max-connections" || a == "--max-requests") &&
+                   next) {
+            long* target = a == "--idle-timeout"      ? &o->idleSeconds
+                           : a == "--max-connections" ? &o->maxConnections
+                                                      : &o->maxRequests;
+            if (!parseInt(next, 1, 100000, target)) {
+                fprintf(stderr, "orws-devserver: %s needs a number from 1 to 100000\n", a.c_str());
+                return false;
+            }
+            ++i;
         } else if (a == "--bind" && next) {
             // The development server is reachable from this machine only.
             if (strcmp(next, "127.0.0.1") != 0) {
@@ -181,6 +216,91 @@ bool setUpTls(soap* s, const Options& o)
         return false;
     }
     return true;
+}
+
+// Requests are served one at a time, whichever connection they come on: the
+// database and the unfinished jobs are not shared between threads otherwise.
+std::mutex g_serviceMutex;
+
+struct ConnectionCount {
+    std::mutex mutex;
+    std::condition_variable changed;
+    long count = 0;
+};
+
+ConnectionCount g_connections;
+
+// Waits for the next request on a kept connection: false when none came
+// within the idle limit or the server is stopping.
+bool awaitRequest(soap* c, long idleSeconds)
+{
+    if (c->ssl && SSL_pending(c->ssl) > 0)
+        return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(idleSeconds);
+    while (!g_stop && std::chrono::steady_clock::now() < deadline) {
+        pollfd p = {c->socket, POLLIN, 0};
+        const int ready = poll(&p, 1, 200);
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+    }
+    return false;
+}
+
+// Serves the requests of one accepted connection (c owns its socket) until
+// the client or the limits close it. keepAlive false: one request.
+void serveConnection(DevService& primary, soap* c, bool tls, const Options& o, bool keepAlive)
+{
+    {
+        DevService service(primary, c);
+        if (keepAlive) {
+            soap_set_imode(c, SOAP_IO_KEEPALIVE);
+            soap_set_omode(c, SOAP_IO_KEEPALIVE);
+            c->max_keep_alive = static_cast<int>(o.maxRequests);
+        } else {
+            soap_clr_imode(c, SOAP_IO_KEEPALIVE);
+            soap_clr_omode(c, SOAP_IO_KEEPALIVE);
+        }
+        if (!tls || soap_ssl_accept(c) == SOAP_OK) {
+            // As the runtime's own serve loop, with the wait for the next
+            // request bounded and each request served alone.
+            c->keep_alive = c->max_keep_alive + 1;
+            bool first = true;
+            do {
+                if (c->keep_alive > 0 && c->max_keep_alive > 0)
+                    c->keep_alive--;
+                if (!first && !awaitRequest(c, o.idleSeconds))
+                    break;
+                first = false;
+                if (soap_begin_serve(c)) {
+                    if (c->error >= SOAP_STOP) // a discarded plain POST, answered
+                        continue;
+                    if (c->error != SOAP_EOF)
+                        soap_print_fault(c, stderr);
+                    break;
+                }
+                std::lock_guard<std::mutex> lock(g_serviceMutex);
+                const bool failed =
+                    service.dispatch() != SOAP_OK && c->error && c->error < SOAP_STOP;
+                if (failed) {
+                    soap_send_fault(c);
+                    if (c->error != SOAP_EOF)
+                        soap_print_fault(c, stderr);
+                }
+                service.destroy();
+                service.endRequest();
+                if (failed)
+                    break;
+            } while (keepAlive && c->keep_alive && !g_stop);
+        } else if (c->error && c->error != SOAP_EOF) {
+            soap_print_fault(c, stderr);
+        }
+        service.destroy();
+        service.endRequest();
+        soap_force_closesock(c);
+    }
+    soap_free(c);
 }
 
 } // namespace
@@ -273,22 +393,48 @@ int main(int argc, char** argv)
 
     while (!g_stop) {
         if (!soap_valid_socket(soap_accept(s))) {
-            if (s->errnum != 0 && !g_stop)
+            if (s->errnum != 0 && !g_stop) {
                 soap_print_fault(s, stderr);
-            else
+            } else {
+                std::lock_guard<std::mutex> lock(g_serviceMutex);
                 service.saveJobCounts(); // a second without requests
-            continue;                    // time-out, interruption or a failed accept
+            }
+            continue; // time-out, interruption or a failed accept
         }
-        // SOAP_STOP: a discarded plain POST, already answered.
-        if ((!tls || soap_ssl_accept(s) == SOAP_OK) && service.serve() != SOAP_OK &&
-            s->error != SOAP_EOF && s->error != SOAP_STOP)
-            soap_print_fault(s, stderr);
-        else if (tls && s->error && s->error != SOAP_EOF && s->error != SOAP_STOP)
-            soap_print_fault(s, stderr);
-        service.destroy();
-        service.endRequest();
-        soap_closesock(s);
+        // The connection's own context takes the socket over.
+        soap* c = soap_copy(s);
+        s->socket = SOAP_INVALID_SOCKET;
+        if (!c) {
+            soap_force_closesock(s);
+            continue;
+        }
+        bool threaded = false;
+        if (o.keepAlive) {
+            std::lock_guard<std::mutex> lock(g_connections.mutex);
+            if (g_connections.count < o.maxConnections) {
+                try {
+                    std::thread([&service, c, tls, &o] {
+                        serveConnection(service, c, tls, o, true);
+                        std::lock_guard<std::mutex> lock(g_connections.mutex);
+                        --g_connections.count;
+                        g_connections.changed.notify_all();
+                    }).detach();
+                    ++g_connections.count;
+                    threaded = true;
+                } catch (...) {
+                }
+            }
+        }
+        if (!threaded) // keep-alive off, or as many threads as allowed: one request
+            serveConnection(service, c, tls, o, false);
     }
+    {
+        // The connections notice the stop while they wait for a request.
+        std::unique_lock<std::mutex> lock(g_connections.mutex);
+        g_connections.changed.wait_for(lock, std::chrono::seconds(60),
+                                       [] { return g_connections.count == 0; });
+    }
+    std::lock_guard<std::mutex> lock(g_serviceMutex);
     service.saveJobCounts();
     fprintf(stderr, "orws-devserver: stopped\n");
     return 0;

@@ -16,6 +16,7 @@
 #                                                     configuration and the disc libraries
 #     /usr/share/icons/hicolor/*/apps/orixclient.*    the icon
 #     /usr/share/applications/orixclient.desktop
+#     /usr/share/metainfo/org.orixclient.OrixClient.metainfo.xml   for software centres
 #     /etc/xdg/autostart/orixclient.desktop
 #     /usr/share/man/man1/OrixClientAPP.1
 #   component devserver (package orixclient-devserver)
@@ -48,6 +49,8 @@ install(FILES ${ORIX_DIST}/orixclient-autostart.desktop
     COMPONENT client)
 install(FILES ${ORIX_DIST}/orixclient.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT client)
+install(FILES ${ORIX_DIST}/org.orixclient.OrixClient.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT client)
 foreach(size 16 22 24 32 48 64 128 256)
     install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/hicolor/${size}x${size}/apps/orixclient.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps COMPONENT client)

@@ -54,7 +54,7 @@ done
 mkdir -p /tmp/pkg && dpkg-deb -x "$deb" /tmp/pkg
 file_type="$(od -An -tx1 -j18 -N2 /tmp/pkg/usr/bin/OrixClientAPP | tr -d " ")"
 test "$file_type" = b700 || { echo "OrixClientAPP is not an aarch64 program (e_machine $file_type)"; exit 1; }
-# The program folder where the package puts it (the configuration is the postinst's).
+# The program folder where the package puts it (the postinst writes the configuration).
 cp -a /tmp/pkg/Library /
 echo "=== OrixClientAPP --version under $emulator"
 version="$("$emulator" /tmp/pkg/usr/bin/OrixClientAPP --version)"

@@ -77,3 +77,13 @@ for size in 16 22 24 32 48 64 128 256; do
     --output="$ICONS/${size}x${size}/apps/orixclient.png" "$ART/ICON_Online.svg"
 done
 echo "rendered the application icon into $ICONS"
+
+# The offline tray icon in the same sizes, compiled in (not a theme icon):
+# the tray takes the size it shows at, also on a scaled screen.
+OFFLINE="$ROOT/resources/icons/offline"
+mkdir -p "$OFFLINE"
+for size in 16 22 24 32 48 64 128 256; do
+  rsvg-convert --format=png --width="$size" --height="$size" \
+    --output="$OFFLINE/${size}x${size}.png" "$ART/ICON_Offline.svg"
+done
+echo "rendered the offline tray icon into $OFFLINE"

@@ -26,7 +26,7 @@ PACKAGES=(
   openssl ca-certificates
   clang "libclang-rt-dev|libclang-rt-14-dev"
   python3
-  debhelper lintian dpkg-dev
+  debhelper lintian dpkg-dev appstream
   locales debconf-utils ucf
   debootstrap curl git
 )

@@ -148,6 +148,8 @@ int OrixUser::ReadConfigInfo(void* config, int readItem2003)
     cfg->CdPassword = SettingInt(settings.value("OPTION/CDPassword", 0));
     CopyUtf8Text(cfg->AuthServer, sizeof cfg->AuthServer,
                  SettingFileBytes(settings.value("OPTION/AuthServer", QString())).constData());
+    CopyUtf8Text(cfg->Proxy, sizeof cfg->Proxy,
+                 SettingFileBytes(settings.value("OPTION/Proxy", QString())).constData());
 
     const QByteArray iniPath = SettingFileBytes(
         settings.value("/UserInfo/Path", QString::fromUtf8(SystemPaths::varTmp())));

@@ -19,6 +19,7 @@ struct ClientConfig {
     int32_t UseSsl;            // OPTION/SSL
     int32_t UiHide;            // OPTION/UIHide, bit mask applied by the main window
     int32_t CdPassword;        // OPTION/CDPassword
+    char Proxy[256];           // OPTION/Proxy, UTF-8: empty the environment's, "none", or a URL
 
     // Numbered keys of Main Window that the client reads but does not use.
     // Their raw texts are kept, in the order of kOtherKeys, for support tools.

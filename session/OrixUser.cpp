@@ -2,6 +2,7 @@
 
 #include "DComLayerWS.h"
 #include "EventLog.h"
+#include "JobHistory.h"
 #include "RememberedLogon.h"
 #include "TavCommon.h"
 #include "TavQuotaRequest.h"
@@ -99,6 +100,7 @@ int OrixUser::Logon()
     if (RpcPort[0] == '\0')
         CopyText(RpcPort, sizeof RpcPort, CDComLayerWS::kDefaultServicePort);
     RpcClient->SetPort(RpcPort);
+    RpcClient->SetProxy(Config.Proxy);
 
     const int result = RpcClient->LogOn(static_cast<TavUserRecord*>(this));
     if (result != 0)
@@ -184,7 +186,9 @@ int OrixUser::ReadUserMessage(const QByteArray& userName, QByteArray* headline) 
         const int result = RpcClient->ReadMessage(userName.constData(), &message);
         if (result == RpcResult::kOk) {
             message.Headline[sizeof message.Headline - 1] = '\0';
+            message.Detail[sizeof message.Detail - 1] = '\0';
             *headline = message.Headline;
+            JobHistory::post(message.Type, QByteArray(message.Detail));
         }
         return result;
     } catch (const RpcFailure&) {

@@ -8,6 +8,7 @@
 // store again, as before the context was shared. Prints
 // "median_ms <m> mean_ms <a> failures <f>".
 
+#include "KeptConnections.h"
 #include "OrixUser.h"
 #include "RpcResults.h"
 #include "SoapTransport.h"
@@ -30,6 +31,10 @@ int main(int argc, char* argv[])
         return 2;
     }
     const int rounds = atoi(argv[2]);
+    // ORIX_BENCH_KEEP_ALIVE=off: a new connection for every call, as before
+    // connections were kept (the reference of scripts/bench/wan.sh).
+    if (const char* keep = getenv("ORIX_BENCH_KEEP_ALIVE"))
+        KeptConnections::SetEnabled(strcmp(keep, "off") != 0);
     SoapTransport::SetTlsShared(!(argc > 3 && strcmp(argv[3], "per-call-tls") == 0));
 
     OrixUser user;

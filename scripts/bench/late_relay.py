@@ -123,7 +123,12 @@ def log_line(args, log_lock, op, action):
 
 
 def server_answer(args, request):
-    """Sends the request to the server; yields its answer as it comes."""
+    """Sends the request to the server; yields its answer as it comes. One
+    request per connection here: the server is asked to close after it (the
+    client then sees "Connection: close" and keeps nothing)."""
+    head_end = request.find(b"\r\n\r\n")
+    head = request[:head_end].replace(b"\r\nConnection: keep-alive", b"\r\nConnection: close")
+    request = head + request[head_end:]
     with socket.create_connection(("127.0.0.1", args.target), timeout=120) as server:
         server.sendall(request)
         while True:

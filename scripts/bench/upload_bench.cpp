@@ -20,6 +20,7 @@
 //       envelope. Prints renamed=N.
 
 #include "DComLayerWS.h"
+#include "KeptConnections.h"
 #include "SoapCall.h"
 #include "TaskRecords.h"
 #include "TavUserRecord.h"
@@ -206,6 +207,10 @@ int main(int argc, char** argv)
     const char* user = argc == 5 ? argv[3] : "zhangsan";
     const char* digest = argc == 5 ? argv[4] : "E10ADC3949BA59ABBE56E057F20F883E";
 
+    // ORIX_BENCH_KEEP_ALIVE=off: a new connection for every call, as before
+    // connections were kept (the reference of scripts/bench/wan.sh).
+    if (const char* keep = getenv("ORIX_BENCH_KEEP_ALIVE"))
+        KeptConnections::SetEnabled(strcmp(keep, "off") != 0);
     CDComLayerWS client;
     client.InitDCOM();
     client.SetPort(port);

@@ -1,8 +1,13 @@
 // The main window against the development server through a counting, delaying relay; the
 // readiness check.
 
+#include "AppIcons.h"
 #include "DevServerProcess.h"
+#include "JobHistory.h"
+#include "JobHistoryModel.h"
+#include "JobsPage.h"
 #include "LogonPWDlg.h"
+#include "LoopbackProxy.h"
 #include "OnlineDlg.h"
 #include "PlantedObject.h"
 #include "PrivateCupsd.h"
@@ -192,9 +197,8 @@ private slots:
         QCOMPARE(QFile::exists(m_root->varTmp() + "/zhaoliu/zhaoliu.ini"), online);
         // Only the dialog that no automatic attempt preceded is window-modal.
         QCOMPARE(m_dialogs.firstModality == Qt::WindowModal, digest.isEmpty());
-        const QString icon = online ? "ICON_Online.png" : "ICON_Offline.png";
-        QCOMPARE(m_window->trayIcon()->icon().pixmap(32).toImage(),
-                 QIcon(":/icon/images/" + icon).pixmap(32).toImage());
+        const QIcon icon = online ? AppIcons::application() : AppIcons::offline();
+        QCOMPARE(m_window->trayIcon()->icon().pixmap(32).toImage(), icon.pixmap(32).toImage());
     }
 
     void lifeOnline()
@@ -204,14 +208,23 @@ private slots:
         const int held = 1500;
         StallMeter meter;
         m_relay.delayNext("<ns:UserLogon", held);
+        {
+            // His job of a minute ago, in the list of jobs the window reads at start.
+            JobHistory history;
+            JobEntry job;
+            job.Document = "报销单.pdf";
+            job.SubmittedAt = QDateTime::currentMSecsSinceEpoch() - 60000;
+            history.record(job);
+        }
         start("127.0.0.1", kSeedPasswordDigest, 0, "[OPTION]\nUIHide=6\n", "lisi");
         QVERIFY(waitOnline());
         QVERIFY2(meter.worst < held, qPrintable(QString::number(meter.worst)));
         QCOMPARE(m_dialogs.seen, 0);
-        // Bits 1 and 2 hide the copy and disc requests; the page stays for the mobile job.
+        // Bits 1 and 2 hide the copy and disc requests; the page stays for the mobile job (beside
+        // the user's information and the jobs).
         QVERIFY(child(m_window.get(), "btnCopyTask")->isHidden() &&
                 child(m_window.get(), "btnCDTask")->isHidden());
-        QCOMPARE(child<QToolBox>(m_window.get(), "toolBox")->count(), 2);
+        QCOMPARE(child<QToolBox>(m_window.get(), "toolBox")->count(), 3);
 
         // His notice pops up.
         QTRY_VERIFY([] {
@@ -220,6 +233,10 @@ private slots:
                     return true;
             return false;
         }());
+        // The notice (approved) reached his job in the page "我的任务".
+        const QModelIndex state =
+            m_window->jobsPage()->model()->index(0, JobHistoryModel::StateColumn);
+        QTRY_COMPARE(state.data().toString(), QString("审批通过"));
         // What the logon filled in, and in which order it asked (the first poll came right after).
         const OrixUser* u = m_window->user();
         QCOMPARE(QString::asprintf("%s %s %s %d %d %d %d %d %d %d", u->FullName, u->GroupName,
@@ -571,6 +588,9 @@ private slots:
         QTest::newRow("nothing listens") << "closed" << false << "connect";
         QTest::newRow("accepted, never answered") << "silent" << false << "";
         QTest::newRow("https") << "https" << true << "certificate accepted";
+        QTest::newRow("through the proxy") << "proxy" << true << "through the proxy 127.0.0.1:";
+        QTest::newRow("configured proxy down")
+            << "proxy down" << false << "through the proxy 127.0.0.1:1:";
     }
 
     void readinessServer()
@@ -582,9 +602,17 @@ private slots:
         silent.closeWithoutReply();
         ReadinessCheck check;
         check.timeoutMs = 1500;
-        ReadinessCheck::Server target{"127.0.0.1", QByteArray::number(m_server.port()), false};
+        ReadinessCheck::Server target{"127.0.0.1", QByteArray::number(m_server.port()), false, {}};
         EnvGuard env;
-        if (server == "https") {
+        for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "no_proxy", "NO_PROXY"})
+            env.unset(name);
+        LoopbackProxy proxy;
+        if (server == "proxy") {
+            env.set("http_proxy", proxy.url());
+        } else if (server == "proxy down") {
+            env.set("http_proxy", proxy.url()); // the configuration wins
+            target.proxySetting = "http://127.0.0.1:1";
+        } else if (server == "https") {
             QVERIFY(TestPki::makeCertificate(pki.path(), "ca"));
             QVERIFY(TestPki::makeCertificate(pki.path(), "loopback", "IP:127.0.0.1"));
             tlsServer.setTls(pki.filePath("loopback.pem"), pki.filePath("loopback.key"));
@@ -602,6 +630,46 @@ private slots:
             target.port = silent.portText();
         }
         expectItem(check.server(target));
+        QCOMPARE(proxy.requestLines().size(), server == "proxy" ? 1 : 0);
+    }
+
+    // Which proxy --check names, and why.
+    void readinessProxy_data()
+    {
+        QTest::addColumn<QString>("env"); // "name=value;..."
+        QTest::addColumn<QString>("configured");
+        QTest::addColumn<bool>("ok"); // Info, else Fail
+        QTest::addColumn<QString>("says");
+        QTest::newRow("none") << ""
+                              << "" << true << "none: the server is reached directly";
+        QTest::newRow("environment") << "https_proxy=http://u:p@proxy.corp:3128"
+                                     << "" << true
+                                     << "proxy.corp:3128 (from https_proxy, with credentials), "
+                                        "HTTPS through CONNECT";
+        QTest::newRow("no_proxy") << "https_proxy=proxy.corp:3128;no_proxy=.example.invalid"
+                                  << "" << true << "print.example.invalid is listed in no_proxy";
+        QTest::newRow("configuration")
+            << "https_proxy=proxy.corp:3128"
+            << "cfg.corp:8080" << true << "cfg.corp:8080 (from OPTION/Proxy)";
+        QTest::newRow("configured none") << "https_proxy=proxy.corp:3128"
+                                         << "none" << true << "none (OPTION/Proxy=none)";
+        QTest::newRow("unusable") << ""
+                                  << "socks5://s:1080" << false << "OPTION/Proxy (only an";
+    }
+
+    void readinessProxy()
+    {
+        QFETCH(QString, env);
+        QFETCH(QString, configured);
+        EnvGuard guard;
+        for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "no_proxy", "NO_PROXY"})
+            guard.unset(name);
+        for (const QString& pair : env.split(';', Qt::SkipEmptyParts))
+            guard.set(qPrintable(pair.section('=', 0, 0)), pair.section('=', 1).toUtf8());
+        const ReadinessCheck::Item item =
+            ReadinessCheck::proxy({"print.example.invalid", "8086", true, configured.toUtf8()});
+        QCOMPARE(item.verdict == ReadinessCheck::Verdict::Info, fetch<bool>("ok"));
+        QVERIFY2(item.detail.contains(fetch<QString>("says")), qPrintable(item.detail));
     }
 
     // The server the client would use: the remembered logon's, https from the configuration.

@@ -1,5 +1,6 @@
 // The capture layer without a server: job options, dialog lists, the spool watch, the monitor.
 
+#include "JobHistory.h"
 #include "JobOptions.h"
 #include "PrintSettingModel.h"
 #include "QPrintJobMonitor.h"
@@ -333,6 +334,51 @@ private slots:
         }
         QTRY_COMPARE_WITH_TIMEOUT(calls.size(), 2, 5000);
         QVERIFY(calls[1] - calls[0] >= againAfterMs);
+    }
+
+    // A job whose upload failed is listed as kept; "重新提交" offers it again at once (not after
+    // its retry time), and a job sent is no longer kept; "删除" removes its folder, and nothing
+    // outside the spool folder or being handled can be removed.
+    void keptJobs()
+    {
+        JobHistory history(m_root.path() + "/history");
+        JobHistory::setCurrent(&history);
+        makeJob("k");
+        int calls = 0;
+        Outcome next = Outcome::Failed;
+        // Its retry time is an hour away: only the user's choice brings it back.
+        QPrintJobMonitor::Options options{50,
+                                          {},
+                                          [&](OrixUser*, const CapturedJob&) {
+                                              ++calls;
+                                              return next;
+                                          },
+                                          false};
+        options.Watch.RetryFirst = 1h;
+        auto m = std::make_unique<QPrintJobMonitor>(options);
+        m->setRunning(true);
+        m->StartMonitor();
+        QTRY_COMPARE(history.keptCount(), 1);
+        QCOMPARE(history.jobs().at(0).Folder, m_spool + "/k");
+        QTRY_COMPARE(m_nMonitorFolderState.load(), 0);
+        next = Outcome::Submitted;
+        QVERIFY(!m->retryKeptJob(m_root.path() + "/k"));
+        QVERIFY(!m->retryKeptJob(m_spool + "/../k"));
+        QVERIFY(m->retryKeptJob(m_spool + "/k"));
+        QTRY_COMPARE(calls, 2);
+        QTRY_COMPARE(history.keptCount(), 0);
+        QTRY_VERIFY(!QFileInfo::exists(m_spool + "/k"));
+
+        makeJob("r");
+        next = Outcome::Failed;
+        QTRY_COMPARE(history.keptCount(), 1);
+        QTRY_COMPARE(m_nMonitorFolderState.load(), 0);
+        m->StopMonitor();
+        QVERIFY(!m->removeKeptJob(m_root.path() + "/elsewhere"));
+        QVERIFY(m->removeKeptJob(m_spool + "/r"));
+        QVERIFY(!QFileInfo::exists(m_spool + "/r"));
+        QCOMPARE(history.keptCount(), 0);
+        JobHistory::setCurrent(nullptr);
     }
 
     void stopWhileDialogOpen()

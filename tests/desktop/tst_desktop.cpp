@@ -307,6 +307,7 @@ private slots:
         const bool actions = capabilities.contains("actions");
         QCOMPARE(n.app + '|' + n.summary + '|' + n.imageSignature,
                  "OrixClient|消息提示|(iiibiiay)");
+        QCOMPARE(n.appIcon + '|' + n.desktopEntry, "orixclient|orixclient");
         QCOMPARE(n.imageSize, QSize(64, 64));
         QCOMPARE(n.body, actions ? approval.toHtmlEscaped() : approval);
         QCOMPARE(n.actions,

@@ -175,6 +175,7 @@ grep -qE "^-rw-r--r-- root/root \.(/usr)?/lib/systemd/system/orixclient-queue\.s
   fail "the package lacks orixclient-queue.service"
 has "-rw-r--r-- root/root ./etc/xdg/autostart/orixclient.desktop"
 has "-rw-r--r-- root/root ./usr/share/applications/orixclient.desktop"
+has "-rw-r--r-- root/root ./usr/share/metainfo/org.orixclient.OrixClient.metainfo.xml"
 has "-rw-r--r-- root/root ./usr/share/icons/hicolor/48x48/apps/orixclient.png"
 has "-rw-r--r-- root/root ./usr/share/icons/hicolor/scalable/apps/orixclient.svg"
 # The sign-on stand-in switches every client to the outside sign-on: never linked by default.
@@ -199,6 +200,15 @@ for wanted in "$libcups" "$libqpdf" "cups-daemon" "cups-client" "cups-filters" "
   grep -qF "$wanted" <<<"$depends" || fail "Depends lacks $wanted: $depends"
 done
 check "Recommends" grep -q gnome-shell-extension-appindicator <(dpkg-deb -f "$DEB" Recommends)
+# The software centres' metadata, as shipped (no network: screenshots are not fetched).
+dpkg-deb -x "$DEB" "$WORK/unpacked"
+check "appstreamcli validate failed (above)" \
+  env LC_ALL=C appstreamcli validate --no-net \
+  "$WORK/unpacked/usr/share/metainfo/org.orixclient.OrixClient.metainfo.xml"
+for entry in usr/share/applications/orixclient.desktop etc/xdg/autostart/orixclient.desktop; do
+  check "$entry lacks X-GNOME-UsesNotifications" \
+    grep -qx "X-GNOME-UsesNotifications=true" "$WORK/unpacked/$entry"
+done
 T_LINTIAN=$(date +%s%N)
 check "lintian found errors or warnings (above)" \
   lintian --allow-root --fail-on error,warning "${DEB%/*}"/orixclient_*_"$(dpkg --print-architecture)".changes

@@ -44,16 +44,24 @@ private slots:
     {
         QTest::addColumn<QByteArray>("port");
         QTest::addColumn<QByteArray>("user"); // as it arrives
+        QTest::addColumn<bool>("kept");       // the server keeps the connection
         // UTF-8 service: the name as it is; Latin-1: each of its bytes one character.
-        QTest::newRow("8085 utf-8") << QByteArray("8085") << QByteArray("José");
-        QTest::newRow("8086 latin-1") << QByteArray("8086") << QByteArray("JosÃ©");
+        for (bool kept : {false, true}) {
+            const char* how = kept ? ", kept connection" : "";
+            QTest::addRow("8085 utf-8%s", how) << QByteArray("8085") << QByteArray("José") << kept;
+            QTest::addRow("8086 latin-1%s", how)
+                << QByteArray("8086") << QByteArray("JosÃ©") << kept;
+        }
     }
 
     void scalarCalls()
     {
+        // The same bytes on a new connection per call and on one kept connection.
         QFETCH(QByteArray, port);
         QFETCH(QByteArray, user);
+        QFETCH(bool, kept);
         RawHttpServer server;
+        server.setKeepAlive(kept);
         server.setReply(logonAnswer());
         CDComLayerWS client;
         QCOMPARE(logOn(client, at(server.port()), port, "José", "5F4DCC3B", 2), 0);
@@ -74,6 +82,7 @@ private slots:
                  requestEnvelope("<ns:GetFieldValuesBySQL><pSQL>select GroupID from Users</pSQL>"
                                  "<pFieldName>GroupID</pFieldName><FieldType>1</FieldType>"
                                  "<FieldSize>4</FieldSize></ns:GetFieldValuesBySQL>"));
+        QCOMPARE(server.request(1).connection, kept ? 0 : 1);
     }
 
     void upload_data()
@@ -81,14 +90,19 @@ private slots:
         QTest::addColumn<QList<int>>("sizes");    // of the files; -1: no such file
         QTest::addColumn<QList<int>>("declared"); // __size of each item; 0: the whole file
         QTest::addColumn<bool>("succeeds");
-        QTest::newRow("two files") << QList<int>{1113, 10} << QList<int>{1113, 10} << true;
+        QTest::addColumn<bool>("kept"); // the server keeps the logon's connection
+        QTest::newRow("two files") << QList<int>{1113, 10} << QList<int>{1113, 10} << true << false;
+        QTest::newRow("two files, kept connection")
+            << QList<int>{1113, 10} << QList<int>{1113, 10} << true << true;
         QTest::newRow("third item never filled")
-            << QList<int>{664, 100} << QList<int>{664, 100, 0} << true;
-        QTest::newRow("file longer than declared") << QList<int>{5000} << QList<int>{1200} << true;
-        QTest::newRow("no size") << QList<int>{300, 0} << QList<int>{0, 0} << true;
+            << QList<int>{664, 100} << QList<int>{664, 100, 0} << true << false;
+        QTest::newRow("file longer than declared")
+            << QList<int>{5000} << QList<int>{1200} << true << false;
+        QTest::newRow("no size") << QList<int>{300, 0} << QList<int>{0, 0} << true << false;
         QTest::newRow("file shorter than declared")
-            << QList<int>{1200} << QList<int>{5000} << false;
-        QTest::newRow("file cannot be opened") << QList<int>{-1} << QList<int>{4096} << false;
+            << QList<int>{1200} << QList<int>{5000} << false << false;
+        QTest::newRow("file cannot be opened")
+            << QList<int>{-1} << QList<int>{4096} << false << false;
     }
 
     void upload()
@@ -96,7 +110,9 @@ private slots:
         QFETCH(QList<int>, sizes);
         QFETCH(QList<int>, declared);
         QFETCH(bool, succeeds);
+        QFETCH(bool, kept);
         RawHttpServer server;
+        server.setKeepAlive(kept);
         CDComLayerWS client;
         QVERIFY(RpcTestClient::connect(client, server));
         server.setReply(RawHttpServer::soapResponse("<ns:SavePrintJobExResponse/>"));
@@ -123,6 +139,7 @@ private slots:
         QCOMPARE(req.complete, succeeds);
         if (!succeeds)
             return;
+        QCOMPARE(req.connection, kept ? 0 : 1);
         QCOMPARE(framing(req), QByteArray("POST application/dime chunked"));
         const QList<DimeRecord> records = parseDime(req.body);
         QCOMPARE(records.size(), sizes.size() + 1);
@@ -329,27 +346,105 @@ private slots:
                         QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         CDComLayerWS client;
         QVERIFY(RpcTestClient::connect(client, server));
-        int status = -1;
+        const QStringList plantedThere = planted.startsWith("foreign") || planted.isEmpty()
+                                             ? QStringList()
+                                             : QStringList{"scan.pdf"};
+        const auto entries = [&] {
+            return QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
+                                          QDir::NoDotAndDotDot);
+        };
         {
             SoapCall call(client.NewCallContext(), true);
             char user[] = "alice";
             LONG64 level = 0;
-            status = call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
+            const int status = call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level);
+            QCOMPARE(status == SOAP_OK, !saved.isNull());
+            QStringList expected = plantedThere;
+            if (!saved.isNull())
+                expected << saved;
+            expected.sort();
+            QCOMPARE(entries(), expected);
+            QVERIFY(saved.isNull() || (readFile(folder + '/' + saved) == data &&
+                                       modeOf(folder + '/' + saved) == 0600));
         }
-        QCOMPARE(status == SOAP_OK, !saved.isNull());
-        QStringList expected = planted.startsWith("foreign") || planted.isEmpty()
-                                   ? QStringList()
-                                   : QStringList{"scan.pdf"};
-        if (!saved.isNull())
-            expected << saved;
-        expected.sort();
-        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden |
-                                        QDir::NoDotAndDotDot),
-                 expected);
+        // Nothing reads a saved attachment: it goes with the call.
+        QCOMPARE(entries(), plantedThere);
         QCOMPARE(PlantedObject::snapshot(work + "/cwd") + PlantedObject::snapshot(at), before);
-        QVERIFY(saved.isNull() ||
-                (readFile(folder + '/' + saved) == data && modeOf(folder + '/' + saved) == 0600));
         QVERIFY(!QFile::exists(folder + "/../escaped.bin"));
+    }
+
+    void manyAttachments_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("size"); // of each
+        QTest::addColumn<bool>("accepted");
+        const int perCall = int(SoapDime::kMaxSavedPerCall);
+        const int large = int(SoapDime::kMaxSavedAttachment);
+        QTest::newRow("as many as allowed") << perCall << 100 << true;
+        QTest::newRow("one more than allowed") << perCall + 1 << 100 << false;
+        QTest::newRow("a hostile server's flood") << 500 << 10 << false;
+        // Each within its own cap, together beyond the call's.
+        const int fitting = int(SoapDime::kMaxSavedBytesPerCall / SoapDime::kMaxSavedAttachment);
+        QTest::newRow("bytes as many as allowed") << fitting << large << true;
+        QTest::newRow("bytes beyond the call's cap") << fitting + 1 << large << false;
+    }
+
+    void manyAttachments()
+    {
+        // A server's answer with many attachments: bounded per call, and none stays behind.
+        QFETCH(int, count);
+        QFETCH(int, size);
+        QFETCH(bool, accepted);
+        const QString home = m_dir.filePath(QTest::currentDataTag());
+        const QString folder = home + "/.local/share/OrixClient/attachments";
+        EnvGuard env;
+        env.set("HOME", QFile::encodeName(home));
+        const QByteArray envelope =
+            RawHttpServer::soapEnvelope("<ns:GetSecretLevelResponse><SercretLevel>3</SercretLevel>"
+                                        "</ns:GetSecretLevelResponse>");
+        QByteArray body =
+            dimeRecord(0x04, 0x20, {}, "http://schemas.xmlsoap.org/soap/envelope/", envelope);
+        for (int i = 0; i < count; ++i) {
+            const QByteArray name = "part" + QByteArray::number(i) + ".bin";
+            const QByteArray options =
+                QByteArray("\0\0", 2) + char(name.size() >> 8) + char(name.size() & 0xff) + name;
+            body += dimeRecord(i + 1 == count ? 0x02 : 0x00, 0x10, options, "application/pdf",
+                               QByteArray(size, 'x'));
+        }
+        RawHttpServer server;
+        server.setReply("HTTP/1.1 200 OK\r\nContent-Type: application/dime\r\nContent-Length: " +
+                        QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        CDComLayerWS client;
+        QVERIFY(RpcTestClient::connect(client, server));
+        const auto saved = [&] { return QDir(folder).entryList(QDir::Files).size(); };
+        {
+            SoapCall call(client.NewCallContext(), true);
+            char user[] = "alice";
+            LONG64 level = 0;
+            QCOMPARE(call.proxy().GetSecretLevel(call.endpoint(), nullptr, user, &level) == SOAP_OK,
+                     accepted);
+            QVERIFY(saved() <= int(SoapDime::kMaxSavedPerCall));
+            QCOMPARE(saved() == count, accepted);
+        }
+        QCOMPARE(saved(), 0);
+    }
+
+    void leftoversGoAtStart()
+    {
+        // What a crashed run left in the folder is removed once, at the next start.
+        const QString home = m_dir.filePath("leftovers");
+        const QString folder = home + "/.local/share/OrixClient/attachments";
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QDir().mkpath(home + "/.local/share/OrixClient/attachments/sub"));
+        for (const char* name : {"a.pdf", "1-a.pdf"})
+            QVERIFY(PlantedObject::plant(folder + '/' + name, "file", false, "old"));
+        EnvGuard env;
+        env.set("HOME", QFile::encodeName(home));
+        SoapDime::RemoveLeftovers();
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{"sub"});
     }
 };
 

@@ -37,6 +37,9 @@ public:
     // "latin1"; ORIX_TEST_DEVSERVER_STRINGS sets it where a test does not.
     void setStrings(const QString& mode) { m_strings = mode; }
 
+    // More options from the next start() ("--keep-alive off", "--idle-timeout 1", ...).
+    void setExtraArgs(const QStringList& args) { m_extra = args; }
+
     // Starts on port (0: a free one) and waits for the "listening" line; again after stop()
     // with the same database. The server ends with this process should a test crash.
     bool start(quint16 port = 0)
@@ -52,7 +55,7 @@ public:
             args << "--strings" << strings;
         m_process.reset(new QProcess);
         m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process->start(QStringLiteral(ORWS_DEVSERVER_PATH), args + m_tls);
+        m_process->start(QStringLiteral(ORWS_DEVSERVER_PATH), args + m_tls + m_extra);
         const QByteArray prefix("listening on 127.0.0.1:");
         QByteArray seen;
         for (QDeadlineTimer deadline(20000);
@@ -147,6 +150,7 @@ private:
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
     QStringList m_tls;
+    QStringList m_extra;
     QString m_strings;
     QString m_error;
 };

@@ -82,6 +82,7 @@ public:
         QString app, summary, body;
         QStringList actions;
         int timeout = 0;
+        QString appIcon, desktopEntry;
         QString imageSignature; // of the image-data hint
         QSize imageSize;
     };
@@ -113,9 +114,9 @@ public:
     }
 
 public slots:
-    quint32 Notify(const QString& app, quint32 replaces, const QString&, const QString& summary,
-                   const QString& body, const QStringList& actions, const QVariantMap& hints,
-                   int timeout)
+    quint32 Notify(const QString& app, quint32 replaces, const QString& appIcon,
+                   const QString& summary, const QString& body, const QStringList& actions,
+                   const QVariantMap& hints, int timeout)
     {
         QMutexLocker lock(&m_mutex);
         if (m_refuse) {
@@ -125,6 +126,8 @@ public slots:
         Notification n;
         n.id = replaces && m_open.contains(replaces) ? replaces : ++m_lastId;
         n.app = app;
+        n.appIcon = appIcon;
+        n.desktopEntry = hints.value(QStringLiteral("desktop-entry")).toString();
         n.summary = summary;
         n.body = body;
         n.actions = actions;

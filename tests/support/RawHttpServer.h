@@ -2,7 +2,9 @@
 
 // A loopback HTTP listener for wire tests of the SOAP client: it records each connection's
 // chunked request and answers with canned bytes (queued, else the default; empty: it hangs up)
-// or relays to a server on another loopback port (forwardTo), late if asked (delayNext).
+// or relays to a server on another loopback port (forwardTo), late if asked (delayNext). With
+// setKeepAlive(true) it keeps each connection for further requests and answers
+// "Connection: keep-alive" where a canned answer says "close".
 
 #include <QByteArray>
 #include <QList>
@@ -12,6 +14,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
@@ -27,6 +30,7 @@ public:
         QByteArray head;       // request line and headers
         QByteArray body;       // chunked framing removed
         bool complete = false; // the last chunk arrived
+        int connection = 0;    // 0 = the first connection accepted
     };
 
     RawHttpServer()
@@ -56,6 +60,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_default = reply;
     }
+    void setKeepAlive(bool keep) { m_keepAlive = keep; }
     // Closes each connection without a reply unless one is queued.
     void closeWithoutReply() { setReply(QByteArray()); }
     // Relays each request to 127.0.0.1:port and the answer back (0: replies again).
@@ -134,27 +139,34 @@ public:
 private:
     void run()
     {
-        while (!m_stop) {
+        for (int connection = 0; !m_stop; ++connection) {
             const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0)
                 continue;
-            std::unique_lock<std::mutex> lock(m_mutex);
-            const QByteArray reply = m_queue.isEmpty() ? m_default : m_queue.takeFirst();
-            lock.unlock();
-            Request req;
-            readRequest(fd, req);
-            lock.lock();
-            m_requests.append(req);
-            const bool late = !m_delayMarker.isEmpty() && req.body.contains(m_delayMarker);
-            if (late)
-                m_delayMarker.clear();
-            lock.unlock();
-            pollfd stop = {m_listen, 0, 0}; // wakes when the server stops
-            ::poll(&stop, 1, late ? m_delayMs : 0);
-            if (m_forwardPort)
-                forward(fd, req.raw);
-            else
-                ::send(fd, reply.constData(), reply.size(), MSG_NOSIGNAL);
+            for (bool first = true; first || (m_keepAlive && !m_stop); first = false) {
+                Request req;
+                req.connection = connection;
+                readRequest(fd, req);
+                if (!first && req.raw.isEmpty())
+                    break; // the client closed its kept connection
+                std::unique_lock<std::mutex> lock(m_mutex);
+                QByteArray reply = m_queue.isEmpty() ? m_default : m_queue.takeFirst();
+                m_requests.append(req);
+                const bool late = !m_delayMarker.isEmpty() && req.body.contains(m_delayMarker);
+                if (late)
+                    m_delayMarker.clear();
+                lock.unlock();
+                pollfd stop = {m_listen, 0, 0}; // wakes when the server stops
+                ::poll(&stop, 1, late ? m_delayMs : 0);
+                if (m_keepAlive)
+                    reply.replace("\r\nConnection: close\r\n", "\r\nConnection: keep-alive\r\n");
+                if (m_forwardPort)
+                    forward(fd, req.raw);
+                else
+                    ::send(fd, reply.constData(), reply.size(), MSG_NOSIGNAL);
+                if (reply.isEmpty())
+                    break;
+            }
             ::close(fd);
         }
     }
@@ -188,8 +200,14 @@ private:
         }
     }
 
-    void forward(int client, const QByteArray& request)
+    void forward(int client, QByteArray request)
     {
+        // One request per connection here: the server is asked to close after its answer.
+        const int headEnd = request.indexOf("\r\n\r\n");
+        const int keep = request.toLower().indexOf("\r\nconnection: keep-alive");
+        if (keep >= 0 && keep < headEnd)
+            request.replace(keep, int(strlen("\r\nconnection: keep-alive")),
+                            "\r\nConnection: close");
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -209,6 +227,7 @@ private:
     quint16 m_port = 0;
     std::atomic<quint16> m_forwardPort{0};
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_keepAlive{false};
     std::thread m_thread;
     mutable std::mutex m_mutex;
     QByteArray m_default;

@@ -31,6 +31,9 @@ public:
     {
         m_home = makeHome(name);
         env.set("HOME", QFile::encodeName(m_home));
+        // The user's remembered choices and list of jobs follow the home.
+        env.set("XDG_CONFIG_HOME", QFile::encodeName(m_home + "/.config"));
+        env.set("XDG_DATA_HOME", QFile::encodeName(m_home + "/.local/share"));
     }
 
     // The environment of a child process run by the desktop user `user`.
@@ -39,6 +42,8 @@ public:
         QProcessEnvironment child = QProcessEnvironment::systemEnvironment();
         child.insert(SystemPaths::kRootPrefixVariable, path());
         child.insert("HOME", makeHome(user));
+        child.insert("XDG_CONFIG_HOME", makeHome(user) + "/.config");
+        child.insert("XDG_DATA_HOME", makeHome(user) + "/.local/share");
         return child;
     }
 

@@ -1,5 +1,6 @@
 // Uploads, submissions and the print settings dialog, through a relay to the development server.
 
+#include "ChoiceMemory.h"
 #include "DevServerProcess.h"
 #include "DimeReader.h"
 #include "PlantedObject.h"
@@ -151,6 +152,8 @@ private slots:
         m_zhaoliu->PrintWay = m_zhaoliu->PayerType = 1;
         m_zhaoliu->IsSupportCostControl = m_zhaoliu->IsSupportProject = false;
         m_relay.forwardTo(m_server.port());
+        // Each case starts with nothing remembered.
+        QFile::remove(m_root.home() + "/.config/OrixClient/choices.json");
     }
 
     void blocks_data()
@@ -539,6 +542,75 @@ private slots:
         QVERIFY(w<QCheckBox>("CheckProjectPrint")->isHidden());
         QVERIFY(w<QPushButton>("Btn_OK_Print")->y() >
                 w<QGroupBox>("groupBoxProjectSetting")->geometry().bottom());
+    }
+
+    // The choices of a confirmed job come preselected in the next dialog of the same server and
+    // user (the auditor of each level once that level is shown), except the secret level; what
+    // is no longer offered, or a file that cannot be read, gives the defaults.
+    void remembersChoices()
+    {
+        m_zhaoliu->IsSupportProject = true;
+        m_zhaoliu->PayerType = 4;
+        QVERIFY(open());
+        QCOMPARE(w("comboBoxPrintersList")->currentIndex(), 0);
+        QCOMPARE(w("comboBoxUseTo")->currentIndex(), 0);
+        w("comboBoxPrintersList")->setCurrentIndex(2);
+        w("comboBoxUseTo")->setCurrentIndex(1);
+        w("comboBoxProjectName")->setCurrentIndex(1);
+        w("comboBoxSecretLevel")->setCurrentIndex(1);
+        w("comboBoxAuditor1")->setCurrentIndex(1);
+        const QString printer = w("comboBoxPrintersList")->currentText();
+        const QString auditor = w("comboBoxAuditor1")->currentText();
+        // Cancelling remembers nothing.
+        w<QPushButton>("Btn_Cancel_Print")->click();
+        QVERIFY(open());
+        QCOMPARE(w("comboBoxPrintersList")->currentIndex(), 0);
+        w("comboBoxPrintersList")->setCurrentIndex(2);
+        w("comboBoxUseTo")->setCurrentIndex(1);
+        w("comboBoxProjectName")->setCurrentIndex(1);
+        w("comboBoxSecretLevel")->setCurrentIndex(1);
+        w("comboBoxAuditor1")->setCurrentIndex(1);
+        w<QCheckBox>("CheckProjectPrint")->click(); // this job charged to the user
+        w<QPushButton>("Btn_OK_Print")->click();
+        QCOMPARE(m_dialog->submitResult(), PrintSettingDlg::SubmitResult::Submitted);
+
+        // The next job starts from the server's project printing, with the project remembered.
+        QVERIFY(open());
+        QVERIFY(w<QCheckBox>("CheckProjectPrint")->isChecked());
+        QVERIFY(w<QGroupBox>("groupBoxProjectSetting")->isVisible());
+        QCOMPARE(w("comboBoxPrintersList")->currentText(), printer);
+        QCOMPARE(w("comboBoxUseTo")->currentText(), QString("归还"));
+        QCOMPARE(w("comboBoxProjectName")->currentIndex(), 1);
+        QCOMPARE(w("comboBoxSecretLevel")->currentIndex(), 0); // never carried over
+        w("comboBoxSecretLevel")->setCurrentIndex(1);
+        QCOMPARE(w("comboBoxAuditor1")->currentText(), auditor);
+        // Every control inside the dialog as it is laid out (the same at any scale factor: the
+        // layout is in device-independent pixels).
+        for (QWidget* c : m_dialog->findChildren<QWidget*>())
+            if (!c->isWindow() && c->isVisibleTo(m_dialog.get()) && c->window() == m_dialog.get())
+                QVERIFY2(c->parentWidget()->rect().contains(c->geometry()),
+                         qPrintable(c->objectName()));
+        if (qEnvironmentVariableIsSet("ORIX_SHOTS_DIR"))
+            m_dialog->grab().save(qEnvironmentVariable("ORIX_SHOTS_DIR") +
+                                  "/print-settings-remembered.png");
+        // Another user of the same server starts from the defaults.
+        QCOMPARE(ChoiceMemory().recall("127.0.0.1:" + m_relay.portText(), "zhangsan").isEmpty(),
+                 true);
+
+        // Print way 2 lists no card swipe entry: the printer is found at its new place.
+        m_zhaoliu->PrintWay = 2;
+        QVERIFY(open());
+        QCOMPARE(w("comboBoxPrintersList")->currentIndex(), 1);
+        QCOMPARE(w("comboBoxPrintersList")->currentText(), printer);
+        m_zhaoliu->PrintWay = 1;
+
+        QFile file(m_root.home() + "/.config/OrixClient/choices.json");
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("\x01garbage");
+        file.close();
+        QVERIFY(open());
+        QCOMPARE(w("comboBoxPrintersList")->currentIndex(), 0);
+        QCOMPARE(w("comboBoxUseTo")->currentIndex(), 0);
     }
 
     // The auditor lists of a level (the dialog shrunk by the rows not needed), then "确定".
