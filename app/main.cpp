@@ -4,6 +4,7 @@
 #include "EventLog.h"
 #include "OnlineDlg.h"
 #include "PortalPage.h"
+#include "QtTranslations.h"
 #include "ReadinessCheck.h"
 #include "SingleInstance.h"
 #include "StallProbe.h"
@@ -11,6 +12,9 @@
 
 #include <QApplication>
 #include <QOpenGLContext>
+#include <QTranslator>
+
+#include <cstdio>
 
 namespace
 {
@@ -39,6 +43,11 @@ int main(int argc, char* argv[])
     // "--debug": every event into the log for this run, the INI untouched.
     if (takeDebugFlag(argc, argv))
         SetEventLogRunLevel(kLogTrace);
+    // "--version": for packaging tools and support staff.
+    if (argc == 2 && qstrcmp(argv[1], "--version") == 0) {
+        std::printf("OrixClientAPP %s\n", ORIX_VERSION);
+        return 0;
+    }
     // "--check": the readiness check for support staff; no window, no logon.
     if (argc == 2 && qstrcmp(argv[1], "--check") == 0) {
         QCoreApplication app(argc, argv);
@@ -78,6 +87,10 @@ int main(int argc, char* argv[])
         warmup.wait();
         qunsetenv("QT_QPA_PLATFORM");
     }
+    // Qt's own texts (standard buttons, file dialogs) in the user's language, else Chinese.
+    std::unique_ptr<QTranslator> qtTexts = QtTranslations::load();
+    if (qtTexts)
+        app->installTranslator(qtTexts.get());
     // The client lives on in the tray when its window is hidden or closed.
     app->setQuitOnLastWindowClosed(false);
 

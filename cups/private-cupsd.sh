@@ -74,6 +74,20 @@ alive() {
   [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
 }
 
+# Whether this cupsd takes PeerCred in cups-files.conf: CUPS 2.4.2 does (and
+# rejects it in cupsd.conf); 2.4.10 knows it in neither file, its socket
+# always passing the peer's credentials. Asked of cupsd itself: its syntax
+# check of a minimal configuration.
+peercred_known() {
+  local probe="$1/probe" status=0
+  mkdir -p "$probe"
+  printf 'ServerRoot %s\nErrorLog %s/error_log\nPeerCred on\n' "$probe" "$probe" >"$probe/cups-files.conf"
+  printf 'Listen %s/s.sock\n' "$probe" >"$probe/cupsd.conf"
+  cupsd -t -c "$probe/cupsd.conf" -s "$probe/cups-files.conf" >/dev/null 2>&1 || status=1
+  rm -rf "$probe"
+  return "$status"
+}
+
 start_server() {
   local dir="$1" backend="$2"
   [ "$EUID" -eq 0 ] || cannot "needs root (cupsd runs the backend as root so that it can create each user's spool folder); run it with sudo"
@@ -108,6 +122,8 @@ start_server() {
     die "the user lp cannot reach $dir; choose a folder under /tmp or make its parents searchable"
   fi
 
+  local peercred=""
+  peercred_known "$dir" && peercred="PeerCred on"
   cat >"$dir/etc/cups-files.conf" <<EOF
 ServerRoot $dir/etc
 ServerBin $dir/bin
@@ -122,7 +138,7 @@ Printcap $dir/run/printcap
 User lp
 Group lp
 SystemGroup root
-PeerCred on
+$peercred
 FileDevice No
 SetEnv ORIX_ROOT_PREFIX $root
 EOF
@@ -159,8 +175,8 @@ MaxJobs 1000
   </Limit>
 </Policy>
 # The queue's policy, as in Debian's stock cupsd.conf: creating a job needs
-# authentication, which over the socket is the peer's credentials (PeerCred
-# in cups-files.conf), so a local user prints without a password and only
+# authentication, which over the socket is the peer's credentials (PeerCred),
+# so a local user prints without a password and only
 # under his own name.
 <Policy authenticated>
   <Limit Create-Job Print-Job Print-URI Validate-Job>

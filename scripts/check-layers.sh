@@ -29,7 +29,7 @@ tests      6
 scripts    6
 '
 
-mapfile -t sources < <(find . -path ./build -prune -o -path './build-*' -prune -o -path ./.git -prune \
+mapfile -t sources < <(find . -path ./build -prune -o -path './build-*' -prune -o -path './obj-*' -prune -o -path ./.git -prune \
     -o -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.c' -o -name '*.cpp' \) -print |
     sed 's|^\./||' | sort)
 [ "${#sources[@]}" -gt 0 ] || { echo "check-layers: no sources under $root" >&2; exit 2; }

@@ -61,7 +61,7 @@ SPOOL_USER="$ORIX_ROOT_PREFIX/var/spool/cups-pdf/$PRINT_USER"
 measure() {
   local t0 id name deadline
   t0="$(now_us)"
-  id="$(runuser -u "$PRINT_USER" -- env CUPS_SERVER="$CUPS_SERVER" lp -d TavPDF "$@" |
+  id="$(runuser -u "$PRINT_USER" -- env LC_ALL=C CUPS_SERVER="$CUPS_SERVER" lp -d TavPDF "$@" |
     sed -n 's/^request id is .*-\([0-9]*\) .*/\1/p')"
   [ -n "$id" ] || return 1
   deadline=$((t0 + 30000000))
