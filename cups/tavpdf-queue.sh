@@ -127,7 +127,8 @@ explain_policy() {
   warn "$CUPSD_CONF has no <Policy $POLICY> whose Limit for Create-Job and Print-Job asks"
   warn "  for authentication, so any local user could print to $QUEUE under another"
   warn "  user's name. $QUEUE rejects jobs until this is added to $CUPSD_CONF"
-  warn "  (with \"DefaultAuthType Basic\" and, in cups-files.conf, \"PeerCred on\"):"
+  warn "  (with \"DefaultAuthType Basic\"; CUPS before 2.4.10 also needs \"PeerCred on\""
+  warn "  in cups-files.conf, newer ones reject that line):"
   cat >&2 <<EOF
 <Policy $POLICY>
   <Limit Create-Job Print-Job Print-URI Validate-Job>
